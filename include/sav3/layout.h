@@ -1,0 +1,105 @@
+// Record layouts declared once, by name.
+//
+// Each new record is a table of fields (name, offset, width, kind, scale). The
+// converters store through these names, the tests assert through them, and the
+// record inspector decodes files with the very same tables, so a field can
+// only ever be at one offset.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "sav3/bytes.h"
+#include "sav3/legacy_text.h"
+
+namespace sav3 {
+
+enum class Kind : std::uint8_t {
+  u8,        // unsigned, little-endian at widths 1, 2 and 4
+  s8,        // signed, little-endian at widths 1, 2 and 4
+  u16be,     // the full year of LQ and ZRT records, high byte first
+  f32,       // IEEE-754 single precision, little-endian
+  epoch,     // signed 32-bit seconds since the epoch
+  flags,     // bit field, shown in hex
+  text,      // fixed-width text, NUL-padded (no terminator when full)
+  bytes,     // opaque bytes copied bit for bit
+  reserved,  // always zero
+};
+
+struct Field {
+  const char* name;
+  std::uint16_t offset;
+  std::uint16_t width;
+  Kind kind;
+  // The stored integer is the physical value times `scale` (100 for a reading
+  // kept in hundredths, 3600 for hours kept in seconds); 1 for plain values.
+  std::uint32_t scale = 1;
+};
+
+struct RecordLayout {
+  const char* name;
+  std::uint32_t size;
+  std::span<const Field> fields;
+};
+
+// Stores the low bits of `v` in the field, at its width and byte order.
+inline void put(Bytes record, const Field& f, std::uint32_t v) {
+  if (f.kind == Kind::u16be) {
+    write16be(record, f.offset, v);
+    return;
+  }
+  switch (f.width) {
+    case 1: write8(record, f.offset, v); break;
+    case 2: write16le(record, f.offset, v); break;
+    case 4: write32le(record, f.offset, v); break;
+    default: break;
+  }
+}
+
+inline void put_f32(Bytes record, const Field& f, float v) { write_f32le(record, f.offset, v); }
+
+inline void put_text(Bytes record, const Field& f, std::string_view text) {
+  put_text(record, f.offset, f.width, text);
+}
+
+// Sets one bit of a flags field when the condition holds (bits start cleared).
+inline void set_bit_if(Bytes record, const Field& f, unsigned bit, bool condition) {
+  if (!condition) return;
+  std::uint32_t v = 0;
+  switch (f.width) {
+    case 1: v = read8(record, f.offset); break;
+    case 2: v = read16le(record, f.offset); break;
+    case 4: v = read32le(record, f.offset); break;
+    default: return;
+  }
+  put(record, f, v | (1u << bit));
+}
+
+// The stored value of an integer field, zero-extended (sign-extended for s8).
+inline std::uint32_t get(ConstBytes record, const Field& f) {
+  if (f.kind == Kind::u16be) return read16be(record, f.offset);
+  switch (f.width) {
+    case 1:
+      return f.kind == Kind::s8
+                 ? static_cast<std::uint32_t>(static_cast<std::int8_t>(read8(record, f.offset)))
+                 : read8(record, f.offset);
+    case 2:
+      return f.kind == Kind::s8 ? static_cast<std::uint32_t>(read16le_signed(record, f.offset))
+                                : read16le(record, f.offset);
+    case 4: return read32le(record, f.offset);
+    default: return 0;
+  }
+}
+
+inline std::int32_t get_signed(ConstBytes record, const Field& f) {
+  return static_cast<std::int32_t>(get(record, f));
+}
+
+inline float get_f32(ConstBytes record, const Field& f) { return read_f32le(record, f.offset); }
+
+inline std::string_view get_text(ConstBytes record, const Field& f) {
+  return text_at(slice(record, f.offset, f.width), 0);
+}
+
+}  // namespace sav3

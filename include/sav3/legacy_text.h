@@ -1,0 +1,60 @@
+// Texts inside legacy records and legacy text files.
+//
+// The old firmware wrote C texts into fixed records and did not always leave a
+// terminator. Here a legacy text always ends at its first NUL or at the end of
+// its record, whichever comes first, so no test or copy can read past a buffer.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "sav3/bytes.h"
+
+namespace sav3 {
+
+// The text that starts at `off`: up to its first NUL or the end of the record.
+inline std::string_view text_at(ConstBytes record, std::size_t off) {
+  if (off >= record.size()) return {};
+  const char* p = reinterpret_cast<const char*>(record.data()) + off;
+  std::size_t n = 0;
+  const std::size_t room = record.size() - off;
+  while (n < room && p[n] != '\0') ++n;
+  return {p, n};
+}
+
+// A C text held in a character buffer (a line read from a legacy text file):
+// up to its first NUL or the end of the buffer.
+inline std::string_view text_in(const char* buffer, std::size_t buffer_size) {
+  std::size_t n = 0;
+  while (n < buffer_size && buffer[n] != '\0') ++n;
+  return {buffer, n};
+}
+
+// The fixed short answers (Yes, No, ON) count only when the NUL follows the
+// word directly: "Yes " and "yes" are not Yes, and neither is a Yes that runs
+// into the end of the record without a terminator.
+inline bool answer_is(ConstBytes record, std::size_t off, std::string_view word) {
+  if (!fits(record, off, word.size() + 1)) return false;
+  return text_at(record, off) == word && record[off + word.size()] == 0;
+}
+
+// Substring search in a fault or mode list, bounded to its record.
+inline bool text_contains(std::string_view text, std::string_view needle) {
+  return text.find(needle) != std::string_view::npos;
+}
+
+// Drops one trailing newline (of the copy; the legacy buffer is never changed).
+inline std::string_view without_newline(std::string_view text) {
+  if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  return text;
+}
+
+// Copies a text into a new fixed-width field: at most `width` bytes (then
+// without terminator); the rest of the field is zero.
+inline void put_text(Bytes record, std::size_t off, std::size_t width, std::string_view text) {
+  Bytes field = slice(record, off, width);
+  std::size_t n = text.size() < field.size() ? text.size() : field.size();
+  for (std::size_t i = 0; i < field.size(); ++i) field[i] = i < n ? static_cast<std::uint8_t>(text[i]) : 0;
+}
+
+}  // namespace sav3

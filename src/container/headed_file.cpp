@@ -1,0 +1,88 @@
+#include <cstdio>
+
+#include "sav3/container.h"
+#include "sav3/device.h"
+
+namespace sav3 {
+
+namespace {
+
+// Whole records of `size` bytes that fit in a view, at most `count`.
+std::size_t records_that_fit(std::size_t bytes, int size, int count) {
+  if (size <= 0 || count <= 0) return 0;
+  const std::size_t fit = bytes / static_cast<std::size_t>(size);
+  return fit < static_cast<std::size_t>(count) ? fit : static_cast<std::size_t>(count);
+}
+
+}  // namespace
+
+std::uint8_t checksum8(ConstBytes bytes) {
+  std::uint8_t sum = 0;
+  for (std::uint8_t b : bytes) sum = static_cast<std::uint8_t>(sum + b);
+  return static_cast<std::uint8_t>(-sum);
+}
+
+void make_header(std::uint8_t (&out)[header::size], ConstBytes payload, int size, int count) {
+  Bytes h(out);
+  for (auto& b : h) b = 0;
+  h[header::magic] = header::magic_value;
+  h[header::payload_checksum] = checksum8(payload);
+  write32le(h, header::record_size, static_cast<std::uint32_t>(size));
+  write32le(h, header::record_count, static_cast<std::uint32_t>(count));
+  h[header::header_checksum] = checksum8(slice(ConstBytes(h), 0, header::unchecked));
+}
+
+int write_headed_file(const char* path, ConstBytes data, int size, int count) {
+  const std::size_t records = records_that_fit(data.size(), size, count);
+  const bool whole = count <= 0 || records == static_cast<std::size_t>(count);
+  const ConstBytes payload = slice(data, 0, records * static_cast<std::size_t>(size > 0 ? size : 0));
+
+  std::uint8_t head[header::size];
+  make_header(head, payload, size, count);
+
+  std::FILE* f = open_device_file(path, "w");
+  if (f == nullptr) return result::open_failed;
+  if (std::fwrite(head, sizeof head, 1, f) != 1) {
+    std::fclose(f);
+    return result::header_failed;
+  }
+  std::size_t written = 0;
+  if (records != 0) written = std::fwrite(payload.data(), static_cast<std::size_t>(size), records, f);
+  // A full disk often shows only when the buffered bytes reach it: a failed
+  // flush or close is a failed payload write, never a success.
+  const bool flushed = std::fflush(f) == 0;
+  const bool closed = std::fclose(f) == 0;
+  if (!whole || written != records || !flushed || !closed) return result::payload_failed;
+  return result::ok;
+}
+
+int read_headed_file(const char* path, Bytes buffer, int size, int count) {
+  std::FILE* f = open_device_file(path, "r");
+  if (f == nullptr) return result::open_failed;
+  std::uint8_t head[header::size];
+  if (std::fread(head, sizeof head, 1, f) != 1) {
+    std::fclose(f);
+    return result::header_failed;
+  }
+  const std::size_t records = records_that_fit(buffer.size(), size, count);
+  std::size_t got = 0;
+  if (records != 0) got = std::fread(buffer.data(), static_cast<std::size_t>(size), records, f);
+  std::fclose(f);
+  if (count > 0 && got != static_cast<std::size_t>(count)) return result::payload_failed;
+  return result::ok;
+}
+
+int read_plain_record(const char* path, Bytes buffer, int size, int count) {
+  std::FILE* f = open_device_file(path, "r");
+  if (f == nullptr) return result::open_failed;
+  const std::size_t records = records_that_fit(buffer.size(), size, count);
+  if (records != 0) {
+    // One read; a short file leaves the caller's zeros in the rest.
+    const std::size_t got = std::fread(buffer.data(), 1, records * static_cast<std::size_t>(size), f);
+    (void)got;
+  }
+  std::fclose(f);
+  return result::ok;
+}
+
+}  // namespace sav3

@@ -1,0 +1,97 @@
+#include "sav3/container.h"
+#include "sav3/device.h"
+#include "sav3/driver.h"
+#include "sav3/inventory.h"
+
+namespace sav3 {
+
+namespace {
+
+// Stored exactly as the upgrade procedure has always issued them (the third
+// delete has two blanks after "rm").
+constexpr const char* opening_commands[] = {
+    "rm /mnt/2/snmp/sbin/snmpd",
+    "rm /mnt/2/snmp/sbin/vq4-demon",
+    "rm  /mnt/2/snmp/sbin/snmp-system",
+    "rm /mnt/2/tools/tcpclientremote",
+    "rm /mnt/2/tools/spi",
+    "rm /mnt/2/tools/lanudpclient",
+    "rm /mnt/2/tools/lantcpclient",
+    "rm /mnt/2/tools/tcpclient_psia",
+    "ps | grep /mnt/2/snmp/sbin/snmpd | grep -v grep | awk '{print $1}' | xargs kill -9",
+    "ps | grep /mnt/2/snmp/sbin/vq4-demon | grep -v grep | awk '{print $1}' | xargs kill -9",
+    "ps | grep /mnt/2/snmp/sbin/snmp-system | grep -v grep | awk '{print $1}' | xargs kill -9",
+    "ps | grep /mnt/2/tools/tcpclientremote | grep -v grep | awk '{print $1}' | xargs kill -9",
+    "ps | grep /mnt/2/tools/spi | grep -v grep | awk '{print $1}' | xargs kill -9",
+    "ps | grep /mnt/2/tools/lanudpclient | grep -v grep | awk '{print $1}' | xargs kill -9",
+    "ps | grep /mnt/2/tools/lantcpclient | grep -v grep | awk '{print $1}' | xargs kill -9",
+    "ps | grep /mnt/2/tools/tcpclient_psia | grep -v grep | awk '{print $1}' | xargs kill -9",
+    "ps | grep dhclient | grep -v grep | awk '{print $1}' | xargs kill -9",
+    "rm -rf /usr/sav3/*",
+    "mkdir /usr/sav3/data",
+    "mkdir /usr/sav3/cfg",
+    "mkdir /usr/sav3/etc",
+    "mkdir /usr/sav3/history",
+    "cp /mnt/1/cfg/* /usr/sav3/cfg/",
+    "cp /mnt/1/etc/* /usr/sav3/etc/",
+    "cp /usr/sav/update_log /usr/sav3/",
+    "cp /usr/sav/data/userlogindata.txt /usr/sav3/data/",
+};
+
+constexpr const char* closing_commands[] = {
+    "rm -rf /usr/sav/*",
+    "find /usr/sav2/ | grep -v update | awk 'NR!=1' | xargs rm -rf",
+    "cp -rf /usr/sav3/* /usr/sav/",
+    "cp -rf /usr/sav3/* /usr/sav2/",
+};
+constexpr std::size_t empty_sav2_command = 1;
+
+// In run order; the device inventory comes first because the dispatches and
+// the alarm records read it back.
+constexpr Conversion run_order[] = {
+    build_device_inventory,    //  1 /usr/sav3/data/device
+                               //  2 controller live data
+    dispatch_live_data_ports,  //  3 module live data
+                               //  4 controller configuration
+    dispatch_config_ports,     //  5 module configuration
+                               //  6 controller history
+    dispatch_history_ports,    //  7 module history
+                               //  8 alarm state
+                               //  9 alarm history
+                               // 10..16 e-mail, SNMP, SSL, TCP/IP, user accounts, web, IEEE 802.1X
+};
+
+bool staging_tree_built() {
+  return device_file_exists(path::staging_data) && device_file_exists(path::staging_cfg) &&
+         device_file_exists(path::staging_etc) && device_file_exists(path::staging_history);
+}
+
+}  // namespace
+
+std::span<const char* const> retire_and_rebuild_commands() { return opening_commands; }
+std::span<const char* const> replacement_commands() { return closing_commands; }
+std::span<const Conversion> conversions() { return run_order; }
+
+int run_migration(CommandRunner run_command) {
+  if (device_file_exists(path::marker)) return 0;
+
+  for (const char* command : opening_commands) run_command(command);
+  bool complete = staging_tree_built();
+
+  for (Conversion convert : run_order) {
+    if (convert() != 0) complete = false;
+  }
+
+  // An incomplete staging tree must never replace the live trees: they keep
+  // every byte and the device boots with its old data.
+  if (!complete) return 0;
+  for (std::size_t i = 0; i < std::size(closing_commands); ++i) {
+    // The listing of /usr/sav2 is split at blanks by xargs; run it from inside
+    // /usr/sav2 so that a piece of a split name can only resolve there.
+    if (i == empty_sav2_command && !change_device_directory(path::live2)) continue;
+    run_command(closing_commands[i]);
+  }
+  return 0;
+}
+
+}  // namespace sav3

@@ -1,0 +1,24 @@
+// The per-module converters of each area, called by the port dispatches.
+#include "sav3/inventory.h"
+
+namespace sav3 {
+
+const ModuleConverters live_data_converters = {
+    .lq = nullptr,
+    .zrt = nullptr,
+    .k3 = nullptr,
+};
+
+const ModuleConverters config_converters = {
+    .lq = nullptr,
+    .zrt = nullptr,
+    .k3 = nullptr,
+};
+
+const ModuleConverters history_converters = {
+    .lq = nullptr,
+    .zrt = nullptr,
+    .k3 = nullptr,
+};
+
+}  // namespace sav3

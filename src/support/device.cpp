@@ -1,0 +1,44 @@
+#include "sav3/device.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+namespace sav3 {
+
+namespace {
+char g_root[400];
+}
+
+PathName numbered_path(const char* format, unsigned number) {
+  PathName p;
+  std::snprintf(p.text, sizeof p.text, format, number);
+  return p;
+}
+
+void set_device_root(const char* root) { std::snprintf(g_root, sizeof g_root, "%s", root ? root : ""); }
+
+const char* device_root() { return g_root; }
+
+HostPath host_path(const char* device_path) {
+  HostPath p;
+  std::snprintf(p.text, sizeof p.text, "%s%s", g_root, device_path);
+  return p;
+}
+
+std::FILE* open_device_file(const char* device_path, const char* mode) {
+  if (g_root[0] == '\0') return std::fopen(device_path, mode);
+  return std::fopen(host_path(device_path), mode);
+}
+
+bool device_file_exists(const char* device_path) {
+  if (g_root[0] == '\0') return access(device_path, F_OK) == 0;
+  return access(host_path(device_path), F_OK) == 0;
+}
+
+bool change_device_directory(const char* device_path) {
+  if (g_root[0] == '\0') return chdir(device_path) == 0;
+  return chdir(host_path(device_path)) == 0;
+}
+
+}  // namespace sav3

@@ -1,0 +1,104 @@
+#include <sys/stat.h>
+
+#include "scratch_device.h"
+
+namespace sav3::testing {
+namespace {
+
+using Container = ScratchDevice;
+
+TEST_F(Container, WorkedExampleTwoOneByteRecords) {
+  const std::uint8_t payload[] = {0x01, 0x02};
+  ASSERT_EQ(write_headed_file("/usr/sav3/data/x", payload, 1, 2), result::ok);
+  std::vector<std::uint8_t> expected(32, 0);
+  expected[0] = 0x88;
+  expected[1] = 0xFD;
+  expected[2] = 0x01;
+  expected[6] = 0x02;
+  expected[29] = 0x78;
+  expected[30] = 0x01;
+  expected[31] = 0x02;
+  EXPECT_EQ(file_bytes("/usr/sav3/data/x"), expected);
+}
+
+TEST_F(Container, EmptyPayloadGivesBareHeader) {
+  ASSERT_EQ(write_headed_file("/usr/sav3/data/empty", {}, 38, 0), result::ok);
+  auto file = file_bytes("/usr/sav3/data/empty");
+  ASSERT_EQ(file.size(), 30u);
+  EXPECT_EQ(file[header::payload_checksum], 0);
+  EXPECT_EQ(read32le(file, header::record_size), 38u);
+  EXPECT_EQ(read32le(file, header::record_count), 0u);
+  headed_payload("/usr/sav3/data/empty", 38, 0);
+}
+
+TEST_F(Container, ChecksumsHoldForLargePayload) {
+  std::vector<std::uint8_t> data(640 * 1000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  ASSERT_EQ(write_headed_file("/usr/sav3/history/alarm", data, 640, 1000), result::ok);
+  EXPECT_EQ(headed_payload("/usr/sav3/history/alarm", 640, 1000), data);
+}
+
+TEST_F(Container, MissingDirectoryGivesOpenFailureAndCreatesNothing) {
+  const std::uint8_t payload[] = {1};
+  EXPECT_EQ(write_headed_file("/usr/nowhere/port0", payload, 1, 1), result::open_failed);
+  EXPECT_FALSE(exists("/usr/nowhere"));
+}
+
+TEST_F(Container, FullDiskShowsAsPayloadFailure) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  set_device_root(nullptr);
+  std::vector<std::uint8_t> data(100, 1);
+  // The header fits the stdio buffer; the failure surfaces at flush or close.
+  EXPECT_EQ(write_headed_file("/dev/full", data, 10, 10), result::payload_failed);
+}
+
+TEST_F(Container, PayloadViewTooSmallIsAFailureNotAnOverread) {
+  const std::uint8_t payload[] = {1, 2, 3};
+  EXPECT_EQ(write_headed_file("/usr/sav3/data/short", payload, 2, 2), result::payload_failed);
+}
+
+TEST_F(Container, HeadedReaderResults) {
+  std::uint8_t buf[4] = {9, 9, 9, 9};
+  EXPECT_EQ(read_headed_file("/usr/sav3/data/none", buf, 4, 1), result::open_failed);
+
+  put_file("/usr/sav3/data/tiny", std::vector<std::uint8_t>(29, 0x88));
+  EXPECT_EQ(read_headed_file("/usr/sav3/data/tiny", buf, 4, 1), result::header_failed);
+  EXPECT_EQ(buf[0], 9) << "a short header leaves the buffer untouched";
+
+  // Wrong magic and checksums, but full length: read without complaint.
+  std::vector<std::uint8_t> damaged(34, 0x55);
+  damaged[30] = 1;
+  damaged[33] = 4;
+  put_file("/usr/sav3/data/damaged", damaged);
+  EXPECT_EQ(read_headed_file("/usr/sav3/data/damaged", buf, 4, 1), result::ok);
+  EXPECT_EQ(buf[3], 4);
+
+  std::vector<std::uint8_t> shorter(35, 7);  // one record of 4 and one byte of the next
+  put_file("/usr/sav3/data/shorter", shorter);
+  std::uint8_t two[8] = {};
+  EXPECT_EQ(read_headed_file("/usr/sav3/data/shorter", two, 4, 2), result::payload_failed);
+  EXPECT_EQ(two[0], 7);
+}
+
+TEST_F(Container, PlainReaderKeepsCallersZeros) {
+  std::uint8_t buf[6] = {};
+  EXPECT_EQ(read_plain_record("/mnt/1/cfg/missing", buf, 6, 1), result::open_failed);
+  EXPECT_EQ(buf[0], 0);
+
+  put_file("/mnt/1/cfg/short", {1, 2, 3});
+  EXPECT_EQ(read_plain_record("/mnt/1/cfg/short", buf, 6, 1), result::ok);
+  EXPECT_EQ((std::vector<std::uint8_t>(buf, buf + 6)), (std::vector<std::uint8_t>{1, 2, 3, 0, 0, 0}));
+
+  std::uint8_t exact[4] = {};
+  put_file("/mnt/1/cfg/long", {1, 2, 3, 4, 5, 6, 7, 8});
+  EXPECT_EQ(read_plain_record("/mnt/1/cfg/long", exact, 2, 2), result::ok);
+  EXPECT_EQ(exact[3], 4);
+
+  // A directory opens but reads nothing.
+  std::uint8_t dir_buf[4] = {};
+  EXPECT_EQ(read_plain_record("/mnt/1/cfg", dir_buf, 4, 1), result::ok);
+  EXPECT_EQ(dir_buf[0], 0);
+}
+
+}  // namespace
+}  // namespace sav3::testing

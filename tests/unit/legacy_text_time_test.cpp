@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include "sav3/layout.h"
+#include "sav3/legacy_text.h"
+#include "sav3/legacy_time.h"
+#include "scratch_device.h"
+
+namespace sav3::testing {
+namespace {
+
+TEST(LegacyText, BoundedToItsRecord) {
+  LegacyRecord r(8);
+  r.raw(4, "Acti");  // runs into the end of the record without NUL
+  EXPECT_EQ(text_at(r.bytes, 4), "Acti");
+  EXPECT_EQ(text_at(r.bytes, 8), "");
+  EXPECT_EQ(text_at(r.bytes, 100), "");
+  r.text(0, "ab");
+  EXPECT_EQ(text_at(r.bytes, 0), "ab");
+}
+
+TEST(LegacyText, ShortAnswersNeedTheirNul) {
+  LegacyRecord r(16);
+  r.text(0, "Yes");
+  EXPECT_TRUE(answer_is(r.bytes, 0, "Yes"));
+  r.text(0, "Yes ");
+  EXPECT_FALSE(answer_is(r.bytes, 0, "Yes"));
+  r.text(0, "yes");
+  EXPECT_FALSE(answer_is(r.bytes, 0, "Yes"));
+  r.text(0, "ON");
+  EXPECT_TRUE(answer_is(r.bytes, 0, "ON"));
+  r.text(0, "ONE");
+  EXPECT_FALSE(answer_is(r.bytes, 0, "ON"));
+  r.raw(13, "Yes");  // at the very end, no room for the NUL
+  EXPECT_FALSE(answer_is(r.bytes, 13, "Yes"));
+  EXPECT_FALSE(answer_is(r.bytes, 14, "No"));
+}
+
+TEST(LegacyText, SubstringAndCopy) {
+  LegacyRecord r(12);
+  r.raw(0, "XXChargeFlt!");  // no NUL anywhere
+  EXPECT_TRUE(text_contains(text_at(r.bytes, 0), "ChargeFlt"));
+  EXPECT_FALSE(text_contains(text_at(r.bytes, 0), "Flt!!"));
+
+  std::uint8_t out[6];
+  std::fill(std::begin(out), std::end(out), 0xEE);
+  put_text(out, 1, 4, "abcdef");  // cut at the field width, no terminator
+  EXPECT_EQ((std::vector<std::uint8_t>(out, out + 6)),
+            (std::vector<std::uint8_t>{0xEE, 'a', 'b', 'c', 'd', 0xEE}));
+  put_text(out, 1, 4, "ab");
+  EXPECT_EQ((std::vector<std::uint8_t>(out, out + 6)),
+            (std::vector<std::uint8_t>{0xEE, 'a', 'b', 0, 0, 0xEE}));
+  EXPECT_EQ(without_newline("host\n"), "host");
+  EXPECT_EQ(without_newline("host\n\n"), "host\n");
+  char line[8] = {'a', 'b', '\0', 'j', 'u', 'n', 'k', '\0'};
+  EXPECT_EQ(text_in(line, sizeof line), "ab");
+}
+
+TEST(LegacyTime, UtcExample) {
+  ZoneScope zone("UTC0");
+  EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:20:30"), 1420453230);
+  EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:20:30 and more"), 1420453230);
+  EXPECT_EQ(legacy_time_seconds("Thu Jan 01 1970 00:00:00"), 0);
+  EXPECT_EQ(legacy_time_seconds("Wed Dec 31 1969 23:59:59"), -1);  // a genuine -1 is kept
+}
+
+TEST(LegacyTime, UnparsableAndOutOfRangeGiveZero) {
+  ZoneScope zone("UTC0");
+  EXPECT_EQ(legacy_time_seconds(""), 0);
+  EXPECT_EQ(legacy_time_seconds("2015-01-05 10:20:30"), 0);
+  EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015"), 0);
+  EXPECT_EQ(legacy_time_seconds("Tue Jan 19 2038 03:14:07"), 2147483647);
+  EXPECT_EQ(legacy_time_seconds("Tue Jan 19 2038 03:14:08"), 0);  // past the 32-bit range
+  EXPECT_EQ(legacy_time_seconds("Fri Jan 01 2100 00:00:00"), 0);
+}
+
+TEST(LegacyTime, SummerTimeGetsTheSummerOffset) {
+  ZoneScope zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  // 12:00 local in July is 10:00 UTC; in January 11:00 UTC.
+  EXPECT_EQ(legacy_time_seconds("Wed Jul 01 2015 12:00:00"), 1435744800);
+  EXPECT_EQ(legacy_time_seconds("Thu Jan 01 2015 12:00:00"), 1420110000);
+  // A parse after a summer parse is not influenced by it.
+  EXPECT_EQ(legacy_time_seconds("Wed Jul 01 2015 12:00:00"), 1435744800);
+  EXPECT_EQ(legacy_time_seconds("Thu Jan 01 2015 12:00:00"), 1420110000);
+}
+
+TEST(Layout, PutAndGetByField) {
+  constexpr Field year{"year", 1, 2, Kind::u16be};
+  constexpr Field level{"level", 3, 2, Kind::s8, 100};
+  constexpr Field count{"count", 5, 4, Kind::u8};
+  constexpr Field flags{"flags", 0, 1, Kind::flags};
+  std::uint8_t rec[9] = {};
+  put(rec, year, 2025);
+  EXPECT_EQ(rec[1], 0x07);
+  EXPECT_EQ(rec[2], 0xE9);
+  put(rec, level, static_cast<std::uint32_t>(-250));
+  EXPECT_EQ(get_signed(rec, level), -250);
+  put(rec, count, 0x01020304);
+  EXPECT_EQ(rec[5], 0x04);
+  EXPECT_EQ(get(rec, count), 0x01020304u);
+  set_bit_if(rec, flags, 0, true);
+  set_bit_if(rec, flags, 3, true);
+  set_bit_if(rec, flags, 5, false);
+  EXPECT_EQ(rec[0], 0x09);
+  EXPECT_EQ(get(rec, year), 2025u);
+}
+
+}  // namespace
+}  // namespace sav3::testing
