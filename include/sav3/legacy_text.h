@@ -57,4 +57,23 @@ inline void put_text(Bytes record, std::size_t off, std::size_t width, std::stri
   for (std::size_t i = 0; i < field.size(); ++i) field[i] = i < n ? static_cast<std::uint8_t>(text[i]) : 0;
 }
 
+// The next word of a line, as a scanned %s word: leading white space is
+// skipped, then the whole run of non-blank characters is consumed, of which
+// only the first 127 are kept (NUL-terminated in `word`). A long word never
+// spills into the next one. Returns false when the line holds no further word.
+inline bool scan_word(std::string_view& rest, char (&word)[128]) {
+  auto is_space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  std::size_t i = 0;
+  while (i < rest.size() && is_space(rest[i])) ++i;
+  std::size_t n = 0;
+  const std::size_t start = i;
+  while (i < rest.size() && !is_space(rest[i])) {
+    if (n < sizeof word - 1) word[n++] = rest[i];
+    ++i;
+  }
+  word[n] = '\0';
+  rest.remove_prefix(i);
+  return i > start;
+}
+
 }  // namespace sav3

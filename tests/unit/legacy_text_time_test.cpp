@@ -55,6 +55,21 @@ TEST(LegacyText, SubstringAndCopy) {
   EXPECT_EQ(text_in(line, sizeof line), "ab");
 }
 
+TEST(LegacyText, ScannedWordsNeverSpill) {
+  const std::string long_name(200, 'a');
+  const std::string line = "  " + long_name + "\tadmin  x\n";
+  std::string_view rest = line;
+  char word[128];
+  ASSERT_TRUE(scan_word(rest, word));
+  EXPECT_EQ(std::string(word), std::string(127, 'a'));
+  ASSERT_TRUE(scan_word(rest, word));
+  EXPECT_EQ(std::string(word), "admin");
+  ASSERT_TRUE(scan_word(rest, word));
+  EXPECT_EQ(std::string(word), "x");
+  EXPECT_FALSE(scan_word(rest, word));
+  EXPECT_EQ(std::string(word), "");
+}
+
 TEST(LegacyTime, UtcExample) {
   ZoneScope zone("UTC0");
   EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:20:30"), 1420453230);
