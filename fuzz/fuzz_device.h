@@ -1,0 +1,116 @@
+// Shared plumbing of the fuzz harnesses: one fuzz input is split into the
+// contents of the legacy files a converter reads, laid out in a scratch device
+// root; after the conversion every file the converter must write is checked
+// for its length and both checksums.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+
+#include "sav3/bytes.h"
+#include "sav3/container.h"
+#include "sav3/device.h"
+
+namespace sav3::fuzz {
+
+// A legacy input (nullptr ends a list).
+struct Input {
+  const char* path;
+};
+
+// A file the converter must write.
+struct Output {
+  const char* path;
+  int size;
+  int count;
+};
+
+// The scratch device root, made once per process under /dev/shm (or /tmp).
+inline const char* scratch_root() {
+  static char root[128] = {};
+  if (root[0] == '\0') {
+    const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    std::snprintf(root, sizeof root, "%s/sav3-fuzz-%d", base, static_cast<int>(getpid()));
+    set_device_root(root);
+  }
+  return root;
+}
+
+// mkdir -p of the folders of a device path, under the scratch root.
+inline void make_parents(const char* device_path) {
+  char p[512];
+  std::snprintf(p, sizeof p, "%s%s", scratch_root(), device_path);
+  for (char* s = p + 1; *s != '\0'; ++s) {
+    if (*s != '/') continue;
+    *s = '\0';
+    mkdir(p, 0755);
+    *s = '/';
+  }
+}
+
+inline void remove_device_file(const char* device_path) { unlink(host_path(device_path)); }
+
+// Takes the next piece of the fuzz input: a 16-bit little-endian length, then
+// that many bytes (clipped to what is left). 0xFFFF leaves the file missing.
+struct Splitter {
+  std::span<const std::uint8_t> rest;
+
+  std::uint8_t byte() {
+    if (rest.empty()) return 0;
+    const std::uint8_t b = rest[0];
+    rest = rest.subspan(1);
+    return b;
+  }
+
+  void place(const char* device_path) {
+    make_parents(device_path);
+    remove_device_file(device_path);
+    if (rest.size() < 2) return;
+    std::size_t n = static_cast<std::size_t>(rest[0] | (rest[1] << 8));
+    rest = rest.subspan(2);
+    if (n == 0xFFFF) return;
+    if (n > rest.size()) n = rest.size();
+    std::FILE* f = std::fopen(host_path(device_path), "w");
+    if (f == nullptr) std::abort();
+    if (n != 0 && std::fwrite(rest.data(), 1, n, f) != n) std::abort();
+    std::fclose(f);
+    rest = rest.subspan(n);
+  }
+
+  void place_all(const Input* inputs) {
+    for (const Input* in = inputs; in->path != nullptr; ++in) place(in->path);
+  }
+};
+
+// The output exists with 30 + size x count bytes and both checksums hold;
+// anything else stops the fuzzer with the path named.
+inline void check_output(const Output& out) {
+  std::FILE* f = std::fopen(host_path(out.path), "r");
+  if (f == nullptr) {
+    std::fprintf(stderr, "missing output %s\n", out.path);
+    std::abort();
+  }
+  static std::uint8_t data[header::size + 1000 * 640 + 1];
+  const std::size_t want =
+      header::size + static_cast<std::size_t>(out.size) * static_cast<std::size_t>(out.count);
+  const std::size_t got = std::fread(data, 1, sizeof data, f);
+  std::fclose(f);
+  if (got != want) {
+    std::fprintf(stderr, "%s: %zu bytes, expected %zu\n", out.path, got, want);
+    std::abort();
+  }
+  std::uint8_t head[header::size];
+  make_header(head, ConstBytes(data + header::size, got - header::size), out.size, out.count);
+  if (std::memcmp(head, data, header::size) != 0) {
+    std::fprintf(stderr, "%s: header or checksum wrong\n", out.path);
+    std::abort();
+  }
+}
+
+}  // namespace sav3::fuzz
