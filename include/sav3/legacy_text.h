@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
+#include <cstring>
 #include <string_view>
 
 #include "sav3/bytes.h"
@@ -74,6 +76,21 @@ inline bool scan_word(std::string_view& rest, char (&word)[128]) {
   word[n] = '\0';
   rest.remove_prefix(i);
   return i > start;
+}
+
+// One read of a legacy text file into a line buffer, as the old firmware read
+// its text files: the buffer is cleared, then receives at most its size minus
+// one characters, up to and including a newline, so a physical line longer
+// than that arrives over several reads. At end of file (or on a read error, or
+// with no file) the buffer is left empty and the result is false. The text of
+// the read is text_in(buffer, N): it ends at its first NUL.
+template <std::size_t N>
+bool read_line(std::FILE* file, char (&buffer)[N]) {
+  static_assert(N >= 2 && N <= 4096, "a line buffer holds at least one character");
+  std::memset(buffer, 0, N);
+  if (file != nullptr && std::fgets(buffer, static_cast<int>(N), file) != nullptr) return true;
+  std::memset(buffer, 0, N);  // fgets leaves the buffer undefined after a read error
+  return false;
 }
 
 }  // namespace sav3

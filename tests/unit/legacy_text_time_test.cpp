@@ -70,6 +70,32 @@ TEST(LegacyText, ScannedWordsNeverSpill) {
   EXPECT_EQ(std::string(word), "");
 }
 
+using LegacyTextFile = ScratchDevice;
+
+TEST_F(LegacyTextFile, LongLinesArriveOverSeveralReads) {
+  const std::string long_line(130, 'x');
+  const std::string text = "ab\n" + long_line + std::string("\nc\0junk\nlast", 12);
+  put_text_file("/mnt/1/cfg/lines", text);
+  std::FILE* f = open_device_file("/mnt/1/cfg/lines", "r");
+  ASSERT_NE(f, nullptr);
+  char line[128];
+  ASSERT_TRUE(read_line(f, line));
+  EXPECT_EQ(text_in(line, sizeof line), "ab\n");
+  ASSERT_TRUE(read_line(f, line));
+  EXPECT_EQ(text_in(line, sizeof line), std::string(127, 'x'));
+  ASSERT_TRUE(read_line(f, line));
+  EXPECT_EQ(text_in(line, sizeof line), "xxx\n");
+  ASSERT_TRUE(read_line(f, line));
+  EXPECT_EQ(text_in(line, sizeof line), "c") << "a line ends at its first NUL";
+  EXPECT_EQ(line[5], 'k') << "the bytes behind the NUL were read";
+  ASSERT_TRUE(read_line(f, line));
+  EXPECT_EQ(text_in(line, sizeof line), "last");
+  EXPECT_FALSE(read_line(f, line));
+  EXPECT_EQ(std::string(line, sizeof line), std::string(sizeof line, '\0')) << "cleared at end of file";
+  std::fclose(f);
+  EXPECT_FALSE(read_line(nullptr, line));
+}
+
 TEST(LegacyTime, UtcExample) {
   ZoneScope zone("UTC0");
   EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:20:30"), 1420453230);
