@@ -6,6 +6,8 @@
 // only ever be at one offset.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -43,6 +45,18 @@ struct RecordLayout {
   std::span<const Field> fields;
 };
 
+// A run of equal fields, one after the other `stride` bytes apart (the 16
+// entries of a list, the outputs of a module): entry i starts at
+// first + stride x i.
+template <std::size_t N>
+constexpr std::array<Field, N> field_array(const char* name, std::uint16_t first, std::uint16_t stride,
+                                           std::uint16_t width, Kind kind) {
+  std::array<Field, N> entries{};
+  for (std::size_t i = 0; i < N; ++i)
+    entries[i] = Field{name, static_cast<std::uint16_t>(first + stride * i), width, kind};
+  return entries;
+}
+
 // Stores the low bits of `v` in the field, at its width and byte order.
 inline void put(Bytes record, const Field& f, std::uint32_t v) {
   if (f.kind == Kind::u16be) {
@@ -61,6 +75,12 @@ inline void put_f32(Bytes record, const Field& f, float v) { write_f32le(record,
 
 inline void put_text(Bytes record, const Field& f, std::string_view text) {
   put_text(record, f.offset, f.width, text);
+}
+
+// Moves the field's width of legacy bytes, from `legacy_offset` on, into the
+// field bit for bit: terminators and whatever follows them included.
+inline void put_bytes(Bytes record, const Field& f, ConstBytes legacy, std::size_t legacy_offset) {
+  copy_bytes(record, f.offset, legacy, legacy_offset, f.width);
 }
 
 // Sets one bit of a flags field when the condition holds (bits start cleared).

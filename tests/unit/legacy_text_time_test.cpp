@@ -145,5 +145,21 @@ TEST(Layout, PutAndGetByField) {
   EXPECT_EQ(get(rec, year), 2025u);
 }
 
+TEST(Layout, FieldArraysAndByteMoves) {
+  constexpr auto entries = field_array<3>("entry", 10, 8, 4, Kind::text);
+  EXPECT_EQ(entries[0].offset, 10);
+  EXPECT_EQ(entries[2].offset, 26);
+  EXPECT_EQ(entries[2].width, 4);
+
+  LegacyRecord legacy(6);
+  legacy.raw(0, std::string("ab\0cde", 6));
+  std::uint8_t rec[8] = {};
+  put_bytes(rec, Field{"block", 1, 4, Kind::bytes}, legacy.bytes, 1);  // the NUL and what follows move too
+  EXPECT_EQ((std::vector<std::uint8_t>(rec, rec + 8)),
+            (std::vector<std::uint8_t>{0, 'b', 0, 'c', 'd', 0, 0, 0}));
+  put_bytes(rec, Field{"tail", 5, 3, Kind::bytes}, legacy.bytes, 4);  // clipped to the legacy record
+  EXPECT_EQ((std::vector<std::uint8_t>(rec + 5, rec + 8)), (std::vector<std::uint8_t>{'d', 'e', 0}));
+}
+
 }  // namespace
 }  // namespace sav3::testing
