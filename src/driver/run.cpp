@@ -1,4 +1,5 @@
 #include "sav3/container.h"
+#include "sav3/controller.h"
 #include "sav3/device.h"
 #include "sav3/driver.h"
 #include "sav3/inventory.h"
@@ -49,16 +50,16 @@ constexpr std::size_t empty_sav2_command = 1;
 // In run order; the device inventory comes first because the dispatches and
 // the alarm records read it back.
 constexpr Conversion run_order[] = {
-    build_device_inventory,    //  1 /usr/sav3/data/device
-                               //  2 controller live data
-    dispatch_live_data_ports,  //  3 module live data
-                               //  4 controller configuration
-    dispatch_config_ports,     //  5 module configuration
-                               //  6 controller history
-    dispatch_history_ports,    //  7 module history
-                               //  8 alarm state
-                               //  9 alarm history
-                               // 10..16 e-mail, SNMP, SSL, TCP/IP, user accounts, web, IEEE 802.1X
+    build_device_inventory,        //  1 /usr/sav3/data/device
+    convert_controller_live_data,  //  2 /usr/sav3/data/port0
+    dispatch_live_data_ports,      //  3 module live data
+                                   //  4 controller configuration
+    dispatch_config_ports,         //  5 module configuration
+                                   //  6 controller history
+    dispatch_history_ports,        //  7 module history
+                                   //  8 alarm state
+                                   //  9 alarm history
+                                   // 10..16 e-mail, SNMP, SSL, TCP/IP, user accounts, web, IEEE 802.1X
 };
 
 bool staging_tree_built() {
