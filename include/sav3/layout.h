@@ -47,14 +47,40 @@ struct RecordLayout {
 
 // A run of equal fields, one after the other `stride` bytes apart (the 16
 // entries of a list, the outputs of a module): entry i starts at
-// first + stride x i.
+// first + stride x i. All entries share the name; the index tells them apart.
 template <std::size_t N>
 constexpr std::array<Field, N> field_array(const char* name, std::uint16_t first, std::uint16_t stride,
-                                           std::uint16_t width, Kind kind) {
+                                           std::uint16_t width, Kind kind, std::uint32_t scale = 1) {
   std::array<Field, N> entries{};
   for (std::size_t i = 0; i < N; ++i)
-    entries[i] = Field{name, static_cast<std::uint16_t>(first + stride * i), width, kind};
+    entries[i] = Field{name, static_cast<std::uint16_t>(first + stride * i), width, kind, scale};
   return entries;
+}
+
+// One field as a group of one, to join it with groups.
+constexpr std::array<Field, 1> single(const Field& f) { return {f}; }
+
+// The groups of a record, joined in table order into its `fields[]`.
+template <std::size_t... N>
+constexpr std::array<Field, (N + ...)> join_fields(const std::array<Field, N>&... groups) {
+  std::array<Field, (N + ...)> out{};
+  std::size_t at = 0;
+  (([&] {
+     for (const Field& f : groups) out[at++] = f;
+   }()),
+   ...);
+  return out;
+}
+
+// True when the fields follow each other without gap or overlap and end at the
+// record's size: every byte of the record belongs to exactly one field.
+constexpr bool fields_tile(std::span<const Field> fields, std::uint32_t size) {
+  std::uint32_t next = 0;
+  for (const Field& f : fields) {
+    if (f.offset != next || f.width == 0) return false;
+    next = f.offset + f.width;
+  }
+  return next == size;
 }
 
 // Stores the low bits of `v` in the field, at its width and byte order.
