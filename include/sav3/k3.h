@@ -8,6 +8,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+
+#include "sav3/layout.h"
 
 namespace sav3 {
 
@@ -80,6 +83,123 @@ inline constexpr char path[] = "/mnt/1/k3_extends_data";
 inline constexpr std::size_t block_stride = 32;
 inline constexpr std::size_t table_1 = 0;   // module n at 32 x (n - 1), n = 1..3
 inline constexpr std::size_t table_2 = 96;  // module n at 96 + 32 x (n - 1), n = 1..4
+
+// Module n's block in each table, when the table has one for it. The first
+// table holds modules 1 to 3 only: for a fourth module the plain formula would
+// land on the first module's block in the second table, so it has none.
+constexpr bool has_table_1_block(unsigned n) { return n >= 1 && n <= 3; }
+constexpr bool has_table_2_block(unsigned n) { return n >= 1 && n <= 4; }
+constexpr std::size_t table_1_block(unsigned n) { return table_1 + block_stride * (n - 1); }
+constexpr std::size_t table_2_block(unsigned n) { return table_2 + block_stride * (n - 1); }
 }  // namespace legacy_k3_extension
+
+// The readings of one moment, bytes 0 to 81 of both the K3 live record and the
+// K3 history record. A state word gives 0 for "Inactive", 1 for "Active" and 2
+// for anything else; a condition word 0 for "Fault", 1 for "Normal", 2 else;
+// an answer is 0 for No and 1 for anything else.
+namespace k3_readings {
+inline constexpr int size = 82;
+inline constexpr Field module_type{"module type", 0, 1, Kind::u8};
+inline constexpr Field tenths_quantity{"tenths quantity", 1, 1, Kind::u8, 10};
+inline constexpr auto state_2 = field_array<8>("state 2 of output", 2, 1, 1, Kind::u8);
+inline constexpr auto state_1 = field_array<8>("state 1 of output", 10, 1, 1, Kind::u8);
+inline constexpr auto condition = field_array<8>("condition of output", 18, 1, 1, Kind::u8);
+inline constexpr auto answer = field_array<8>("answer of output", 26, 1, 1, Kind::u8);
+inline constexpr auto reading_a = field_array<8>("reading A of output", 34, 2, 2, Kind::u8, 100);
+inline constexpr auto reading_b = field_array<8>("reading B of output", 50, 2, 2, Kind::u8, 100);
+inline constexpr auto reading_c = field_array<8>("reading C of output", 66, 2, 2, Kind::u8, 100);
+inline constexpr auto fields = join_fields(single(module_type), single(tenths_quantity), state_2, state_1,
+                                           condition, answer, reading_a, reading_b, reading_c);
+static_assert(fields_tile(fields, size));
+
+inline constexpr std::uint8_t inactive = 0, active = 1, other_state = 2;
+inline constexpr std::uint8_t fault = 0, normal = 1, other_condition = 2;
+inline constexpr std::uint8_t answer_no = 0, answer_other = 1;
+}  // namespace k3_readings
+
+// Fills bytes 0 to 81 of a K3 live or history record from one legacy K3 item
+// (or report) record.
+void fill_k3_readings(Bytes record, ConstBytes item);
+
+// The K3 port configuration record "/usr/sav3/cfg/port%d".
+namespace k3_config {
+inline constexpr int record_size = 489;
+inline constexpr Field reserved_head{"reserved", 0, 4, Kind::reserved};
+inline constexpr auto settings_block = field_array<8>("settings block of output", 4, 32, 32, Kind::bytes);
+inline constexpr auto group_1 = field_array<8>("configuration group 1 of output", 260, 1, 1, Kind::u8);
+inline constexpr auto group_2 = field_array<8>("configuration group 2 of output", 268, 1, 1, Kind::u8);
+inline constexpr auto group_3 = field_array<8>("configuration group 3 of output", 276, 1, 1, Kind::u8);
+inline constexpr auto group_4 = field_array<8>("configuration group 4 of output", 284, 1, 1, Kind::u8);
+inline constexpr auto group_5 = field_array<8>("configuration group 5 of output", 292, 1, 1, Kind::u8);
+inline constexpr auto value_1 = field_array<8>("configuration value 1 of output", 300, 2, 2, Kind::u8, 100);
+inline constexpr auto value_2 = field_array<8>("configuration value 2 of output", 316, 2, 2, Kind::u8, 100);
+inline constexpr auto value_3 = field_array<8>("configuration value 3 of output", 332, 2, 2, Kind::u8, 100);
+inline constexpr auto value_4 = field_array<8>("configuration value 4 of output", 348, 2, 2, Kind::u8, 100);
+inline constexpr Field hundredths_1{"hundredths value 1", 364, 4, Kind::f32};
+inline constexpr Field hundredths_2{"hundredths value 2", 368, 4, Kind::f32};
+inline constexpr Field hundredths_3{"hundredths value 3", 372, 4, Kind::f32};
+inline constexpr Field hundredths_4{"hundredths value 4", 376, 4, Kind::f32};
+inline constexpr auto enabled = field_array<8>("enabled flag of output", 380, 1, 1, Kind::u8);
+inline constexpr Field reserved_middle{"reserved", 388, 16, Kind::reserved};
+inline constexpr auto extension = field_array<8>("extension word of output", 404, 4, 4, Kind::bytes);
+inline constexpr Field reserved_tail{"reserved", 436, 52, Kind::reserved};
+inline constexpr Field trailer{"output settings trailer", 488, 1, Kind::u8};
+inline constexpr auto fields = join_fields(
+    single(reserved_head), settings_block, group_1, group_2, group_3, group_4, group_5, value_1, value_2,
+    value_3, value_4, single(hundredths_1), single(hundredths_2), single(hundredths_3), single(hundredths_4),
+    enabled, single(reserved_middle), extension, single(reserved_tail), single(trailer));
+static_assert(fields_tile(fields, record_size));
+inline constexpr RecordLayout layout{"K3 port configuration", record_size, fields};
+}  // namespace k3_config
+
+// The K3 live record "/usr/sav3/data/port%d": the readings of bytes 0 to 81,
+// then the module's settings and the reading time.
+namespace k3_live {
+inline constexpr int record_size = 488;
+inline constexpr auto settings_block = field_array<8>("settings block of output", 82, 32, 32, Kind::bytes);
+inline constexpr Field reserved_1{"reserved", 338, 1, Kind::reserved};
+inline constexpr auto small_setting = field_array<40>("small setting", 339, 1, 1, Kind::u8);
+inline constexpr auto setting_a = field_array<8>("setting A of output", 379, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_b = field_array<8>("setting B of output", 395, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_c = field_array<8>("setting C of output", 411, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_d = field_array<8>("setting D of output", 427, 2, 2, Kind::u8, 100);
+inline constexpr auto enabled = field_array<8>("enabled flag of output", 443, 1, 1, Kind::u8);
+inline constexpr auto extension_2 = field_array<8>("extension value 2 of output", 451, 4, 4, Kind::bytes);
+inline constexpr Field reserved_2{"reserved", 483, 1, Kind::reserved};
+inline constexpr Field reading_time{"reading time", 484, 4, Kind::epoch};
+inline constexpr auto fields =
+    join_fields(k3_readings::fields, settings_block, single(reserved_1), small_setting, setting_a, setting_b,
+                setting_c, setting_d, enabled, extension_2, single(reserved_2), single(reading_time));
+static_assert(fields_tile(fields, record_size));
+inline constexpr RecordLayout layout{"K3 live record", record_size, fields};
+}  // namespace k3_live
+
+// One K3 history record of "/usr/sav3/history/port%d" (1000 of them): the
+// readings of bytes 0 to 81 from the K3 report record of the same index, the
+// module's settings as they stand at the migration (the same in every
+// record), and the time of the controller report record of the same index.
+namespace k3_history {
+inline constexpr int record_size = 267;
+inline constexpr auto extension_2 = field_array<8>("extension value 2 of output", 82, 4, 4, Kind::bytes);
+inline constexpr auto small_setting = field_array<40>("small setting", 114, 1, 1, Kind::u8);
+inline constexpr auto setting_a = field_array<8>("setting A of output", 154, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_b = field_array<8>("setting B of output", 170, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_c = field_array<8>("setting C of output", 186, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_d = field_array<8>("setting D of output", 202, 2, 2, Kind::u8, 100);
+inline constexpr auto enabled = field_array<8>("enabled flag of output", 218, 1, 1, Kind::u8);
+inline constexpr auto extension_1 = field_array<8>("extension value 1 of output", 226, 4, 4, Kind::bytes);
+inline constexpr Field reserved_1{"reserved", 258, 1, Kind::reserved};
+inline constexpr Field record_time{"record time", 259, 4, Kind::epoch};
+inline constexpr Field reserved_2{"reserved", 263, 4, Kind::reserved};
+inline constexpr auto fields =
+    join_fields(k3_readings::fields, extension_2, small_setting, setting_a, setting_b, setting_c, setting_d,
+                enabled, extension_1, single(reserved_1), single(record_time), single(reserved_2));
+static_assert(fields_tile(fields, record_size));
+inline constexpr RecordLayout layout{"K3 history record", record_size, fields};
+}  // namespace k3_history
+
+int convert_k3_config(unsigned port, unsigned sequence);
+int convert_k3_live_data(unsigned port, unsigned sequence);
+int convert_k3_history(unsigned port, unsigned sequence);
 
 }  // namespace sav3
