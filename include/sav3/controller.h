@@ -151,6 +151,16 @@ inline constexpr Field reserved_2{"reserved", 376, 4, Kind::reserved};
 inline constexpr Field reserved_3{"reserved", 384, 4, Kind::reserved};
 inline constexpr Field pwm_setting{"PWM setting", 388, 1, Kind::u8};
 inline constexpr Field report_flags{"report flags", 389, 4, Kind::flags};
+// Each report flag bit and the reportcfg byte that sets it when non-zero
+// (byte 10 has no bit; bits 5 and 6 are always set).
+struct ReportBit {
+  unsigned bit;
+  std::size_t source;
+};
+inline constexpr std::size_t always_set = static_cast<std::size_t>(-1);
+inline constexpr ReportBit report_bits[] = {
+    {0, 4}, {1, 7}, {2, 8}, {3, 9}, {4, 11}, {5, always_set}, {6, always_set}, {7, 5}, {8, 6},
+};
 inline constexpr Field reserved_4{"reserved", 393, 32, Kind::reserved};
 inline constexpr Field fields[] = {control_flags, name[0],     name[1],      name[2],    name[3],    name[4],
                                    name[5],       name[6],     name[7],      name[8],    reserved_1, range[0],

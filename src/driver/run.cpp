@@ -53,7 +53,7 @@ constexpr Conversion run_order[] = {
     build_device_inventory,        //  1 /usr/sav3/data/device
     convert_controller_live_data,  //  2 /usr/sav3/data/port0
     dispatch_live_data_ports,      //  3 module live data
-                                   //  4 controller configuration
+    convert_controller_config,     //  4 /usr/sav3/cfg/port0
     dispatch_config_ports,         //  5 module configuration
                                    //  6 controller history
     dispatch_history_ports,        //  7 module history
