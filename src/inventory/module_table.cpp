@@ -1,5 +1,6 @@
 // The per-module converters of each area, called by the port dispatches.
 #include "sav3/inventory.h"
+#include "sav3/k3.h"
 
 namespace sav3 {
 
@@ -12,7 +13,7 @@ const ModuleConverters live_data_converters = {
 const ModuleConverters config_converters = {
     .lq = nullptr,
     .zrt = nullptr,
-    .k3 = nullptr,
+    .k3 = convert_k3_config,
 };
 
 const ModuleConverters history_converters = {
