@@ -7,7 +7,7 @@ namespace sav3 {
 const ModuleConverters live_data_converters = {
     .lq = nullptr,
     .zrt = nullptr,
-    .k3 = nullptr,
+    .k3 = convert_k3_live_data,
 };
 
 const ModuleConverters config_converters = {
