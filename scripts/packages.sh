@@ -1,0 +1,25 @@
+# Sourced by the scripts of this repository: installs Debian packages that are
+# missing, and only those. `apt-get update` runs once per process, before the
+# first install. Needs root (CI runs as root on a fresh Debian machine).
+
+sav3_apt_updated=${sav3_apt_updated:-no}
+
+# ensure_packages PKG...: returns non-zero when a package is missing and cannot
+# be installed (not root, no apt-get, install failed).
+ensure_packages() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null 2>&1; then
+    echo "missing packages (need root and apt-get to install): ${missing[*]}" >&2
+    return 1
+  fi
+  echo "installing: ${missing[*]}" >&2
+  if [ "$sav3_apt_updated" != yes ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get update -qq >&2 || return 1
+    sav3_apt_updated=yes
+  fi
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+}

@@ -1,0 +1,243 @@
+#!/usr/bin/env bash
+# End-to-end runs of the real migration tool in the device sandbox.
+#
+#   device_test.sh full TOOL          a migration of the sample legacy device
+#   device_test.sh marker TOOL        /mnt/data/port0 present: nothing happens
+#   device_test.sh no-staging TOOL    /usr/sav3 missing: the live trees stay
+#   device_test.sh same-as-host TOOL HOST_TOOL
+#                                     the same commands and the same bytes
+#
+# Exit 0 pass, 1 fail, 77 skip (no sandbox on this machine, or no host tool).
+# SAV3_KEEP_SANDBOX=1 keeps the scratch folders; a failing test keeps them.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+sandbox=$here/sandbox.sh
+case_name=${1:?usage: device_test.sh CASE TOOL [HOST_TOOL]}
+tool=${2:?usage: device_test.sh CASE TOOL [HOST_TOOL]}
+[ -f "$tool" ] || {
+  echo "no tool at $tool" >&2
+  exit 1
+}
+
+"$sandbox" check || exit $?
+
+scratch=$(mktemp -d /tmp/sav3-device-test.XXXXXX)
+failures=0
+cleanup() {
+  local status=$?
+  if [ "$status" -ne 0 ] || [ "$failures" -ne 0 ] || [ "${SAV3_KEEP_SANDBOX:-0}" = 1 ]; then
+    echo "scratch folders kept in $scratch"
+  else
+    rm -rf "$scratch"
+  fi
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+check() { # check DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  "$@" >/dev/null 2>&1 || fail "$what"
+}
+
+# The daemons of the sample device started beside the tool: three that the
+# tool must kill and one of another name that it must leave alone.
+daemons=(/mnt/2/snmp/sbin/snmpd /mnt/2/tools/spi /sbin/dhclient /mnt/2/tools/keepme)
+
+"$here/sample_legacy.sh" "$scratch/legacy"
+
+# make_device NAME TOOL: a sandbox holding the sample legacy device.
+make_device() { "$sandbox" create "$scratch/$1" "$2" "$scratch/legacy"; }
+
+# Every name, type, mode and content under the device's trees.
+snapshot() {
+  (cd "$1" && find usr mnt -printf '%y %m %p %l\n' | LC_ALL=C sort &&
+    find usr mnt -type f -exec sha256sum {} + | LC_ALL=C sort -k2)
+}
+
+# The tool itself prints nothing and exits 0, whatever its commands print.
+check_quiet_exit() {
+  local box=$1/sandbox
+  [ "$(cat "$box/tool.status")" = 0 ] || fail "exit status $(cat "$box/tool.status"), not 0"
+  [ ! -s "$box/tool.out" ] || fail "the tool printed on stdout: $(head -c 200 "$box/tool.out")"
+  [ ! -s "$box/tool.err" ] || fail "the tool printed on stderr: $(head -c 200 "$box/tool.err")"
+}
+
+check_commands() { # check_commands ROOT COUNT: the first COUNT expected commands, exactly
+  if ! diff <(head -n "$2" "$here/expected_commands.txt") "$1/sandbox/commands.log" >"$scratch/commands.diff" 2>&1; then
+    fail "the commands issued are not the expected $2:"
+    cat "$scratch/commands.diff"
+  fi
+}
+
+byte(){ od -An -tu1 -j"$2" -N1 "$1" | tr -d ' '; }
+
+# The device inventory, decoded field by field (header checked first).
+check_inventory() {
+  local inv=$1/usr/sav3/data/device
+  local line
+  if ! line=$("$here/headed_check.sh" "$inv"); then
+    fail "inventory: $line"
+    return
+  fi
+  [ "${line#* }" = "size 38 count 1" ] || fail "inventory: $line, not size 38 count 1"
+  local expect=(1 2 3 4 5) port
+  for port in 0 1 2 3 4; do
+    [ "$(byte "$inv" $((30 + port)))" = "${expect[$port]}" ] ||
+      fail "inventory: port $port has code $(byte "$inv" $((30 + port))), not ${expect[$port]}"
+  done
+  local reserved
+  reserved=$(od -An -tu1 -j35 -N28 "$inv" | tr -s ' \n' '\n' | grep -cv '^0*$' || true)
+  [ "$reserved" = 0 ] || fail "inventory: $reserved reserved bytes are not zero"
+  [ "$(byte "$inv" 63)" = 0 ] || fail "inventory: option flag $(byte "$inv" 63), not 0 (the LQ board answered No)"
+  local counts
+  counts=$(od -An -tu1 -j64 -N4 "$inv" | tr -s ' ' ' ' | sed 's/^ //')
+  [ "$counts" = "1 1 1 1" ] || fail "inventory: module counts '$counts', not '1 1 1 1'"
+}
+
+# The staging tree: the legacy copies as they were, every other file a valid
+# headed record file.
+check_staging() {
+  local root=$1 legacy=$scratch/legacy f rel
+  for d in data cfg etc history; do
+    [ -d "$root/usr/sav3/$d" ] || fail "staging folder /usr/sav3/$d missing"
+  done
+  check "update_log carried into the staging tree" cmp "$legacy/usr/sav/update_log" "$root/usr/sav3/update_log"
+  check "userlogindata.txt carried into the staging tree" \
+    cmp "$legacy/usr/sav/data/userlogindata.txt" "$root/usr/sav3/data/userlogindata.txt"
+  for f in "$legacy"/mnt/1/etc/*; do
+    check "/mnt/1/etc/${f##*/} copied into /usr/sav3/etc" cmp "$f" "$root/usr/sav3/etc/${f##*/}"
+  done
+  for f in "$legacy"/mnt/1/cfg/*; do
+    # A converted file of the same name may replace the copy.
+    cmp -s "$f" "$root/usr/sav3/cfg/${f##*/}" || "$here/headed_check.sh" "$root/usr/sav3/cfg/${f##*/}" >/dev/null ||
+      fail "/mnt/1/cfg/${f##*/} neither copied into /usr/sav3/cfg nor replaced by a headed file"
+  done
+  local headed=0 out
+  while IFS= read -r rel; do
+    case $rel in
+      update_log | data/userlogindata.txt) continue ;;
+      etc/*) continue ;;
+      cfg/*) cmp -s "$legacy/mnt/1/cfg/${rel#cfg/}" "$root/usr/sav3/$rel" && continue ;;
+    esac
+    if out=$("$here/headed_check.sh" "$root/usr/sav3/$rel"); then
+      headed=$((headed + 1))
+    else
+      fail "/usr/sav3/$rel is not a valid headed record file: ${out#*: }"
+    fi
+  done < <(cd "$root/usr/sav3" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+  [ "$headed" -ge 2 ] || fail "only $headed headed record files in the staging tree"
+  echo "staging tree: $headed headed record files"
+}
+
+# /usr/sav is the staging tree; /usr/sav2 is the staging tree plus the
+# top-level entries of the old /usr/sav2 whose names contain "update".
+check_live_trees() {
+  local root=$1
+  diff -r "$root/usr/sav3" "$root/usr/sav" >"$scratch/sav.diff" 2>&1 || {
+    fail "/usr/sav differs from the staging tree:"
+    cat "$scratch/sav.diff"
+  }
+  diff -r "$root/usr/sav3" "$root/usr/sav2" >"$scratch/sav2.diff" 2>&1 || true
+  if grep -v '^Only in .*/usr/sav2: .*update' "$scratch/sav2.diff" | grep -q .; then
+    fail "/usr/sav2 differs from the staging tree (beyond its update entries):"
+    cat "$scratch/sav2.diff"
+  fi
+  local legacy=$scratch/legacy
+  check "update_pkg kept in /usr/sav2 with its contents" diff -r "$legacy/usr/sav2/update_pkg" "$root/usr/sav2/update_pkg"
+  check "firmware_update.txt kept in /usr/sav2" cmp "$legacy/usr/sav2/firmware_update.txt" "$root/usr/sav2/firmware_update.txt"
+  check "update_log of /usr/sav2 replaced by the staging one" cmp "$root/usr/sav3/update_log" "$root/usr/sav2/update_log"
+  [ ! -e "$root/usr/sav2/olddir" ] || fail "/usr/sav2/olddir (with an update path inside) not removed"
+  [ ! -e "$root/usr/sav2/stale.dat" ] || fail "/usr/sav2/stale.dat not removed"
+  [ ! -e "$root/usr/sav/cfg/oldsetting" ] || fail "/usr/sav/cfg/oldsetting not removed"
+}
+
+check_programs_retired() {
+  local root=$1 p
+  for p in snmp/sbin/snmpd snmp/sbin/vq4-demon snmp/sbin/snmp-system tools/tcpclientremote tools/spi \
+    tools/lanudpclient tools/lantcpclient tools/tcpclient_psia; do
+    [ ! -e "$root/mnt/2/$p" ] || fail "/mnt/2/$p not deleted"
+  done
+  check "/mnt/2/tools/sysver kept" cmp "$scratch/legacy/mnt/2/tools/sysver" "$root/mnt/2/tools/sysver"
+  check "/mnt/2/tools/keepme kept" cmp "$scratch/legacy/mnt/2/tools/keepme" "$root/mnt/2/tools/keepme"
+  local expect
+  expect=$'/mnt/2/snmp/sbin/snmpd exited 137\n/mnt/2/tools/spi exited 137\n/sbin/dhclient exited 137\n/mnt/2/tools/keepme running'
+  [ "$(cat "$root/sandbox/daemons")" = "$expect" ] || {
+    fail "daemons not killed as expected (137: killed with signal 9):"
+    cat "$root/sandbox/daemons"
+  }
+}
+
+case $case_name in
+  full)
+    make_device device "$tool"
+    "$sandbox" run "$scratch/device" "${daemons[@]}"
+    check_quiet_exit "$scratch/device"
+    check_commands "$scratch/device" 30
+    check_programs_retired "$scratch/device"
+    check_staging "$scratch/device"
+    check_inventory "$scratch/device"
+    check_live_trees "$scratch/device"
+    ;;
+  marker)
+    make_device device "$tool"
+    printf 'configured\n' >"$scratch/device/mnt/data/port0"
+    snapshot "$scratch/device" >"$scratch/before"
+    "$sandbox" run "$scratch/device" "${daemons[@]}"
+    check_quiet_exit "$scratch/device"
+    [ ! -e "$scratch/device/sandbox/commands.log" ] || {
+      fail "commands ran although the marker exists:"
+      cat "$scratch/device/sandbox/commands.log"
+    }
+    snapshot "$scratch/device" >"$scratch/after"
+    diff "$scratch/before" "$scratch/after" || fail "the device's trees changed although the marker exists"
+    [ "$(grep -c ' running$' "$scratch/device/sandbox/daemons")" = "${#daemons[@]}" ] ||
+      fail "a daemon was killed although the marker exists"
+    ;;
+  no-staging)
+    make_device device "$tool"
+    rm -rf "$scratch/device/usr/sav3"
+    snapshot "$scratch/device" | grep -E '(^| )(usr/sav|usr/sav2)(/| |$)' >"$scratch/before"
+    "$sandbox" run "$scratch/device" "${daemons[@]}"
+    check_quiet_exit "$scratch/device"
+    check_commands "$scratch/device" 26
+    snapshot "$scratch/device" | grep -E '(^| )(usr/sav|usr/sav2)(/| |$)' >"$scratch/after"
+    diff "$scratch/before" "$scratch/after" || fail "/usr/sav or /usr/sav2 changed although there was no staging tree"
+    [ ! -e "$scratch/device/usr/sav3" ] || fail "/usr/sav3 was created"
+    ;;
+  same-as-host)
+    host_tool=${3:?usage: device_test.sh same-as-host TOOL HOST_TOOL}
+    if [ ! -f "$host_tool" ]; then
+      echo "SKIP: no host tool at $host_tool (build the host preset first)"
+      exit 77
+    fi
+    make_device device "$tool"
+    make_device host-device "$host_tool"
+    "$sandbox" run "$scratch/device" "${daemons[@]}"
+    "$sandbox" run "$scratch/host-device" "${daemons[@]}"
+    check_quiet_exit "$scratch/device"
+    check "the same commands in the same order" cmp "$scratch/host-device/sandbox/commands.log" "$scratch/device/sandbox/commands.log"
+    check "the same daemons killed" cmp "$scratch/host-device/sandbox/daemons" "$scratch/device/sandbox/daemons"
+    snapshot "$scratch/host-device" >"$scratch/host.snapshot"
+    snapshot "$scratch/device" >"$scratch/tool.snapshot"
+    if ! diff "$scratch/host.snapshot" "$scratch/tool.snapshot"; then
+      fail "the trees differ between the host tool and $tool"
+      (cd "$scratch" && diff -r host-device/usr device/usr) | head -20 || true
+    fi
+    echo "$(grep -c '^f' "$scratch/tool.snapshot") files compared"
+    ;;
+  *)
+    echo "unknown case $case_name" >&2
+    exit 1
+    ;;
+esac
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed"
+  exit 1
+fi
+echo "PASS: $case_name"
