@@ -55,7 +55,7 @@ constexpr Conversion run_order[] = {
     dispatch_live_data_ports,      //  3 module live data
     convert_controller_config,     //  4 /usr/sav3/cfg/port0
     dispatch_config_ports,         //  5 module configuration
-                                   //  6 controller history
+    convert_controller_history,    //  6 /usr/sav3/history/port0
     dispatch_history_ports,        //  7 module history
                                    //  8 alarm state
                                    //  9 alarm history
