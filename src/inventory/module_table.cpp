@@ -1,6 +1,7 @@
 // The per-module converters of each area, called by the port dispatches.
 #include "sav3/inventory.h"
 #include "sav3/k3.h"
+#include "sav3/lq_zrt.h"
 
 namespace sav3 {
 
@@ -11,8 +12,8 @@ const ModuleConverters live_data_converters = {
 };
 
 const ModuleConverters config_converters = {
-    .lq = nullptr,
-    .zrt = nullptr,
+    .lq = convert_lq_config,
+    .zrt = convert_zrt_config,
     .k3 = convert_k3_config,
 };
 
