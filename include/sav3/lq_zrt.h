@@ -133,7 +133,6 @@ inline constexpr int cell_count = 30;
 
 namespace supply_config {
 inline constexpr int record_size = 103;
-inline constexpr char path_format[] = "/usr/sav3/cfg/port%d";
 inline constexpr Field warning_switch{"warning switch word", 0, 4, Kind::flags};
 inline constexpr Field setting_4{"setting 4", 4, 1, Kind::u8};
 inline constexpr Field setting_5{"setting 5", 5, 1, Kind::u8};
@@ -161,6 +160,7 @@ inline constexpr Field fields[] = {
     setting_3,       year,         date_second, date_third, warning_duration, battery_warning_value,
     year_span,       setting_12,   day_count,   email_byte, reserved_35,      setting_7,
     setting_13_zero, report_flags, reserved_45};
+static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"supply configuration", record_size, fields};
 
 inline constexpr std::uint32_t warning_switch_on = 0x4000;  // bit 14, whatever the legacy switch holds
@@ -168,10 +168,10 @@ inline constexpr std::uint32_t warning_switch_on = 0x4000;  // bit 14, whatever 
 
 namespace supply_config_sub {
 inline constexpr int record_size = 27;
-inline constexpr char path_format[] = "/usr/sav3/cfg/subport%d";
 inline constexpr Field monitor_flags{"monitor flags", 0, 1, Kind::flags};
 inline constexpr Field reserved_1{"reserved", 1, 26, Kind::reserved};
 inline constexpr Field fields[] = {monitor_flags, reserved_1};
+static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"supply configuration sub-record", record_size, fields};
 
 // Bits of the monitor flags.

@@ -72,10 +72,10 @@ int convert_supply_config(unsigned port, unsigned n, const SupplyConfigSource& s
     put(out, c::date_third, read32le(progcfg, slot(p::date_third)));
     put(out, c::warning_duration,
         scaled_unsigned(read_f32le(warning, module_slot(w::warning_hours, w::hours_stride, n)), 3600.0f));
-    put(out, c::battery_warning_value, read32le(warning, module_slot(w::warning_value, w::block_stride, n)));
+    put_bytes(out, c::battery_warning_value, warning, module_slot(w::warning_value, w::block_stride, n));
     put(out, c::year_span,
         scaled_unsigned(read_f32le(warning, module_slot(w::year_span, w::block_stride, n)), 31536000.0f));
-    put(out, c::setting_12, read32le(progcfg, group_slot(p::setting_12)));
+    put_bytes(out, c::setting_12, progcfg, group_slot(p::setting_12));
     put(out, c::day_count, days_to_seconds(read32le(progcfg, slot(p::day_count))));
     put(out, c::email_byte, read32le(email, legacy_emailcfg::supply_byte));
     put(out, c::setting_7, read32le(progcfg, slot(p::setting_7)));
@@ -90,10 +90,10 @@ int convert_supply_config(unsigned port, unsigned n, const SupplyConfigSource& s
                read32le(crw, module_slot(legacy_crw::monitor_off, legacy_crw::stride, n)) == 0);
   }
 
-  const int port_result = write_headed_file(numbered_path(supply_config::path_format, port), record,
-                                            supply_config::record_size, 1);
-  const int sub_result = write_headed_file(numbered_path(supply_config_sub::path_format, port), sub,
-                                           supply_config_sub::record_size, 1);
+  const int port_result =
+      write_headed_file(numbered_path(path::cfg_port, port), record, supply_config::record_size, 1);
+  const int sub_result =
+      write_headed_file(numbered_path(path::cfg_subport, port), sub, supply_config_sub::record_size, 1);
   return port_result != result::ok ? port_result : sub_result;
 }
 
