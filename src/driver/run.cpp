@@ -3,6 +3,9 @@
 #include "sav3/device.h"
 #include "sav3/driver.h"
 #include "sav3/inventory.h"
+#include "sav3/settings_tcpip.h"
+#include "sav3/settings_user_accounts.h"
+#include "sav3/settings_web.h"
 
 namespace sav3 {
 
@@ -59,7 +62,13 @@ constexpr Conversion run_order[] = {
     dispatch_history_ports,        //  7 module history
                                    //  8 alarm state
                                    //  9 alarm history
-                                   // 10..16 e-mail, SNMP, SSL, TCP/IP, user accounts, web, IEEE 802.1X
+                                   // 10 e-mail
+                                   // 11 SNMP
+                                   // 12 SSL
+    convert_tcpip_settings,        // 13 /usr/sav3/cfg/tcp_ip
+    convert_user_accounts,         // 14 /usr/sav3/cfg/user_info
+    convert_web_settings,          // 15 /usr/sav3/cfg/web
+                                   // 16 IEEE 802.1X
 };
 
 bool staging_tree_built() {

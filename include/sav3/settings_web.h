@@ -1,0 +1,99 @@
+// The web access settings record "/usr/sav3/cfg/web" and the seven legacy
+// records of the old web pages it is assembled from.
+#pragma once
+
+#include <cstddef>
+
+#include "sav3/layout.h"
+
+namespace sav3 {
+
+namespace web {
+inline constexpr char path[] = "/usr/sav3/cfg/web";
+inline constexpr int record_size = 241;
+
+inline constexpr Field reserved_0{"reserved", 0, 4, Kind::reserved};
+inline constexpr Field assignment_block{"assignment block", 4, 64, Kind::bytes};
+inline constexpr Field assignment_text{"first assignment text", 68, 60, Kind::bytes};
+inline constexpr Field reserved_128{"reserved", 128, 4, Kind::reserved};
+inline constexpr Field battery_warning_block{"battery warning block", 132, 50, Kind::bytes};
+inline constexpr Field reserved_182{"reserved", 182, 14, Kind::reserved};
+inline constexpr Field duration{"duration", 196, 4, Kind::s8, 3600};
+inline constexpr Field lock_word{"lock word", 200, 4, Kind::u8};
+inline constexpr Field pwm_word{"PWM word", 204, 4, Kind::u8};
+inline constexpr Field reserved_208{"reserved", 208, 4, Kind::reserved};
+inline constexpr Field battery_warning_word{"battery warning word", 212, 4, Kind::u8};
+inline constexpr Field event_bits1{"e-mail event bits 1", 216, 1, Kind::flags};
+inline constexpr Field event_bits2{"e-mail event bits 2", 217, 1, Kind::flags};
+inline constexpr Field event_bits3{"e-mail event bits 3", 218, 1, Kind::flags};
+inline constexpr Field capped_count{"capped count", 219, 4, Kind::s8};
+inline constexpr Field report_interval{"report interval, seconds", 223, 4, Kind::u8};
+inline constexpr Field remember_user{"remember user", 227, 1, Kind::u8};
+inline constexpr Field report_word{"report word", 228, 4, Kind::u8};
+inline constexpr Field report_byte{"report byte", 232, 1, Kind::u8};
+inline constexpr Field reserved_233{"reserved", 233, 8, Kind::reserved};
+
+inline constexpr Field fields[] = {
+    reserved_0,           assignment_block, assignment_text, reserved_128, battery_warning_block,
+    reserved_182,         duration,         lock_word,       pwm_word,     reserved_208,
+    battery_warning_word, event_bits1,      event_bits2,     event_bits3,  capped_count,
+    report_interval,      remember_user,    report_word,     report_byte,  reserved_233};
+inline constexpr RecordLayout layout{"web access settings", record_size, fields};
+
+// The count is kept at most this large.
+inline constexpr std::int32_t count_cap = 1000;
+}  // namespace web
+
+namespace legacy_mcu_assign {
+inline constexpr char path[] = "/mnt/1/cfg/mcuassigncfg";
+inline constexpr int record_size = 852;
+inline constexpr std::size_t first_text = 0;
+inline constexpr std::size_t duration_hours = 720;  // float32
+inline constexpr std::size_t block = 724;
+}  // namespace legacy_mcu_assign
+
+namespace legacy_battery_warning {
+inline constexpr char path[] = "/mnt/1/cfg/batterywarningcfg";
+inline constexpr int record_size = 292;
+inline constexpr std::size_t word = 4;
+inline constexpr std::size_t block = 88;
+}  // namespace legacy_battery_warning
+
+namespace legacy_lock {
+inline constexpr char path[] = "/mnt/1/cfg/lockcfg";
+inline constexpr int record_size = 108;
+inline constexpr std::size_t word = 104;
+}  // namespace legacy_lock
+
+namespace legacy_pwm {
+inline constexpr char path[] = "/mnt/1/cfg/pwmcfg";
+inline constexpr int record_size = 44;
+inline constexpr std::size_t word = 16;
+}  // namespace legacy_pwm
+
+// The e-mail configuration as the web pages use it: event switches (each a
+// 32-bit word, on when non-zero) and the report interval code.
+namespace legacy_email_events {
+inline constexpr char path[] = "/mnt/1/cfg/emailcfg";
+inline constexpr int record_size = 756;
+inline constexpr std::size_t report_interval_code = 692;
+}  // namespace legacy_email_events
+
+namespace legacy_report {
+inline constexpr char path[] = "/mnt/1/cfg/reportcfg";
+inline constexpr int record_size = 260;
+inline constexpr std::size_t count = 100;  // int32
+inline constexpr std::size_t word = 124;
+inline constexpr std::size_t event_word = 128;
+inline constexpr std::size_t byte = 259;
+}  // namespace legacy_report
+
+namespace legacy_remember_user {
+inline constexpr char path[] = "/mnt/1/cfg/rememberusrcfg";
+inline constexpr int record_size = 4;
+}  // namespace legacy_remember_user
+
+// Assembles "/usr/sav3/cfg/web"; returns the write's result code.
+int convert_web_settings();
+
+}  // namespace sav3
