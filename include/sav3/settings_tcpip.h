@@ -68,6 +68,7 @@ inline constexpr Field fields[] = {
     msm_server,   msm_number_a, vpn_option,   reserved_721, vpn_text1,    reserved_786, vpn_text2,
     vpn_text3,    ipv6_option,  ipv6_word,    ipv6_block1,  ipv6_block2,  ipv6_block3,  msm_option,
     msm_number_b, msm_number_c};
+static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"TCP/IP settings", record_size, fields};
 }  // namespace tcpip
 

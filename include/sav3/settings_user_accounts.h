@@ -20,38 +20,21 @@ inline constexpr std::uint8_t role_admin = 0;
 inline constexpr std::uint8_t role_manager = 1;
 inline constexpr std::uint8_t role_other = 2;
 
-// One field per account entry, entry n at base + stride x n.
-constexpr std::array<Field, max_accounts> entry_fields(const char* name, std::uint16_t base,
-                                                       std::uint16_t width, Kind kind) {
-  std::array<Field, max_accounts> out{};
-  for (int n = 0; n < max_accounts; ++n)
-    out[static_cast<std::size_t>(n)] = Field{name, static_cast<std::uint16_t>(base + width * n), width, kind};
-  return out;
-}
-
-inline constexpr std::array<Field, max_accounts> role = entry_fields("role code", 0, 1, Kind::u8);
+inline constexpr std::array<Field, max_accounts> role =
+    field_array<max_accounts>("role code", 0, 1, 1, Kind::u8);
 inline constexpr std::array<Field, max_accounts> name =
-    entry_fields("account name", 16, slot_width, Kind::text);
+    field_array<max_accounts>("account name", 16, slot_width, slot_width, Kind::text);
 // The second word of the account line, carried byte for byte: a secret, never
 // to be printed or logged.
 inline constexpr std::array<Field, max_accounts> second_word =
-    entry_fields("second word", 1040, slot_width, Kind::text);
+    field_array<max_accounts>("second word", 1040, slot_width, slot_width, Kind::text);
 inline constexpr Field count{"account count", 2064, 1, Kind::u8};
 inline constexpr Field mask{"entry mask", 2065, 4, Kind::flags};
 inline constexpr Field password_level{"password level", 2069, 1, Kind::u8};
 
-constexpr std::array<Field, 3 * max_accounts + 3> all_fields() {
-  std::array<Field, 3 * max_accounts + 3> out{};
-  std::size_t i = 0;
-  for (const Field& f : role) out[i++] = f;
-  for (const Field& f : name) out[i++] = f;
-  for (const Field& f : second_word) out[i++] = f;
-  out[i++] = count;
-  out[i++] = mask;
-  out[i++] = password_level;
-  return out;
-}
-inline constexpr std::array<Field, 3 * max_accounts + 3> fields = all_fields();
+inline constexpr auto fields =
+    join_fields(role, name, second_word, single(count), single(mask), single(password_level));
+static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"user accounts", record_size, fields};
 }  // namespace user_info
 

@@ -38,6 +38,7 @@ inline constexpr Field fields[] = {
     reserved_182,         duration,         lock_word,       pwm_word,     reserved_208,
     battery_warning_word, event_bits1,      event_bits2,     event_bits3,  capped_count,
     report_interval,      remember_user,    report_word,     report_byte,  reserved_233};
+static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"web access settings", record_size, fields};
 
 // The count is kept at most this large.

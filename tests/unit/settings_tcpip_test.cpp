@@ -1,9 +1,6 @@
 #include "sav3/settings_tcpip.h"
 
-#include <cmath>
 
-#include "sav3/settings_user_accounts.h"
-#include "sav3/settings_web.h"
 #include "scratch_device.h"
 
 namespace sav3::testing {
@@ -36,17 +33,6 @@ std::vector<std::string> numbered_lines() {
   std::vector<std::string> lines;
   for (int i = 1; i <= 18; ++i) lines.push_back(std::string("L").append(std::to_string(i)));
   return lines;
-}
-
-TEST(SettingsLayouts, FieldsTileTheirRecords) {
-  for (const RecordLayout& l : {tcpip::layout, user_info::layout, web::layout}) {
-    std::uint32_t next = 0;
-    for (const Field& f : l.fields) {
-      EXPECT_EQ(f.offset, next) << l.name << ": " << f.name;
-      next = f.offset + f.width;
-    }
-    EXPECT_EQ(next, l.size) << l.name;
-  }
 }
 
 TEST_F(TcpIp, AllLegacyFilesMissing) {
