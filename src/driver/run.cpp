@@ -3,6 +3,9 @@
 #include "sav3/device.h"
 #include "sav3/driver.h"
 #include "sav3/inventory.h"
+#include "sav3/settings_email.h"
+#include "sav3/settings_ieee8021x.h"
+#include "sav3/settings_ssl.h"
 #include "sav3/settings_tcpip.h"
 #include "sav3/settings_user_accounts.h"
 #include "sav3/settings_web.h"
@@ -62,13 +65,13 @@ constexpr Conversion run_order[] = {
     dispatch_history_ports,        //  7 module history
                                    //  8 alarm state
                                    //  9 alarm history
-                                   // 10 e-mail
+    convert_email_settings,        // 10 /usr/sav3/cfg/email
                                    // 11 SNMP
-                                   // 12 SSL
+    convert_ssl_settings,          // 12 /usr/sav3/cfg/ssl
     convert_tcpip_settings,        // 13 /usr/sav3/cfg/tcp_ip
     convert_user_accounts,         // 14 /usr/sav3/cfg/user_info
     convert_web_settings,          // 15 /usr/sav3/cfg/web
-                                   // 16 IEEE 802.1X
+    convert_ieee8021x_settings,    // 16 /usr/sav3/cfg/ieee802_1x
 };
 
 bool staging_tree_built() {

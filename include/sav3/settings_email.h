@@ -1,0 +1,56 @@
+// The e-mail and report settings record "/usr/sav3/cfg/email" and the legacy
+// e-mail configuration it is built from.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "sav3/layout.h"
+
+namespace sav3 {
+
+// Legacy "/mnt/1/cfg/emailcfg": one record of 756 bytes, 32-bit words
+// little-endian. The web settings read other fields of the same record.
+namespace legacy_email {
+inline constexpr char path[] = "/mnt/1/cfg/emailcfg";
+inline constexpr int record_size = 756;
+inline constexpr std::size_t long_text[4] = {0, 120, 240, 360};  // 120 bytes each
+inline constexpr std::size_t short_text[3] = {480, 540, 600};    // 60 bytes each
+inline constexpr std::size_t report_interval_code = 692;         // int32, code 1..20
+inline constexpr std::size_t option_word_a = 700;                // uint32
+inline constexpr std::size_t number_text = 704;                  // char[12], decimal
+inline constexpr std::size_t option_word_b = 716;                // uint32
+}  // namespace legacy_email
+
+// New e-mail settings record: packed, so the number sits at an odd offset.
+// The long texts, first in the legacy record, come last here, and option byte
+// B precedes the number while option byte A follows it.
+namespace email {
+inline constexpr char path[] = "/usr/sav3/cfg/email";
+inline constexpr int record_size = 456;
+inline constexpr Field short_text_1{"short text 1", 0, 60, Kind::text};
+inline constexpr Field reserved_1{"reserved", 60, 4, Kind::reserved};
+inline constexpr Field short_text_2{"short text 2", 64, 60, Kind::text};
+inline constexpr Field reserved_2{"reserved", 124, 4, Kind::reserved};
+inline constexpr Field short_text_3{"short text 3", 128, 60, Kind::text};
+inline constexpr Field reserved_3{"reserved", 188, 4, Kind::reserved};
+inline constexpr Field option_b{"option byte B", 192, 1, Kind::u8};
+inline constexpr Field number{"number", 193, 2, Kind::u8};
+inline constexpr Field option_a{"option byte A", 195, 1, Kind::u8};
+inline constexpr Field report_interval{"report interval, seconds", 196, 4, Kind::u8};
+inline constexpr Field long_text_1{"long text 1", 200, 64, Kind::text};
+inline constexpr Field long_text_2{"long text 2", 264, 64, Kind::text};
+inline constexpr Field long_text_3{"long text 3", 328, 64, Kind::text};
+inline constexpr Field long_text_4{"long text 4", 392, 64, Kind::text};
+inline constexpr Field fields[] = {short_text_1, reserved_1,  short_text_2, reserved_2, short_text_3,
+                                   reserved_3,   option_b,    number,       option_a,   report_interval,
+                                   long_text_1,  long_text_2, long_text_3,  long_text_4};
+static_assert(fields_tile(fields, record_size));
+inline constexpr RecordLayout layout{"e-mail settings", record_size, fields};
+}  // namespace email
+
+// Builds "/usr/sav3/cfg/email" from the legacy e-mail configuration; returns
+// the write's result code.
+int convert_email_settings();
+
+}  // namespace sav3
