@@ -20,7 +20,7 @@ const ModuleConverters config_converters = {
 const ModuleConverters history_converters = {
     .lq = nullptr,
     .zrt = nullptr,
-    .k3 = nullptr,
+    .k3 = convert_k3_history,
 };
 
 }  // namespace sav3

@@ -1,0 +1,88 @@
+// The K3 history "/usr/sav3/history/port%d": record i joins the readings of
+// K3 report record i with the time of controller report record i, and carries
+// the module's settings as they stand at the migration.
+#include "sav3/k3.h"
+
+#include <algorithm>
+
+#include "sav3/container.h"
+#include "sav3/controller_record.h"
+#include "sav3/convert.h"
+#include "sav3/device.h"
+#include "sav3/legacy_text.h"
+#include "sav3/legacy_time.h"
+
+namespace sav3 {
+
+namespace {
+
+// About 1 MB in all: static storage, cleared at every call.
+std::uint8_t g_history[k3_history::record_size * history_records];
+std::uint8_t g_k3_report[legacy_k3_item::record_size * history_records];
+std::uint8_t g_controller_report[controller_record::size * history_records];
+
+std::uint32_t hundredfold(ConstBytes record, std::size_t off) {
+  return scaled_unsigned(read_f32le(record, off), 100.0f);
+}
+
+// Bytes 82 to 257: the same in every record.
+void fill_k3_history_settings(Bytes out, ConstBytes extension, ConstBytes config, ConstBytes settings,
+                              unsigned n) {
+  using namespace legacy_k3_config;
+  if (legacy_k3_extension::has_table_2_block(n)) {
+    const std::size_t block = legacy_k3_extension::table_2_block(n);
+    for (unsigned i = 0; i < 8; ++i) put(out, k3_history::extension_2[i], read32le(extension, block + 4 * i));
+  }
+  for (unsigned j = 0; j < small_setting_count; ++j)
+    put(out, k3_history::small_setting[j], read32le(config, small_settings + 4 * j));
+  for (unsigned i = 0; i < 8; ++i) put(out, k3_history::setting_a[i], hundredfold(config, setting_a + 4 * i));
+  for (unsigned i = 0; i < 8; ++i) put(out, k3_history::setting_b[i], hundredfold(config, setting_b + 4 * i));
+  for (unsigned i = 0; i < 8; ++i) put(out, k3_history::setting_c[i], hundredfold(config, setting_c + 4 * i));
+  for (unsigned i = 0; i < 8; ++i) put(out, k3_history::setting_d[i], hundredfold(config, setting_d + 4 * i));
+  const std::uint32_t mask = read32le(settings, legacy_k3_settings::enable_mask);
+  for (unsigned i = 0; i < 8; ++i) put(out, k3_history::enabled[i], (mask >> i) & 1u);
+  // The first table has no block for a fourth module: its values stay zero
+  // rather than repeating the first module's block of the second table.
+  if (legacy_k3_extension::has_table_1_block(n)) {
+    const std::size_t block = legacy_k3_extension::table_1_block(n);
+    for (unsigned i = 0; i < 8; ++i) put(out, k3_history::extension_1[i], read32le(extension, block + 4 * i));
+  }
+}
+
+}  // namespace
+
+int convert_k3_history(unsigned port, unsigned sequence) {
+  std::fill(std::begin(g_history), std::end(g_history), 0);
+  std::fill(std::begin(g_k3_report), std::end(g_k3_report), 0);
+  std::fill(std::begin(g_controller_report), std::end(g_controller_report), 0);
+  std::uint8_t extension[legacy_k3_extension::record_size] = {};
+  std::uint8_t config[legacy_k3_config::record_size] = {};
+  std::uint8_t settings[legacy_k3_settings::record_size] = {};
+
+  read_plain_record(numbered_path(legacy_k3_item::report_path_format, sequence), g_k3_report,
+                    legacy_k3_item::record_size, history_records);
+  read_plain_record(legacy_k3_extension::path, extension, legacy_k3_extension::record_size, 1);
+  read_plain_record(numbered_path(legacy_k3_config::path_format, sequence), config,
+                    legacy_k3_config::record_size, 1);
+  read_plain_record(numbered_path(legacy_k3_settings::path_format, sequence), settings,
+                    legacy_k3_settings::record_size, 1);
+  read_plain_record(controller_record::report_path, g_controller_report, controller_record::size,
+                    history_records);
+
+  const Bytes history(g_history);
+  for (int i = 0; i < history_records; ++i) {
+    Bytes out = slice(history, std::size_t{k3_history::record_size} * i, k3_history::record_size);
+    const ConstBytes k3 = slice(ConstBytes(g_k3_report), std::size_t{legacy_k3_item::record_size} * i,
+                                legacy_k3_item::record_size);
+    const ConstBytes controller = slice(ConstBytes(g_controller_report),
+                                        std::size_t{controller_record::size} * i, controller_record::size);
+    fill_k3_readings(out, k3);
+    fill_k3_history_settings(out, extension, config, settings, sequence);
+    put(out, k3_history::record_time,
+        static_cast<std::uint32_t>(legacy_time_seconds(text_at(controller, controller_record::time_text))));
+  }
+  return write_headed_file(numbered_path(path::history_port, port), history, k3_history::record_size,
+                           history_records);
+}
+
+}  // namespace sav3
