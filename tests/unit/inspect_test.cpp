@@ -1,0 +1,299 @@
+#include "inspect.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "sample_device.h"
+#include "sav3/controller.h"
+#include "sav3/controller_record.h"
+#include "sav3/inventory.h"
+#include "scratch_device.h"
+
+namespace sav3::testing {
+namespace {
+
+using namespace sav3::inspect;
+
+// What the inspector prints, and its result.
+struct Report {
+  int status = -1;
+  std::string text;
+};
+
+template <typename F>
+Report capture(F&& run) {
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&buffer, &size);
+  Report r;
+  r.status = run(out);
+  std::fclose(out);
+  r.text.assign(buffer, size);
+  std::free(buffer);
+  return r;
+}
+
+Report inspect(const std::string& path, Options options = {}) {
+  return capture([&](std::FILE* out) { return inspect_file(out, path.c_str(), options); });
+}
+
+Report tree(const std::string& dir, Options options = {}) {
+  return capture([&](std::FILE* out) { return inspect_tree(out, dir.c_str(), options); });
+}
+
+bool has(const Report& r, const std::string& needle) { return r.text.find(needle) != std::string::npos; }
+
+TEST(InspectKinds, EveryLayoutCoversItsRecordExactly) {
+  for (const FileKind& k : file_kinds()) {
+    EXPECT_GT(k.size, 0u) << k.name;
+    EXPECT_TRUE(k.count == 1 || k.count == 1000) << k.name;
+    if (k.layout == nullptr) continue;
+    EXPECT_EQ(k.layout->size, k.size) << k.name;
+    EXPECT_TRUE(fields_tile(k.layout->fields, k.layout->size)) << k.name << ": fields leave gaps or overlap";
+  }
+}
+
+TEST(InspectKinds, ThePathNamesTheFolderAndPort) {
+  PathParts p = parse_path("/tmp/x/usr/sav3/history/subport3");
+  EXPECT_TRUE(p.folder_known);
+  EXPECT_EQ(p.folder, Folder::history);
+  EXPECT_TRUE(p.numbered);
+  EXPECT_TRUE(p.sub);
+  EXPECT_EQ(p.port, 3u);
+  p = parse_path("cfg/email");
+  EXPECT_EQ(p.folder, Folder::cfg);
+  EXPECT_FALSE(p.numbered);
+  EXPECT_STREQ(p.file, "email");
+  p = parse_path("port");
+  EXPECT_FALSE(p.folder_known);
+  EXPECT_FALSE(p.numbered);
+  p = parse_path("data/port1x");
+  EXPECT_FALSE(p.numbered);
+}
+
+using Inspect = ScratchDevice;
+
+// The controller live record a converter test builds decodes to its values.
+TEST_F(Inspect, ControllerLiveRecordDecodesByItsLayout) {
+  ZoneScope zone("UTC0");
+  LegacyRecord item(controller_record::size);
+  item.text(controller_record::time_text, "Mon Jan 05 2015 10:20:30")
+      .f32(controller_record::reading_a, 12.34f)
+      .f32(controller_record::reading_b, -1.5f)
+      .text(controller_record::state_word, "Active")
+      .text(controller_record::switch_1, "ON")
+      .f32(controller_record::tenths, 25.5f);
+  put_file(controller_record::item_path, item.bytes);
+  ASSERT_EQ(convert_controller_live_data(), result::ok);
+
+  Report r = inspect(host(controller_live::path));
+  EXPECT_EQ(r.status, 0) << r.text;
+  EXPECT_TRUE(has(r, "controller live record, record size 31 x count 1, header ok")) << r.text;
+  EXPECT_TRUE(has(r, "reading A                            1234  (12.34)")) << r.text;
+  EXPECT_TRUE(has(r, "reading B                            -150  (-1.50)")) << r.text;
+  EXPECT_TRUE(has(r, "tenths quantity                      255  (25.5)")) << r.text;
+  EXPECT_TRUE(has(r, "state flags                          0x03  (bits 0 1)")) << r.text;
+  EXPECT_TRUE(has(r, "reading time                         1420453230  (2015-01-05 10:20:30 UTC)")) << r.text;
+
+  Options json;
+  json.json = true;
+  r = inspect(host(controller_live::path), json);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(has(r,
+                  "{\"name\":\"reading A\",\"offset\":3,\"width\":2,\"type\":\"signed\",\"raw\":1234,"
+                  "\"scale\":100,\"value\":12.34}"))
+      << r.text;
+  EXPECT_TRUE(has(r, "\"raw\":1420453230,\"time\":\"2015-01-05 10:20:30 UTC\"")) << r.text;
+  EXPECT_TRUE(has(r, "\"ok\":true}\n")) << r.text;
+}
+
+// A history: the record asked for, and a clear message past the last one.
+TEST_F(Inspect, HistoryRecordsByNumber) {
+  std::vector<std::uint8_t> records(std::size_t{controller_history::size} * history_records, 0);
+  for (int i = 0; i < history_records; ++i) {
+    Bytes rec = slice(Bytes(records), std::size_t(i) * controller_history::size, controller_history::size);
+    put(rec, controller_live::module_type, module_code::controller);
+    put(rec, controller_history::range[0], i == 999 ? static_cast<std::uint32_t>(-10000) : 0);
+  }
+  ASSERT_EQ(write_headed_file(controller_history::path, records, controller_history::size, history_records),
+            result::ok);
+  Options pick;
+  pick.record = 999;
+  Report r = inspect(host(controller_history::path), pick);
+  EXPECT_EQ(r.status, 0) << r.text;
+  EXPECT_TRUE(has(r, "record 999 of 1000")) << r.text;
+  EXPECT_TRUE(has(r, "range low                            -10000  (-100.00)")) << r.text;
+  pick.record = 1000;
+  r = inspect(host(controller_history::path), pick);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r, "problem: record 1000 is not in the file (1000 records present)")) << r.text;
+}
+
+// Each kind of damage is named as such.
+TEST_F(Inspect, DamageIsNamed) {
+  ASSERT_EQ(convert_controller_config(), result::ok);
+  const std::string path = host(controller_config::path);
+  const std::vector<std::uint8_t> good = file_bytes(controller_config::path);
+  ASSERT_EQ(good.size(), 30u + 425u);
+  EXPECT_EQ(check_header(good).problems, 0u);
+
+  auto damaged = [&](auto change) {
+    std::vector<std::uint8_t> b = good;
+    change(b);
+    put_file(controller_config::path, b);
+    return std::pair{check_header(b).problems, inspect(path)};
+  };
+
+  auto [payload, r1] = damaged([](auto& b) { b[30 + 100] ^= 0x01; });
+  EXPECT_EQ(payload, problem::payload_checksum);
+  EXPECT_EQ(r1.status, 1);
+  EXPECT_TRUE(has(r1, "header DAMAGED")) << r1.text;
+  EXPECT_TRUE(has(r1, "problem: payload checksum: byte 1 is")) << r1.text;
+
+  auto [head, r2] = damaged([](auto& b) { b[header::header_checksum] ^= 0x40; });
+  EXPECT_EQ(head, problem::header_checksum);
+  EXPECT_TRUE(has(r2, "problem: header checksum: byte 29 is")) << r2.text;
+
+  auto [reserved, r3] = damaged([](auto& b) { b[15] = 7; });
+  EXPECT_EQ(reserved, problem::header_checksum | problem::reserved_header);
+
+  auto [magic, r4] = damaged([](auto& b) { b[0] = 0x89; });
+  EXPECT_EQ(magic, problem::magic | problem::header_checksum);
+  EXPECT_TRUE(has(r4, "problem: wrong magic: byte 0 is 0x89, not 0x88")) << r4.text;
+
+  auto [b28, r5] = damaged([](auto& b) { b[28] = 1; });
+  EXPECT_EQ(b28, problem::byte_28) << "byte 28 is outside the header checksum";
+
+  auto [truncated, r6] = damaged([](auto& b) { b.resize(30 + 400); });
+  EXPECT_EQ(truncated, problem::truncated);
+  EXPECT_TRUE(has(r6, "problem: truncated: 400 payload bytes, record size 425 x count 1 needs 425"))
+      << r6.text;
+  EXPECT_EQ(r6.status, 1);
+
+  auto [longer, r7] = damaged([](auto& b) { b.push_back(0); });
+  EXPECT_EQ(longer, problem::trailing);
+  EXPECT_TRUE(has(r7, "problem: 1 bytes after the last record")) << r7.text;
+
+  auto [stub, r8] = damaged([](auto& b) { b.resize(12); });
+  EXPECT_EQ(stub, problem::short_header);
+  EXPECT_TRUE(has(r8, "problem: truncated header: 12 bytes, a header has 30")) << r8.text;
+
+  // A well-formed file of a size the migration never writes there.
+  std::vector<std::uint8_t> odd(100, 0);
+  ASSERT_EQ(write_headed_file("/usr/sav3/cfg/port1", odd, 100, 1), result::ok);
+  Report r9 = inspect(host("/usr/sav3/cfg/port1"));
+  EXPECT_EQ(r9.status, 1);
+  EXPECT_TRUE(has(r9,
+                  "problem: unknown kind: record size 100 x count 1; the migration writes cfg/port1 as "
+                  "103 x 1, 489 x 1"))
+      << r9.text;
+
+  // The right record size with the wrong count.
+  std::vector<std::uint8_t> two(2 * controller_live::size, 0);
+  two[0] = two[controller_live::size] = 1;
+  ASSERT_EQ(write_headed_file(controller_live::path, two, controller_live::size, 2), result::ok);
+  Report r10 = inspect(host(controller_live::path));
+  EXPECT_EQ(r10.status, 1);
+  EXPECT_TRUE(has(r10, "problem: wrong size: record size 31 x count 2, a controller live record is 31 x 1"))
+      << r10.text;
+
+  Report r11 = inspect(host("/usr/sav3/cfg/nothing"));
+  EXPECT_EQ(r11.status, 1);
+  EXPECT_TRUE(has(r11, "cannot read: No such file or directory")) << r11.text;
+}
+
+// Reserved bytes that are not zero are a fault of the writer.
+TEST_F(Inspect, ReservedBytesMustBeZero) {
+  std::vector<std::uint8_t> rec(controller_live::size, 0);
+  rec[0] = 1;
+  rec[controller_live::reserved_1.offset + 2] = 9;
+  ASSERT_EQ(write_headed_file(controller_live::path, rec, controller_live::size, 1), result::ok);
+  Report r = inspect(host(controller_live::path));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r, "NOT ZERO: 1 of 4 bytes set")) << r.text;
+}
+
+// LQ and ZRT records share a size; byte 0 tells them apart.
+TEST_F(Inspect, TypeCodeTellsLqFromZrt) {
+  std::vector<std::uint8_t> rec(92, 0);
+  rec[0] = module_code::zrt;
+  ASSERT_EQ(write_headed_file("/usr/sav3/data/port2", rec, 92, 1), result::ok);
+  EXPECT_TRUE(has(inspect(host("/usr/sav3/data/port2")), "data/port2: ZRT live record"));
+  rec[0] = 9;
+  ASSERT_EQ(write_headed_file("/usr/sav3/data/port2", rec, 92, 1), result::ok);
+  Report r = inspect(host("/usr/sav3/data/port2"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r, "unknown kind: byte 0 of record 0 holds type code 9")) << r.text;
+}
+
+// Random damage never crashes the inspector (run under the sanitizers too).
+TEST_F(Inspect, SurvivesArbitraryBytes) {
+  ASSERT_EQ(convert_controller_config(), result::ok);
+  const std::vector<std::uint8_t> good = file_bytes(controller_config::path);
+  std::uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+  for (int round = 0; round < 300; ++round) {
+    std::vector<std::uint8_t> b = good;
+    b.resize(next() % (good.size() + 40));
+    for (int k = next() % 8; k > 0 && !b.empty(); --k)
+      b[next() % b.size()] = static_cast<std::uint8_t>(next() >> 16);
+    put_file(controller_config::path, b);
+    Report r = inspect(host(controller_config::path));
+    EXPECT_TRUE(r.status == 0 || r.status == 1);
+  }
+}
+
+// A staging tree holding every file for its inventory passes; one missing file
+// fails and is named.
+TEST_F(Inspect, TreeChecksEveryFileOfTheInventory) {
+  ASSERT_EQ(sample::write_sample_device(root_.c_str(), 2), 0);
+  ASSERT_EQ(build_device_inventory(), result::ok);
+  const std::vector<std::uint8_t> device = file_bytes(path::inventory);
+  ExpectedFile files[64];
+  const std::size_t n =
+      expected_files(slice(ConstBytes(device), header::size, inventory::record_size), files);
+  // 13 fixed files (3 data, 8 cfg, 2 history); LQ and ZRT ports 6 files each, K3 ports 3 each.
+  ASSERT_EQ(n, 13u + 6u + 6u + 3u + 3u);
+  for (std::size_t i = 1; i < n; ++i) {
+    const FileKind& k = *files[i].kind;
+    std::vector<std::uint8_t> payload(std::size_t{k.size} * k.count, 0);
+    if (k.type_code_first) {
+      const std::uint8_t code = k.naming == Naming::controller              ? 1
+                                : k.modules == module_bit(module_code::lq)  ? module_code::lq
+                                : k.modules == module_bit(module_code::zrt) ? module_code::zrt
+                                                                            : module_code::k3;
+      for (std::uint32_t r = 0; r < k.count; ++r) payload[std::size_t{r} * k.size] = code;
+    }
+    const std::string p = std::string("/usr/sav3/") + files[i].name;
+    ASSERT_EQ(write_headed_file(p.c_str(), payload, static_cast<int>(k.size), static_cast<int>(k.count)),
+              result::ok);
+  }
+  Report r = tree(host("/usr/sav3"));
+  EXPECT_EQ(r.status, 0) << r.text;
+  EXPECT_TRUE(has(r, "ports 1..4 hold type codes 2 3 4 4")) << r.text;
+  EXPECT_TRUE(has(r, "verdict: PASS, 31 files checked, 0 failed")) << r.text;
+
+  std::remove(host("/usr/sav3/history/port2").c_str());
+  r = tree(host("/usr/sav3"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r, "FAIL  history/port2      ZRT history")) << r.text;
+  EXPECT_TRUE(has(r, "missing")) << r.text;
+  EXPECT_TRUE(has(r, "verdict: FAIL, 31 files checked, 1 failed")) << r.text;
+
+  // A K3 live record where the inventory says LQ: the type code is named.
+  std::vector<std::uint8_t> k3(488, 0);
+  k3[0] = module_code::k3;
+  ASSERT_EQ(write_headed_file("/usr/sav3/data/port1", k3, 488, 1), result::ok);
+  r = tree(host("/usr/sav3"));
+  EXPECT_TRUE(has(r, "FAIL  data/port1         LQ live record")) << r.text;
+  EXPECT_TRUE(has(r, "wrong size: record size 488 x count 1, expected 92 x 1")) << r.text;
+
+  std::remove(host(path::inventory).c_str());
+  r = tree(host("/usr/sav3"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r, "FAIL  data/device")) << r.text;
+  EXPECT_TRUE(has(r, "module ports' files were not checked")) << r.text;
+}
+
+}  // namespace
+}  // namespace sav3::testing

@@ -1,0 +1,794 @@
+#include "inspect.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "sav3/container.h"
+#include "sav3/controller.h"
+#include "sav3/controller_record.h"
+#include "sav3/device.h"
+#include "sav3/inventory.h"
+#include "sav3/k3.h"
+
+namespace sav3::inspect {
+
+namespace {
+
+constexpr std::uint8_t lq_or_zrt = module_bit(module_code::lq) | module_bit(module_code::zrt);
+constexpr std::uint8_t lq_only = module_bit(module_code::lq);
+constexpr std::uint8_t zrt_only = module_bit(module_code::zrt);
+constexpr std::uint8_t k3_only = module_bit(module_code::k3);
+constexpr std::uint32_t one = 1, history = history_records;
+
+// Every file the migration writes under the staging tree. A layout of null
+// means the converter's field table is not there yet: the file is still
+// checked (header, size, count, type code) but its fields are not decoded.
+constexpr FileKind kinds[] = {
+    {"device inventory", Folder::data, Naming::fixed, "device", 0, false, inventory::record_size, one,
+     &inventory::layout},
+    {"controller live record", Folder::data, Naming::controller, nullptr, 0, true, controller_live::size, one,
+     &controller_live::layout},
+    {"LQ live record", Folder::data, Naming::port, nullptr, lq_only, true, 92, one, nullptr},
+    {"ZRT live record", Folder::data, Naming::port, nullptr, zrt_only, true, 92, one, nullptr},
+    {"supply live sub-record", Folder::data, Naming::subport, nullptr, lq_or_zrt, false, 90, one, nullptr},
+    {"K3 live record", Folder::data, Naming::port, nullptr, k3_only, true, k3_live::record_size, one,
+     &k3_live::layout},
+    {"alarm state record", Folder::data, Naming::fixed, "alarm", 0, false, 570, one, nullptr},
+
+    {"controller configuration record", Folder::cfg, Naming::controller, nullptr, 0, false,
+     controller_config::size, one, &controller_config::layout},
+    {"supply configuration record", Folder::cfg, Naming::port, nullptr, lq_or_zrt, false, 103, one, nullptr},
+    {"supply configuration sub-record", Folder::cfg, Naming::subport, nullptr, lq_or_zrt, false, 27, one,
+     nullptr},
+    {"K3 port configuration", Folder::cfg, Naming::port, nullptr, k3_only, false, k3_config::record_size, one,
+     &k3_config::layout},
+    {"e-mail settings", Folder::cfg, Naming::fixed, "email", 0, false, 456, one, nullptr},
+    {"SNMP settings", Folder::cfg, Naming::fixed, "snmp", 0, false, 5385, one, nullptr},
+    {"SSL certificate settings", Folder::cfg, Naming::fixed, "ssl", 0, false, 1445, one, nullptr},
+    {"TCP/IP settings", Folder::cfg, Naming::fixed, "tcp_ip", 0, false, 1066, one, nullptr},
+    {"user accounts", Folder::cfg, Naming::fixed, "user_info", 0, false, 2070, one, nullptr},
+    {"web access settings", Folder::cfg, Naming::fixed, "web", 0, false, 241, one, nullptr},
+    {"IEEE 802.1X settings", Folder::cfg, Naming::fixed, "ieee802_1x", 0, false, 1245, one, nullptr},
+
+    {"controller history", Folder::history, Naming::controller, nullptr, 0, true, controller_history::size,
+     history, &controller_history::layout},
+    {"LQ history", Folder::history, Naming::port, nullptr, lq_only, true, 104, history, nullptr},
+    {"ZRT history", Folder::history, Naming::port, nullptr, zrt_only, true, 104, history, nullptr},
+    {"supply history sub-records", Folder::history, Naming::subport, nullptr, lq_or_zrt, false, 12, history,
+     nullptr},
+    {"K3 history", Folder::history, Naming::port, nullptr, k3_only, true, k3_history::record_size, history,
+     &k3_history::layout},
+    {"alarm history", Folder::history, Naming::fixed, "alarm", 0, false, 640, history, nullptr},
+};
+
+// The type code that byte 0 of a kind's records holds.
+std::uint8_t type_code_of(const FileKind& k) {
+  if (k.naming == Naming::controller) return module_code::controller;
+  for (std::uint8_t c = 1; c < 8; ++c)
+    if (k.modules == module_bit(c)) return c;
+  return 0;
+}
+
+bool name_matches(const FileKind& k, const PathParts& where) {
+  switch (k.naming) {
+    case Naming::fixed: return !where.numbered && std::strcmp(where.file, k.file) == 0;
+    case Naming::controller: return where.numbered && !where.sub && where.port == 0;
+    case Naming::port: return where.numbered && !where.sub && where.port >= 1 && where.port <= port_count;
+    case Naming::subport: return where.numbered && where.sub && where.port >= 1 && where.port <= port_count;
+  }
+  return false;
+}
+
+void file_name_of(const FileKind& k, unsigned port, char* out, std::size_t n) {
+  const char* folder = folder_name(k.folder);
+  switch (k.naming) {
+    case Naming::fixed: std::snprintf(out, n, "%s/%s", folder, k.file); break;
+    case Naming::controller: std::snprintf(out, n, "%s/port0", folder); break;
+    case Naming::port: std::snprintf(out, n, "%s/port%u", folder, port); break;
+    case Naming::subport: std::snprintf(out, n, "%s/subport%u", folder, port); break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Output helpers.
+
+void json_string(std::FILE* out, std::string_view s) {
+  std::fputc('"', out);
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\')
+      std::fprintf(out, "\\%c", c);
+    else if (c < 0x20 || c >= 0x7F)
+      std::fprintf(out, "\\u%04x", c);
+    else
+      std::fputc(c, out);
+  }
+  std::fputc('"', out);
+}
+
+void quoted_text(std::FILE* out, std::string_view s) {
+  std::fputc('"', out);
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\')
+      std::fprintf(out, "\\%c", c);
+    else if (c < 0x20 || c >= 0x7F)
+      std::fprintf(out, "\\x%02x", c);
+    else
+      std::fputc(c, out);
+  }
+  std::fputc('"', out);
+}
+
+void hex_bytes(std::FILE* out, ConstBytes b, std::size_t limit, const char* separator) {
+  for (std::size_t i = 0; i < b.size() && i < limit; ++i)
+    std::fprintf(out, "%s%02x", i ? separator : "", b[i]);
+}
+
+// Seconds since the epoch as the device's local date and time.
+void format_time(std::int32_t seconds, char* out, std::size_t n) {
+  std::time_t t = seconds;
+  std::tm tm{};
+  if (localtime_r(&t, &tm) == nullptr || std::strftime(out, n, "%Y-%m-%d %H:%M:%S %Z", &tm) == 0)
+    std::snprintf(out, n, "?");
+}
+
+// A stored integer divided by its scale: hundredths with two decimals, tenths
+// with one; hours, days and years kept in seconds in those units.
+int scale_decimals(std::uint32_t scale) {
+  for (std::uint32_t p = 1, d = 0; p <= 1000000; p *= 10, ++d)
+    if (scale == p) return static_cast<int>(d);
+  return -1;
+}
+
+const char* scale_unit(std::uint32_t scale) {
+  switch (scale) {
+    case 3600: return "h";
+    case 86400: return "d";
+    case 604800: return "weeks";
+    case 31536000: return "years";
+    default: return "";
+  }
+}
+
+// The physical value as a number (valid JSON as well).
+void format_scaled(double value, std::uint32_t scale, char* out, std::size_t n) {
+  const int decimals = scale_decimals(scale);
+  if (decimals >= 0)
+    std::snprintf(out, n, "%.*f", decimals, value);
+  else
+    std::snprintf(out, n, "%.6g", value);
+}
+
+bool all_zero(ConstBytes b) {
+  for (std::uint8_t x : b)
+    if (x != 0) return false;
+  return true;
+}
+
+std::size_t count_non_zero(ConstBytes b) {
+  std::size_t n = 0;
+  for (std::uint8_t x : b) n += x != 0;
+  return n;
+}
+
+// A bytes field that holds a printable text, its terminator and zeros.
+bool looks_like_text(ConstBytes b) {
+  std::string_view t = text_at(b, 0);
+  if (t.empty()) return false;
+  for (unsigned char c : t)
+    if (c < 0x20 || c >= 0x7F) return c == '\n' || c == '\r' || c == '\t';
+  return all_zero(slice(b, t.size(), b.size()));
+}
+
+const char* kind_name(Kind k) {
+  switch (k) {
+    case Kind::u8: return "unsigned";
+    case Kind::s8: return "signed";
+    case Kind::u16be: return "unsigned, high byte first";
+    case Kind::f32: return "float32";
+    case Kind::epoch: return "time";
+    case Kind::flags: return "flags";
+    case Kind::text: return "text";
+    case Kind::bytes: return "bytes";
+    case Kind::reserved: return "reserved";
+  }
+  return "?";
+}
+
+// The printed name of field i: fields of a run that share one name (a field
+// array) get their index in the run.
+void field_label(std::span<const Field> fields, std::size_t i, char* out, std::size_t n) {
+  auto same = [&](std::size_t a, std::size_t b) { return std::strcmp(fields[a].name, fields[b].name) == 0; };
+  const bool in_run = (i > 0 && same(i - 1, i)) || (i + 1 < fields.size() && same(i + 1, i));
+  if (!in_run) {
+    std::snprintf(out, n, "%s", fields[i].name);
+    return;
+  }
+  std::size_t start = i;
+  while (start > 0 && same(start - 1, i)) --start;
+  std::snprintf(out, n, "%s %zu", fields[i].name, i - start);
+}
+
+// Prints one field's value; returns false when it breaks the record's rules
+// (reserved bytes that are not zero).
+bool print_field(std::FILE* out, const Field& f, ConstBytes record, bool json) {
+  ConstBytes raw = slice(record, f.offset, f.width);
+  char text[96];
+  switch (f.kind) {
+    case Kind::u8:
+    case Kind::s8:
+    case Kind::u16be: {
+      const std::uint32_t v = get(record, f);
+      const bool is_signed = f.kind == Kind::s8;
+      const double physical =
+          is_signed ? static_cast<double>(static_cast<std::int32_t>(v)) : static_cast<double>(v);
+      if (json) {
+        if (is_signed)
+          std::fprintf(out, "\"raw\":%d", static_cast<std::int32_t>(v));
+        else
+          std::fprintf(out, "\"raw\":%u", v);
+        if (f.scale != 1) {
+          format_scaled(physical / f.scale, f.scale, text, sizeof text);
+          std::fprintf(out, ",\"scale\":%u,\"value\":%s", f.scale, text);
+          if (scale_unit(f.scale)[0]) std::fprintf(out, ",\"unit\":\"%s\"", scale_unit(f.scale));
+        }
+      } else {
+        if (is_signed)
+          std::fprintf(out, "%d", static_cast<std::int32_t>(v));
+        else
+          std::fprintf(out, "%u", v);
+        if (f.scale != 1) {
+          format_scaled(physical / f.scale, f.scale, text, sizeof text);
+          std::fprintf(out, "  (%s%s%s)", text, scale_unit(f.scale)[0] ? " " : "", scale_unit(f.scale));
+        }
+      }
+      return true;
+    }
+    case Kind::flags: {
+      const std::uint32_t v = get(record, f);
+      if (json) {
+        std::fprintf(out, "\"raw\":%u,\"bits\":[", v);
+        for (unsigned b = 0, first = 1; b < 32; ++b)
+          if (v & (1u << b)) {
+            std::fprintf(out, "%s%u", first ? "" : ",", b);
+            first = 0;
+          }
+        std::fputc(']', out);
+      } else {
+        std::fprintf(out, "0x%0*x", static_cast<int>(f.width * 2), v);
+        if (v != 0) {
+          std::fprintf(out, "  (bits");
+          for (unsigned b = 0; b < 32; ++b)
+            if (v & (1u << b)) std::fprintf(out, " %u", b);
+          std::fputc(')', out);
+        }
+      }
+      return true;
+    }
+    case Kind::f32: {
+      const float v = get_f32(record, f);
+      const std::uint32_t bits = read32le(record, f.offset);
+      if (json) {
+        if (std::isfinite(v))
+          std::fprintf(out, "\"value\":%.9g,\"bits\":\"%08x\"", static_cast<double>(v), bits);
+        else
+          std::fprintf(out, "\"value\":null,\"bits\":\"%08x\"", bits);
+      } else {
+        std::fprintf(out, "%.9g  (0x%08x)", static_cast<double>(v), bits);
+      }
+      return true;
+    }
+    case Kind::epoch: {
+      const std::int32_t v = get_signed(record, f);
+      if (v != 0)
+        format_time(v, text, sizeof text);
+      else
+        std::snprintf(text, sizeof text, "not set");
+      if (json) {
+        std::fprintf(out, "\"raw\":%d,\"time\":", v);
+        if (v != 0)
+          json_string(out, text);
+        else
+          std::fputs("null", out);
+      } else {
+        std::fprintf(out, "%d  (%s)", v, text);
+      }
+      return true;
+    }
+    case Kind::text: {
+      const std::string_view t = text_at(raw, 0);
+      const bool full = t.size() == raw.size();
+      const std::size_t after = full ? 0 : count_non_zero(slice(raw, t.size() + 1, raw.size()));
+      if (json) {
+        std::fputs("\"text\":", out);
+        json_string(out, t);
+        std::fprintf(out, ",\"terminated\":%s", full ? "false" : "true");
+        if (after) {
+          std::fputs(",\"hex\":\"", out);
+          hex_bytes(out, raw, raw.size(), "");
+          std::fputc('"', out);
+        }
+      } else {
+        quoted_text(out, t);
+        if (full && !raw.empty()) std::fputs("  (fills the field, no terminator)", out);
+        if (after) std::fprintf(out, "  (+%zu non-zero bytes after the terminator)", after);
+      }
+      return true;
+    }
+    case Kind::bytes: {
+      if (json) {
+        std::fputs("\"hex\":\"", out);
+        hex_bytes(out, raw, raw.size(), "");
+        std::fputc('"', out);
+        return true;
+      }
+      if (raw.size() == 4) {
+        hex_bytes(out, raw, 4, " ");
+        const std::uint32_t w = read32le(raw, 0);
+        std::fprintf(out, "  (word %u, float %.9g)", w, static_cast<double>(read_f32le(raw, 0)));
+      } else if (all_zero(raw)) {
+        std::fprintf(out, "all zero");
+      } else if (looks_like_text(raw)) {
+        quoted_text(out, text_at(raw, 0));
+        std::fputs("  (as text)", out);
+      } else {
+        hex_bytes(out, raw, 32, " ");
+        if (raw.size() > 32)
+          std::fprintf(out, " ...  (%zu bytes, %zu not zero)", raw.size(), count_non_zero(raw));
+      }
+      return true;
+    }
+    case Kind::reserved: {
+      const std::size_t set = count_non_zero(raw);
+      if (json)
+        std::fprintf(out, "\"zero\":%s", set ? "false" : "true");
+      else if (set)
+        std::fprintf(out, "NOT ZERO: %zu of %u bytes set", set, f.width);
+      else
+        std::fputs("zero", out);
+      return set == 0;
+    }
+  }
+  return true;
+}
+
+// Prints every field of one record; returns false when a field breaks the rules.
+bool print_record(std::FILE* out, const RecordLayout& layout, ConstBytes record, bool json) {
+  bool ok = true;
+  char label[120];
+  for (std::size_t i = 0; i < layout.fields.size(); ++i) {
+    const Field& f = layout.fields[i];
+    field_label(layout.fields, i, label, sizeof label);
+    if (json) {
+      std::fputs(i ? ",{\"name\":" : "{\"name\":", out);
+      json_string(out, label);
+      std::fprintf(out, ",\"offset\":%u,\"width\":%u,\"type\":\"%s\",", f.offset, f.width, kind_name(f.kind));
+      ok = print_field(out, f, record, json) && ok;
+      std::fputc('}', out);
+    } else {
+      std::fprintf(out, "  %4u %4u  %-36s ", f.offset, f.width, label);
+      ok = print_field(out, f, record, json) && ok;
+      std::fputc('\n', out);
+    }
+  }
+  return ok;
+}
+
+void problems_text(std::FILE* out, const HeaderCheck& check, bool json) {
+  char line[200];
+  bool first = true;
+  for (unsigned b = 0; b < problem::count; ++b) {
+    const std::uint32_t bit = 1u << b;
+    if (!(check.problems & bit)) continue;
+    describe_problem(check, bit, line, sizeof line);
+    if (json) {
+      if (!first) std::fputc(',', out);
+      json_string(out, line);
+    } else {
+      std::fprintf(out, "  problem: %s\n", line);
+    }
+    first = false;
+  }
+}
+
+}  // namespace
+
+std::span<const FileKind> file_kinds() { return kinds; }
+
+const char* folder_name(Folder f) {
+  switch (f) {
+    case Folder::data: return "data";
+    case Folder::cfg: return "cfg";
+    case Folder::history: return "history";
+  }
+  return "?";
+}
+
+HeaderCheck check_header(ConstBytes file) {
+  HeaderCheck c;
+  c.length = file.size();
+  if (file.size() < static_cast<std::size_t>(header::size)) {
+    c.problems |= problem::short_header;
+    return c;
+  }
+  c.magic = file[header::magic];
+  c.payload_sum = file[header::payload_checksum];
+  c.size = read32le(file, header::record_size);
+  c.count = read32le(file, header::record_count);
+  c.byte_28 = file[header::unchecked];
+  c.header_sum = file[header::header_checksum];
+  c.header_need = checksum8(slice(file, 0, header::unchecked));
+  if (c.magic != header::magic_value) c.problems |= problem::magic;
+  // Bytes 0..27 and 29 add up to 0 when the header checksum holds.
+  if (static_cast<std::uint8_t>(c.header_sum - c.header_need) != 0) c.problems |= problem::header_checksum;
+  if (c.byte_28 != 0) c.problems |= problem::byte_28;
+  if (!all_zero(slice(file, 10, header::unchecked - 10))) c.problems |= problem::reserved_header;
+  const ConstBytes payload = slice(file, header::size, file.size());
+  c.payload_need = checksum8(payload);
+  if (c.length < c.expected_length())
+    c.problems |= problem::truncated;
+  else if (c.length > c.expected_length())
+    c.problems |= problem::trailing;
+  else if (c.payload_sum != c.payload_need)
+    c.problems |= problem::payload_checksum;
+  return c;
+}
+
+void describe_problem(const HeaderCheck& c, std::uint32_t bit, char* out, std::size_t n) {
+  switch (bit) {
+    case problem::short_header:
+      std::snprintf(out, n, "truncated header: %llu bytes, a header has 30",
+                    static_cast<unsigned long long>(c.length));
+      break;
+    case problem::magic: std::snprintf(out, n, "wrong magic: byte 0 is 0x%02x, not 0x88", c.magic); break;
+    case problem::header_checksum:
+      std::snprintf(out, n, "header checksum: byte 29 is 0x%02x, header bytes 0..27 need 0x%02x",
+                    c.header_sum, c.header_need);
+      break;
+    case problem::byte_28: std::snprintf(out, n, "byte 28 is 0x%02x, not 0", c.byte_28); break;
+    case problem::reserved_header: std::snprintf(out, n, "reserved header bytes 10..27 are not zero"); break;
+    case problem::truncated: {
+      const std::uint64_t have = c.length - 30;
+      std::snprintf(
+          out, n, "truncated: %llu payload bytes, record size %u x count %u needs %llu (%llu whole records)",
+          static_cast<unsigned long long>(have), c.size, c.count,
+          static_cast<unsigned long long>(c.expected_length() - 30),
+          static_cast<unsigned long long>(c.size ? have / c.size : 0));
+      break;
+    }
+    case problem::trailing:
+      std::snprintf(out, n, "%llu bytes after the last record (record size %u x count %u)",
+                    static_cast<unsigned long long>(c.length - c.expected_length()), c.size, c.count);
+      break;
+    case problem::payload_checksum:
+      std::snprintf(out, n, "payload checksum: byte 1 is 0x%02x, the payload needs 0x%02x", c.payload_sum,
+                    c.payload_need);
+      break;
+    default: std::snprintf(out, n, "unknown problem"); break;
+  }
+}
+
+PathParts parse_path(const char* path) {
+  PathParts p;
+  std::string_view s(path);
+  while (s.size() > 1 && s.back() == '/') s.remove_suffix(1);
+  const std::size_t slash = s.rfind('/');
+  const std::string_view file = slash == std::string_view::npos ? s : s.substr(slash + 1);
+  std::snprintf(p.file, sizeof p.file, "%.*s", static_cast<int>(file.size()), file.data());
+  if (slash != std::string_view::npos) {
+    std::string_view dir = s.substr(0, slash);
+    const std::size_t up = dir.rfind('/');
+    if (up != std::string_view::npos) dir = dir.substr(up + 1);
+    for (Folder f : {Folder::data, Folder::cfg, Folder::history})
+      if (dir == folder_name(f)) {
+        p.folder_known = true;
+        p.folder = f;
+      }
+  }
+  std::string_view name(p.file);
+  std::string_view digits;
+  if (name.starts_with("subport")) {
+    p.sub = true;
+    digits = name.substr(7);
+  } else if (name.starts_with("port")) {
+    digits = name.substr(4);
+  }
+  if (!digits.empty() && digits.size() <= 3) {
+    unsigned v = 0;
+    bool all_digits = true;
+    for (char c : digits) {
+      if (c < '0' || c > '9') all_digits = false;
+      v = v * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (all_digits) {
+      p.numbered = true;
+      p.port = v;
+    }
+  }
+  if (!p.numbered) p.sub = false;
+  return p;
+}
+
+const FileKind* identify(const PathParts& where, const HeaderCheck& check, ConstBytes file, char* why,
+                         std::size_t why_size) {
+  const FileKind* by_size[4] = {};
+  std::size_t matches = 0;
+  char sizes[160] = "";
+  std::size_t names = 0;
+  // By the header's record size and count; when the header is damaged, by the
+  // file's length.
+  for (int pass = 0; pass < 2 && matches == 0; ++pass) {
+    names = 0;
+    sizes[0] = '\0';
+    for (const FileKind& k : kinds) {
+      if (!name_matches(k, where) || (where.folder_known && k.folder != where.folder)) continue;
+      ++names;
+      const std::size_t used = std::strlen(sizes);
+      std::snprintf(sizes + used, sizeof sizes - used, "%s%u x %u", used ? ", " : "", k.size, k.count);
+      const bool fits =
+          pass == 0 ? check.size == k.size : check.length == 30 + std::uint64_t{k.size} * k.count;
+      if (fits && matches < 4) by_size[matches++] = &k;
+    }
+  }
+  if (names == 0) {
+    std::snprintf(why, why_size, "unknown kind: the migration writes no file named %s%s%s",
+                  where.folder_known ? folder_name(where.folder) : "", where.folder_known ? "/" : "",
+                  where.file);
+    return nullptr;
+  }
+  if (matches == 0) {
+    std::snprintf(why, why_size, "unknown kind: record size %u x count %u; the migration writes %s%s%s as %s",
+                  check.size, check.count, where.folder_known ? folder_name(where.folder) : "",
+                  where.folder_known ? "/" : "", where.file, sizes);
+    return nullptr;
+  }
+  if (matches == 1 && !by_size[0]->type_code_first) return by_size[0];
+  // Kinds of one size apart by the type code in byte 0 (LQ or ZRT).
+  const std::uint8_t code = read8(file, header::size);
+  for (std::size_t i = 0; i < matches; ++i)
+    if (type_code_of(*by_size[i]) == code) return by_size[i];
+  std::snprintf(why, why_size,
+                "unknown kind: byte 0 of record 0 holds type code %u, which no %u-byte record of %s has",
+                code, by_size[0]->size, where.file);
+  return nullptr;
+}
+
+std::vector<std::uint8_t> load_file(const char* path, int& error) {
+  std::vector<std::uint8_t> bytes;
+  error = 0;
+  std::FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) {
+    error = errno;
+    return bytes;
+  }
+  // Large enough for any record file of the migration and then some; a larger
+  // file is read only this far and shows as too long.
+  constexpr std::size_t limit = 16u << 20;
+  std::uint8_t chunk[65536];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0 && bytes.size() < limit)
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  if (std::ferror(f)) error = errno ? errno : EIO;
+  std::fclose(f);
+  return bytes;
+}
+
+int inspect_file(std::FILE* out, const char* path, const Options& options) {
+  const bool json = options.json;
+  int error = 0;
+  const std::vector<std::uint8_t> bytes = load_file(path, error);
+  if (error != 0) {
+    if (json) {
+      std::fputs("{\"file\":", out);
+      json_string(out, path);
+      std::fputs(",\"ok\":false,\"error\":", out);
+      json_string(out, std::strerror(error));
+      std::fputs("}\n", out);
+    } else {
+      std::fprintf(out, "%s: cannot read: %s\n", path, std::strerror(error));
+    }
+    return 1;
+  }
+  const ConstBytes file(bytes);
+  const HeaderCheck check = check_header(file);
+  char why[240] = "";
+  const FileKind* kind = (check.problems & problem::short_header)
+                             ? nullptr
+                             : identify(parse_path(path), check, file, why, sizeof why);
+  bool ok = check.problems == 0 && kind != nullptr;
+  char count_problem[120] = "";
+  if (kind != nullptr && (check.size != kind->size || check.count != kind->count)) {
+    std::snprintf(count_problem, sizeof count_problem,
+                  "wrong size: record size %u x count %u, a %s is %u x %u", check.size, check.count,
+                  kind->name, kind->size, kind->count);
+    ok = false;
+  }
+
+  // The record to decode: the one asked for, or the first.
+  const std::uint32_t records_present =
+      check.size != 0 && file.size() > 30 ? static_cast<std::uint32_t>((file.size() - 30) / check.size) : 0;
+  long index = options.record < 0 ? 0 : options.record;
+  char record_problem[120] = "";
+  const bool decodable = kind != nullptr && kind->layout != nullptr && check.size == kind->size;
+  if (decodable && (index >= static_cast<long>(kind->count) || index >= static_cast<long>(records_present))) {
+    std::snprintf(record_problem, sizeof record_problem, "record %ld is not in the file (%u records present)",
+                  index, records_present);
+    ok = false;
+  }
+  const bool decode = decodable && record_problem[0] == '\0';
+  const ConstBytes record =
+      decode ? slice(file, 30 + static_cast<std::size_t>(index) * kind->size, kind->size) : ConstBytes{};
+
+  if (json) {
+    std::fputs("{\"file\":", out);
+    json_string(out, path);
+    std::fputs(",\"kind\":", out);
+    if (kind)
+      json_string(out, kind->name);
+    else
+      std::fputs("null", out);
+    std::fprintf(out, ",\"length\":%llu,\"record_size\":%u,\"record_count\":%u,\"header_problems\":[",
+                 static_cast<unsigned long long>(check.length), check.size, check.count);
+    problems_text(out, check, true);
+    std::fputs("],\"problems\":[", out);
+    bool first = true;
+    for (const char* p : {static_cast<const char*>(why), static_cast<const char*>(count_problem),
+                          static_cast<const char*>(record_problem)})
+      if (p[0]) {
+        if (!first) std::fputc(',', out);
+        json_string(out, p);
+        first = false;
+      }
+    std::fputc(']', out);
+    if (decode) {
+      std::fprintf(out, ",\"record\":%ld,\"fields\":[", index);
+      if (!print_record(out, *kind->layout, record, true)) ok = false;
+      std::fputc(']', out);
+    }
+    std::fprintf(out, ",\"ok\":%s}\n", ok ? "true" : "false");
+    return ok ? 0 : 1;
+  }
+
+  std::fprintf(out, "%s: %s", path, kind ? kind->name : "unknown kind");
+  if (!(check.problems & problem::short_header))
+    std::fprintf(out, ", record size %u x count %u", check.size, check.count);
+  std::fprintf(out, ", header %s\n", check.problems ? "DAMAGED" : "ok");
+  problems_text(out, check, false);
+  for (const char* p : {static_cast<const char*>(why), static_cast<const char*>(count_problem),
+                        static_cast<const char*>(record_problem)})
+    if (p[0]) std::fprintf(out, "  problem: %s\n", p);
+  if (kind != nullptr && kind->layout == nullptr)
+    std::fprintf(out, "  (no field table for the %s in this build: header and size checked only)\n",
+                 kind->name);
+  if (decode) {
+    if (kind->count > 1)
+      std::fprintf(out, "  record %ld of %u (--record N for another)\n", index, kind->count);
+    if (!print_record(out, *kind->layout, record, false)) {
+      std::fprintf(out, "  problem: reserved bytes not zero\n");
+      ok = false;
+    }
+  }
+  return ok ? 0 : 1;
+}
+
+std::size_t expected_files(ConstBytes inventory, std::span<ExpectedFile> out) {
+  std::size_t n = 0;
+  auto add = [&](const FileKind& k, unsigned port) {
+    if (n >= out.size()) return;
+    out[n].kind = &k;
+    file_name_of(k, port, out[n].name, sizeof out[n].name);
+    ++n;
+  };
+  // In the order of the tree: data, cfg, history; in each, the fixed and
+  // controller files, then ports 1..4.
+  for (Folder folder : {Folder::data, Folder::cfg, Folder::history}) {
+    for (const FileKind& k : kinds)
+      if (k.folder == folder && (k.naming == Naming::fixed || k.naming == Naming::controller)) add(k, 0);
+    for (unsigned port = 1; port <= static_cast<unsigned>(port_count); ++port) {
+      const std::uint8_t code = read8(inventory, port);
+      if (code >= 8) continue;
+      for (const FileKind& k : kinds)
+        if (k.folder == folder && (k.naming == Naming::port || k.naming == Naming::subport) &&
+            (k.modules & module_bit(code)))
+          add(k, port);
+    }
+  }
+  return n;
+}
+
+int inspect_tree(std::FILE* out, const char* dir, const Options& options) {
+  const bool json = options.json;
+  char path[600];
+  std::snprintf(path, sizeof path, "%s/%s", dir, "data/device");
+  int error = 0;
+  const std::vector<std::uint8_t> device = load_file(path, error);
+  const HeaderCheck device_check = check_header(device);
+  std::uint8_t inventory[inventory::record_size] = {};
+  const bool inventory_ok = error == 0 && device_check.problems == 0 &&
+                            device_check.size == inventory::record_size && device_check.count == 1;
+  if (inventory_ok) copy_bytes(inventory, 0, device, header::size, inventory::record_size);
+
+  ExpectedFile files[64];
+  const std::size_t n = expected_files(inventory, files);
+  std::size_t failed = 0;
+  if (json) {
+    std::fputs("{\"tree\":", out);
+    json_string(out, dir);
+    std::fputs(",\"ports\":[", out);
+    for (int p = 1; p <= port_count; ++p) std::fprintf(out, "%s%u", p > 1 ? "," : "", inventory[p]);
+    std::fputs("],\"files\":[", out);
+  } else {
+    std::fprintf(out, "tree %s: ports 1..4 hold type codes %u %u %u %u\n", dir, inventory[1], inventory[2],
+                 inventory[3], inventory[4]);
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const FileKind& k = *files[i].kind;
+    std::snprintf(path, sizeof path, "%s/%s", dir, files[i].name);
+    const std::vector<std::uint8_t> bytes = load_file(path, error);
+    char problem_line[240] = "";
+    if (error != 0) {
+      std::snprintf(problem_line, sizeof problem_line, "%s",
+                    error == ENOENT ? "missing" : std::strerror(error));
+    } else {
+      const HeaderCheck c = check_header(bytes);
+      for (unsigned b = 0; b < problem::count && problem_line[0] == '\0'; ++b)
+        if (c.problems & (1u << b)) describe_problem(c, 1u << b, problem_line, sizeof problem_line);
+      if (problem_line[0] == '\0' && (c.size != k.size || c.count != k.count))
+        std::snprintf(problem_line, sizeof problem_line,
+                      "wrong size: record size %u x count %u, expected %u x %u", c.size, c.count, k.size,
+                      k.count);
+      if (problem_line[0] == '\0' && k.type_code_first) {
+        const std::uint8_t code = type_code_of(k);
+        for (std::uint32_t r = 0; r < k.count; ++r) {
+          const std::uint8_t got = read8(bytes, header::size + std::size_t{r} * k.size);
+          if (got != code) {
+            std::snprintf(problem_line, sizeof problem_line, "record %u holds type code %u, expected %u", r,
+                          got, code);
+            break;
+          }
+        }
+      }
+    }
+    const bool is_inventory = &k == &kinds[0];
+    const bool ok = problem_line[0] == '\0' && !(is_inventory && !inventory_ok);
+    if (is_inventory && !inventory_ok && problem_line[0] == '\0')
+      std::snprintf(problem_line, sizeof problem_line, "unreadable inventory");
+    if (!ok) ++failed;
+    if (json) {
+      std::fputs(i ? ",{\"file\":" : "{\"file\":", out);
+      json_string(out, files[i].name);
+      std::fputs(",\"kind\":", out);
+      json_string(out, k.name);
+      std::fprintf(out, ",\"record_size\":%u,\"record_count\":%u,\"ok\":%s", k.size, k.count,
+                   ok ? "true" : "false");
+      if (!ok) {
+        std::fputs(",\"problem\":", out);
+        json_string(out, problem_line);
+      }
+      std::fputc('}', out);
+    } else {
+      char dims[32];
+      std::snprintf(dims, sizeof dims, "%5u x %u", k.size, k.count);
+      if (ok)
+        std::fprintf(out, "ok    %-18s %-32s %s\n", files[i].name, k.name, dims);
+      else
+        std::fprintf(out, "FAIL  %-18s %-32s %-14s %s\n", files[i].name, k.name, dims, problem_line);
+    }
+  }
+  if (!inventory_ok) {
+    // Without an inventory the module files cannot be known: never a pass.
+    if (!json)
+      std::fprintf(out,
+                   "the device inventory is missing or damaged: the module ports' files were not checked\n");
+  }
+  const bool all_ok = failed == 0 && inventory_ok;
+  if (json)
+    std::fprintf(out, "],\"checked\":%zu,\"failed\":%zu,\"ok\":%s}\n", n, failed, all_ok ? "true" : "false");
+  else
+    std::fprintf(out, "verdict: %s, %zu files checked, %zu failed\n", all_ok ? "PASS" : "FAIL", n, failed);
+  return all_ok ? 0 : 1;
+}
+
+}  // namespace sav3::inspect

@@ -1,0 +1,126 @@
+// The record inspector: checks and decodes the headed record files that the
+// migration writes, one file at a time or a whole staging tree.
+//
+// Runs on the device as well as on the host: stdio only, no exceptions, and
+// every read of a file's bytes is bounds-checked, so a damaged or hostile file
+// gives a message, never a crash.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+#include "sav3/bytes.h"
+#include "sav3/layout.h"
+
+namespace sav3::inspect {
+
+// ---------------------------------------------------------------------------
+// The files the migration writes: the one table of their places, record sizes,
+// counts and layouts. The tree check and the kind of a single file both come
+// from it.
+
+enum class Folder : std::uint8_t { data, cfg, history };
+
+enum class Naming : std::uint8_t {
+  fixed,       // a fixed file name ("device", "email", ...)
+  controller,  // "port0"
+  port,        // "port%d" of a module port 1..4
+  subport,     // "subport%d" of a module port 1..4
+};
+
+constexpr std::uint8_t module_bit(std::uint8_t code) { return static_cast<std::uint8_t>(1u << code); }
+
+struct FileKind {
+  const char* name;  // what the file holds, as printed
+  Folder folder;
+  Naming naming;
+  const char* file;      // the fixed name (Naming::fixed only)
+  std::uint8_t modules;  // module_bit()s of the module kinds that get this file (port and subport)
+  bool type_code_first;  // byte 0 of every record holds the module type code
+  std::uint32_t size;
+  std::uint32_t count;
+  const RecordLayout* layout;  // the converter's field table; null while it has none
+};
+
+std::span<const FileKind> file_kinds();
+
+const char* folder_name(Folder f);
+
+// ---------------------------------------------------------------------------
+// The 30-byte header.
+
+namespace problem {
+inline constexpr std::uint32_t short_header = 1u << 0;      // fewer than 30 bytes
+inline constexpr std::uint32_t magic = 1u << 1;             // byte 0 is not 0x88
+inline constexpr std::uint32_t header_checksum = 1u << 2;   // bytes 0..27 and 29 do not add up to 0
+inline constexpr std::uint32_t byte_28 = 1u << 3;           // byte 28 is not 0
+inline constexpr std::uint32_t reserved_header = 1u << 4;   // bytes 10..27 are not all 0
+inline constexpr std::uint32_t truncated = 1u << 5;         // shorter than 30 + size x count
+inline constexpr std::uint32_t trailing = 1u << 6;          // longer than 30 + size x count
+inline constexpr std::uint32_t payload_checksum = 1u << 7;  // payload and byte 1 do not add up to 0
+inline constexpr std::uint32_t count = 8;
+}  // namespace problem
+
+struct HeaderCheck {
+  std::uint32_t problems = 0;  // problem:: bits
+  std::uint64_t length = 0;    // of the whole file
+  std::uint32_t size = 0;      // record size as stored
+  std::uint32_t count = 0;     // record count as stored
+  std::uint8_t magic = 0;
+  std::uint8_t header_sum = 0;    // stored byte 29
+  std::uint8_t header_need = 0;   // what bytes 0..27 need at 29
+  std::uint8_t payload_sum = 0;   // stored byte 1
+  std::uint8_t payload_need = 0;  // what the payload present needs at byte 1
+  std::uint8_t byte_28 = 0;
+  std::uint64_t expected_length() const { return 30 + std::uint64_t{size} * count; }
+};
+
+HeaderCheck check_header(ConstBytes file);
+
+// One line of text (no newline) for one problem bit of a check.
+void describe_problem(const HeaderCheck& check, std::uint32_t bit, char* out, std::size_t out_size);
+
+// ---------------------------------------------------------------------------
+// The kind of a file, from its path, its header and its first record.
+
+struct PathParts {
+  bool folder_known = false;
+  Folder folder = Folder::data;
+  char file[64] = {};
+  bool numbered = false;  // "port%d" or "subport%d"
+  bool sub = false;       // "subport%d"
+  unsigned port = 0;
+};
+PathParts parse_path(const char* path);
+
+// The kind of the file, or null with the reason in `why`.
+const FileKind* identify(const PathParts& where, const HeaderCheck& check, ConstBytes file, char* why,
+                         std::size_t why_size);
+
+// ---------------------------------------------------------------------------
+// The inspector proper. Each returns 0 when everything holds, 1 otherwise, and
+// prints its report to `out`.
+
+struct Options {
+  bool json = false;
+  long record = -1;  // the record of a history to decode; -1: the first
+};
+
+std::vector<std::uint8_t> load_file(const char* path, int& error);  // error: 0 or errno
+
+int inspect_file(std::FILE* out, const char* path, const Options& options);
+
+// The files the migration writes for a device inventory (ports 1..4 by the
+// type codes at inventory bytes 1..4), as folder-relative names such as
+// "data/port1".
+struct ExpectedFile {
+  const FileKind* kind;
+  char name[32];
+};
+std::size_t expected_files(ConstBytes inventory, std::span<ExpectedFile> out);
+
+int inspect_tree(std::FILE* out, const char* dir, const Options& options);
+
+}  // namespace sav3::inspect
