@@ -1,3 +1,4 @@
+#include "sav3/alarm.h"
 #include "sav3/container.h"
 #include "sav3/controller.h"
 #include "sav3/device.h"
@@ -63,8 +64,8 @@ constexpr Conversion run_order[] = {
     dispatch_config_ports,         //  5 module configuration
     convert_controller_history,    //  6 /usr/sav3/history/port0
     dispatch_history_ports,        //  7 module history
-                                   //  8 alarm state
-                                   //  9 alarm history
+    convert_alarm_state,           //  8 /usr/sav3/data/alarm
+    convert_alarm_history,         //  9 /usr/sav3/history/alarm
     convert_email_settings,        // 10 /usr/sav3/cfg/email
                                    // 11 SNMP
     convert_ssl_settings,          // 12 /usr/sav3/cfg/ssl
