@@ -156,6 +156,25 @@ check_live_trees() {
   [ ! -e "$root/usr/sav/cfg/oldsetting" ] || fail "/usr/sav/cfg/oldsetting not removed"
 }
 
+# check_port_file ROOT PATH SIZE COUNT: a headed record file of that shape.
+check_port_file() {
+  local out
+  if ! out=$("$here/headed_check.sh" "$1$2"); then
+    fail "$2: ${out#*: }"
+    return
+  fi
+  [ "${out#"$1$2" }" = "size $3 count $4" ] || fail "$2: ${out#"$1$2" }, not size $3 count $4"
+}
+
+# The K3 module of port 3: its configuration, live record and history.
+check_k3_port() {
+  check_port_file "$1" /usr/sav3/cfg/port3 489 1
+  check_port_file "$1" /usr/sav3/data/port3 488 1
+  check_port_file "$1" /usr/sav3/history/port3 267 1000
+  [ "$(byte "$1/usr/sav3/data/port3" 30)" = 4 ] || fail "/usr/sav3/data/port3 does not start with the K3 code"
+  [ ! -e "$1/usr/sav3/cfg/subport3" ] || fail "a K3 module got a sub-record"
+}
+
 check_programs_retired() {
   local root=$1 p
   for p in snmp/sbin/snmpd snmp/sbin/vq4-demon snmp/sbin/snmp-system tools/tcpclientremote tools/spi \
@@ -181,6 +200,7 @@ case $case_name in
     check_programs_retired "$scratch/device"
     check_staging "$scratch/device"
     check_inventory "$scratch/device"
+    check_k3_port "$scratch/device"
     check_live_trees "$scratch/device"
     ;;
   marker)
