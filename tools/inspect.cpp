@@ -6,12 +6,19 @@
 #include <ctime>
 #include <string_view>
 
+#include "inspect_layouts.h"
 #include "sav3/container.h"
 #include "sav3/controller.h"
 #include "sav3/controller_record.h"
 #include "sav3/device.h"
 #include "sav3/inventory.h"
 #include "sav3/k3.h"
+#include "sav3/settings_email.h"
+#include "sav3/settings_ieee8021x.h"
+#include "sav3/settings_ssl.h"
+#include "sav3/settings_tcpip.h"
+#include "sav3/settings_user_accounts.h"
+#include "sav3/settings_web.h"
 
 namespace sav3::inspect {
 
@@ -40,18 +47,24 @@ constexpr FileKind kinds[] = {
 
     {"controller configuration record", Folder::cfg, Naming::controller, nullptr, 0, false,
      controller_config::size, one, &controller_config::layout},
-    {"supply configuration record", Folder::cfg, Naming::port, nullptr, lq_or_zrt, false, 103, one, nullptr},
+    {"supply configuration record", Folder::cfg, Naming::port, nullptr, lq_or_zrt, false, 103, one,
+     &supply_config_layout},
     {"supply configuration sub-record", Folder::cfg, Naming::subport, nullptr, lq_or_zrt, false, 27, one,
-     nullptr},
+     &supply_config_sub_layout},
     {"K3 port configuration", Folder::cfg, Naming::port, nullptr, k3_only, false, k3_config::record_size, one,
      &k3_config::layout},
-    {"e-mail settings", Folder::cfg, Naming::fixed, "email", 0, false, 456, one, nullptr},
+    {"e-mail settings", Folder::cfg, Naming::fixed, "email", 0, false, email::record_size, one,
+     &email::layout},
     {"SNMP settings", Folder::cfg, Naming::fixed, "snmp", 0, false, 5385, one, nullptr},
-    {"SSL certificate settings", Folder::cfg, Naming::fixed, "ssl", 0, false, 1445, one, nullptr},
-    {"TCP/IP settings", Folder::cfg, Naming::fixed, "tcp_ip", 0, false, 1066, one, nullptr},
-    {"user accounts", Folder::cfg, Naming::fixed, "user_info", 0, false, 2070, one, nullptr},
-    {"web access settings", Folder::cfg, Naming::fixed, "web", 0, false, 241, one, nullptr},
-    {"IEEE 802.1X settings", Folder::cfg, Naming::fixed, "ieee802_1x", 0, false, 1245, one, nullptr},
+    {"SSL certificate settings", Folder::cfg, Naming::fixed, "ssl", 0, false, ssl::record_size, one,
+     &ssl::layout},
+    {"TCP/IP settings", Folder::cfg, Naming::fixed, "tcp_ip", 0, false, tcpip::record_size, one,
+     &tcpip::layout},
+    {"user accounts", Folder::cfg, Naming::fixed, "user_info", 0, false, user_info::record_size, one,
+     &user_info::layout},
+    {"web access settings", Folder::cfg, Naming::fixed, "web", 0, false, web::record_size, one, &web::layout},
+    {"IEEE 802.1X settings", Folder::cfg, Naming::fixed, "ieee802_1x", 0, false, ieee8021x::record_size, one,
+     &ieee8021x::layout},
 
     {"controller history", Folder::history, Naming::controller, nullptr, 0, true, controller_history::size,
      history, &controller_history::layout},

@@ -616,11 +616,12 @@ void write_k3_modules(Tree& t, Rng& rng, const Moments& m) {
 
     Record cfg(k3_cfg::size);
     for (unsigned j = 0; j < 40; ++j) cfg.u32(k3_cfg::small + 4 * j, (j * 7 + module) % 6);
-    static constexpr float nominal[k3::outputs] = {12.0f, 12.0f, 24.0f, 24.0f, 48.0f, 48.0f, 12.0f, 5.0f};
+    // Thresholds as an engineer types them (10.8 V, not 12 x 0.9f).
+    static constexpr double nominal[k3::outputs] = {12.0, 12.0, 24.0, 24.0, 48.0, 48.0, 12.0, 5.0};
     for (unsigned i = 0; i < k3::outputs; ++i) {
       cfg.u32(k3_cfg::alarm_enabled + 4 * i, i < 6 ? 1 : 0);
-      cfg.f32(k3_cfg::low_voltage + 4 * i, nominal[i] * 0.9f);
-      cfg.f32(k3_cfg::high_voltage + 4 * i, nominal[i] * 1.15f);
+      cfg.f32(k3_cfg::low_voltage + 4 * i, static_cast<float>(nominal[i] * 0.9));
+      cfg.f32(k3_cfg::high_voltage + 4 * i, static_cast<float>(nominal[i] * 1.15));
       cfg.f32(k3_cfg::current_limit + 4 * i, 2.5f + 0.5f * static_cast<float>(i));
       cfg.f32(k3_cfg::restart_delay + 4 * i, 1.5f);
     }
