@@ -6,8 +6,8 @@
 namespace sav3 {
 
 const ModuleConverters live_data_converters = {
-    .lq = nullptr,
-    .zrt = nullptr,
+    .lq = convert_lq_live_data,
+    .zrt = convert_zrt_live_data,
     .k3 = convert_k3_live_data,
 };
 
