@@ -14,12 +14,20 @@ int record_command(const char* command) {
   return 0;
 }
 
+// A run changes into /usr/sav2 before emptying it; every test goes back to
+// where it started, so no later test works inside a deleted scratch tree.
 class Driver : public ScratchDevice {
  protected:
   void SetUp() override {
+    ASSERT_NE(getcwd(start_dir_, sizeof start_dir_), nullptr);
     ScratchDevice::SetUp();
     g_commands.clear();
   }
+  void TearDown() override {
+    ASSERT_EQ(chdir(start_dir_), 0);
+    ScratchDevice::TearDown();
+  }
+  char start_dir_[4096] = {};
 };
 
 const std::vector<std::string> opening = {
@@ -93,19 +101,16 @@ TEST_F(Driver, FailedConversionKeepsTheLiveTrees) {
 }
 
 TEST_F(Driver, Sav2IsEmptiedFromInsideIt) {
-  char before[4096];
-  ASSERT_NE(getcwd(before, sizeof before), nullptr);
   run_migration(record_command);
   char during[4096];
   ASSERT_NE(getcwd(during, sizeof during), nullptr);
   EXPECT_EQ(std::filesystem::canonical(during), std::filesystem::canonical(host("/usr/sav2")));
-  ASSERT_EQ(chdir(before), 0);
+  ASSERT_EQ(chdir(start_dir_), 0);
 
   // Without /usr/sav2 the emptying command is skipped, the copies still run.
   g_commands.clear();
   std::filesystem::remove_all(host("/usr/sav2"));
   run_migration(record_command);
-  ASSERT_EQ(chdir(before), 0);
   ASSERT_EQ(g_commands.size(), 29u);
   EXPECT_EQ(g_commands[26], closing[0]);
   EXPECT_EQ(g_commands[27], closing[2]);
