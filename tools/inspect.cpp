@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "inspect_layouts.h"
+#include "sav3/alarm.h"
 #include "sav3/container.h"
 #include "sav3/controller.h"
 #include "sav3/controller_record.h"
@@ -43,7 +44,8 @@ constexpr FileKind kinds[] = {
     {"supply live sub-record", Folder::data, Naming::subport, nullptr, lq_or_zrt, false, 90, one, nullptr},
     {"K3 live record", Folder::data, Naming::port, nullptr, k3_only, true, k3_live::record_size, one,
      &k3_live::layout},
-    {"alarm state record", Folder::data, Naming::fixed, "alarm", 0, false, 570, one, nullptr},
+    {"alarm state record", Folder::data, Naming::fixed, "alarm", 0, false, alarm_state::size, one,
+     &alarm_state::layout},
 
     {"controller configuration record", Folder::cfg, Naming::controller, nullptr, 0, false,
      controller_config::size, one, &controller_config::layout},
@@ -74,7 +76,8 @@ constexpr FileKind kinds[] = {
      nullptr},
     {"K3 history", Folder::history, Naming::port, nullptr, k3_only, true, k3_history::record_size, history,
      &k3_history::layout},
-    {"alarm history", Folder::history, Naming::fixed, "alarm", 0, false, 640, history, nullptr},
+    {"alarm history", Folder::history, Naming::fixed, "alarm", 0, false, alarm_history::size, history,
+     &alarm_history::layout},
 };
 
 // The type code that byte 0 of a kind's records holds.
@@ -367,21 +370,51 @@ bool print_field(std::FILE* out, const Field& f, ConstBytes record, bool json) {
   return true;
 }
 
-// Prints every field of one record; returns false when a field breaks the rules.
-bool print_record(std::FILE* out, const RecordLayout& layout, ConstBytes record, bool json) {
+// Records carried whole inside another record's field, decoded by their own
+// layout: the alarm history holds the inventory and an alarm state record.
+struct Nested {
+  const RecordLayout* outer;
+  std::uint16_t offset;
+  const RecordLayout* inner;
+};
+constexpr Nested nested[] = {
+    {&alarm_history::layout, alarm_history::inventory_copy.offset, &inventory::layout},
+    {&alarm_history::layout, alarm_history::state.offset, &alarm_state::layout},
+};
+
+const RecordLayout* nested_layout(const RecordLayout& outer, const Field& f) {
+  for (const Nested& n : nested)
+    if (n.outer == &outer && n.offset == f.offset && n.inner->size == f.width) return n.inner;
+  return nullptr;
+}
+
+// Prints every field of one record (offsets from `base`, names after
+// `prefix`); returns false when a field breaks the rules.
+bool print_record(std::FILE* out, const RecordLayout& layout, ConstBytes record, bool json,
+                  std::size_t base = 0, const char* prefix = "", bool first = true) {
   bool ok = true;
-  char label[120];
+  char label[160];
   for (std::size_t i = 0; i < layout.fields.size(); ++i) {
     const Field& f = layout.fields[i];
-    field_label(layout.fields, i, label, sizeof label);
+    int used = std::snprintf(label, sizeof label, "%s", prefix);
+    field_label(layout.fields, i, label + used, sizeof label - static_cast<std::size_t>(used));
+    if (const RecordLayout* inner = nested_layout(layout, f)) {
+      char inner_prefix[sizeof label + 2];
+      std::snprintf(inner_prefix, sizeof inner_prefix, "%s: ", label);
+      ok = print_record(out, *inner, slice(record, f.offset, f.width), json, base + f.offset, inner_prefix,
+                        first && i == 0) &&
+           ok;
+      continue;
+    }
     if (json) {
-      std::fputs(i ? ",{\"name\":" : "{\"name\":", out);
+      std::fputs(first && i == 0 ? "{\"name\":" : ",{\"name\":", out);
       json_string(out, label);
-      std::fprintf(out, ",\"offset\":%u,\"width\":%u,\"type\":\"%s\",", f.offset, f.width, kind_name(f.kind));
+      std::fprintf(out, ",\"offset\":%zu,\"width\":%u,\"type\":\"%s\",", base + f.offset, f.width,
+                   kind_name(f.kind));
       ok = print_field(out, f, record, json) && ok;
       std::fputc('}', out);
     } else {
-      std::fprintf(out, "  %4u %4u  %-36s ", f.offset, f.width, label);
+      std::fprintf(out, "  %4zu %4u  %-36s ", base + f.offset, f.width, label);
       ok = print_field(out, f, record, json) && ok;
       std::fputc('\n', out);
     }

@@ -152,6 +152,13 @@ TEST_F(Inspect, MigratedSampleDeviceInspectsClean) {
   EXPECT_TRUE(has_field(lq, "battery warning value", "47.5  (0x423e0000)")) << lq.text;
   Report email = inspect(host("/usr/sav3/cfg/email"));
   EXPECT_TRUE(has_field(email, "number", "587")) << email.text;
+  Options last;
+  last.record = 999;
+  Report alarms = inspect(host("/usr/sav3/history/alarm"), last);
+  EXPECT_TRUE(has(alarms, "     0    1  device inventory: port 0 type        1\n")) << alarms.text;
+  EXPECT_TRUE(has_field(alarms, "device inventory: port 2 type", "3")) << alarms.text;
+  EXPECT_TRUE(has(alarms, " 604    4  alarm state: state time ")) << alarms.text;
+  EXPECT_TRUE(has_field(alarms, "system version", "\"4.12.3 build 2014-11-20\"")) << alarms.text;
   Report port0 = inspect(host("/usr/sav3/cfg/port0"));
   EXPECT_TRUE(has_field(port0, "name slot 0", "\"Enclosure Temperature\"")) << port0.text;
 }
