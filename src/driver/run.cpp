@@ -6,6 +6,7 @@
 #include "sav3/inventory.h"
 #include "sav3/settings_email.h"
 #include "sav3/settings_ieee8021x.h"
+#include "sav3/settings_snmp.h"
 #include "sav3/settings_ssl.h"
 #include "sav3/settings_tcpip.h"
 #include "sav3/settings_user_accounts.h"
@@ -67,7 +68,7 @@ constexpr Conversion run_order[] = {
     convert_alarm_state,           //  8 /usr/sav3/data/alarm
     convert_alarm_history,         //  9 /usr/sav3/history/alarm
     convert_email_settings,        // 10 /usr/sav3/cfg/email
-                                   // 11 SNMP
+    convert_snmp_settings,         // 11 /usr/sav3/cfg/snmp
     convert_ssl_settings,          // 12 /usr/sav3/cfg/ssl
     convert_tcpip_settings,        // 13 /usr/sav3/cfg/tcp_ip
     convert_user_accounts,         // 14 /usr/sav3/cfg/user_info
