@@ -8,5 +8,10 @@ namespace sav3::inspect {
 
 const RecordLayout supply_config_layout = supply_config::layout;
 const RecordLayout supply_config_sub_layout = supply_config_sub::layout;
+const RecordLayout lq_live_layout = lq_live::layout;
+const RecordLayout zrt_live_layout = zrt_live::layout;
+const RecordLayout supply_live_sub_layout = supply_live_sub::layout;
+const RecordLayout lq_history_layout = lq_history::layout;
+const RecordLayout zrt_history_layout = zrt_history::layout;
 
 }  // namespace sav3::inspect

@@ -150,6 +150,13 @@ TEST_F(Inspect, MigratedSampleDeviceInspectsClean) {
   EXPECT_TRUE(has_field(lq, "configured date, year", "2013")) << lq.text;
   EXPECT_TRUE(has_field(lq, "warning duration, seconds", "9000  (2.5 h)")) << lq.text;
   EXPECT_TRUE(has_field(lq, "battery warning value", "47.5  (0x423e0000)")) << lq.text;
+  Report lq_live = inspect(host("/usr/sav3/data/port1"));
+  EXPECT_TRUE(has(lq_live, "data/port1: LQ live record")) << lq_live.text;
+  EXPECT_TRUE(has_field(lq_live, "model", "2")) << lq_live.text;
+  EXPECT_TRUE(has_field(lq_live, "configured date, year", "2013")) << lq_live.text;
+  Report zrt_live = inspect(host("/usr/sav3/data/port2"));
+  EXPECT_TRUE(has(zrt_live, "data/port2: ZRT live record")) << zrt_live.text;
+  EXPECT_TRUE(has_field(zrt_live, "configured date, year", "2014")) << zrt_live.text;
   Report email = inspect(host("/usr/sav3/cfg/email"));
   EXPECT_TRUE(has_field(email, "number", "587")) << email.text;
   Options last;
