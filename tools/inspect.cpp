@@ -16,6 +16,7 @@
 #include "sav3/k3.h"
 #include "sav3/settings_email.h"
 #include "sav3/settings_ieee8021x.h"
+#include "sav3/settings_snmp.h"
 #include "sav3/settings_ssl.h"
 #include "sav3/settings_tcpip.h"
 #include "sav3/settings_user_accounts.h"
@@ -58,7 +59,7 @@ constexpr FileKind kinds[] = {
      &k3_config::layout},
     {"e-mail settings", Folder::cfg, Naming::fixed, "email", 0, false, email::record_size, one,
      &email::layout},
-    {"SNMP settings", Folder::cfg, Naming::fixed, "snmp", 0, false, 5385, one, nullptr},
+    {"SNMP settings", Folder::cfg, Naming::fixed, "snmp", 0, false, snmp::record_size, one, &snmp::layout},
     {"SSL certificate settings", Folder::cfg, Naming::fixed, "ssl", 0, false, ssl::record_size, one,
      &ssl::layout},
     {"TCP/IP settings", Folder::cfg, Naming::fixed, "tcp_ip", 0, false, tcpip::record_size, one,
