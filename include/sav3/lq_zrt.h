@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sav3/controller_record.h"
 #include "sav3/layout.h"
 
 namespace sav3 {
@@ -217,10 +218,12 @@ inline constexpr std::size_t module_switch = 0;  // + n - 1
 inline constexpr std::uint8_t switched_on = '1';
 }  // namespace legacy_mcucfg
 
-// The controller keeps one reading per supply module: module n's float32 at
-// 52 + 4(n - 1) of the controller item and report records.
-inline constexpr std::size_t controller_supply_reading = 52;
-inline constexpr std::size_t controller_supply_reading_stride = 4;
+// The controller keeps one reading per supply module: its readings B and C (in
+// the controller item and report records) belong to modules 1 and 2.
+constexpr std::size_t controller_supply_reading(unsigned n) {
+  return module_slot(controller_record::reading_b,
+                     controller_record::reading_c - controller_record::reading_b, n);
+}
 
 // ---------------------------------------------------------------------------
 // The supply configuration record "/usr/sav3/cfg/port%d" and its sub-record

@@ -18,8 +18,8 @@ const ModuleConverters config_converters = {
 };
 
 const ModuleConverters history_converters = {
-    .lq = nullptr,
-    .zrt = nullptr,
+    .lq = convert_lq_history,
+    .zrt = convert_zrt_history,
     .k3 = convert_k3_history,
 };
 

@@ -47,7 +47,8 @@ void fill_lq_live(Bytes live, const SupplyLiveInputs& in, unsigned n) {
   // One charge mode word for all LQ boards.
   set_bit_if(live, lq_live::state_flags, lq_live::charge_mode_bit,
              text_at(in.battery_warning, legacy_battery_warning::charge_mode) == "charge");
-  const std::uint32_t reading = scaled_unsigned(controller_reading_of(in, n), 100.0f);
+  const std::uint32_t reading =
+      scaled_unsigned(read_f32le(in.controller_item, controller_supply_reading(n)), 100.0f);
   put(live, lq_live::controller_reading, reading);
   put(live, lq_live::controller_reading_again, reading);
 }

@@ -23,11 +23,6 @@ void fill_supply_settings(Bytes record, ConstBytes progcfg, unsigned n) {
   put(record, r::setting_6, slot(p::setting_6));
 }
 
-float controller_reading_of(const SupplyLiveInputs& in, unsigned n) {
-  return read_f32le(in.controller_item,
-                    module_slot(controller_supply_reading, controller_supply_reading_stride, n));
-}
-
 namespace {
 
 // The fields both module kinds fill alike: the monitor alarm bit, the
@@ -70,7 +65,8 @@ void fill_supply_live(Bytes live, Bytes sub, const SupplyLiveInputs& in, unsigne
              read8(in.mcucfg, legacy_mcucfg::module_switch + (n - 1)) == legacy_mcucfg::switched_on);
   // The same reading as in the live record, here kept signed.
   put(sub, s::controller_reading,
-      static_cast<std::uint32_t>(scaled_signed(controller_reading_of(in, n), 100.0f)));
+      static_cast<std::uint32_t>(
+          scaled_signed(read_f32le(in.controller_item, controller_supply_reading(n)), 100.0f)));
   put(sub, s::monitor_reading_1,
       scaled_unsigned(read_f32le(in.crw, module_slot(c::monitor_reading_1, c::stride, n)), 100.0f));
   put(sub, s::monitor_reading_2,

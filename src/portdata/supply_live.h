@@ -36,7 +36,4 @@ struct SupplyLiveSource {
 // returns the first non-zero result code of the two writes, else 0.
 int convert_supply_live_data(unsigned port, unsigned n, const SupplyLiveSource& source);
 
-// The module's controller reading (float32 from the controller item record).
-float controller_reading_of(const SupplyLiveInputs& in, unsigned n);
-
 }  // namespace sav3

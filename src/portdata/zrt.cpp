@@ -46,7 +46,8 @@ namespace {
 
 void fill_zrt_live(Bytes live, const SupplyLiveInputs& in, unsigned n) {
   fill_zrt_readings(live, in.item, n);
-  const std::uint32_t reading = scaled_unsigned(controller_reading_of(in, n), 100.0f);
+  const std::uint32_t reading =
+      scaled_unsigned(read_f32le(in.controller_item, controller_supply_reading(n)), 100.0f);
   put(live, zrt_live::controller_reading, reading);
   put(live, zrt_live::controller_reading_again, reading);
 }
