@@ -191,6 +191,28 @@ check_programs_retired() {
   }
 }
 
+# compare_with_host LEGACY_DIR NAME: run the tool and the host tool on the same
+# legacy device; the commands, the daemons killed and every byte of the
+# device's trees must be the same.
+compare_with_host() {
+  local legacy=$1 name=$2
+  "$sandbox" create "$scratch/$name-tool" "$tool" "$legacy"
+  "$sandbox" create "$scratch/$name-host" "$host_tool" "$legacy"
+  "$sandbox" run "$scratch/$name-tool" "${daemons[@]}"
+  "$sandbox" run "$scratch/$name-host" "${daemons[@]}"
+  check_quiet_exit "$scratch/$name-tool"
+  check "$name: the same commands in the same order" \
+    cmp "$scratch/$name-host/sandbox/commands.log" "$scratch/$name-tool/sandbox/commands.log"
+  check "$name: the same daemons killed" cmp "$scratch/$name-host/sandbox/daemons" "$scratch/$name-tool/sandbox/daemons"
+  snapshot "$scratch/$name-host" >"$scratch/$name-host.snapshot"
+  snapshot "$scratch/$name-tool" >"$scratch/$name-tool.snapshot"
+  if ! diff "$scratch/$name-host.snapshot" "$scratch/$name-tool.snapshot"; then
+    fail "$name: the trees differ between the host tool and $tool"
+  fi
+  echo "$name sample: $(grep -c '^f' "$scratch/$name-tool.snapshot") files compared," \
+    "$(wc -l <"$scratch/$name-tool/sandbox/commands.log") commands"
+}
+
 case $case_name in
   full)
     make_device device "$tool"
@@ -230,25 +252,21 @@ case $case_name in
     [ ! -e "$scratch/device/usr/sav3" ] || fail "/usr/sav3 was created"
     ;;
   same-as-host)
-    host_tool=${3:?usage: device_test.sh same-as-host TOOL HOST_TOOL}
+    host_tool=${3:?usage: device_test.sh same-as-host TOOL HOST_TOOL [SAMPLE_GENERATOR]}
+    generator=${4:-}
     if [ ! -f "$host_tool" ]; then
       echo "SKIP: no host tool at $host_tool (build the host preset first)"
       exit 77
     fi
-    make_device device "$tool"
-    make_device host-device "$host_tool"
-    "$sandbox" run "$scratch/device" "${daemons[@]}"
-    "$sandbox" run "$scratch/host-device" "${daemons[@]}"
-    check_quiet_exit "$scratch/device"
-    check "the same commands in the same order" cmp "$scratch/host-device/sandbox/commands.log" "$scratch/device/sandbox/commands.log"
-    check "the same daemons killed" cmp "$scratch/host-device/sandbox/daemons" "$scratch/device/sandbox/daemons"
-    snapshot "$scratch/host-device" >"$scratch/host.snapshot"
-    snapshot "$scratch/device" >"$scratch/tool.snapshot"
-    if ! diff "$scratch/host.snapshot" "$scratch/tool.snapshot"; then
-      fail "the trees differ between the host tool and $tool"
-      (cd "$scratch" && diff -r host-device/usr device/usr) | head -20 || true
+    compare_with_host "$scratch/legacy" fixed
+    # A full device from the sample generator: 1000-record reports of every
+    # module kind, hourly timestamps across the daylight-saving changes.
+    if [ -n "$generator" ] && [ -x "$generator" ]; then
+      "$generator" --seed 7 "$scratch/generated" >/dev/null
+      compare_with_host "$scratch/generated" generated
+    else
+      echo "no sample generator at '${generator}': compared on the fixed sample only"
     fi
-    echo "$(grep -c '^f' "$scratch/tool.snapshot") files compared"
     ;;
   *)
     echo "unknown case $case_name" >&2
