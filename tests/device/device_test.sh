@@ -175,6 +175,23 @@ check_k3_port() {
   [ ! -e "$1/usr/sav3/cfg/subport3" ] || fail "a K3 module got a sub-record"
 }
 
+# The LQ board of port 1 and the ZRT module of port 2: configuration, live
+# data and history, each with its sub-record file.
+check_supply_ports() {
+  local port code
+  for port in 1 2; do
+    check_port_file "$1" /usr/sav3/cfg/port$port 103 1
+    check_port_file "$1" /usr/sav3/cfg/subport$port 27 1
+    check_port_file "$1" /usr/sav3/data/port$port 92 1
+    check_port_file "$1" /usr/sav3/data/subport$port 90 1
+    check_port_file "$1" /usr/sav3/history/port$port 104 1000
+    check_port_file "$1" /usr/sav3/history/subport$port 12 1000
+    code=$((port + 1))
+    [ "$(byte "$1/usr/sav3/data/port$port" 30)" = $code ] || fail "/usr/sav3/data/port$port does not start with code $code"
+    [ "$(byte "$1/usr/sav3/history/port$port" 30)" = $code ] || fail "/usr/sav3/history/port$port does not start with code $code"
+  done
+}
+
 check_programs_retired() {
   local root=$1 p
   for p in snmp/sbin/snmpd snmp/sbin/vq4-demon snmp/sbin/snmp-system tools/tcpclientremote tools/spi \
@@ -223,6 +240,7 @@ case $case_name in
     check_staging "$scratch/device"
     check_inventory "$scratch/device"
     check_k3_port "$scratch/device"
+    check_supply_ports "$scratch/device"
     check_live_trees "$scratch/device"
     ;;
   marker)
