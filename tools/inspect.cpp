@@ -83,6 +83,17 @@ constexpr FileKind kinds[] = {
      &alarm_history::layout},
 };
 
+const char* module_name(std::uint8_t code) {
+  switch (code) {
+    case module_code::none: return "empty";
+    case module_code::lq: return "LQ";
+    case module_code::zrt: return "ZRT";
+    case module_code::k3: return "K3";
+    case module_code::fifth: return "fifth kind";
+    default: return "unknown";
+  }
+}
+
 // The type code that byte 0 of a kind's records holds.
 std::uint8_t type_code_of(const FileKind& k) {
   if (k.naming == Naming::controller) return module_code::controller;
@@ -769,8 +780,9 @@ int inspect_tree(std::FILE* out, const char* dir, const Options& options) {
     for (int p = 1; p <= port_count; ++p) std::fprintf(out, "%s%u", p > 1 ? "," : "", inventory[p]);
     std::fputs("],\"files\":[", out);
   } else {
-    std::fprintf(out, "tree %s: ports 1..4 hold type codes %u %u %u %u\n", dir, inventory[1], inventory[2],
-                 inventory[3], inventory[4]);
+    std::fprintf(out, "tree %s: ports 1..4 hold type codes %u %u %u %u (%s, %s, %s, %s)\n", dir, inventory[1],
+                 inventory[2], inventory[3], inventory[4], module_name(inventory[1]),
+                 module_name(inventory[2]), module_name(inventory[3]), module_name(inventory[4]));
   }
   for (std::size_t i = 0; i < n; ++i) {
     const FileKind& k = *files[i].kind;
