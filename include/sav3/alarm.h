@@ -39,6 +39,7 @@ inline constexpr Field fields[] = {controller_word, controller_rest, port_block[
                                    port_block[2],   port_block[3],   reserved_blocks, shared_flag,
                                    reserved_2,      state_time};
 inline constexpr RecordLayout layout{"alarm state record", size, fields};
+static_assert(fields_tile(fields, size));
 }  // namespace alarm_state
 
 // The controller alarm word: the low bit of each code or flag. The code at
@@ -91,6 +92,7 @@ inline constexpr Field state{"alarm state", 38, 570, Kind::bytes};
 inline constexpr Field version{"system version", 608, 32, Kind::text};
 inline constexpr Field fields[] = {inventory_copy, state, version};
 inline constexpr RecordLayout layout{"alarm history record", size, fields};
+static_assert(fields_tile(fields, size));
 }  // namespace alarm_history
 
 // "/mnt/2/tools/sysver": its first line (at most 31 characters) carries the

@@ -69,6 +69,7 @@ inline constexpr Field fields[] = {module_type, tenths,     state_flags, reading
                                    reading_e,   reading_f,  reading_b,   reading_c,   reserved_1,
                                    pwm_word_1,  pwm_word_2, reserved_2,  reading_time};
 inline constexpr RecordLayout layout{"controller live record", size, fields};
+static_assert(fields_tile(fields, size));
 }  // namespace controller_live
 
 // The 64-byte controller history record ("/usr/sav3/history/port0", 1000 of
@@ -119,6 +120,7 @@ inline constexpr Field fields[] = {controller_live::module_type,
                                    limit[9],
                                    reserved_4};
 inline constexpr RecordLayout layout{"controller history record", size, fields};
+static_assert(fields_tile(fields, size));
 }  // namespace controller_history
 
 // The 425-byte controller configuration record ("/usr/sav3/cfg/port0").
@@ -168,6 +170,7 @@ inline constexpr Field fields[] = {control_flags, name[0],     name[1],      nam
                                    limit[5],      limit[6],    limit[7],     reserved_2, limit[8],   limit[9],
                                    reserved_3,    pwm_setting, report_flags, reserved_4};
 inline constexpr RecordLayout layout{"controller configuration record", size, fields};
+static_assert(fields_tile(fields, size));
 }  // namespace controller_config
 
 // The fixed range of the controller's limits, in hundredths (-100.00..100.00).
