@@ -99,17 +99,53 @@ inline constexpr ReportFlagSource report_always{-1, 0};
 
 // Bit i of the LQ report flags.
 inline constexpr ReportFlagSource lq_report_flags[report_flag_bits] = {
-    {28, 13}, {29, 13}, {30, 13}, {31, 13},      {32, 13}, report_always, report_always,
-    {33, 13}, {34, 13}, {35, 13}, report_always, {36, 13}, {37, 13},      report_always,
-    {38, 13}, {39, 13}, {40, 13}, {229, 5},      {230, 5}, {231, 5},      {232, 5},
+    {28, 13},       // bit 0, 0x1
+    {29, 13},       // bit 1, 0x2
+    {30, 13},       // bit 2, 0x4
+    {31, 13},       // bit 3, 0x8
+    {32, 13},       // bit 4, 0x10
+    report_always,  // bit 5, 0x20
+    report_always,  // bit 6, 0x40
+    {33, 13},       // bit 7, 0x80
+    {34, 13},       // bit 8, 0x100
+    {35, 13},       // bit 9, 0x200
+    report_always,  // bit 10, 0x400
+    {36, 13},       // bit 11, 0x800
+    {37, 13},       // bit 12, 0x1000
+    report_always,  // bit 13, 0x2000
+    {38, 13},       // bit 14, 0x4000
+    {39, 13},       // bit 15, 0x8000
+    {40, 13},       // bit 16, 0x10000
+    {229, 5},       // bit 17, 0x20000
+    {230, 5},       // bit 18, 0x40000
+    {231, 5},       // bit 19, 0x80000
+    {232, 5},       // bit 20, 0x100000
 };
 
 // Bit i of the ZRT report flags. Bits 6 and 7 cross: bit 6 takes the later
 // byte (190), bit 7 the earlier one (188); byte 189 is not used.
 inline constexpr ReportFlagSource zrt_report_flags[report_flag_bits] = {
-    {184, 15}, {185, 15}, {186, 15},     {187, 15}, report_always, report_always, {190, 15},
-    {188, 15}, {191, 15}, report_always, {192, 15}, {193, 15},     {194, 15},     report_always,
-    {195, 15}, {196, 15}, {197, 15},     {244, 5},  {245, 5},      {246, 5},      {247, 5},
+    {184, 15},      // bit 0, 0x1
+    {185, 15},      // bit 1, 0x2
+    {186, 15},      // bit 2, 0x4
+    {187, 15},      // bit 3, 0x8
+    report_always,  // bit 4, 0x10
+    report_always,  // bit 5, 0x20
+    {190, 15},      // bit 6, 0x40
+    {188, 15},      // bit 7, 0x80
+    {191, 15},      // bit 8, 0x100
+    report_always,  // bit 9, 0x200
+    {192, 15},      // bit 10, 0x400
+    {193, 15},      // bit 11, 0x800
+    {194, 15},      // bit 12, 0x1000
+    report_always,  // bit 13, 0x2000
+    {195, 15},      // bit 14, 0x4000
+    {196, 15},      // bit 15, 0x8000
+    {197, 15},      // bit 16, 0x10000
+    {244, 5},       // bit 17, 0x20000
+    {245, 5},       // bit 18, 0x40000
+    {246, 5},       // bit 19, 0x80000
+    {247, 5},       // bit 20, 0x100000
 };
 
 // The battery/charger monitor item record, shared by all supply modules.
@@ -126,6 +162,7 @@ inline constexpr std::size_t monitor_count = 256;     // int32, its low byte
 inline constexpr std::size_t cells = 288;             // 30 float32 cell readings per module
 inline constexpr std::size_t cell_block_stride = 120;
 inline constexpr int cell_count = 30;
+inline constexpr std::size_t cell_stride = 4;  // float32 after float32
 }  // namespace legacy_crw
 
 // The LQ item record "/mnt/1/cfg/LQDataItemTmp_%d.txt" (current readings of LQ

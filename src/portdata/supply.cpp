@@ -73,7 +73,7 @@ void fill_supply_live(Bytes live, Bytes sub, const SupplyLiveInputs& in, unsigne
       scaled_unsigned(read_f32le(in.crw, module_slot(c::monitor_reading_2, c::stride, n)), 100.0f));
   const std::size_t cells = module_slot(c::cells, c::cell_block_stride, n);
   for (std::size_t i = 0; i < s::cell_reading.size(); ++i)
-    put(sub, s::cell_reading[i], scaled_unsigned(read_f32le(in.crw, cells + 4 * i), 100.0f));
+    put(sub, s::cell_reading[i], scaled_unsigned(read_f32le(in.crw, cells + c::cell_stride * i), 100.0f));
   put(sub, s::monitor_count, read32le(in.crw, module_slot(c::monitor_count, c::stride, n)));
   put(sub, s::reading_time, static_cast<std::uint32_t>(time));
 }
