@@ -227,18 +227,20 @@ const char* kind_name(Kind k) {
   return "?";
 }
 
-// The printed name of field i: fields of a run that share one name (a field
-// array) get their index in the run.
+// The printed name of field i. A run of three or more fields that share one
+// name is a field array: each gets its index in the run. A pair is a value
+// stored twice: the second is marked "again".
 void field_label(std::span<const Field> fields, std::size_t i, char* out, std::size_t n) {
   auto same = [&](std::size_t a, std::size_t b) { return std::strcmp(fields[a].name, fields[b].name) == 0; };
-  const bool in_run = (i > 0 && same(i - 1, i)) || (i + 1 < fields.size() && same(i + 1, i));
-  if (!in_run) {
-    std::snprintf(out, n, "%s", fields[i].name);
-    return;
-  }
-  std::size_t start = i;
+  std::size_t start = i, end = i + 1;
   while (start > 0 && same(start - 1, i)) --start;
-  std::snprintf(out, n, "%s %zu", fields[i].name, i - start);
+  while (end < fields.size() && same(end, i)) ++end;
+  if (end - start >= 3)
+    std::snprintf(out, n, "%s %zu", fields[i].name, i - start);
+  else if (end - start == 2 && i != start)
+    std::snprintf(out, n, "%s, again", fields[i].name);
+  else
+    std::snprintf(out, n, "%s", fields[i].name);
 }
 
 // Prints one field's value; returns false when it breaks the record's rules

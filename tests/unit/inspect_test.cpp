@@ -154,6 +154,8 @@ TEST_F(Inspect, MigratedSampleDeviceInspectsClean) {
   EXPECT_TRUE(has(lq_live, "data/port1: LQ live record")) << lq_live.text;
   EXPECT_TRUE(has_field(lq_live, "model", "2")) << lq_live.text;
   EXPECT_TRUE(has_field(lq_live, "configured date, year", "2013")) << lq_live.text;
+  EXPECT_TRUE(has(lq_live, " controller reading, again ")) << "a value stored twice is no array";
+  EXPECT_TRUE(has(inspect(host("/usr/sav3/data/subport1")), " cell reading 29 ")) << "but thirty cells are";
   Report zrt_live = inspect(host("/usr/sav3/data/port2"));
   EXPECT_TRUE(has(zrt_live, "data/port2: ZRT live record")) << zrt_live.text;
   EXPECT_TRUE(has_field(zrt_live, "configured date, year", "2014")) << zrt_live.text;
