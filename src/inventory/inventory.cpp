@@ -3,6 +3,7 @@
 #include "sav3/container.h"
 #include "sav3/device.h"
 #include "sav3/legacy_text.h"
+#include "sav3/lq_zrt.h"
 
 namespace sav3 {
 
@@ -15,11 +16,14 @@ struct ItemRecordTest {
   int record_size;
   std::size_t answer_offset;
 };
-constexpr ItemRecordTest lq_item{"/mnt/1/cfg/LQDataItemTmp_%d.txt", 184, 55};
-constexpr ItemRecordTest zrt_item{"/mnt/1/cfg/ZrtDataItemTmp_%d", 296, 90};
+constexpr ItemRecordTest lq_item{legacy_lq_item::item_path, legacy_lq_item::record_size,
+                                 legacy_lq_item::answer_2};
+constexpr ItemRecordTest zrt_item{legacy_zrt_item::item_path, legacy_zrt_item::record_size,
+                                  legacy_zrt_item::answer_2};
 
 bool item_record_says_no(const ItemRecordTest& test, unsigned n) {
-  std::uint8_t item[296] = {};
+  std::uint8_t item[legacy_zrt_item::record_size] = {};
+  static_assert(legacy_zrt_item::record_size >= legacy_lq_item::record_size);
   Bytes buffer = slice(Bytes(item), 0, static_cast<std::size_t>(test.record_size));
   read_plain_record(numbered_path(test.path_format, n), buffer, test.record_size, 1);
   return answer_is(buffer, test.answer_offset, "No");
