@@ -6,7 +6,6 @@
 #include <ctime>
 #include <string_view>
 
-#include "inspect_layouts.h"
 #include "sav3/alarm.h"
 #include "sav3/container.h"
 #include "sav3/controller.h"
@@ -14,6 +13,7 @@
 #include "sav3/device.h"
 #include "sav3/inventory.h"
 #include "sav3/k3.h"
+#include "sav3/lq_zrt.h"
 #include "sav3/settings_email.h"
 #include "sav3/settings_ieee8021x.h"
 #include "sav3/settings_snmp.h"
@@ -40,10 +40,10 @@ constexpr FileKind kinds[] = {
      &inventory::layout},
     {"controller live record", Folder::data, Naming::controller, nullptr, 0, true, controller_live::size, one,
      &controller_live::layout},
-    {"LQ live record", Folder::data, Naming::port, nullptr, lq_only, true, 92, one, &lq_live_layout},
-    {"ZRT live record", Folder::data, Naming::port, nullptr, zrt_only, true, 92, one, &zrt_live_layout},
+    {"LQ live record", Folder::data, Naming::port, nullptr, lq_only, true, 92, one, &lq_live::layout},
+    {"ZRT live record", Folder::data, Naming::port, nullptr, zrt_only, true, 92, one, &zrt_live::layout},
     {"supply live sub-record", Folder::data, Naming::subport, nullptr, lq_or_zrt, false, 90, one,
-     &supply_live_sub_layout},
+     &supply_live_sub::layout},
     {"K3 live record", Folder::data, Naming::port, nullptr, k3_only, true, k3_live::record_size, one,
      &k3_live::layout},
     {"alarm state record", Folder::data, Naming::fixed, "alarm", 0, false, alarm_state::size, one,
@@ -52,9 +52,9 @@ constexpr FileKind kinds[] = {
     {"controller configuration record", Folder::cfg, Naming::controller, nullptr, 0, false,
      controller_config::size, one, &controller_config::layout},
     {"supply configuration record", Folder::cfg, Naming::port, nullptr, lq_or_zrt, false, 103, one,
-     &supply_config_layout},
+     &supply_config::layout},
     {"supply configuration sub-record", Folder::cfg, Naming::subport, nullptr, lq_or_zrt, false, 27, one,
-     &supply_config_sub_layout},
+     &supply_config_sub::layout},
     {"K3 port configuration", Folder::cfg, Naming::port, nullptr, k3_only, false, k3_config::record_size, one,
      &k3_config::layout},
     {"e-mail settings", Folder::cfg, Naming::fixed, "email", 0, false, email::record_size, one,
@@ -72,9 +72,9 @@ constexpr FileKind kinds[] = {
 
     {"controller history", Folder::history, Naming::controller, nullptr, 0, true, controller_history::size,
      history, &controller_history::layout},
-    {"LQ history", Folder::history, Naming::port, nullptr, lq_only, true, 104, history, &lq_history_layout},
+    {"LQ history", Folder::history, Naming::port, nullptr, lq_only, true, 104, history, &lq_history::layout},
     {"ZRT history", Folder::history, Naming::port, nullptr, zrt_only, true, 104, history,
-     &zrt_history_layout},
+     &zrt_history::layout},
     {"supply history sub-records", Folder::history, Naming::subport, nullptr, lq_or_zrt, false, 12, history,
      nullptr},
     {"K3 history", Folder::history, Naming::port, nullptr, k3_only, true, k3_history::record_size, history,

@@ -12,37 +12,9 @@
 
 #include "sav3/bytes.h"
 #include "sav3/layout.h"
+#include "sav3/legacy_config.h"
 
 namespace sav3 {
-
-// "/mnt/1/cfg/pwmcfg": the PWM settings of the controller.
-namespace legacy_pwmcfg {
-inline constexpr char path[] = "/mnt/1/cfg/pwmcfg";
-inline constexpr int size = 44;
-inline constexpr std::size_t control_1 = 0;    // uint32, non-zero: control flag bit 0
-inline constexpr std::size_t control_2 = 4;    // uint32, non-zero: control flag bit 1
-inline constexpr std::size_t pwm_word_1 = 8;   // uint16, copied
-inline constexpr std::size_t setting = 24;     // uint32, low 8 bits kept
-inline constexpr std::size_t pwm_word_2 = 28;  // uint16, copied
-}  // namespace legacy_pwmcfg
-
-// "/mnt/1/cfg/mcuassigncfg": 60-byte text slots naming the controller's inputs.
-namespace legacy_mcuassign {
-inline constexpr char path[] = "/mnt/1/cfg/mcuassigncfg";
-inline constexpr int size = 852;
-inline constexpr std::size_t name_width = 32;  // only the first 32 bytes of a slot are taken
-// The slot of new name slots 1..8, in new order.
-inline constexpr std::size_t name_source[8] = {660, 240, 300, 540, 600, 420, 60, 120};
-}  // namespace legacy_mcuassign
-
-// "/mnt/1/cfg/reportcfg": the reporting settings (also read by the module
-// converters for their own slots).
-namespace legacy_reportcfg {
-inline constexpr char path[] = "/mnt/1/cfg/reportcfg";
-inline constexpr int size = 260;
-// The float32 limit behind new limits 1..10, in new order.
-inline constexpr std::size_t limit_source[10] = {136, 132, 160, 168, 156, 164, 144, 152, 140, 148};
-}  // namespace legacy_reportcfg
 
 // The 31-byte controller live record ("/usr/sav3/data/port0").
 namespace controller_live {

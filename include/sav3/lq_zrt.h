@@ -14,6 +14,7 @@
 
 #include "sav3/controller_record.h"
 #include "sav3/layout.h"
+#include "sav3/legacy_config.h"
 
 namespace sav3 {
 
@@ -57,36 +58,6 @@ inline constexpr std::size_t setting_10 = 360;
 inline constexpr std::size_t setting_11 = 372;
 inline constexpr std::uint32_t year_base = 2010;
 }  // namespace legacy_progcfg
-
-// The battery warning settings: "/mnt/1/cfg/batterywarningcfg" (LQ) and
-// "/mnt/1/cfg/zrtbatterywarningcfg" (ZRT), in the same layout.
-namespace legacy_battery_warning {
-inline constexpr int record_size = 292;
-inline constexpr char lq_path[] = "/mnt/1/cfg/batterywarningcfg";
-inline constexpr char zrt_path[] = "/mnt/1/cfg/zrtbatterywarningcfg";
-inline constexpr std::size_t block_stride = 140;
-inline constexpr std::size_t year_span = 8;        // float32 years, block_stride
-inline constexpr std::size_t warning_value = 20;   // float32, block_stride
-inline constexpr std::size_t charge_mode = 68;     // text, "charge"; one for all LQ boards
-inline constexpr std::size_t warning_hours = 280;  // float32, 4 bytes apart
-inline constexpr std::size_t hours_stride = 4;
-inline constexpr std::size_t warning_switch = 288;  // one byte per module
-inline constexpr std::size_t switch_stride = 1;
-}  // namespace legacy_battery_warning
-
-namespace legacy_emailcfg {
-inline constexpr int record_size = 756;
-inline constexpr char path[] = "/mnt/1/cfg/emailcfg";
-inline constexpr std::size_t supply_byte = 688;  // 32-bit word, its low byte; one for all modules
-}  // namespace legacy_emailcfg
-
-// The reporting settings: one byte per report choice (non-zero = chosen). LQ
-// boards and ZRT modules have their own rows of bytes, mapped by the tables
-// below onto the report flags of the new configuration record.
-namespace legacy_reportcfg {
-inline constexpr int record_size = 260;
-inline constexpr char path[] = "/mnt/1/cfg/reportcfg";
-}  // namespace legacy_reportcfg
 
 // Where a report flag bit comes from: the reportcfg byte of module 1 and the
 // distance to the byte of module 2, or always set.

@@ -6,21 +6,9 @@
 #include <cstdint>
 
 #include "sav3/layout.h"
+#include "sav3/legacy_config.h"
 
 namespace sav3 {
-
-// Legacy "/mnt/1/cfg/emailcfg": one record of 756 bytes, 32-bit words
-// little-endian. The web settings read other fields of the same record.
-namespace legacy_email {
-inline constexpr char path[] = "/mnt/1/cfg/emailcfg";
-inline constexpr int record_size = 756;
-inline constexpr std::size_t long_text[4] = {0, 120, 240, 360};  // 120 bytes each
-inline constexpr std::size_t short_text[3] = {480, 540, 600};    // 60 bytes each
-inline constexpr std::size_t report_interval_code = 692;         // int32, code 1..20
-inline constexpr std::size_t option_word_a = 700;                // uint32
-inline constexpr std::size_t number_text = 704;                  // char[12], decimal
-inline constexpr std::size_t option_word_b = 716;                // uint32
-}  // namespace legacy_email
 
 // New e-mail settings record: packed, so the number sits at an odd offset.
 // The long texts, first in the legacy record, come last here, and option byte

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "sav3/layout.h"
+#include "sav3/legacy_config.h"
 
 namespace sav3 {
 
@@ -45,49 +46,11 @@ inline constexpr RecordLayout layout{"web access settings", record_size, fields}
 inline constexpr std::int32_t count_cap = 1000;
 }  // namespace web
 
-namespace legacy_mcu_assign {
-inline constexpr char path[] = "/mnt/1/cfg/mcuassigncfg";
-inline constexpr int record_size = 852;
-inline constexpr std::size_t first_text = 0;
-inline constexpr std::size_t duration_hours = 720;  // float32
-inline constexpr std::size_t block = 724;
-}  // namespace legacy_mcu_assign
-
-namespace legacy_battery_warning {
-inline constexpr char path[] = "/mnt/1/cfg/batterywarningcfg";
-inline constexpr int record_size = 292;
-inline constexpr std::size_t word = 4;
-inline constexpr std::size_t block = 88;
-}  // namespace legacy_battery_warning
-
 namespace legacy_lock {
 inline constexpr char path[] = "/mnt/1/cfg/lockcfg";
 inline constexpr int record_size = 108;
 inline constexpr std::size_t word = 104;
 }  // namespace legacy_lock
-
-namespace legacy_pwm {
-inline constexpr char path[] = "/mnt/1/cfg/pwmcfg";
-inline constexpr int record_size = 44;
-inline constexpr std::size_t word = 16;
-}  // namespace legacy_pwm
-
-// The e-mail configuration as the web pages use it: event switches (each a
-// 32-bit word, on when non-zero) and the report interval code.
-namespace legacy_email_events {
-inline constexpr char path[] = "/mnt/1/cfg/emailcfg";
-inline constexpr int record_size = 756;
-inline constexpr std::size_t report_interval_code = 692;
-}  // namespace legacy_email_events
-
-namespace legacy_report {
-inline constexpr char path[] = "/mnt/1/cfg/reportcfg";
-inline constexpr int record_size = 260;
-inline constexpr std::size_t count = 100;  // int32
-inline constexpr std::size_t word = 124;
-inline constexpr std::size_t event_word = 128;
-inline constexpr std::size_t byte = 259;
-}  // namespace legacy_report
 
 namespace legacy_remember_user {
 inline constexpr char path[] = "/mnt/1/cfg/rememberusrcfg";

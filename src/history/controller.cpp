@@ -19,11 +19,11 @@ int convert_controller_history() {
   namespace legacy = controller_record;
   std::memset(g_report, 0, sizeof g_report);
   std::memset(g_history, 0, sizeof g_history);
-  std::uint8_t pwmcfg[legacy_pwmcfg::size] = {};
-  std::uint8_t reportcfg[legacy_reportcfg::size] = {};
+  std::uint8_t pwmcfg[legacy_pwmcfg::record_size] = {};
+  std::uint8_t reportcfg[legacy_reportcfg::record_size] = {};
   read_plain_record(legacy::report_path, g_report, legacy::size, history_records);
-  read_plain_record(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::size, 1);
-  read_plain_record(legacy_reportcfg::path, reportcfg, legacy_reportcfg::size, 1);
+  read_plain_record(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::record_size, 1);
+  read_plain_record(legacy_reportcfg::path, reportcfg, legacy_reportcfg::record_size, 1);
 
   for (int i = 0; i < history_records; ++i) {
     const ConstBytes moment = slice(ConstBytes(g_report), std::size_t{legacy::size} * i, legacy::size);

@@ -19,12 +19,12 @@ void put_controller_limits(Bytes record, const Field (&range)[2], const Field (&
 int convert_controller_config() {
   namespace cfg = controller_config;
   std::uint8_t record[cfg::size] = {};
-  std::uint8_t pwmcfg[legacy_pwmcfg::size] = {};
-  std::uint8_t assign[legacy_mcuassign::size] = {};
-  std::uint8_t reportcfg[legacy_reportcfg::size] = {};
-  read_plain_record(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::size, 1);
-  read_plain_record(legacy_mcuassign::path, assign, legacy_mcuassign::size, 1);
-  read_plain_record(legacy_reportcfg::path, reportcfg, legacy_reportcfg::size, 1);
+  std::uint8_t pwmcfg[legacy_pwmcfg::record_size] = {};
+  std::uint8_t assign[legacy_mcuassign::record_size] = {};
+  std::uint8_t reportcfg[legacy_reportcfg::record_size] = {};
+  read_plain_record(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::record_size, 1);
+  read_plain_record(legacy_mcuassign::path, assign, legacy_mcuassign::record_size, 1);
+  read_plain_record(legacy_reportcfg::path, reportcfg, legacy_reportcfg::record_size, 1);
 
   Bytes out(record);
   set_bit_if(out, cfg::control_flags, cfg::control_1_bit, read32le(pwmcfg, legacy_pwmcfg::control_1) != 0);

@@ -39,9 +39,9 @@ void build_controller_live_record(Bytes record, ConstBytes controller, ConstByte
 int convert_controller_live_data() {
   std::uint8_t record[controller_live::size] = {};
   std::uint8_t item[controller_record::size] = {};
-  std::uint8_t pwmcfg[legacy_pwmcfg::size] = {};
+  std::uint8_t pwmcfg[legacy_pwmcfg::record_size] = {};
   read_plain_record(controller_record::item_path, item, controller_record::size, 1);
-  read_plain_record(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::size, 1);
+  read_plain_record(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::record_size, 1);
 
   build_controller_live_record(record, item, pwmcfg);
   return write_headed_file(controller_live::path, record, controller_live::size, 1);

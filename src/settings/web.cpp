@@ -21,7 +21,7 @@ constexpr EventBit event_bits[] = {
     {&web::event_bits2, 0, false, 664}, {&web::event_bits2, 1, false, 668},
     {&web::event_bits2, 2, false, 660}, {&web::event_bits2, 3, false, 680},
     {&web::event_bits2, 4, false, 676}, {&web::event_bits2, 5, false, 748},
-    {&web::event_bits2, 6, false, 684}, {&web::event_bits2, 7, true, legacy_report::event_word},
+    {&web::event_bits2, 6, false, 684}, {&web::event_bits2, 7, true, legacy_reportcfg::event_word},
     {&web::event_bits3, 0, false, 752},
 };
 
@@ -29,45 +29,44 @@ constexpr EventBit event_bits[] = {
 
 int convert_web_settings() {
   std::uint8_t record[web::record_size] = {};
-  std::uint8_t assign[legacy_mcu_assign::record_size] = {};
+  std::uint8_t assign[legacy_mcuassign::record_size] = {};
   std::uint8_t battery[legacy_battery_warning::record_size] = {};
   std::uint8_t lock[legacy_lock::record_size] = {};
-  std::uint8_t pwm[legacy_pwm::record_size] = {};
-  std::uint8_t email[legacy_email_events::record_size] = {};
-  std::uint8_t report[legacy_report::record_size] = {};
+  std::uint8_t pwm[legacy_pwmcfg::record_size] = {};
+  std::uint8_t email[legacy_emailcfg::record_size] = {};
+  std::uint8_t report[legacy_reportcfg::record_size] = {};
   std::uint8_t remember[legacy_remember_user::record_size] = {};
   Bytes out(record);
 
-  read_plain_record(legacy_mcu_assign::path, assign, legacy_mcu_assign::record_size, 1);
-  read_plain_record(legacy_battery_warning::path, battery, legacy_battery_warning::record_size, 1);
+  read_plain_record(legacy_mcuassign::path, assign, legacy_mcuassign::record_size, 1);
+  read_plain_record(legacy_battery_warning::lq_path, battery, legacy_battery_warning::record_size, 1);
   read_plain_record(legacy_lock::path, lock, legacy_lock::record_size, 1);
-  read_plain_record(legacy_pwm::path, pwm, legacy_pwm::record_size, 1);
-  read_plain_record(legacy_email_events::path, email, legacy_email_events::record_size, 1);
-  read_plain_record(legacy_report::path, report, legacy_report::record_size, 1);
+  read_plain_record(legacy_pwmcfg::path, pwm, legacy_pwmcfg::record_size, 1);
+  read_plain_record(legacy_emailcfg::path, email, legacy_emailcfg::record_size, 1);
+  read_plain_record(legacy_reportcfg::path, report, legacy_reportcfg::record_size, 1);
   read_plain_record(legacy_remember_user::path, remember, legacy_remember_user::record_size, 1);
 
-  copy_bytes(out, web::assignment_block.offset, assign, legacy_mcu_assign::block,
-             web::assignment_block.width);
-  copy_bytes(out, web::assignment_text.offset, assign, legacy_mcu_assign::first_text,
+  copy_bytes(out, web::assignment_block.offset, assign, legacy_mcuassign::block, web::assignment_block.width);
+  copy_bytes(out, web::assignment_text.offset, assign, legacy_mcuassign::first_text,
              web::assignment_text.width);
   copy_bytes(out, web::battery_warning_block.offset, battery, legacy_battery_warning::block,
              web::battery_warning_block.width);
   put(out, web::duration,
       static_cast<std::uint32_t>(
-          scaled_signed(read_f32le(assign, legacy_mcu_assign::duration_hours), 3600.0f)));
+          scaled_signed(read_f32le(assign, legacy_mcuassign::duration_hours), 3600.0f)));
   put(out, web::lock_word, read32le(lock, legacy_lock::word));
-  put(out, web::pwm_word, read32le(pwm, legacy_pwm::word));
+  put(out, web::pwm_word, read32le(pwm, legacy_pwmcfg::web_word));
   put(out, web::battery_warning_word, read32le(battery, legacy_battery_warning::word));
   for (const EventBit& e : event_bits)
     set_bit_if(out, *e.field, e.bit,
                read32le(e.from_report ? ConstBytes(report) : ConstBytes(email), e.source) != 0);
-  const std::int32_t count = read32le_signed(report, legacy_report::count);
+  const std::int32_t count = read32le_signed(report, legacy_reportcfg::count);
   put(out, web::capped_count, static_cast<std::uint32_t>(count >= web::count_cap ? web::count_cap : count));
   put(out, web::report_interval,
-      report_interval_seconds(read32le(email, legacy_email_events::report_interval_code)));
+      report_interval_seconds(read32le(email, legacy_emailcfg::report_interval_code)));
   put(out, web::remember_user, read8(remember, 0));
-  put(out, web::report_word, read32le(report, legacy_report::word));
-  put(out, web::report_byte, read8(report, legacy_report::byte));
+  put(out, web::report_word, read32le(report, legacy_reportcfg::word));
+  put(out, web::report_byte, read8(report, legacy_reportcfg::byte));
 
   return write_headed_file(web::path, out, web::record_size, 1);
 }

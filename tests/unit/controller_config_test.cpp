@@ -22,13 +22,13 @@ TEST_F(ControllerConfig, NoLegacyFilesGiveTheFixedFieldsOnly) {
 }
 
 TEST_F(ControllerConfig, PwmWordsNameSlotsAndLimits) {
-  put_file(legacy_pwmcfg::path, LegacyRecord(legacy_pwmcfg::size)
+  put_file(legacy_pwmcfg::path, LegacyRecord(legacy_pwmcfg::record_size)
                                     .u32(legacy_pwmcfg::control_1, 0x01000000)  // only its high byte set
                                     .u32(legacy_pwmcfg::setting, 300)
                                     .bytes);
   // Slot 660 holds a short name with junk behind its NUL; slot 240 a name of
   // 40 characters; every other slot its own offset as text.
-  LegacyRecord assign(legacy_mcuassign::size);
+  LegacyRecord assign(legacy_mcuassign::record_size);
   for (int off : {60, 120, 300, 420, 540, 600}) assign.text(off, "slot " + std::to_string(off));
   assign.raw(660, std::string("Battery\0junk", 12));
   assign.text(240, std::string(40, 'x'));

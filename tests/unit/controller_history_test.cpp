@@ -50,11 +50,11 @@ TEST_F(ControllerHistory, NoLegacyFilesGiveAThousandConstantRecords) {
 TEST_F(ControllerHistory, EveryRecordFromItsOwnMomentWithTheConfigurationCopies) {
   ZoneScope zone("UTC0");
   put_file(legacy::report_path, report_of(history_records));
-  put_file(legacy_pwmcfg::path, LegacyRecord(legacy_pwmcfg::size)
+  put_file(legacy_pwmcfg::path, LegacyRecord(legacy_pwmcfg::record_size)
                                     .u16(legacy_pwmcfg::pwm_word_1, 7)
                                     .u16(legacy_pwmcfg::pwm_word_2, 9)
                                     .bytes);
-  put_file(legacy_reportcfg::path, LegacyRecord(legacy_reportcfg::size).f32(136, 1.5f).f32(148, -3.0f).bytes);
+  put_file(legacy_reportcfg::path, LegacyRecord(legacy_reportcfg::record_size).f32(136, 1.5f).f32(148, -3.0f).bytes);
 
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(convert_controller_history(), result::ok);
@@ -89,7 +89,7 @@ TEST_F(ControllerHistory, EveryRecordFromItsOwnMomentWithTheConfigurationCopies)
 TEST_F(ControllerHistory, ShortReportLeavesTheLaterRecordsFromZeros) {
   ZoneScope zone("UTC0");
   put_file(legacy::report_path, report_of(3));
-  put_file(legacy_reportcfg::path, LegacyRecord(legacy_reportcfg::size).f32(132, 2.0f).bytes);
+  put_file(legacy_reportcfg::path, LegacyRecord(legacy_reportcfg::record_size).f32(132, 2.0f).bytes);
   ASSERT_EQ(convert_controller_history(), result::ok);
   auto payload = headed_payload(hist::path, hist::size, history_records);
   ASSERT_EQ(payload.size(), std::size_t{hist::size} * history_records);

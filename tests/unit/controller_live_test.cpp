@@ -33,7 +33,7 @@ TEST_F(ControllerLive, ReadingsFlagsPwmWordsAndTime) {
       .text(legacy::switch_2, "ON ")
       .f32(legacy::tenths, 25.5f);
   put_file(legacy::item_path, item.bytes);
-  LegacyRecord pwm(legacy_pwmcfg::size);
+  LegacyRecord pwm(legacy_pwmcfg::record_size);
   pwm.u32(legacy_pwmcfg::control_1, 0xFFFFFFFF)
       .u16(legacy_pwmcfg::pwm_word_1, 0xBEEF)
       .u16(legacy_pwmcfg::pwm_word_1 + 2, 0xAAAA)

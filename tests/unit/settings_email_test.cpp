@@ -33,7 +33,7 @@ TEST_F(EmailSettings, FieldsMoveToTheirPackedPlaces) {
       .u32(700, 0x1FF)
       .text(704, "587")
       .u32(716, 0x102);
-  put_file(legacy_email::path, legacy.bytes);
+  put_file(legacy_emailcfg::path, legacy.bytes);
   const auto rec = convert();
 
   std::vector<std::uint8_t> expected(456, 0);
@@ -62,7 +62,7 @@ TEST_F(EmailSettings, ReportIntervalCodes) {
       {15, 9072000}, {20, 311040000}, {21, 0},    {-1, 0},
   };
   for (const auto& [code, seconds] : cases) {
-    put_file(legacy_email::path, LegacyRecord(756).u32(692, static_cast<std::uint32_t>(code)).bytes);
+    put_file(legacy_emailcfg::path, LegacyRecord(756).u32(692, static_cast<std::uint32_t>(code)).bytes);
     EXPECT_EQ(get(convert(), email::report_interval), seconds) << "code " << code;
   }
 }
@@ -74,12 +74,12 @@ TEST_F(EmailSettings, NumberTextAndOptionBytes) {
                                                                             // the 32-bit target does
   };
   for (const auto& [text, value] : numbers) {
-    put_file(legacy_email::path, LegacyRecord(756).text(704, text).bytes);
+    put_file(legacy_emailcfg::path, LegacyRecord(756).text(704, text).bytes);
     EXPECT_EQ(get(convert(), email::number), value) << '"' << text << '"';
   }
   const std::pair<std::uint32_t, std::uint32_t> options[] = {{1, 1}, {255, 255}, {256, 0}, {257, 1}};
   for (const auto& [word, byte] : options) {
-    put_file(legacy_email::path, LegacyRecord(756).u32(700, word).u32(716, word).bytes);
+    put_file(legacy_emailcfg::path, LegacyRecord(756).u32(700, word).u32(716, word).bytes);
     const auto rec = convert();
     EXPECT_EQ(get(rec, email::option_a), byte) << word;
     EXPECT_EQ(get(rec, email::option_b), byte) << word;
@@ -89,14 +89,14 @@ TEST_F(EmailSettings, NumberTextAndOptionBytes) {
 // Twelve characters without NUL: the old firmware's strtol read on into
 // option word B; the read stays inside the record.
 TEST_F(EmailSettings, NumberTextWithoutTerminatorRunsIntoTheNextWord) {
-  put_file(legacy_email::path, LegacyRecord(756).raw(704, "          12").u32(716, '3').bytes);
+  put_file(legacy_emailcfg::path, LegacyRecord(756).raw(704, "          12").u32(716, '3').bytes);
   const auto rec = convert();
   EXPECT_EQ(get(rec, email::number), 123u);
   EXPECT_EQ(get(rec, email::option_b), std::uint32_t{'3'});
 }
 
 TEST_F(EmailSettings, ShortLegacyFileLeavesTheRestZero) {
-  put_file(legacy_email::path, LegacyRecord(500).raw(0, std::string(100, 'L')).raw(480, "ab").bytes);
+  put_file(legacy_emailcfg::path, LegacyRecord(500).raw(0, std::string(100, 'L')).raw(480, "ab").bytes);
   const auto rec = convert();
   EXPECT_EQ(get_text(rec, email::long_text_1), std::string(64, 'L'));
   EXPECT_EQ(get_text(rec, email::short_text_1), "ab");

@@ -21,21 +21,21 @@ TEST_F(WebSettings, AllLegacyFilesMissing) {
 }
 
 TEST_F(WebSettings, BlocksAndWordsCopied) {
-  LegacyRecord assign(legacy_mcu_assign::record_size);
+  LegacyRecord assign(legacy_mcuassign::record_size);
   for (std::size_t i = 0; i < assign.bytes.size(); ++i) assign.u8(i, static_cast<std::uint8_t>(i * 7 + 1));
-  assign.text(legacy_mcu_assign::first_text, "site A").f32(legacy_mcu_assign::duration_hours, 1.5f);
-  put_file(legacy_mcu_assign::path, assign.bytes);
+  assign.text(legacy_mcuassign::first_text, "site A").f32(legacy_mcuassign::duration_hours, 1.5f);
+  put_file(legacy_mcuassign::path, assign.bytes);
   LegacyRecord battery(legacy_battery_warning::record_size);
   for (std::size_t i = 0; i < battery.bytes.size(); ++i) battery.u8(i, static_cast<std::uint8_t>(0xFF - i));
   battery.u32(legacy_battery_warning::word, 0xDEADBEEF);
-  put_file(legacy_battery_warning::path, battery.bytes);
+  put_file(legacy_battery_warning::lq_path, battery.bytes);
   put_file(legacy_lock::path,
            LegacyRecord(legacy_lock::record_size).u32(legacy_lock::word, 0x01020304).bytes);
-  put_file(legacy_pwm::path, LegacyRecord(legacy_pwm::record_size).u32(legacy_pwm::word, 0x80000001).bytes);
-  put_file(legacy_report::path, LegacyRecord(legacy_report::record_size)
-                                    .u32(legacy_report::word, 0xCAFEF00D)
-                                    .u8(legacy_report::byte, 0xA5)
-                                    .u32(legacy_report::count, 250)
+  put_file(legacy_pwmcfg::path, LegacyRecord(legacy_pwmcfg::record_size).u32(legacy_pwmcfg::web_word, 0x80000001).bytes);
+  put_file(legacy_reportcfg::path, LegacyRecord(legacy_reportcfg::record_size)
+                                    .u32(legacy_reportcfg::word, 0xCAFEF00D)
+                                    .u8(legacy_reportcfg::byte, 0xA5)
+                                    .u32(legacy_reportcfg::count, 250)
                                     .bytes);
   put_file(legacy_remember_user::path, LegacyRecord(4).u32(0, 0x0101).bytes);
   auto rec = convert();
@@ -44,7 +44,7 @@ TEST_F(WebSettings, BlocksAndWordsCopied) {
     return std::vector<std::uint8_t>(v.begin() + off, v.begin() + off + n);
   };
   EXPECT_EQ(bytes_of(rec, web::assignment_block.offset, 64),
-            bytes_of(assign.bytes, legacy_mcu_assign::block, 64));
+            bytes_of(assign.bytes, legacy_mcuassign::block, 64));
   EXPECT_EQ(bytes_of(rec, web::assignment_text.offset, 60), bytes_of(assign.bytes, 0, 60))
       << "the whole slot, bytes after the text included";
   EXPECT_EQ(bytes_of(rec, web::battery_warning_block.offset, 50),
@@ -73,8 +73,8 @@ TEST_F(WebSettings, DurationInSeconds) {
                         Case{std::nanf(""), 0}, Case{1.0e9f, std::numeric_limits<std::int32_t>::max()},
                         Case{-1.0e9f, std::numeric_limits<std::int32_t>::min()}}) {
     put_file(
-        legacy_mcu_assign::path,
-        LegacyRecord(legacy_mcu_assign::record_size).f32(legacy_mcu_assign::duration_hours, c.hours).bytes);
+        legacy_mcuassign::path,
+        LegacyRecord(legacy_mcuassign::record_size).f32(legacy_mcuassign::duration_hours, c.hours).bytes);
     EXPECT_EQ(get_signed(convert(), web::duration), c.seconds) << c.hours;
   }
 }
@@ -87,8 +87,8 @@ TEST_F(WebSettings, CountCapAndReportInterval) {
        {Cap{999, 999}, Cap{1000, 1000}, Cap{5000, 1000}, Cap{-5, -5},
         Cap{std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::min()},
         Cap{std::numeric_limits<std::int32_t>::max(), 1000}}) {
-    put_file(legacy_report::path, LegacyRecord(legacy_report::record_size)
-                                      .u32(legacy_report::count, static_cast<std::uint32_t>(c.legacy))
+    put_file(legacy_reportcfg::path, LegacyRecord(legacy_reportcfg::record_size)
+                                      .u32(legacy_reportcfg::count, static_cast<std::uint32_t>(c.legacy))
                                       .bytes);
     EXPECT_EQ(get_signed(convert(), web::capped_count), c.stored) << c.legacy;
   }
@@ -99,9 +99,9 @@ TEST_F(WebSettings, CountCapAndReportInterval) {
   for (const Interval& i :
        {Interval{1, 3600}, Interval{8, 28800}, Interval{9, 777600}, Interval{19, 147744000},
         Interval{20, 311040000}, Interval{21, 0}, Interval{0, 0}, Interval{-1, 0}}) {
-    put_file(legacy_email_events::path,
-             LegacyRecord(legacy_email_events::record_size)
-                 .u32(legacy_email_events::report_interval_code, static_cast<std::uint32_t>(i.code))
+    put_file(legacy_emailcfg::path,
+             LegacyRecord(legacy_emailcfg::record_size)
+                 .u32(legacy_emailcfg::report_interval_code, static_cast<std::uint32_t>(i.code))
                  .bytes);
     EXPECT_EQ(get(convert(), web::report_interval), i.seconds) << i.code;
   }
@@ -121,11 +121,11 @@ TEST_F(WebSettings, EventBitsOneWordAtATime) {
       {false, 684, 217, 0x40}, {true, 128, 217, 0x80},  {false, 752, 218, 0x01},
   };
   for (const Source& s : sources) {
-    std::filesystem::remove(host(legacy_email_events::path));
-    std::filesystem::remove(host(legacy_report::path));
+    std::filesystem::remove(host(legacy_emailcfg::path));
+    std::filesystem::remove(host(legacy_reportcfg::path));
     // 0x100: non-zero with a zero low byte.
-    put_file(s.report ? legacy_report::path : legacy_email_events::path,
-             LegacyRecord(s.report ? legacy_report::record_size : legacy_email_events::record_size)
+    put_file(s.report ? legacy_reportcfg::path : legacy_emailcfg::path,
+             LegacyRecord(s.report ? legacy_reportcfg::record_size : legacy_emailcfg::record_size)
                  .u32(s.offset, 0x100)
                  .bytes);
     auto rec = convert();
@@ -133,10 +133,10 @@ TEST_F(WebSettings, EventBitsOneWordAtATime) {
       EXPECT_EQ(rec[b], b == s.byte ? s.mask : 0) << s.offset << " " << b;
   }
   // All fifteen set; the words the web record does not use set nothing.
-  std::filesystem::remove(host(legacy_report::path));
-  LegacyRecord email(legacy_email_events::record_size);
+  std::filesystem::remove(host(legacy_reportcfg::path));
+  LegacyRecord email(legacy_emailcfg::record_size);
   for (std::size_t off : {688u, 696u, 700u, 704u, 708u, 712u, 716u, 720u, 744u}) email.u32(off, 0xFFFFFFFF);
-  put_file(legacy_email_events::path, email.bytes);
+  put_file(legacy_emailcfg::path, email.bytes);
   auto rec = convert();
   EXPECT_EQ(rec[216], 0);
   EXPECT_EQ(rec[217], 0);
@@ -144,9 +144,9 @@ TEST_F(WebSettings, EventBitsOneWordAtATime) {
   for (const Source& s : sources) {
     if (!s.report) email.u32(s.offset, 1);
   }
-  put_file(legacy_email_events::path, email.bytes);
-  put_file(legacy_report::path,
-           LegacyRecord(legacy_report::record_size).u32(legacy_report::event_word, 1).bytes);
+  put_file(legacy_emailcfg::path, email.bytes);
+  put_file(legacy_reportcfg::path,
+           LegacyRecord(legacy_reportcfg::record_size).u32(legacy_reportcfg::event_word, 1).bytes);
   rec = convert();
   EXPECT_EQ(rec[216], 0x3F);
   EXPECT_EQ(rec[217], 0xFF);
