@@ -221,6 +221,7 @@ const char* kind_name(Kind k) {
     case Kind::epoch: return "time";
     case Kind::flags: return "flags";
     case Kind::text: return "text";
+    case Kind::secret: return "secret";
     case Kind::bytes: return "bytes";
     case Kind::reserved: return "reserved";
   }
@@ -347,6 +348,17 @@ bool print_field(std::FILE* out, const Field& f, ConstBytes record, bool json) {
         if (full && !raw.empty()) std::fputs("  (fills the field, no terminator)", out);
         if (after) std::fprintf(out, "  (+%zu non-zero bytes after the terminator)", after);
       }
+      return true;
+    }
+    case Kind::secret: {
+      // Passwords and communities are never printed: only whether one is set.
+      const std::size_t length = text_at(raw, 0).size();
+      if (json)
+        std::fprintf(out, "\"secret\":true,\"length\":%zu", length);
+      else if (length != 0)
+        std::fprintf(out, "(secret, %zu characters, not shown)", length);
+      else
+        std::fputs("(empty)", out);
       return true;
     }
     case Kind::bytes: {

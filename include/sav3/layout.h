@@ -25,6 +25,7 @@ enum class Kind : std::uint8_t {
   epoch,     // signed 32-bit seconds since the epoch
   flags,     // bit field, shown in hex
   text,      // fixed-width text, NUL-padded (no terminator when full)
+  secret,    // a text such as a password or community: carried byte for byte, never shown
   bytes,     // opaque bytes copied bit for bit
   reserved,  // always zero
 };

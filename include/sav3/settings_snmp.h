@@ -29,7 +29,7 @@ inline constexpr unsigned list_entries = 16;
 namespace snmp {
 inline constexpr char path[] = "/usr/sav3/cfg/snmp";
 inline constexpr int record_size = 5385;
-inline constexpr Field community{"community", 0, 32, Kind::text};
+inline constexpr Field community{"community", 0, 32, Kind::secret};
 inline constexpr Field block{"snmpcfgse block", 32, 32, Kind::bytes};
 inline constexpr Field contact{"contact", 64, 16, Kind::text};
 inline constexpr Field name{"name", 80, 16, Kind::text};
@@ -40,9 +40,9 @@ inline constexpr Field trap_version{"trap version", 121, 4, Kind::u8};
 inline constexpr auto sec_name_first = field_array<16>("SEC_NAME first word", 125, 32, 32, Kind::text);
 // The second word again, but only when it has at most 31 characters.
 inline constexpr auto sec_name_short =
-    field_array<16>("SEC_NAME second word, short form", 637, 32, 32, Kind::text);
+    field_array<16>("SEC_NAME second word, short form", 637, 32, 32, Kind::secret);
 inline constexpr auto v3_usr_first = field_array<16>("V3_USR first word", 1149, 32, 32, Kind::text);
-inline constexpr auto v3_usr_second = field_array<16>("V3_USR second word", 1661, 32, 32, Kind::text);
+inline constexpr auto v3_usr_second = field_array<16>("V3_USR second word", 1661, 32, 32, Kind::secret);
 // Slots of 64 bytes of which only the first 32 are ever filled.
 inline constexpr auto addr_first = field_array<16>("Addr_snmp first word", 2173, 64, 32, Kind::text);
 inline constexpr auto addr_first_spare = field_array<16>("reserved", 2205, 64, 32, Kind::reserved);
@@ -53,7 +53,7 @@ inline constexpr Field sec_name_mask{"SEC_NAME entry mask", 4349, 4, Kind::flags
 inline constexpr Field v3_usr_mask{"V3_USR entry mask", 4353, 4, Kind::flags};
 inline constexpr Field addr_mask{"Addr_snmp entry mask", 4357, 4, Kind::flags};
 inline constexpr auto sec_name_long =
-    field_array<16>("SEC_NAME second word, long form", 4361, 64, 64, Kind::text);
+    field_array<16>("SEC_NAME second word, long form", 4361, 64, 64, Kind::secret);
 
 // Each Addr_snmp slot is its word and 32 spare bytes, in turn.
 inline constexpr auto addr_slots = [] {

@@ -27,7 +27,7 @@ inline constexpr std::array<Field, max_accounts> name =
 // The second word of the account line, carried byte for byte: a secret, never
 // to be printed or logged.
 inline constexpr std::array<Field, max_accounts> second_word =
-    field_array<max_accounts>("second word", 1040, slot_width, slot_width, Kind::text);
+    field_array<max_accounts>("second word", 1040, slot_width, slot_width, Kind::secret);
 inline constexpr Field count{"account count", 2064, 1, Kind::u8};
 inline constexpr Field mask{"entry mask", 2065, 4, Kind::flags};
 inline constexpr Field password_level{"password level", 2069, 1, Kind::u8};

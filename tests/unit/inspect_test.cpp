@@ -8,6 +8,8 @@
 #include "sav3/controller_record.h"
 #include "sav3/driver.h"
 #include "sav3/inventory.h"
+#include "sav3/settings_snmp.h"
+#include "sav3/settings_user_accounts.h"
 #include "scratch_device.h"
 
 namespace sav3::testing {
@@ -276,6 +278,29 @@ TEST_F(Inspect, ReservedBytesMustBeZero) {
   Report r = inspect(host(controller_live::path));
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(has(r, "NOT ZERO: 1 of 4 bytes set")) << r.text;
+}
+
+// Passwords and communities are carried byte for byte but never printed, in
+// text or JSON; an account name beside them is.
+TEST_F(Inspect, SecretsAreNeverShown) {
+  put_text_file("/mnt/1/cfg/authcfg", "WS_USR: operator Pa55-w0rd! admin\n");
+  put_text_file("/mnt/1/cfg/snmpdcfg", "COMMUNITY: c0mmun1ty\nV3_USR: alice s3cr3t-key\n");
+  ASSERT_EQ(convert_user_accounts(), result::ok);
+  ASSERT_EQ(convert_snmp_settings(), result::ok);
+  for (bool json : {false, true}) {
+    Options options;
+    options.json = json;
+    Report accounts = inspect(host("/usr/sav3/cfg/user_info"), options);
+    Report snmp = inspect(host("/usr/sav3/cfg/snmp"), options);
+    EXPECT_EQ(accounts.status, 0) << accounts.text;
+    EXPECT_TRUE(has(accounts, "operator")) << accounts.text;
+    EXPECT_FALSE(has(accounts, "Pa55")) << accounts.text;
+    EXPECT_TRUE(has(snmp, "alice")) << snmp.text;
+    EXPECT_FALSE(has(snmp, "s3cr3t")) << snmp.text;
+    EXPECT_FALSE(has(snmp, "mmun1ty")) << snmp.text;
+  }
+  Report text = inspect(host("/usr/sav3/cfg/user_info"));
+  EXPECT_TRUE(has(text, "(secret, 10 characters, not shown)")) << text.text;
 }
 
 // LQ and ZRT records share a size; byte 0 tells them apart.
