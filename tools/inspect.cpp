@@ -76,7 +76,7 @@ constexpr FileKind kinds[] = {
     {"ZRT history", Folder::history, Naming::port, nullptr, zrt_only, true, 104, history,
      &zrt_history::layout},
     {"supply history sub-records", Folder::history, Naming::subport, nullptr, lq_or_zrt, false, 12, history,
-     nullptr},
+     &supply_history_sub::layout},
     {"K3 history", Folder::history, Naming::port, nullptr, k3_only, true, k3_history::record_size, history,
      &k3_history::layout},
     {"alarm history", Folder::history, Naming::fixed, "alarm", 0, false, alarm_history::size, history,
