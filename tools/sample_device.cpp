@@ -662,7 +662,7 @@ void write_controller_settings(Tree& t, Rng& rng) {
   t.write("/mnt/1/cfg/mcuassigncfg", a.bytes);
 
   Record r(report::size);
-  for (unsigned b = 4; b <= 11; ++b) r.u8(b, b != 6);
+  for (unsigned b = 0; b < 8; ++b) r.u8(report::controller_flags + b, b != 2);
   for (unsigned b = 0; b < 26; ++b) r.u8(report::lq_flags + b, (b % 3) != 2);
   for (unsigned b = 0; b < 30; ++b) r.u8(report::zrt_flags + b, (b % 4) != 3);
   for (unsigned b = 0; b < 10; ++b) r.u8(report::lq_flags_2 + b, b % 2);
