@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::make_parents(numbered_path(o.path, port));
     fuzz::remove_device_file(numbered_path(o.path, port));
   }
-  in.place_all(t.inputs);
+  in.place_all(t.inputs, sequence);
   const int rc = t.run != nullptr ? t.run() : t.run_module(port, sequence);
   if (rc != result::ok) {
     std::fprintf(stderr, "%s returned %d\n", t.name, rc);

@@ -4,6 +4,8 @@
 // for its length and both checksums.
 #pragma once
 
+#include <dirent.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,7 +21,8 @@
 
 namespace sav3::fuzz {
 
-// A legacy input (nullptr ends a list).
+// A legacy input (nullptr ends a list). "%d" in the path stands for the
+// module sequence number of a module converter.
 struct Input {
   const char* path;
 };
@@ -31,13 +34,17 @@ struct Output {
   int count;
 };
 
-// The scratch device root, made once per process under /dev/shm (or /tmp).
+inline int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); }
+
+// The scratch device root, made once per process under /dev/shm (or /tmp) and
+// removed when the process exits normally.
 inline const char* scratch_root() {
   static char root[128] = {};
   if (root[0] == '\0') {
     const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     std::snprintf(root, sizeof root, "%s/sav3-fuzz-%d", base, static_cast<int>(getpid()));
     set_device_root(root);
+    std::atexit([] { nftw(root, remove_entry, 16, FTW_DEPTH | FTW_PHYS); });
   }
   return root;
 }
@@ -55,6 +62,22 @@ inline void make_parents(const char* device_path) {
 }
 
 inline void remove_device_file(const char* device_path) { unlink(host_path(device_path)); }
+
+// Removes every file directly inside a device folder (made if missing).
+inline void clear_device_folder(const char* device_path) {
+  char probe[512];
+  std::snprintf(probe, sizeof probe, "%s/x", device_path);
+  make_parents(probe);
+  DIR* dir = opendir(host_path(device_path));
+  if (dir == nullptr) std::abort();
+  while (const dirent* e = readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    char file[512];
+    std::snprintf(file, sizeof file, "%s/%s", device_path, e->d_name);
+    remove_device_file(file);
+  }
+  closedir(dir);
+}
 
 // Takes the next piece of the fuzz input: a 16-bit little-endian length, then
 // that many bytes (clipped to what is left). 0xFFFF leaves the file missing.
@@ -83,8 +106,8 @@ struct Splitter {
     rest = rest.subspan(n);
   }
 
-  void place_all(const Input* inputs) {
-    for (const Input* in = inputs; in->path != nullptr; ++in) place(in->path);
+  void place_all(const Input* inputs, unsigned sequence) {
+    for (const Input* in = inputs; in->path != nullptr; ++in) place(numbered_path(in->path, sequence));
   }
 };
 

@@ -1,0 +1,71 @@
+// The whole run of conversions on a fuzzed device: one fuzz input fills every
+// legacy file that any converter reads (the display record first, so that the
+// input steers which modules sit on the ports), then every conversion of the
+// driver runs in order, and every file the migration writes for the inventory
+// it made is checked: present, 30 + size x count bytes, both checksums.
+#include <cstring>
+
+#include "converter_targets.h"
+#include "inspect.h"
+#include "sav3/driver.h"
+
+using namespace sav3;
+
+namespace {
+
+// Whether this build has a converter that writes the file: a module port file
+// when the dispatch of its area calls a converter for the module kind, any
+// other file when a target lists it as an output.
+bool written_by_this_build(const inspect::FileKind& kind, std::uint8_t module, const char* device_path) {
+  if (kind.naming == inspect::Naming::port || kind.naming == inspect::Naming::subport) {
+    const ModuleConverters& area = kind.folder == inspect::Folder::data  ? live_data_converters
+                                   : kind.folder == inspect::Folder::cfg ? config_converters
+                                                                         : history_converters;
+    return module == module_code::lq ? area.lq != nullptr : module == module_code::zrt ? area.zrt != nullptr
+                                                        : module == module_code::k3    ? area.k3 != nullptr
+                                                                                       : false;
+  }
+  for (const fuzz::Family& family : fuzz::families)
+    for (const fuzz::Target& t : family.targets)
+      for (const fuzz::Output& o : t.outputs)
+        if (o.size != 0 && std::strcmp(o.path, device_path) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::Splitter in{{data, size}};
+  fuzz::scratch_root();
+  for (const char* folder : {path::staging_data, path::staging_cfg, path::staging_etc, path::staging_history})
+    fuzz::clear_device_folder(folder);
+  const fuzz::InputList& inputs = fuzz::all_inputs();
+  for (std::size_t i = 0; i < inputs.count; ++i) in.place(inputs.paths[i]);
+
+  int step = 0;
+  for (Conversion convert : conversions()) {
+    ++step;
+    const int rc = convert();
+    if (rc != result::ok) {
+      std::fprintf(stderr, "conversion %d returned %d\n", step, rc);
+      std::abort();
+    }
+  }
+
+  std::uint8_t inventory_record[inventory::record_size] = {};
+  if (read_headed_file(path::inventory, inventory_record, inventory::record_size, 1) != result::ok) std::abort();
+  inspect::ExpectedFile files[64];
+  const std::size_t n = inspect::expected_files(inventory_record, files);
+  for (std::size_t i = 0; i < n; ++i) {
+    char device_path[96];
+    std::snprintf(device_path, sizeof device_path, "%s/%s", path::staging, files[i].name);
+    const inspect::FileKind& kind = *files[i].kind;
+    const unsigned port = kind.naming == inspect::Naming::port || kind.naming == inspect::Naming::subport
+                              ? static_cast<unsigned>(device_path[std::strlen(device_path) - 1] - '0')
+                              : 0;
+    const std::uint8_t module = port != 0 ? inventory_record[port] : 0;
+    if (!device_file_exists(device_path) && !written_by_this_build(kind, module, device_path)) continue;
+    fuzz::check_output({device_path, static_cast<int>(kind.size), static_cast<int>(kind.count)});
+  }
+  return 0;
+}
