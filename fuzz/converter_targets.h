@@ -15,6 +15,7 @@
 #include "sav3/lq_zrt.h"
 #include "sav3/settings_email.h"
 #include "sav3/settings_ieee8021x.h"
+#include "sav3/settings_snmp.h"
 #include "sav3/settings_ssl.h"
 #include "sav3/settings_tcpip.h"
 #include "sav3/settings_user_accounts.h"
@@ -91,6 +92,9 @@ inline constexpr Input alarm_history_inputs[] = {{path::inventory},
                                                  {nullptr}};
 
 inline constexpr Input email_inputs[] = {{legacy_email::path}, {nullptr}};
+inline constexpr Input snmp_inputs[] = {
+    {legacy_snmp::trap_version_path}, {legacy_snmp::agent_config_path}, {legacy_snmp::block_path}, {legacy_ipcfg::path},
+    {nullptr}};
 inline constexpr Input ssl_inputs[] = {{legacy_ssl::path}, {nullptr}};
 inline constexpr Input tcpip_inputs[] = {{legacy_ipcfg::path}, {legacy_ntp::path},  {legacy_msm::path},
                                          {legacy_msm::fallback_path}, {legacy_vpn::path}, {legacy_ipv6::path},
@@ -150,6 +154,7 @@ inline constexpr Target history_targets[] = {
 
 inline constexpr Target settings_targets[] = {
     {"e-mail settings", email_inputs, convert_email_settings, nullptr, {{email::path, email::record_size, one}}, 0},
+    {"SNMP settings", snmp_inputs, convert_snmp_settings, nullptr, {{snmp::path, snmp::record_size, one}}, 0},
     {"SSL settings", ssl_inputs, convert_ssl_settings, nullptr, {{ssl::path, ssl::record_size, one}}, 0},
     {"TCP/IP settings", tcpip_inputs, convert_tcpip_settings, nullptr, {{tcpip::path, tcpip::record_size, one}}, 0},
     {"user accounts", user_accounts_inputs, convert_user_accounts, nullptr,
