@@ -66,6 +66,24 @@ inline constexpr Input k3_live_inputs[] = {{legacy_k3_extension::path},
                                            {legacy_k3_settings::path_format},
                                            {legacy_k3_config::path_format},
                                            {nullptr}};
+inline constexpr Input lq_live_inputs[] = {{legacy_progcfg::lq_path},
+                                           {legacy_battery_warning::lq_path},
+                                           {controller_record::item_path},
+                                           {legacy_crw::path},
+                                           {legacy_device_alarm::path},
+                                           {legacy_mcucfg::path},
+                                           {legacy_lq_item::item_path},
+                                           {legacy_supply_battery::lq_item_path},
+                                           {nullptr}};
+inline constexpr Input zrt_live_inputs[] = {{legacy_progcfg::zrt_path},
+                                            {legacy_battery_warning::zrt_path},
+                                            {controller_record::item_path},
+                                            {legacy_crw::path},
+                                            {legacy_device_alarm::path},
+                                            {legacy_mcucfg::path},
+                                            {legacy_zrt_item::item_path},
+                                            {legacy_supply_battery::zrt_item_path},
+                                            {nullptr}};
 // The alarm records take the inventory as it was written (a headed file) and
 // the configuration of every K3 module that has legacy files.
 inline constexpr Input alarm_state_inputs[] = {{controller_record::item_path},
@@ -137,6 +155,12 @@ inline constexpr Target portcfg_targets[] = {
 inline constexpr Target portdata_targets[] = {
     {"controller live data", controller_live_inputs, convert_controller_live_data, nullptr,
      {{controller_live::path, controller_live::size, one}}, 0},
+    {"LQ live data", lq_live_inputs, nullptr, convert_lq_live_data,
+     {{path::data_port, supply_live::record_size, one}, {path::data_subport, supply_live_sub::record_size, one}},
+     module_code::lq},
+    {"ZRT live data", zrt_live_inputs, nullptr, convert_zrt_live_data,
+     {{path::data_port, supply_live::record_size, one}, {path::data_subport, supply_live_sub::record_size, one}},
+     module_code::zrt},
     {"K3 live data", k3_live_inputs, nullptr, convert_k3_live_data,
      {{path::data_port, k3_live::record_size, one}}, module_code::k3},
     {"alarm state", alarm_state_inputs, convert_alarm_state, nullptr,
