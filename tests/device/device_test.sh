@@ -4,6 +4,16 @@
 #   device_test.sh full TOOL          a migration of the sample legacy device
 #   device_test.sh marker TOOL        /mnt/data/port0 present: nothing happens
 #   device_test.sh no-staging TOOL    /usr/sav3 missing: the live trees stay
+#   device_test.sh full-disk TOOL     the staging tree on a small file system
+#                                     that fills up part-way
+#   device_test.sh read-only-staging TOOL   /usr/sav3 cannot be written
+#   device_test.sh record-dir TOOL    legacy record paths that are folders
+#   device_test.sh empty-files TOOL   every legacy file of size 0
+#   device_test.sh double-files TOOL  every legacy file twice over
+#                                     In each of these the tool exits 0 and
+#                                     prints nothing, and either the migration
+#                                     is complete and valid or /usr/sav and
+#                                     /usr/sav2 keep every byte they had.
 #   device_test.sh same-as-host TOOL HOST_TOOL
 #                                     the same commands and the same bytes
 #
@@ -113,6 +123,7 @@ check_staging() {
     check "/mnt/1/etc/${f##*/} copied into /usr/sav3/etc" cmp "$f" "$root/usr/sav3/etc/${f##*/}"
   done
   for f in "$legacy"/mnt/1/cfg/*; do
+    [ -f "$f" ] || continue # cp does not copy a folder
     # A converted file of the same name may replace the copy.
     cmp -s "$f" "$root/usr/sav3/cfg/${f##*/}" || "$here/headed_check.sh" "$root/usr/sav3/cfg/${f##*/}" >/dev/null ||
       fail "/mnt/1/cfg/${f##*/} neither copied into /usr/sav3/cfg nor replaced by a headed file"
@@ -230,7 +241,119 @@ compare_with_host() {
     "$(wc -l <"$scratch/$name-tool/sandbox/commands.log") commands"
 }
 
+# The live trees only: every name, type, mode and content under /usr/sav and
+# /usr/sav2.
+live_snapshot() { snapshot "$1" | grep -E '(^| )(usr/sav|usr/sav2)(/| |$)'; }
+
+# The files every complete migration writes, whatever sits on the ports.
+always_written=(data/device data/port0 data/alarm cfg/port0 cfg/email cfg/snmp cfg/ssl cfg/tcp_ip cfg/user_info
+  cfg/web cfg/ieee802_1x history/port0 history/alarm)
+
+# check_outcome ROOT BEFORE: the run either completed (all 30 commands; every
+# file the tool wrote is a valid headed record file; the live trees are the
+# staging tree) or stopped before the replacement (26 commands) with /usr/sav
+# and /usr/sav2 exactly as in the snapshot BEFORE. Prints which.
+check_outcome() {
+  local root=$1 before=$2 n f rel out
+  check_quiet_exit "$root"
+  n=$(grep -c . "$root/sandbox/commands.log" || true)
+  if [ "$n" = 30 ]; then
+    check_commands "$root" 30
+    for rel in "${always_written[@]}"; do
+      [ -f "$root/usr/sav3/$rel" ] || fail "complete migration without /usr/sav3/$rel"
+    done
+    while IFS= read -r rel; do
+      case $rel in
+        update_log | data/userlogindata.txt | etc/*) continue ;;
+        cfg/*) [ -f "$scratch/legacy/mnt/1/cfg/${rel#cfg/}" ] && cmp -s "$scratch/legacy/mnt/1/cfg/${rel#cfg/}" \
+          "$root/usr/sav3/$rel" && continue ;;
+      esac
+      out=$("$here/headed_check.sh" "$root/usr/sav3/$rel") || fail "/usr/sav3/$rel is not a valid headed record file: ${out#*: }"
+    done < <(cd "$root/usr/sav3" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+    diff -r "$root/usr/sav3" "$root/usr/sav" >/dev/null 2>&1 || fail "/usr/sav is not the staging tree"
+    diff -r "$root/usr/sav3" "$root/usr/sav2" 2>&1 | grep -v '^Only in .*/usr/sav2: .*update' | grep -q . &&
+      fail "/usr/sav2 is not the staging tree (beyond its update entries)"
+    echo "complete migration"
+  elif [ "$n" = 26 ]; then
+    check_commands "$root" 26
+    live_snapshot "$root" >"$scratch/after"
+    diff "$before" "$scratch/after" || fail "/usr/sav or /usr/sav2 changed although the migration did not complete"
+    echo "live trees kept"
+  else
+    fail "$n commands issued, neither 26 nor 30"
+  fi
+}
+
+# The legacy files of a device, rewritten by a command: "$1 FILE".
+rewrite_legacy_files() {
+  local root=$1 how=$2 f
+  while IFS= read -r f; do "$how" "$f"; done < <(find "$root/mnt/1" "$root/usr/sav/data" "$root/usr/sav/cfg" \
+    "$root/usr/sav/ipv6_configuration" "$root/mnt/2/tools/sysver" -type f 2>/dev/null)
+}
+empty_file() { : >"$1"; }
+double_file() { cat "$1" "$1" >"$1.twice" && mv "$1.twice" "$1"; }
+
 case $case_name in
+  full-disk)
+    # 16k: full during the legacy copies; 256k: during the histories; 900k:
+    # during the alarm history, the last large file.
+    for size in 16k 256k 900k; do
+      make_device "disk-$size" "$tool"
+      live_snapshot "$scratch/disk-$size" >"$scratch/before"
+      "$sandbox" run --tmpfs /usr/sav3 "$size" "$scratch/disk-$size" "${daemons[@]}"
+      out=$(check_outcome "$scratch/disk-$size" "$scratch/before")
+      echo "$size: $out"
+      case $out in *FAIL*) failures=$((failures + 1)) ;; esac
+      staged=$scratch/disk-$size/sandbox/tmpfs/usr/sav3
+      [ -d "$staged" ] || fail "$size: the small file system was not mounted"
+      # The file system really filled up: the alarm history did not fit.
+      if [ -f "$staged/history/alarm" ] && "$here/headed_check.sh" "$staged/history/alarm" >/dev/null; then
+        fail "$size: the alarm history was written whole, the file system did not fill up"
+      fi
+    done
+    ;;
+  read-only-staging)
+    # An empty staging folder, and one left over from an earlier attempt.
+    for kind in empty stale; do
+      make_device "ro-$kind" "$tool"
+      if [ $kind = stale ]; then
+        mkdir -p "$scratch/ro-$kind"/usr/sav3/{data,cfg,etc,history}
+        printf 'old\n' >"$scratch/ro-$kind/usr/sav3/data/device"
+      fi
+      live_snapshot "$scratch/ro-$kind" >"$scratch/before"
+      snapshot "$scratch/ro-$kind" | grep ' usr/sav3' >"$scratch/staging-before" || true
+      "$sandbox" run --read-only /usr/sav3 "$scratch/ro-$kind" "${daemons[@]}"
+      out=$(check_outcome "$scratch/ro-$kind" "$scratch/before")
+      echo "$kind: $out"
+      case $out in *FAIL* | complete*) fail "$kind: $out" ;; esac
+      snapshot "$scratch/ro-$kind" | grep ' usr/sav3' >"$scratch/staging-after" || true
+      diff "$scratch/staging-before" "$scratch/staging-after" || fail "$kind: the read-only staging folder changed"
+    done
+    ;;
+  record-dir)
+    make_device device "$tool"
+    for p in /mnt/1/cfg/devicedisplay /mnt/1/cfg/pwmcfg /mnt/1/cfg/K3cfg_1 /mnt/1/cfg/authcfg /mnt/1/cfg/ipcfg \
+      /usr/sav/data/MCUDataItemReport1.txt /usr/sav/data/K3DataItemReport1.txt /mnt/2/tools/sysver; do
+      rm -rf "$scratch/device$p"
+      mkdir -p "$scratch/device$p/inside"
+    done
+    live_snapshot "$scratch/device" >"$scratch/before"
+    "$sandbox" run "$scratch/device" "${daemons[@]}"
+    check_outcome "$scratch/device" "$scratch/before"
+    ;;
+  empty-files | double-files)
+    make_device device "$tool"
+    if [ "$case_name" = empty-files ]; then rewrite_legacy_files "$scratch/device" empty_file; else
+      rewrite_legacy_files "$scratch/device" double_file
+    fi
+    # The comparison of legacy copies and the live trees use these files.
+    rm -rf "$scratch/legacy" && mkdir -p "$scratch/legacy" && (cd "$scratch/device" && cp -a mnt usr "$scratch/legacy/")
+    live_snapshot "$scratch/device" >"$scratch/before"
+    "$sandbox" run "$scratch/device" "${daemons[@]}"
+    out=$(check_outcome "$scratch/device" "$scratch/before")
+    echo "$out"
+    case $out in *FAIL* | "live trees kept") fail "legacy files of unusual size stopped the migration: $out" ;; esac
+    ;;
   full)
     make_device device "$tool"
     "$sandbox" run "$scratch/device" "${daemons[@]}"

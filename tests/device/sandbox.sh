@@ -11,10 +11,14 @@
 #       the device folders, the legacy tree copied from LEGACY_DIR (a folder
 #       laid out like the device: mnt/1/cfg/..., usr/sav/...), and TOOL. An ARM
 #       tool is started through a copy of qemu-arm-static.
-#   sandbox.sh run ROOT [DEVICE_PATH...]
+#   sandbox.sh run [--tmpfs DIR SIZE] [--read-only DIR] ROOT [DEVICE_PATH...]
 #       start each DEVICE_PATH as a dummy daemon (a sleeping script written
 #       there unless the file exists), run the tool once, and record under
-#       ROOT/sandbox:
+#       ROOT/sandbox (--tmpfs mounts an empty file system of SIZE bytes on the
+#       device folder DIR for this run only, so that writes there fail once
+#       it is full; its contents are copied to ROOT/sandbox/tmpfs/DIR after
+#       the run. --read-only makes the device folder DIR read-only for this
+#       run; both may be repeated):
 #         commands.log  the text of every command the tool gave to system(),
 #                       one per line, in order
 #         shell.log     what those commands printed
@@ -142,7 +146,27 @@ SHIM
 }
 
 cmd_run() {
-  [ $# -ge 1 ] || die "usage: sandbox.sh run ROOT [DEVICE_PATH...]"
+  local mounts="" kept=""
+  while [ $# -ge 1 ]; do
+    case $1 in
+      --tmpfs)
+        [ $# -ge 3 ] || die "usage: --tmpfs DIR SIZE"
+        case $2 in /*) ;; *) die "--tmpfs wants an absolute device folder: $2" ;; esac
+        case $3 in *[!0-9kmKM]* | "") die "--tmpfs wants a size such as 64k: $3" ;; esac
+        mounts="$mounts mount -t tmpfs -o size=$3 tmpfs \"\$1$2\" &&"
+        kept="$kept mkdir -p \"\$1/sandbox/tmpfs$2\" && cp -a \"\$1$2/.\" \"\$1/sandbox/tmpfs$2/\";"
+        shift 3
+        ;;
+      --read-only)
+        [ $# -ge 2 ] || die "usage: --read-only DIR"
+        case $2 in /*) ;; *) die "--read-only wants an absolute device folder: $2" ;; esac
+        mounts="$mounts mount --bind \"\$1$2\" \"\$1$2\" && mount -o remount,bind,ro \"\$1$2\" &&"
+        shift 2
+        ;;
+      *) break ;;
+    esac
+  done
+  [ $# -ge 1 ] || die "usage: sandbox.sh run [--tmpfs DIR SIZE] [--read-only DIR] ROOT [DEVICE_PATH...]"
   local root
   root=$(checked_root "$1")
   shift
@@ -157,7 +181,7 @@ cmd_run() {
     fi
     echo "$daemon" >>"$root/sandbox/daemons.list"
   done
-  rm -f "$root/sandbox/commands.log" "$root/sandbox/shell.log" "$root/sandbox/daemons"
+  rm -rf "$root/sandbox/commands.log" "$root/sandbox/shell.log" "$root/sandbox/daemons" "$root/sandbox/tmpfs"
   cat >"$root/sandbox/inside.sh" <<'INSIDE'
 # Runs as PID 1 of the sandbox, inside the chroot, with busybox ash.
 cd /
@@ -199,11 +223,18 @@ done </sandbox/daemons.list
 touch /sandbox/daemons
 INSIDE
   # The tool runs only inside the chroot: if any step fails, it never starts.
-  timeout --kill-after=10 600 unshare --mount --pid --fork --kill-child /bin/sh -c '
+  # The extra mounts live in the sandbox's mount namespace and vanish with it;
+  # a tmpfs is copied out after the run, so only then does the shell outlive
+  # the chroot.
+  local launch=exec
+  [ -z "$kept" ] || launch=""
+  timeout --kill-after=10 600 unshare --mount --pid --fork --kill-child /bin/sh -c "
     set -e
-    mount --bind /dev/null "$1/dev/null"
-    mount -t proc proc "$1/proc"
-    exec chroot "$1" /bin/busybox ash /sandbox/inside.sh >"$1/sandbox/inside.log" 2>&1' sh "$root" ||
+    mount --bind /dev/null \"\$1/dev/null\"
+    mount -t proc proc \"\$1/proc\"
+    $mounts :
+    $launch chroot \"\$1\" /bin/busybox ash /sandbox/inside.sh >\"\$1/sandbox/inside.log\" 2>&1
+    $kept :" sh "$root" ||
     die "the sandbox run failed"
   [ -f "$root/sandbox/tool.status" ] || die "the tool did not run"
 }
@@ -218,5 +249,5 @@ case ${1:-} in
     shift
     cmd_run "$@"
     ;;
-  *) die "usage: sandbox.sh check | create ROOT TOOL [LEGACY_DIR] | run ROOT [DEVICE_PATH...]" ;;
+  *) die "usage: sandbox.sh check | create ROOT TOOL [LEGACY_DIR] | run [--tmpfs DIR SIZE] [--read-only DIR] ROOT [DEVICE_PATH...]" ;;
 esac
