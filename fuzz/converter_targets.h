@@ -95,6 +95,18 @@ inline constexpr Input alarm_state_inputs[] = {{controller_record::item_path},
 
 inline constexpr Input controller_history_inputs[] = {
     {controller_record::report_path}, {legacy_pwmcfg::path}, {legacy_reportcfg::path}, {nullptr}};
+inline constexpr Input lq_history_inputs[] = {{legacy_lq_item::report_path},
+                                              {legacy_supply_extra::lq_report_path},
+                                              {legacy_supply_battery::lq_report_path},
+                                              {controller_record::report_path},
+                                              {legacy_progcfg::lq_path},
+                                              {nullptr}};
+inline constexpr Input zrt_history_inputs[] = {{legacy_zrt_item::report_path},
+                                               {legacy_supply_extra::zrt_report_path},
+                                               {legacy_supply_battery::zrt_report_path},
+                                               {controller_record::report_path},
+                                               {legacy_progcfg::zrt_path},
+                                               {nullptr}};
 inline constexpr Input k3_history_inputs[] = {{legacy_k3_item::report_path_format},
                                               {legacy_k3_extension::path},
                                               {legacy_k3_config::path_format},
@@ -170,6 +182,14 @@ inline constexpr Target portdata_targets[] = {
 inline constexpr Target history_targets[] = {
     {"controller history", controller_history_inputs, convert_controller_history, nullptr,
      {{controller_history::path, controller_history::size, history}}, 0},
+    {"LQ history", lq_history_inputs, nullptr, convert_lq_history,
+     {{path::history_port, supply_history::record_size, history},
+      {path::history_subport, supply_history_sub::record_size, history}},
+     module_code::lq},
+    {"ZRT history", zrt_history_inputs, nullptr, convert_zrt_history,
+     {{path::history_port, supply_history::record_size, history},
+      {path::history_subport, supply_history_sub::record_size, history}},
+     module_code::zrt},
     {"K3 history", k3_history_inputs, nullptr, convert_k3_history,
      {{path::history_port, k3_history::record_size, history}}, module_code::k3},
     {"alarm history", alarm_history_inputs, convert_alarm_history, nullptr,
