@@ -121,7 +121,7 @@ inline constexpr Input alarm_history_inputs[] = {{path::inventory},
                                                  {legacy_sysver::path},
                                                  {nullptr}};
 
-inline constexpr Input email_inputs[] = {{legacy_email::path}, {nullptr}};
+inline constexpr Input email_inputs[] = {{legacy_emailcfg::path}, {nullptr}};
 inline constexpr Input snmp_inputs[] = {
     {legacy_snmp::trap_version_path}, {legacy_snmp::agent_config_path}, {legacy_snmp::block_path}, {legacy_ipcfg::path},
     {nullptr}};
@@ -130,12 +130,12 @@ inline constexpr Input tcpip_inputs[] = {{legacy_ipcfg::path}, {legacy_ntp::path
                                          {legacy_msm::fallback_path}, {legacy_vpn::path}, {legacy_ipv6::path},
                                          {nullptr}};
 inline constexpr Input user_accounts_inputs[] = {{legacy_auth::password_level_path}, {legacy_auth::path}, {nullptr}};
-inline constexpr Input web_inputs[] = {{legacy_mcu_assign::path},
-                                       {legacy_battery_warning::path},
+inline constexpr Input web_inputs[] = {{legacy_mcuassign::path},
+                                       {legacy_battery_warning::lq_path},
                                        {legacy_lock::path},
-                                       {legacy_pwm::path},
-                                       {legacy_email_events::path},
-                                       {legacy_report::path},
+                                       {legacy_pwmcfg::path},
+                                       {legacy_emailcfg::path},
+                                       {legacy_reportcfg::path},
                                        {legacy_remember_user::path},
                                        {nullptr}};
 inline constexpr Input ieee8021x_inputs[] = {{legacy_ieee8021x::path}, {nullptr}};
