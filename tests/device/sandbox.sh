@@ -25,6 +25,11 @@
 #         tool.out, tool.err, tool.status   the tool's own output and status
 #         daemons       "PATH exited STATUS" (137: killed with signal 9) or
 #                       "PATH running" (it survived and was stopped afterwards)
+#       With SAV3_SANDBOX_TIME=1 the tool runs under busybox `time -v`, whose
+#       report (peak resident memory of the tool and of the commands it
+#       started, the largest of them) goes to ROOT/sandbox/tool.time, and the
+#       tool's own peak (VmHWM, read by /bin/sh at every command) to
+#       ROOT/sandbox/tool.hwm.
 #
 # Inside the root:
 #   /bin/busybox and a link per applet; /bin/sh is a logging shim that runs
@@ -122,6 +127,8 @@ cmd_create() {
   cat >"$root/bin/sh" <<'SHIM'
 #!/bin/busybox ash
 if [ "$1" = "-c" ]; then printf '%s\n' "$2" >>/sandbox/commands.log; fi
+# When timed: the tool's own peak so far (its VmHWM), seen from each command.
+if [ -s /sandbox/tool-timer ]; then /bin/busybox grep VmHWM "/proc/$PPID/status" >>/sandbox/tool.hwm 2>/dev/null; fi
 exec /bin/busybox ash "$@" >>/sandbox/shell.log 2>&1
 SHIM
   chmod 755 "$root/bin/sh"
@@ -181,7 +188,13 @@ cmd_run() {
     fi
     echo "$daemon" >>"$root/sandbox/daemons.list"
   done
-  rm -rf "$root/sandbox/commands.log" "$root/sandbox/shell.log" "$root/sandbox/daemons" "$root/sandbox/tmpfs"
+  rm -rf "$root/sandbox/commands.log" "$root/sandbox/shell.log" "$root/sandbox/daemons" "$root/sandbox/tmpfs" \
+    "$root/sandbox/tool.time" "$root/sandbox/tool.hwm"
+  if [ "${SAV3_SANDBOX_TIME:-0}" = 1 ]; then
+    echo "/bin/busybox time -v -o /sandbox/tool.time" >"$root/sandbox/tool-timer"
+  else
+    : >"$root/sandbox/tool-timer"
+  fi
   cat >"$root/sandbox/inside.sh" <<'INSIDE'
 # Runs as PID 1 of the sandbox, inside the chroot, with busybox ash.
 cd /
@@ -194,7 +207,8 @@ done </sandbox/daemons.list
 [ -z "$pids" ] || /bin/busybox sleep 0.3
 
 read -r tool </sandbox/tool-command
-/bin/busybox env -i PATH=/bin $tool </dev/null >/sandbox/tool.out 2>/sandbox/tool.err
+read -r timer </sandbox/tool-timer || timer=""
+$timer /bin/busybox env -i PATH=/bin $tool </dev/null >/sandbox/tool.out 2>/sandbox/tool.err
 echo $? >/sandbox/tool.status
 
 # A daemon has ended when its /proc entry is gone (ash reaped it while it
