@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
 #include "sav3/layout.h"
 #include "sav3/legacy_text.h"
 #include "sav3/legacy_time.h"
@@ -159,6 +164,72 @@ TEST(Layout, FieldArraysAndByteMoves) {
             (std::vector<std::uint8_t>{0, 'b', 0, 'c', 'd', 0, 0, 0}));
   put_bytes(rec, Field{"tail", 5, 3, Kind::bytes}, legacy.bytes, 4);  // clipped to the legacy record
   EXPECT_EQ((std::vector<std::uint8_t>(rec + 5, rec + 8)), (std::vector<std::uint8_t>{'d', 'e', 0}));
+}
+
+
+// The same conversion without any remembered parse: what every call must give.
+std::int32_t reference_seconds(const char* text) {
+  std::tm tm{};
+  if (strptime(text, "%a %b %d %Y %X", &tm) == nullptr) return 0;
+  tm.tm_isdst = -1;
+  errno = 0;
+  const std::time_t t = std::mktime(&tm);
+  if (t == static_cast<std::time_t>(-1) && errno != 0) return 0;
+  if (t < INT32_MIN || t > INT32_MAX) return 0;
+  return static_cast<std::int32_t>(t);
+}
+
+TEST(LegacyTime, RepeatedTextFollowsAChangeOfZone) {
+  {
+    ZoneScope zone("UTC0");
+    EXPECT_EQ(legacy_time_seconds("Wed Jul 01 2015 12:00:00"), 1435752000);
+    EXPECT_EQ(legacy_time_seconds("Wed Jul 01 2015 12:00:00"), 1435752000);
+  }
+  {
+    ZoneScope zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    EXPECT_EQ(legacy_time_seconds("Wed Jul 01 2015 12:00:00"), 1435744800);  // summer offset, not UTC's
+  }
+  {
+    ZoneScope zone("EST5EDT,M3.2.0,M11.1.0");
+    EXPECT_EQ(legacy_time_seconds("Wed Jul 01 2015 12:00:00"), 1435766400);
+  }
+}
+
+TEST(LegacyTime, TextsThatDifferInOneByteOrInTheirTailAreKeptApart) {
+  ZoneScope zone("UTC0");
+  EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:20:30"), 1420453230);
+  EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:20:31"), 1420453231);
+  EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:20:3"), 1420453203);
+  EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:20:30x"), 1420453230);
+  EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:20:30 and some more trailing text"), 1420453230);
+  EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:20:30 and some more trailing texT"), 1420453230);
+  EXPECT_EQ(legacy_time_seconds(std::string_view("Mon Jan 05 2015\0 10:20:30", 25)), 0);  // ends at its NUL
+  EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:20:30"), 1420453230);
+  // A text that failed once fails again, and its neighbours are untouched.
+  EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:2x:30"), 0);
+  EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:2x:30"), 0);
+  EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:20:30"), 1420453230);
+}
+
+TEST(LegacyTime, ManyMoreTextsThanRememberedStayExact) {
+  ZoneScope zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  // Three passes over 5000 distinct times (more than the remembered parses),
+  // in a daylight-saving zone: every answer equals the plain conversion.
+  static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  int mismatches = 0;
+  for (int pass = 0; pass < 3; ++pass) {
+    for (int i = 0; i < 5000; ++i) {
+      char text[40];
+      std::snprintf(text, sizeof text, "%s %s %02d %d %02d:%02d:%02d", days[i % 7], months[(i / 7) % 12],
+                    1 + i % 28, 2010 + i % 20, i % 24, (i * 7) % 60, (i * 13) % 60);
+      if (legacy_time_seconds(text) != reference_seconds(text)) ++mismatches;
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+  EXPECT_NE(reference_seconds("Mon Mar 29 2015 02:30:00"), 0);
+  EXPECT_EQ(legacy_time_seconds("Mon Mar 29 2015 02:30:00"), reference_seconds("Mon Mar 29 2015 02:30:00"));
 }
 
 }  // namespace
