@@ -135,6 +135,15 @@ inline constexpr std::size_t always_set = static_cast<std::size_t>(-1);
 inline constexpr ReportBit report_bits[] = {
     {0, 4}, {1, 7}, {2, 8}, {3, 9}, {4, 11}, {5, always_set}, {6, always_set}, {7, 5}, {8, 6},
 };
+constexpr bool report_bits_pick_controller_choices() {
+  for (const ReportBit& b : report_bits)
+    if (b.source != always_set &&
+        (b.source < legacy_reportcfg::controller_choices ||
+         b.source >= legacy_reportcfg::controller_choices + legacy_reportcfg::controller_choice_count))
+      return false;
+  return true;
+}
+static_assert(report_bits_pick_controller_choices());
 inline constexpr Field reserved_4{"reserved", 393, 32, Kind::reserved};
 inline constexpr Field fields[] = {control_flags, name[0],     name[1],      name[2],    name[3],    name[4],
                                    name[5],       name[6],     name[7],      name[8],    reserved_1, range[0],

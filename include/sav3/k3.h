@@ -14,6 +14,9 @@
 
 namespace sav3 {
 
+// A K3 module has eight outputs; its legacy records hold one of each value per output.
+inline constexpr unsigned k3_outputs = 8;
+
 // K3 sequence numbers that have legacy files and slots: 1, 2 and 3.
 inline constexpr unsigned legacy_k3_modules = 3;
 constexpr bool has_legacy_k3_files(unsigned n) { return n >= 1 && n <= legacy_k3_modules; }
@@ -101,13 +104,13 @@ namespace k3_readings {
 inline constexpr int size = 82;
 inline constexpr Field module_type{"module type", 0, 1, Kind::u8};
 inline constexpr Field tenths_quantity{"tenths quantity", 1, 1, Kind::u8, 10};
-inline constexpr auto state_2 = field_array<8>("state 2 of output", 2, 1, 1, Kind::u8);
-inline constexpr auto state_1 = field_array<8>("state 1 of output", 10, 1, 1, Kind::u8);
-inline constexpr auto condition = field_array<8>("condition of output", 18, 1, 1, Kind::u8);
-inline constexpr auto answer = field_array<8>("answer of output", 26, 1, 1, Kind::u8);
-inline constexpr auto reading_a = field_array<8>("reading A of output", 34, 2, 2, Kind::u8, 100);
-inline constexpr auto reading_b = field_array<8>("reading B of output", 50, 2, 2, Kind::u8, 100);
-inline constexpr auto reading_c = field_array<8>("reading C of output", 66, 2, 2, Kind::u8, 100);
+inline constexpr auto state_2 = field_array<k3_outputs>("state 2 of output", 2, 1, 1, Kind::u8);
+inline constexpr auto state_1 = field_array<k3_outputs>("state 1 of output", 10, 1, 1, Kind::u8);
+inline constexpr auto condition = field_array<k3_outputs>("condition of output", 18, 1, 1, Kind::u8);
+inline constexpr auto answer = field_array<k3_outputs>("answer of output", 26, 1, 1, Kind::u8);
+inline constexpr auto reading_a = field_array<k3_outputs>("reading A of output", 34, 2, 2, Kind::u8, 100);
+inline constexpr auto reading_b = field_array<k3_outputs>("reading B of output", 50, 2, 2, Kind::u8, 100);
+inline constexpr auto reading_c = field_array<k3_outputs>("reading C of output", 66, 2, 2, Kind::u8, 100);
 inline constexpr auto fields = join_fields(single(module_type), single(tenths_quantity), state_2, state_1,
                                            condition, answer, reading_a, reading_b, reading_c);
 static_assert(fields_tile(fields, size));
@@ -125,23 +128,33 @@ void fill_k3_readings(Bytes record, ConstBytes item);
 namespace k3_config {
 inline constexpr int record_size = 489;
 inline constexpr Field reserved_head{"reserved", 0, 4, Kind::reserved};
-inline constexpr auto settings_block = field_array<8>("settings block of output", 4, 32, 32, Kind::bytes);
-inline constexpr auto group_1 = field_array<8>("configuration group 1 of output", 260, 1, 1, Kind::u8);
-inline constexpr auto group_2 = field_array<8>("configuration group 2 of output", 268, 1, 1, Kind::u8);
-inline constexpr auto group_3 = field_array<8>("configuration group 3 of output", 276, 1, 1, Kind::u8);
-inline constexpr auto group_4 = field_array<8>("configuration group 4 of output", 284, 1, 1, Kind::u8);
-inline constexpr auto group_5 = field_array<8>("configuration group 5 of output", 292, 1, 1, Kind::u8);
-inline constexpr auto value_1 = field_array<8>("configuration value 1 of output", 300, 2, 2, Kind::u8, 100);
-inline constexpr auto value_2 = field_array<8>("configuration value 2 of output", 316, 2, 2, Kind::u8, 100);
-inline constexpr auto value_3 = field_array<8>("configuration value 3 of output", 332, 2, 2, Kind::u8, 100);
-inline constexpr auto value_4 = field_array<8>("configuration value 4 of output", 348, 2, 2, Kind::u8, 100);
+inline constexpr auto settings_block =
+    field_array<k3_outputs>("settings block of output", 4, 32, 32, Kind::bytes);
+inline constexpr auto group_1 =
+    field_array<k3_outputs>("configuration group 1 of output", 260, 1, 1, Kind::u8);
+inline constexpr auto group_2 =
+    field_array<k3_outputs>("configuration group 2 of output", 268, 1, 1, Kind::u8);
+inline constexpr auto group_3 =
+    field_array<k3_outputs>("configuration group 3 of output", 276, 1, 1, Kind::u8);
+inline constexpr auto group_4 =
+    field_array<k3_outputs>("configuration group 4 of output", 284, 1, 1, Kind::u8);
+inline constexpr auto group_5 =
+    field_array<k3_outputs>("configuration group 5 of output", 292, 1, 1, Kind::u8);
+inline constexpr auto value_1 =
+    field_array<k3_outputs>("configuration value 1 of output", 300, 2, 2, Kind::u8, 100);
+inline constexpr auto value_2 =
+    field_array<k3_outputs>("configuration value 2 of output", 316, 2, 2, Kind::u8, 100);
+inline constexpr auto value_3 =
+    field_array<k3_outputs>("configuration value 3 of output", 332, 2, 2, Kind::u8, 100);
+inline constexpr auto value_4 =
+    field_array<k3_outputs>("configuration value 4 of output", 348, 2, 2, Kind::u8, 100);
 inline constexpr Field hundredths_1{"hundredths value 1", 364, 4, Kind::f32};
 inline constexpr Field hundredths_2{"hundredths value 2", 368, 4, Kind::f32};
 inline constexpr Field hundredths_3{"hundredths value 3", 372, 4, Kind::f32};
 inline constexpr Field hundredths_4{"hundredths value 4", 376, 4, Kind::f32};
-inline constexpr auto enabled = field_array<8>("enabled flag of output", 380, 1, 1, Kind::u8);
+inline constexpr auto enabled = field_array<k3_outputs>("enabled flag of output", 380, 1, 1, Kind::u8);
 inline constexpr Field reserved_middle{"reserved", 388, 16, Kind::reserved};
-inline constexpr auto extension = field_array<8>("extension word of output", 404, 4, 4, Kind::bytes);
+inline constexpr auto extension = field_array<k3_outputs>("extension word of output", 404, 4, 4, Kind::bytes);
 inline constexpr Field reserved_tail{"reserved", 436, 52, Kind::reserved};
 inline constexpr Field trailer{"output settings trailer", 488, 1, Kind::u8};
 inline constexpr auto fields = join_fields(
@@ -156,15 +169,17 @@ inline constexpr RecordLayout layout{"K3 port configuration", record_size, field
 // then the module's settings and the reading time.
 namespace k3_live {
 inline constexpr int record_size = 488;
-inline constexpr auto settings_block = field_array<8>("settings block of output", 82, 32, 32, Kind::bytes);
+inline constexpr auto settings_block =
+    field_array<k3_outputs>("settings block of output", 82, 32, 32, Kind::bytes);
 inline constexpr Field reserved_1{"reserved", 338, 1, Kind::reserved};
 inline constexpr auto small_setting = field_array<40>("small setting", 339, 1, 1, Kind::u8);
-inline constexpr auto setting_a = field_array<8>("setting A of output", 379, 2, 2, Kind::u8, 100);
-inline constexpr auto setting_b = field_array<8>("setting B of output", 395, 2, 2, Kind::u8, 100);
-inline constexpr auto setting_c = field_array<8>("setting C of output", 411, 2, 2, Kind::u8, 100);
-inline constexpr auto setting_d = field_array<8>("setting D of output", 427, 2, 2, Kind::u8, 100);
-inline constexpr auto enabled = field_array<8>("enabled flag of output", 443, 1, 1, Kind::u8);
-inline constexpr auto extension_2 = field_array<8>("extension value 2 of output", 451, 4, 4, Kind::bytes);
+inline constexpr auto setting_a = field_array<k3_outputs>("setting A of output", 379, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_b = field_array<k3_outputs>("setting B of output", 395, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_c = field_array<k3_outputs>("setting C of output", 411, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_d = field_array<k3_outputs>("setting D of output", 427, 2, 2, Kind::u8, 100);
+inline constexpr auto enabled = field_array<k3_outputs>("enabled flag of output", 443, 1, 1, Kind::u8);
+inline constexpr auto extension_2 =
+    field_array<k3_outputs>("extension value 2 of output", 451, 4, 4, Kind::bytes);
 inline constexpr Field reserved_2{"reserved", 483, 1, Kind::reserved};
 inline constexpr Field reading_time{"reading time", 484, 4, Kind::epoch};
 inline constexpr auto fields =
@@ -180,14 +195,16 @@ inline constexpr RecordLayout layout{"K3 live record", record_size, fields};
 // record), and the time of the controller report record of the same index.
 namespace k3_history {
 inline constexpr int record_size = 267;
-inline constexpr auto extension_2 = field_array<8>("extension value 2 of output", 82, 4, 4, Kind::bytes);
+inline constexpr auto extension_2 =
+    field_array<k3_outputs>("extension value 2 of output", 82, 4, 4, Kind::bytes);
 inline constexpr auto small_setting = field_array<40>("small setting", 114, 1, 1, Kind::u8);
-inline constexpr auto setting_a = field_array<8>("setting A of output", 154, 2, 2, Kind::u8, 100);
-inline constexpr auto setting_b = field_array<8>("setting B of output", 170, 2, 2, Kind::u8, 100);
-inline constexpr auto setting_c = field_array<8>("setting C of output", 186, 2, 2, Kind::u8, 100);
-inline constexpr auto setting_d = field_array<8>("setting D of output", 202, 2, 2, Kind::u8, 100);
-inline constexpr auto enabled = field_array<8>("enabled flag of output", 218, 1, 1, Kind::u8);
-inline constexpr auto extension_1 = field_array<8>("extension value 1 of output", 226, 4, 4, Kind::bytes);
+inline constexpr auto setting_a = field_array<k3_outputs>("setting A of output", 154, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_b = field_array<k3_outputs>("setting B of output", 170, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_c = field_array<k3_outputs>("setting C of output", 186, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_d = field_array<k3_outputs>("setting D of output", 202, 2, 2, Kind::u8, 100);
+inline constexpr auto enabled = field_array<k3_outputs>("enabled flag of output", 218, 1, 1, Kind::u8);
+inline constexpr auto extension_1 =
+    field_array<k3_outputs>("extension value 1 of output", 226, 4, 4, Kind::bytes);
 inline constexpr Field reserved_1{"reserved", 258, 1, Kind::reserved};
 inline constexpr Field record_time{"record time", 259, 4, Kind::epoch};
 inline constexpr Field reserved_2{"reserved", 263, 4, Kind::reserved};

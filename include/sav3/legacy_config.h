@@ -25,7 +25,8 @@ namespace legacy_mcuassign {
 inline constexpr char path[] = "/mnt/1/cfg/mcuassigncfg";
 inline constexpr int record_size = 852;
 inline constexpr std::size_t first_text = 0;
-inline constexpr std::size_t name_width = 32;  // only the first 32 bytes of a slot are taken
+inline constexpr std::size_t slot_stride = 60;  // text slot k at 60 k
+inline constexpr std::size_t name_width = 32;   // only the first 32 bytes of a slot are taken
 // The slot of new name slots 1..8, in new order.
 inline constexpr std::size_t name_source[8] = {660, 240, 300, 540, 600, 420, 60, 120};
 inline constexpr std::size_t duration_hours = 720;  // float32
@@ -41,9 +42,23 @@ inline constexpr int record_size = 260;
 inline constexpr std::size_t count = 100;  // int32
 inline constexpr std::size_t word = 124;
 inline constexpr std::size_t event_word = 128;
+inline constexpr std::size_t limits = 132;  // ten float32, 132..168
 // The float32 limit behind new limits 1..10, in new order.
 inline constexpr std::size_t limit_source[10] = {136, 132, 160, 168, 156, 164, 144, 152, 140, 148};
 inline constexpr std::size_t byte = 259;
+// Rows of choice bytes, one byte per choice; the supply rows hold one row per
+// module (module n at row + stride x (n - 1), n = 1, 2). The controller's
+// report bits and the supply report flag maps pick single bytes out of them.
+inline constexpr std::size_t controller_choices = 4;  // bytes 4..11
+inline constexpr std::size_t controller_choice_count = 8;
+inline constexpr std::size_t lq_choices = 28;
+inline constexpr std::size_t lq_choice_stride = 13;
+inline constexpr std::size_t zrt_choices = 184;
+inline constexpr std::size_t zrt_choice_stride = 15;
+inline constexpr std::size_t lq_choices_2 = 229;
+inline constexpr std::size_t lq_choice_2_stride = 5;
+inline constexpr std::size_t zrt_choices_2 = 244;
+inline constexpr std::size_t zrt_choice_2_stride = 5;
 }  // namespace legacy_reportcfg
 
 // "/mnt/1/cfg/emailcfg": one record of 756 bytes, 32-bit words little-endian.
@@ -52,6 +67,9 @@ inline constexpr char path[] = "/mnt/1/cfg/emailcfg";
 inline constexpr int record_size = 756;
 inline constexpr std::size_t long_text[4] = {0, 120, 240, 360};  // 120 bytes each
 inline constexpr std::size_t short_text[3] = {480, 540, 600};    // 60 bytes each
+// The web pages' e-mail event switches: uint32 words, non-zero is on.
+inline constexpr std::size_t event_a[7] = {660, 664, 668, 672, 676, 680, 684};
+inline constexpr std::size_t event_b[8] = {724, 728, 732, 736, 740, 744, 748, 752};
 inline constexpr std::size_t supply_byte = 688;           // 32-bit word, its low byte; one for all modules
 inline constexpr std::size_t report_interval_code = 692;  // int32, code 1..20
 inline constexpr std::size_t option_word_a = 700;         // uint32

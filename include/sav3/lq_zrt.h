@@ -119,6 +119,26 @@ inline constexpr ReportFlagSource zrt_report_flags[report_flag_bits] = {
     {247, 5},       // bit 20, 0x100000
 };
 
+// Every byte the maps pick lies in module 1's part of a reportcfg choice row,
+// and the stride is that row's.
+constexpr bool picks_from_rows(const ReportFlagSource (&map)[report_flag_bits], std::size_t row,
+                               std::size_t stride, std::size_t row_2, std::size_t stride_2) {
+  for (const ReportFlagSource& s : map) {
+    if (s.first_module < 0) continue;
+    const auto b = static_cast<std::size_t>(s.first_module);
+    const bool in_1 = s.stride == stride && b >= row && b < row + stride;
+    const bool in_2 = s.stride == stride_2 && b >= row_2 && b < row_2 + stride_2;
+    if (!in_1 && !in_2) return false;
+  }
+  return true;
+}
+static_assert(picks_from_rows(lq_report_flags, legacy_reportcfg::lq_choices,
+                              legacy_reportcfg::lq_choice_stride, legacy_reportcfg::lq_choices_2,
+                              legacy_reportcfg::lq_choice_2_stride));
+static_assert(picks_from_rows(zrt_report_flags, legacy_reportcfg::zrt_choices,
+                              legacy_reportcfg::zrt_choice_stride, legacy_reportcfg::zrt_choices_2,
+                              legacy_reportcfg::zrt_choice_2_stride));
+
 // The battery/charger monitor item record, shared by all supply modules.
 namespace legacy_crw {
 inline constexpr int record_size = 772;

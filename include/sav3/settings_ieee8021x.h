@@ -20,6 +20,7 @@ inline constexpr std::size_t option_1 = 64;
 inline constexpr std::size_t text_2 = 65;
 inline constexpr std::size_t option_2 = 129;
 inline constexpr std::size_t texts_3_to_19 = 130;  // 17 texts of 64 bytes
+inline constexpr std::size_t text_stride = 64;
 inline constexpr std::size_t option_3 = 1218;
 inline constexpr std::size_t option_4 = 1219;
 inline constexpr std::size_t option_5 = 1220;

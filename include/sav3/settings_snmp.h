@@ -19,6 +19,7 @@ inline constexpr int line_buffer_size = 256;
 // Its first 32 bytes are carried over unchanged.
 inline constexpr char block_path[] = "/mnt/1/cfg/snmpcfgse";
 inline constexpr int block_record_size = 50;
+inline constexpr std::size_t block = 0;
 // The network text file (legacy_ipcfg::path): here ten reads into a 256-byte
 // buffer, of which the tenth is kept.
 inline constexpr int network_line = 10;

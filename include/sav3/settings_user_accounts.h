@@ -44,6 +44,7 @@ inline constexpr char path[] = "/mnt/1/cfg/authcfg";
 inline constexpr int line_buffer_size = 256;
 inline constexpr char password_level_path[] = "/mnt/1/cfg/pwdlevelcfg";
 inline constexpr int password_level_size = 4;
+inline constexpr std::size_t password_level = 0;  // uint32, its low byte kept
 }  // namespace legacy_auth
 
 // Converts the account list into "/usr/sav3/cfg/user_info"; returns the

@@ -55,6 +55,7 @@ inline constexpr std::size_t word = 104;
 namespace legacy_remember_user {
 inline constexpr char path[] = "/mnt/1/cfg/rememberusrcfg";
 inline constexpr int record_size = 4;
+inline constexpr std::size_t word = 0;  // uint32, its low byte kept
 }  // namespace legacy_remember_user
 
 // Assembles "/usr/sav3/cfg/web"; returns the write's result code.

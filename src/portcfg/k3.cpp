@@ -23,27 +23,32 @@ std::uint32_t group_value(ConstBytes config, unsigned g, unsigned i) {
 
 void fill_k3_config(Bytes out, ConstBytes settings, ConstBytes config, ConstBytes extension, unsigned n) {
   using namespace legacy_k3_config;
-  for (unsigned i = 0; i < 8; ++i)
+  for (unsigned i = 0; i < k3_outputs; ++i)
     put_bytes(out, k3_config::settings_block[i], settings,
               legacy_k3_settings::block + legacy_k3_settings::block_stride * i);
-  for (unsigned i = 0; i < 8; ++i) put(out, k3_config::group_1[i], group_value(config, 1, i));
-  for (unsigned i = 0; i < 8; ++i) put(out, k3_config::group_2[i], group_value(config, 2, i));
-  for (unsigned i = 0; i < 8; ++i) put(out, k3_config::group_3[i], group_value(config, 3, i));
-  for (unsigned i = 0; i < 8; ++i) put(out, k3_config::group_4[i], group_value(config, 4, i));
-  for (unsigned i = 0; i < 8; ++i) put(out, k3_config::group_5[i], group_value(config, 5, i));
-  for (unsigned i = 0; i < 8; ++i) put(out, k3_config::value_1[i], hundredfold(config, setting_a + 4 * i));
-  for (unsigned i = 0; i < 8; ++i) put(out, k3_config::value_2[i], hundredfold(config, setting_b + 4 * i));
-  for (unsigned i = 0; i < 8; ++i) put(out, k3_config::value_3[i], hundredfold(config, setting_c + 4 * i));
-  for (unsigned i = 0; i < 8; ++i) put(out, k3_config::value_4[i], hundredfold(config, setting_d + 4 * i));
+  for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_config::group_1[i], group_value(config, 1, i));
+  for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_config::group_2[i], group_value(config, 2, i));
+  for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_config::group_3[i], group_value(config, 3, i));
+  for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_config::group_4[i], group_value(config, 4, i));
+  for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_config::group_5[i], group_value(config, 5, i));
+  for (unsigned i = 0; i < k3_outputs; ++i)
+    put(out, k3_config::value_1[i], hundredfold(config, setting_a + 4 * i));
+  for (unsigned i = 0; i < k3_outputs; ++i)
+    put(out, k3_config::value_2[i], hundredfold(config, setting_b + 4 * i));
+  for (unsigned i = 0; i < k3_outputs; ++i)
+    put(out, k3_config::value_3[i], hundredfold(config, setting_c + 4 * i));
+  for (unsigned i = 0; i < k3_outputs; ++i)
+    put(out, k3_config::value_4[i], hundredfold(config, setting_d + 4 * i));
   // The new firmware keeps the pairs crossed: 356 before 352, 428 before 424.
   put_f32(out, k3_config::hundredths_1, hundredths_to_float(read32le_signed(config, hundredths_356)));
   put_f32(out, k3_config::hundredths_2, hundredths_to_float(read32le_signed(config, hundredths_352)));
   put_f32(out, k3_config::hundredths_3, hundredths_to_float(read32le_signed(config, hundredths_428)));
   put_f32(out, k3_config::hundredths_4, hundredths_to_float(read32le_signed(config, hundredths_424)));
   const std::uint32_t mask = read32le(settings, legacy_k3_settings::enable_mask);
-  for (unsigned i = 0; i < 8; ++i) put(out, k3_config::enabled[i], (mask >> i) & 1u);
+  for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_config::enabled[i], (mask >> i) & 1u);
   const std::size_t block = legacy_k3_extension::table_1_block(n);
-  for (unsigned i = 0; i < 8; ++i) put(out, k3_config::extension[i], read32le(extension, block + 4 * i));
+  for (unsigned i = 0; i < k3_outputs; ++i)
+    put(out, k3_config::extension[i], read32le(extension, block + 4 * i));
   put(out, k3_config::trailer, read32le(settings, legacy_k3_settings::trailer_word));
 }
 

@@ -16,7 +16,8 @@ int convert_ieee8021x_settings() {
   put_bytes(out, ieee8021x::text_2, legacy, legacy_ieee8021x::text_2);
   put_bytes(out, ieee8021x::option_2, legacy, legacy_ieee8021x::option_2);
   for (std::size_t i = 0; i < ieee8021x::texts_3_to_19.size(); ++i)
-    put_bytes(out, ieee8021x::texts_3_to_19[i], legacy, legacy_ieee8021x::texts_3_to_19 + 64 * i);
+    put_bytes(out, ieee8021x::texts_3_to_19[i], legacy,
+              legacy_ieee8021x::texts_3_to_19 + legacy_ieee8021x::text_stride * i);
   put_bytes(out, ieee8021x::option_3, legacy, legacy_ieee8021x::option_3);
   put_bytes(out, ieee8021x::option_4, legacy, legacy_ieee8021x::option_4);
   put_bytes(out, ieee8021x::option_5, legacy, legacy_ieee8021x::option_5);

@@ -134,7 +134,7 @@ int convert_snmp_settings() {
   put(out, snmp::trap_version, trap_version[0]);
   parse_agent_config(out);
   read_plain_record(legacy_snmp::block_path, block, legacy_snmp::block_record_size, 1);
-  put_bytes(out, snmp::block, block, 0);
+  put_bytes(out, snmp::block, block, legacy_snmp::block);
   take_network_line(out);
 
   return write_headed_file(snmp::path, out, snmp::record_size, 1);

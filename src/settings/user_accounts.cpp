@@ -68,7 +68,7 @@ int convert_user_accounts() {
     std::fclose(file);
   }
 
-  put(out, user_info::password_level, read8(level, 0));
+  put(out, user_info::password_level, read8(level, legacy_auth::password_level));
   return write_headed_file(user_info::path, out, user_info::record_size, 1);
 }
 

@@ -15,14 +15,21 @@ struct EventBit {
   std::size_t source;
 };
 constexpr EventBit event_bits[] = {
-    {&web::event_bits1, 0, false, 672}, {&web::event_bits1, 1, false, 724},
-    {&web::event_bits1, 2, false, 736}, {&web::event_bits1, 3, false, 740},
-    {&web::event_bits1, 4, false, 728}, {&web::event_bits1, 5, false, 732},
-    {&web::event_bits2, 0, false, 664}, {&web::event_bits2, 1, false, 668},
-    {&web::event_bits2, 2, false, 660}, {&web::event_bits2, 3, false, 680},
-    {&web::event_bits2, 4, false, 676}, {&web::event_bits2, 5, false, 748},
-    {&web::event_bits2, 6, false, 684}, {&web::event_bits2, 7, true, legacy_reportcfg::event_word},
-    {&web::event_bits3, 0, false, 752},
+    {&web::event_bits1, 0, false, legacy_emailcfg::event_a[3]},
+    {&web::event_bits1, 1, false, legacy_emailcfg::event_b[0]},
+    {&web::event_bits1, 2, false, legacy_emailcfg::event_b[3]},
+    {&web::event_bits1, 3, false, legacy_emailcfg::event_b[4]},
+    {&web::event_bits1, 4, false, legacy_emailcfg::event_b[1]},
+    {&web::event_bits1, 5, false, legacy_emailcfg::event_b[2]},
+    {&web::event_bits2, 0, false, legacy_emailcfg::event_a[1]},
+    {&web::event_bits2, 1, false, legacy_emailcfg::event_a[2]},
+    {&web::event_bits2, 2, false, legacy_emailcfg::event_a[0]},
+    {&web::event_bits2, 3, false, legacy_emailcfg::event_a[5]},
+    {&web::event_bits2, 4, false, legacy_emailcfg::event_a[4]},
+    {&web::event_bits2, 5, false, legacy_emailcfg::event_b[6]},
+    {&web::event_bits2, 6, false, legacy_emailcfg::event_a[6]},
+    {&web::event_bits2, 7, true, legacy_reportcfg::event_word},
+    {&web::event_bits3, 0, false, legacy_emailcfg::event_b[7]},
 };
 
 }  // namespace
@@ -64,7 +71,7 @@ int convert_web_settings() {
   put(out, web::capped_count, static_cast<std::uint32_t>(count >= web::count_cap ? web::count_cap : count));
   put(out, web::report_interval,
       report_interval_seconds(read32le(email, legacy_emailcfg::report_interval_code)));
-  put(out, web::remember_user, read8(remember, 0));
+  put(out, web::remember_user, read8(remember, legacy_remember_user::word));
   put(out, web::report_word, read32le(report, legacy_reportcfg::word));
   put(out, web::report_byte, read8(report, legacy_reportcfg::byte));
 
