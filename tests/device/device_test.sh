@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # End-to-end runs of the real migration tool in the device sandbox.
 #
-#   device_test.sh full TOOL          a migration of the sample legacy device
-#   device_test.sh marker TOOL        /mnt/data/port0 present: nothing happens
-#   device_test.sh no-staging TOOL    /usr/sav3 missing: the live trees stay
-#   device_test.sh full-disk TOOL     the staging tree on a small file system
-#                                     that fills up part-way
-#   device_test.sh read-only-staging TOOL   /usr/sav3 cannot be written
-#   device_test.sh record-dir TOOL    legacy record paths that are folders
-#   device_test.sh empty-files TOOL   every legacy file of size 0
-#   device_test.sh double-files TOOL  every legacy file twice over
+#   device_test.sh CASE TOOL INSPECT  INSPECT: a sav3-inspect that runs on
+#                                     this machine; it checks every headed
+#                                     record file the tool wrote. CASE:
+#     full                a migration of the sample legacy device
+#     marker              /mnt/data/port0 present: nothing happens
+#     no-staging          /usr/sav3 missing: the live trees stay
+#     full-disk           the staging tree on a small file system that fills
+#                         up part-way
+#     read-only-staging   /usr/sav3 cannot be written
+#     record-dir          legacy record paths that are folders
+#     empty-files         every legacy file of size 0
+#     double-files        every legacy file twice over
 #                                     In each of these the tool exits 0 and
 #                                     prints nothing, and either the migration
 #                                     is complete and valid or /usr/sav and
@@ -23,12 +26,20 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 sandbox=$here/sandbox.sh
-case_name=${1:?usage: device_test.sh CASE TOOL [HOST_TOOL]}
-tool=${2:?usage: device_test.sh CASE TOOL [HOST_TOOL]}
+case_name=${1:?usage: device_test.sh CASE TOOL [INSPECT | HOST_TOOL [SAMPLE_GENERATOR]]}
+tool=${2:?usage: device_test.sh CASE TOOL [INSPECT | HOST_TOOL [SAMPLE_GENERATOR]]}
 [ -f "$tool" ] || {
   echo "no tool at $tool" >&2
   exit 1
 }
+if [ "$case_name" != same-as-host ]; then
+  inspect=${3:?usage: device_test.sh CASE TOOL INSPECT}
+  # marker and no-staging write no headed record file and need no inspector.
+  if [ ! -x "$inspect" ] && [ "$case_name" != marker ] && [ "$case_name" != no-staging ]; then
+    echo "SKIP: no record inspector at $inspect (build the host preset first)"
+    exit 77
+  fi
+fi
 
 "$sandbox" check || exit $?
 
@@ -86,15 +97,32 @@ check_commands() { # check_commands ROOT COUNT: the first COUNT expected command
 
 byte(){ od -An -tu1 -j"$2" -N1 "$1" | tr -d ' '; }
 
+# headed FILE: the inspector's verdict on one headed record file (magic, both
+# checksums, byte 28, the reserved header bytes, the length, and the size,
+# count and reserved fields of the file's kind, known from its name). Prints
+# "size S count C" and exits 0 when it holds, else its problems on one line
+# and exits 1.
+headed() {
+  local out problems
+  if out=$("$inspect" "$1" 2>&1); then
+    sed -n '1s/.*, record size \([0-9]*\) x count \([0-9]*\), header ok$/size \1 count \2/p' <<<"$out"
+  else
+    problems=$(grep -E '^  problem: |: cannot read' <<<"$out" |
+      sed 's/^  problem: //; s/^.*: cannot read/cannot read/' | awk 'NR > 1 { printf "; " } { printf "%s", $0 }')
+    echo "${problems:-$(head -n 1 <<<"$out")}"
+    return 1
+  fi
+}
+
 # The device inventory, decoded field by field (header checked first).
 check_inventory() {
   local inv=$1/usr/sav3/data/device
   local line
-  if ! line=$("$here/headed_check.sh" "$inv"); then
+  if ! line=$(headed "$inv"); then
     fail "inventory: $line"
     return
   fi
-  [ "${line#* }" = "size 38 count 1" ] || fail "inventory: $line, not size 38 count 1"
+  [ "$line" = "size 38 count 1" ] || fail "inventory: $line, not size 38 count 1"
   local expect=(1 2 3 4 5) port
   for port in 0 1 2 3 4; do
     [ "$(byte "$inv" $((30 + port)))" = "${expect[$port]}" ] ||
@@ -125,7 +153,7 @@ check_staging() {
   for f in "$legacy"/mnt/1/cfg/*; do
     [ -f "$f" ] || continue # cp does not copy a folder
     # A converted file of the same name may replace the copy.
-    cmp -s "$f" "$root/usr/sav3/cfg/${f##*/}" || "$here/headed_check.sh" "$root/usr/sav3/cfg/${f##*/}" >/dev/null ||
+    cmp -s "$f" "$root/usr/sav3/cfg/${f##*/}" || headed "$root/usr/sav3/cfg/${f##*/}" >/dev/null ||
       fail "/mnt/1/cfg/${f##*/} neither copied into /usr/sav3/cfg nor replaced by a headed file"
   done
   local headed=0 out
@@ -135,10 +163,10 @@ check_staging() {
       etc/*) continue ;;
       cfg/*) cmp -s "$legacy/mnt/1/cfg/${rel#cfg/}" "$root/usr/sav3/$rel" && continue ;;
     esac
-    if out=$("$here/headed_check.sh" "$root/usr/sav3/$rel"); then
+    if out=$(headed "$root/usr/sav3/$rel"); then
       headed=$((headed + 1))
     else
-      fail "/usr/sav3/$rel is not a valid headed record file: ${out#*: }"
+      fail "/usr/sav3/$rel is not a valid headed record file: $out"
     fi
   done < <(cd "$root/usr/sav3" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
   [ "$headed" -ge 2 ] || fail "only $headed headed record files in the staging tree"
@@ -170,11 +198,11 @@ check_live_trees() {
 # check_port_file ROOT PATH SIZE COUNT: a headed record file of that shape.
 check_port_file() {
   local out
-  if ! out=$("$here/headed_check.sh" "$1$2"); then
-    fail "$2: ${out#*: }"
+  if ! out=$(headed "$1$2"); then
+    fail "$2: $out"
     return
   fi
-  [ "${out#"$1$2" }" = "size $3 count $4" ] || fail "$2: ${out#"$1$2" }, not size $3 count $4"
+  [ "$out" = "size $3 count $4" ] || fail "$2: $out, not size $3 count $4"
 }
 
 # The K3 module of port 3: its configuration, live record and history.
@@ -268,7 +296,7 @@ check_outcome() {
         cfg/*) [ -f "$scratch/legacy/mnt/1/cfg/${rel#cfg/}" ] && cmp -s "$scratch/legacy/mnt/1/cfg/${rel#cfg/}" \
           "$root/usr/sav3/$rel" && continue ;;
       esac
-      out=$("$here/headed_check.sh" "$root/usr/sav3/$rel") || fail "/usr/sav3/$rel is not a valid headed record file: ${out#*: }"
+      out=$(headed "$root/usr/sav3/$rel") || fail "/usr/sav3/$rel is not a valid headed record file: $out"
     done < <(cd "$root/usr/sav3" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
     diff -r "$root/usr/sav3" "$root/usr/sav" >/dev/null 2>&1 || fail "/usr/sav is not the staging tree"
     diff -r "$root/usr/sav3" "$root/usr/sav2" 2>&1 | grep -v '^Only in .*/usr/sav2: .*update' | grep -q . &&
@@ -307,7 +335,7 @@ case $case_name in
       staged=$scratch/disk-$size/sandbox/tmpfs/usr/sav3
       [ -d "$staged" ] || fail "$size: the small file system was not mounted"
       # The file system really filled up: the alarm history did not fit.
-      if [ -f "$staged/history/alarm" ] && "$here/headed_check.sh" "$staged/history/alarm" >/dev/null; then
+      if [ -f "$staged/history/alarm" ] && headed "$staged/history/alarm" >/dev/null; then
         fail "$size: the alarm history was written whole, the file system did not fill up"
       fi
     done
