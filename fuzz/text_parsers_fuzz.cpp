@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "sav3/controller_record.h"
 #include "sav3/convert.h"
 #include "sav3/legacy_text.h"
 #include "sav3/legacy_time.h"
@@ -96,8 +97,10 @@ void check_lines(std::string_view text) {
   if (!has_nul && joined != text) finding("the reads of a text file do not give back its bytes");
 }
 
-// The stored time is what strptime and mktime make of the whole C text.
+// The stored time is what strptime and mktime make of the whole C text, for a
+// text as long as the controller record that holds it at most.
 void check_time(std::string_view text) {
+  text = text.substr(0, controller_record::size);
   const std::string c_text(text.substr(0, text.find('\0')));
   std::tm tm;
   std::memset(&tm, 0, sizeof tm);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "sav3/controller_record.h"
+
 namespace sav3 {
 
 namespace {
@@ -105,9 +107,11 @@ bool parse_legacy_time(const char* text, std::tm& tm) {
 }  // namespace
 
 std::int32_t legacy_time_seconds(std::string_view text) {
-  // strptime needs a C text; a legacy timestamp is short, and anything past the
-  // first 63 characters is trailing text that the parse would ignore anyway.
-  char buffer[64];
+  // strptime needs a C text. A timestamp lies in a controller record and ends
+  // with it at the latest, so the buffer holds any timestamp whole: blanks in
+  // the format match runs of any length, so cutting the text short could turn
+  // a time that parses into one that does not.
+  char buffer[controller_record::size + 1];
   const std::size_t n = text.size() < sizeof buffer - 1 ? text.size() : sizeof buffer - 1;
   std::memcpy(buffer, text.data(), n);
   buffer[n] = '\0';

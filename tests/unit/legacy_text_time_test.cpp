@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 #include "sav3/layout.h"
 #include "sav3/legacy_text.h"
@@ -107,6 +108,14 @@ TEST(LegacyTime, UtcExample) {
   EXPECT_EQ(legacy_time_seconds("Mon Jan 05 2015 10:20:30 and more"), 1420453230);
   EXPECT_EQ(legacy_time_seconds("Thu Jan 01 1970 00:00:00"), 0);
   EXPECT_EQ(legacy_time_seconds("Wed Dec 31 1969 23:59:59"), -1);  // a genuine -1 is kept
+}
+
+// A blank in the format matches a run of blanks of any length: a timestamp
+// padded with many blanks parses as strptime reads the whole record.
+TEST(LegacyTime, LongBlankRunsInsideTheTextStillParse) {
+  ZoneScope zone("UTC0");
+  const std::string padded = "Mon" + std::string(100, ' ') + "Jan 05 2015" + std::string(100, ' ') + "10:20:30";
+  EXPECT_EQ(legacy_time_seconds(padded), 1420453230);
 }
 
 TEST(LegacyTime, UnparsableAndOutOfRangeGiveZero) {
