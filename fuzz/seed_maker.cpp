@@ -87,7 +87,8 @@ int write_seed(const std::string& folder, const std::string& name, const std::ve
 
 std::string file_name(const char* target) {
   std::string s;
-  for (const char* c = target; *c != '\0'; ++c) s += (std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_');
+  for (const char* c = target; *c != '\0'; ++c)
+    s += (std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_');
   return s;
 }
 
@@ -120,19 +121,19 @@ int main(int argc, char** argv) {
       unsigned k3 = 0, supply = 0;
       for (unsigned port = 1; port <= port_count; ++port) {
         const std::uint8_t code = inventory_record[port];
-        const unsigned sequence = code == module_code::k3 ? ++k3
+        const unsigned sequence = code == module_code::k3                               ? ++k3
                                   : code == module_code::lq || code == module_code::zrt ? ++supply
-                                                                                         : 0;
+                                                                                        : 0;
         if (target.module != 0 ? code != target.module : port != 1) continue;
         std::vector<std::string> paths;
         for (const fuzz::Input* in = target.inputs; in->path != nullptr; ++in)
           paths.emplace_back(numbered_path(in->path, target.module != 0 ? sequence : 1).text);
-        const std::vector<std::uint8_t> head = {static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(port - 1),
+        const std::vector<std::uint8_t> head = {static_cast<std::uint8_t>(t),
+                                                static_cast<std::uint8_t>(port - 1),
                                                 static_cast<std::uint8_t>(sequence == 0 ? 0 : sequence - 1)};
-        const std::string name =
-            target.module != 0 ? file_name(target.name) + "_port" + std::to_string(port) : file_name(target.name);
-        failed |= write_seed(folder, name,
-                             make_seed(head, paths));
+        const std::string name = target.module != 0 ? file_name(target.name) + "_port" + std::to_string(port)
+                                                    : file_name(target.name);
+        failed |= write_seed(folder, name, make_seed(head, paths));
       }
     }
   }

@@ -21,9 +21,10 @@ bool written_by_this_build(const inspect::FileKind& kind, std::uint8_t module, c
     const ModuleConverters& area = kind.folder == inspect::Folder::data  ? live_data_converters
                                    : kind.folder == inspect::Folder::cfg ? config_converters
                                                                          : history_converters;
-    return module == module_code::lq ? area.lq != nullptr : module == module_code::zrt ? area.zrt != nullptr
-                                                        : module == module_code::k3    ? area.k3 != nullptr
-                                                                                       : false;
+    return module == module_code::lq    ? area.lq != nullptr
+           : module == module_code::zrt ? area.zrt != nullptr
+           : module == module_code::k3  ? area.k3 != nullptr
+                                        : false;
   }
   for (const fuzz::Family& family : fuzz::families)
     for (const fuzz::Target& t : family.targets)
@@ -53,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   std::uint8_t inventory_record[inventory::record_size] = {};
-  if (read_headed_file(path::inventory, inventory_record, inventory::record_size, 1) != result::ok) std::abort();
+  if (read_headed_file(path::inventory, inventory_record, inventory::record_size, 1) != result::ok)
+    std::abort();
   inspect::ExpectedFile files[64];
   const std::size_t n = inspect::expected_files(inventory_record, files);
   for (std::size_t i = 0; i < n; ++i) {

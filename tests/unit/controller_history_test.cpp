@@ -54,7 +54,8 @@ TEST_F(ControllerHistory, EveryRecordFromItsOwnMomentWithTheConfigurationCopies)
                                     .u16(legacy_pwmcfg::pwm_word_1, 7)
                                     .u16(legacy_pwmcfg::pwm_word_2, 9)
                                     .bytes);
-  put_file(legacy_reportcfg::path, LegacyRecord(legacy_reportcfg::record_size).f32(136, 1.5f).f32(148, -3.0f).bytes);
+  put_file(legacy_reportcfg::path,
+           LegacyRecord(legacy_reportcfg::record_size).f32(136, 1.5f).f32(148, -3.0f).bytes);
 
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(convert_controller_history(), result::ok);

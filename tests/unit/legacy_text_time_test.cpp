@@ -114,7 +114,8 @@ TEST(LegacyTime, UtcExample) {
 // padded with many blanks parses as strptime reads the whole record.
 TEST(LegacyTime, LongBlankRunsInsideTheTextStillParse) {
   ZoneScope zone("UTC0");
-  const std::string padded = "Mon" + std::string(100, ' ') + "Jan 05 2015" + std::string(100, ' ') + "10:20:30";
+  const std::string padded =
+      "Mon" + std::string(100, ' ') + "Jan 05 2015" + std::string(100, ' ') + "10:20:30";
   EXPECT_EQ(legacy_time_seconds(padded), 1420453230);
 }
 
@@ -174,7 +175,6 @@ TEST(Layout, FieldArraysAndByteMoves) {
   put_bytes(rec, Field{"tail", 5, 3, Kind::bytes}, legacy.bytes, 4);  // clipped to the legacy record
   EXPECT_EQ((std::vector<std::uint8_t>(rec + 5, rec + 8)), (std::vector<std::uint8_t>{'d', 'e', 0}));
 }
-
 
 // The same conversion without any remembered parse: what every call must give.
 std::int32_t reference_seconds(const char* text) {

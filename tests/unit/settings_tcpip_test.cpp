@@ -1,6 +1,5 @@
 #include "sav3/settings_tcpip.h"
 
-
 #include "scratch_device.h"
 
 namespace sav3::testing {

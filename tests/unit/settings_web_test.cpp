@@ -31,12 +31,13 @@ TEST_F(WebSettings, BlocksAndWordsCopied) {
   put_file(legacy_battery_warning::lq_path, battery.bytes);
   put_file(legacy_lock::path,
            LegacyRecord(legacy_lock::record_size).u32(legacy_lock::word, 0x01020304).bytes);
-  put_file(legacy_pwmcfg::path, LegacyRecord(legacy_pwmcfg::record_size).u32(legacy_pwmcfg::web_word, 0x80000001).bytes);
+  put_file(legacy_pwmcfg::path,
+           LegacyRecord(legacy_pwmcfg::record_size).u32(legacy_pwmcfg::web_word, 0x80000001).bytes);
   put_file(legacy_reportcfg::path, LegacyRecord(legacy_reportcfg::record_size)
-                                    .u32(legacy_reportcfg::word, 0xCAFEF00D)
-                                    .u8(legacy_reportcfg::byte, 0xA5)
-                                    .u32(legacy_reportcfg::count, 250)
-                                    .bytes);
+                                       .u32(legacy_reportcfg::word, 0xCAFEF00D)
+                                       .u8(legacy_reportcfg::byte, 0xA5)
+                                       .u32(legacy_reportcfg::count, 250)
+                                       .bytes);
   put_file(legacy_remember_user::path, LegacyRecord(4).u32(0, 0x0101).bytes);
   auto rec = convert();
 
@@ -88,8 +89,8 @@ TEST_F(WebSettings, CountCapAndReportInterval) {
         Cap{std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::min()},
         Cap{std::numeric_limits<std::int32_t>::max(), 1000}}) {
     put_file(legacy_reportcfg::path, LegacyRecord(legacy_reportcfg::record_size)
-                                      .u32(legacy_reportcfg::count, static_cast<std::uint32_t>(c.legacy))
-                                      .bytes);
+                                         .u32(legacy_reportcfg::count, static_cast<std::uint32_t>(c.legacy))
+                                         .bytes);
     EXPECT_EQ(get_signed(convert(), web::capped_count), c.stored) << c.legacy;
   }
   struct Interval {

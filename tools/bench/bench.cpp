@@ -61,7 +61,8 @@ void reset_staging(const std::string& root) {
   const fs::path staging = root + "/usr/sav3";
   std::error_code ec;
   if (!fs::is_directory(staging, ec)) fail("no staging folder", staging.string());
-  for (const fs::directory_entry& entry : fs::directory_iterator(staging, ec)) fs::remove_all(entry.path(), ec);
+  for (const fs::directory_entry& entry : fs::directory_iterator(staging, ec))
+    fs::remove_all(entry.path(), ec);
   for (const char* sub : {"data", "cfg", "etc", "history"}) {
     if (!fs::create_directory(staging / sub, ec)) fail("cannot make", (staging / sub).string());
   }
@@ -160,7 +161,8 @@ std::string checked_root(const char* arg) {
   std::error_code ec;
   const fs::path root = fs::canonical(arg, ec);
   if (ec || root == "/") fail("refusing device root", arg);
-  if (!fs::is_directory(root / "usr/sav3") || !fs::is_directory(root / "mnt/1")) fail("not a device copy:", arg);
+  if (!fs::is_directory(root / "usr/sav3") || !fs::is_directory(root / "mnt/1"))
+    fail("not a device copy:", arg);
   return root.string();
 }
 
