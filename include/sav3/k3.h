@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sav3/convert.h"
 #include "sav3/layout.h"
 
 namespace sav3 {
@@ -119,6 +120,11 @@ inline constexpr std::uint8_t inactive = 0, active = 1, other_state = 2;
 inline constexpr std::uint8_t fault = 0, normal = 1, other_condition = 2;
 inline constexpr std::uint8_t answer_no = 0, answer_other = 1;
 }  // namespace k3_readings
+
+// A K3 float32 setting kept in hundredths: times 100, unsigned conversion.
+inline std::uint32_t hundredfold(ConstBytes record, std::size_t off) {
+  return scaled_unsigned(read_f32le(record, off), 100.0f);
+}
 
 // Fills bytes 0 to 81 of a K3 live or history record from one legacy K3 item
 // (or report) record.

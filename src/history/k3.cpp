@@ -21,10 +21,6 @@ std::uint8_t g_history[k3_history::record_size * history_records];
 std::uint8_t g_k3_report[legacy_k3_item::record_size * history_records];
 std::uint8_t g_controller_report[controller_record::size * history_records];
 
-std::uint32_t hundredfold(ConstBytes record, std::size_t off) {
-  return scaled_unsigned(read_f32le(record, off), 100.0f);
-}
-
 // Bytes 82 to 257: the same in every record.
 void fill_k3_history_settings(Bytes out, ConstBytes extension, ConstBytes config, ConstBytes settings,
                               unsigned n) {

@@ -11,10 +11,6 @@ namespace sav3 {
 
 namespace {
 
-std::uint32_t hundredfold(ConstBytes record, std::size_t off) {
-  return scaled_unsigned(read_f32le(record, off), 100.0f);
-}
-
 // Configuration group g (1..5) holds one int32 per output; the low byte is kept.
 std::uint32_t group_value(ConstBytes config, unsigned g, unsigned i) {
   return read32le(config,

@@ -40,10 +40,6 @@ std::uint8_t answer_code(ConstBytes word) {
   return answer_is(word, 0, "No") ? k3_readings::answer_no : k3_readings::answer_other;
 }
 
-std::uint32_t hundredfold(ConstBytes record, std::size_t off) {
-  return scaled_unsigned(read_f32le(record, off), 100.0f);
-}
-
 }  // namespace
 
 void fill_k3_readings(Bytes record, ConstBytes item) {
