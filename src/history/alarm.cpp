@@ -8,13 +8,16 @@
 #include "sav3/device.h"
 #include "sav3/inventory.h"
 #include "sav3/legacy_text.h"
+#include "sav3/work_area.h"
 
 namespace sav3 {
 
 namespace {
 // The whole controller report and the whole new history at once.
-std::uint8_t g_report[controller_record::size * history_records];
-std::uint8_t g_history[alarm_history::size * history_records];
+struct AlarmHistoryBuffers {
+  std::uint8_t report[controller_record::size * history_records];
+  std::uint8_t history[alarm_history::size * history_records];
+};
 }  // namespace
 
 void read_system_version(Bytes field) {
@@ -33,11 +36,10 @@ void read_system_version(Bytes field) {
 
 int convert_alarm_history() {
   namespace hist = alarm_history;
-  std::memset(g_report, 0, sizeof g_report);
-  std::memset(g_history, 0, sizeof g_history);
+  AlarmHistoryBuffers& buf = take_work_area<AlarmHistoryBuffers>();
   std::uint8_t inventory_record[inventory::record_size] = {};
   read_headed_file(path::inventory, inventory_record, inventory::record_size, 1);
-  read_plain_record(controller_record::report_path, g_report, controller_record::size, history_records);
+  read_plain_record(controller_record::report_path, buf.report, controller_record::size, history_records);
   // The K3 configuration records do not change during the run: read once.
   const K3ConfiguredOutputs k3 = read_k3_configured_outputs(inventory_record);
   std::uint8_t version[hist::version.width] = {};
@@ -45,13 +47,13 @@ int convert_alarm_history() {
 
   for (int i = 0; i < history_records; ++i) {
     const ConstBytes moment =
-        slice(ConstBytes(g_report), std::size_t{controller_record::size} * i, controller_record::size);
-    const Bytes record = slice(Bytes(g_history), std::size_t{hist::size} * i, hist::size);
+        slice(ConstBytes(buf.report), std::size_t{controller_record::size} * i, controller_record::size);
+    const Bytes record = slice(Bytes(buf.history), std::size_t{hist::size} * i, hist::size);
     put_bytes(record, hist::inventory_copy, inventory_record, 0);
     build_alarm_state(slice(record, hist::state.offset, hist::state.width), moment, inventory_record, k3);
     put_bytes(record, hist::version, version, 0);
   }
-  return write_headed_file(hist::path, g_history, hist::size, history_records);
+  return write_headed_file(hist::path, buf.history, hist::size, history_records);
 }
 
 }  // namespace sav3

@@ -11,15 +11,18 @@
 #include "sav3/device.h"
 #include "sav3/legacy_text.h"
 #include "sav3/legacy_time.h"
+#include "sav3/work_area.h"
 
 namespace sav3 {
 
 namespace {
 
-// About 1 MB in all: static storage, cleared at every call.
-std::uint8_t g_history[k3_history::record_size * history_records];
-std::uint8_t g_k3_report[legacy_k3_item::record_size * history_records];
-std::uint8_t g_controller_report[controller_record::size * history_records];
+// About 1 MB in all: the histories' work area, cleared at every call.
+struct K3HistoryBuffers {
+  std::uint8_t history[k3_history::record_size * history_records];
+  std::uint8_t k3_report[legacy_k3_item::record_size * history_records];
+  std::uint8_t controller_report[controller_record::size * history_records];
+};
 
 // Bytes 82 to 257: the same in every record.
 void fill_k3_history_settings(Bytes out, ConstBytes extension, ConstBytes config, ConstBytes settings,
@@ -54,29 +57,27 @@ void fill_k3_history_settings(Bytes out, ConstBytes extension, ConstBytes config
 }  // namespace
 
 int convert_k3_history(unsigned port, unsigned sequence) {
-  std::fill(std::begin(g_history), std::end(g_history), 0);
-  std::fill(std::begin(g_k3_report), std::end(g_k3_report), 0);
-  std::fill(std::begin(g_controller_report), std::end(g_controller_report), 0);
+  K3HistoryBuffers& buf = take_work_area<K3HistoryBuffers>();
   std::uint8_t extension[legacy_k3_extension::record_size] = {};
   std::uint8_t config[legacy_k3_config::record_size] = {};
   std::uint8_t settings[legacy_k3_settings::record_size] = {};
 
-  read_plain_record(numbered_path(legacy_k3_item::report_path_format, sequence), g_k3_report,
+  read_plain_record(numbered_path(legacy_k3_item::report_path_format, sequence), buf.k3_report,
                     legacy_k3_item::record_size, history_records);
   read_plain_record(legacy_k3_extension::path, extension, legacy_k3_extension::record_size, 1);
   read_plain_record(numbered_path(legacy_k3_config::path_format, sequence), config,
                     legacy_k3_config::record_size, 1);
   read_plain_record(numbered_path(legacy_k3_settings::path_format, sequence), settings,
                     legacy_k3_settings::record_size, 1);
-  read_plain_record(controller_record::report_path, g_controller_report, controller_record::size,
+  read_plain_record(controller_record::report_path, buf.controller_report, controller_record::size,
                     history_records);
 
-  const Bytes history(g_history);
+  const Bytes history(buf.history);
   for (int i = 0; i < history_records; ++i) {
     Bytes out = slice(history, std::size_t{k3_history::record_size} * i, k3_history::record_size);
-    const ConstBytes k3 = slice(ConstBytes(g_k3_report), std::size_t{legacy_k3_item::record_size} * i,
+    const ConstBytes k3 = slice(ConstBytes(buf.k3_report), std::size_t{legacy_k3_item::record_size} * i,
                                 legacy_k3_item::record_size);
-    const ConstBytes controller = slice(ConstBytes(g_controller_report),
+    const ConstBytes controller = slice(ConstBytes(buf.controller_report),
                                         std::size_t{controller_record::size} * i, controller_record::size);
     fill_k3_readings(out, k3);
     fill_k3_history_settings(out, extension, config, settings, sequence);

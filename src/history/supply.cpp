@@ -6,6 +6,7 @@
 #include "sav3/device.h"
 #include "sav3/legacy_time.h"
 #include "sav3/lq_zrt.h"
+#include "sav3/work_area.h"
 #include "supply_history.h"
 
 namespace sav3 {
@@ -14,9 +15,8 @@ namespace {
 
 constexpr std::size_t records = history_records;
 
-// All reports and both histories at once, about 0.7 MB: static storage, shared
-// by the LQ and ZRT converters (one runs at a time) and zero-filled at every
-// call. The report area holds the larger ZRT record.
+// All reports and both histories at once, about 0.7 MB in the histories' work
+// area, zero-filled at every call. The report area holds the larger ZRT record.
 struct SupplyHistoryBuffers {
   std::uint8_t history[supply_history::record_size * records];
   std::uint8_t sub[supply_history_sub::record_size * records];
@@ -26,7 +26,6 @@ struct SupplyHistoryBuffers {
   std::uint8_t controller[controller_record::size * records];
   std::uint8_t progcfg[legacy_progcfg::record_size];
 };
-SupplyHistoryBuffers buffers;
 
 // Record i of a buffer of records of `size` bytes.
 Bytes record_at(Bytes buffer, std::size_t size, std::size_t i) { return slice(buffer, size * i, size); }
@@ -56,8 +55,7 @@ void fill_supply_history(Bytes record, const SupplyHistoryInputs& in, unsigned n
 }  // namespace
 
 int convert_supply_history(unsigned port, unsigned n, const SupplyHistorySource& source) {
-  SupplyHistoryBuffers& buf = buffers;
-  std::memset(&buf, 0, sizeof buf);
+  SupplyHistoryBuffers& buf = take_work_area<SupplyHistoryBuffers>();
   const auto report_size = static_cast<std::size_t>(source.report_size);
   const Bytes reports = slice(Bytes(buf.report), 0, report_size * records);
   read_plain_record(numbered_path(source.report_path, n), reports, source.report_size, history_records);
