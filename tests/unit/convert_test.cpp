@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "sav3/crc32.h"
+
 namespace sav3 {
 namespace {
 
@@ -92,6 +94,16 @@ TEST(NumberText, ReadsLikeThe32BitTarget) {
   EXPECT_EQ(used, 3u);
   EXPECT_EQ(parse_long32("-", &used), 0);
   EXPECT_EQ(used, 0u);
+}
+
+// CRC-32 check values of the IEEE polynomial (zlib's crc32, `cksum -a crc32b`).
+TEST(Crc32, KnownValuesAndContinuation) {
+  const std::uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  EXPECT_EQ(crc32(ConstBytes{}), 0u);
+  EXPECT_EQ(crc32(digits), 0xCBF43926u);
+  const std::uint8_t a[] = {'a'};
+  EXPECT_EQ(crc32(a), 0xE8B7BE43u);
+  EXPECT_EQ(crc32(ConstBytes(digits).subspan(4), crc32(ConstBytes(digits).first(4))), 0xCBF43926u);
 }
 
 }  // namespace
