@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <bit>
 #include <cinttypes>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -54,36 +54,21 @@ struct Digest {
 // and, once every changed file is one the change should touch, paste the
 // table that the failing test prints here.
 constexpr Digest digests[] = {
-    {"/usr/sav3/cfg/email", 486, 0x566d8fb7},
-    {"/usr/sav3/cfg/ieee802_1x", 1275, 0xe85333d9},
-    {"/usr/sav3/cfg/port0", 455, 0x5650d263},
-    {"/usr/sav3/cfg/port1", 133, 0x27a4eb5d},
-    {"/usr/sav3/cfg/port2", 133, 0x93cf0f2c},
-    {"/usr/sav3/cfg/port3", 519, 0xf39e1ae6},
-    {"/usr/sav3/cfg/port4", 519, 0xecf6995f},
-    {"/usr/sav3/cfg/snmp", 5415, 0xfa24024c},
-    {"/usr/sav3/cfg/ssl", 1475, 0x8bb305dc},
-    {"/usr/sav3/cfg/subport1", 57, 0x6eade72e},
-    {"/usr/sav3/cfg/subport2", 57, 0x60c83584},
-    {"/usr/sav3/cfg/tcp_ip", 1096, 0x2674ae36},
-    {"/usr/sav3/cfg/user_info", 2100, 0x5ffb71b5},
-    {"/usr/sav3/cfg/web", 271, 0xcc8b8e2b},
-    {"/usr/sav3/data/alarm", 600, 0xca0a38f9},
-    {"/usr/sav3/data/device", 68, 0xc126875a},
-    {"/usr/sav3/data/port0", 61, 0xd5866f80},
-    {"/usr/sav3/data/port1", 122, 0x82fa8b97},
-    {"/usr/sav3/data/port2", 122, 0x43616da0},
-    {"/usr/sav3/data/port3", 518, 0xfa1f42e1},
-    {"/usr/sav3/data/port4", 518, 0xd373ce57},
-    {"/usr/sav3/data/subport1", 120, 0xa1eba566},
-    {"/usr/sav3/data/subport2", 120, 0x8495f77c},
-    {"/usr/sav3/history/alarm", 640030, 0x41df218b},
-    {"/usr/sav3/history/port0", 64030, 0x53762e6a},
-    {"/usr/sav3/history/port1", 104030, 0xe117fb57},
-    {"/usr/sav3/history/port2", 104030, 0xc8e48f3e},
-    {"/usr/sav3/history/port3", 267030, 0x4436ab06},
-    {"/usr/sav3/history/port4", 267030, 0x56111b55},
-    {"/usr/sav3/history/subport1", 12030, 0xab987013},
+    {"/usr/sav3/cfg/email", 486, 0x566d8fb7},          {"/usr/sav3/cfg/ieee802_1x", 1275, 0xe85333d9},
+    {"/usr/sav3/cfg/port0", 455, 0x5650d263},          {"/usr/sav3/cfg/port1", 133, 0x27a4eb5d},
+    {"/usr/sav3/cfg/port2", 133, 0x93cf0f2c},          {"/usr/sav3/cfg/port3", 519, 0xf39e1ae6},
+    {"/usr/sav3/cfg/port4", 519, 0xecf6995f},          {"/usr/sav3/cfg/snmp", 5415, 0xfa24024c},
+    {"/usr/sav3/cfg/ssl", 1475, 0x8bb305dc},           {"/usr/sav3/cfg/subport1", 57, 0x6eade72e},
+    {"/usr/sav3/cfg/subport2", 57, 0x60c83584},        {"/usr/sav3/cfg/tcp_ip", 1096, 0x2674ae36},
+    {"/usr/sav3/cfg/user_info", 2100, 0x5ffb71b5},     {"/usr/sav3/cfg/web", 271, 0xcc8b8e2b},
+    {"/usr/sav3/data/alarm", 600, 0xca0a38f9},         {"/usr/sav3/data/device", 68, 0xc126875a},
+    {"/usr/sav3/data/port0", 61, 0xd5866f80},          {"/usr/sav3/data/port1", 122, 0x82fa8b97},
+    {"/usr/sav3/data/port2", 122, 0x43616da0},         {"/usr/sav3/data/port3", 518, 0xfa1f42e1},
+    {"/usr/sav3/data/port4", 518, 0xd373ce57},         {"/usr/sav3/data/subport1", 120, 0xa1eba566},
+    {"/usr/sav3/data/subport2", 120, 0x8495f77c},      {"/usr/sav3/history/alarm", 640030, 0x41df218b},
+    {"/usr/sav3/history/port0", 64030, 0x53762e6a},    {"/usr/sav3/history/port1", 104030, 0xe117fb57},
+    {"/usr/sav3/history/port2", 104030, 0xc8e48f3e},   {"/usr/sav3/history/port3", 267030, 0x4436ab06},
+    {"/usr/sav3/history/port4", 267030, 0x56111b55},   {"/usr/sav3/history/subport1", 12030, 0xab987013},
     {"/usr/sav3/history/subport2", 12030, 0xab987013},
 };
 
@@ -104,14 +89,13 @@ TEST_F(MigratedSample, EveryOutputFileKeepsItsDigest) {
       continue;
     }
     const bool holds = it->second.size == d.size && it->second.crc == d.crc;
-    EXPECT_TRUE(holds) << d.path << ": " << it->second.size << " bytes, CRC-32 " << std::hex
-                       << it->second.crc << "; pinned " << std::dec << d.size << " bytes, CRC-32 "
-                       << std::hex << d.crc;
+    EXPECT_TRUE(holds) << d.path << ": " << it->second.size << " bytes, CRC-32 " << std::hex << it->second.crc
+                       << "; pinned " << std::dec << d.size << " bytes, CRC-32 " << std::hex << d.crc;
     all_hold = all_hold && holds;
   }
   for (const auto& [path, digest] : found) {
-    const bool pinned = std::any_of(std::begin(digests), std::end(digests),
-                                    [&](const Digest& d) { return path == d.path; });
+    const bool pinned =
+        std::any_of(std::begin(digests), std::end(digests), [&](const Digest& d) { return path == d.path; });
     EXPECT_TRUE(pinned) << path << ": written, but not pinned";
   }
   if (!all_hold) {
@@ -128,15 +112,15 @@ TEST_F(MigratedSample, EveryOutputFileKeepsItsDigest) {
 
 // How a pinned field's value follows from the legacy bytes at `from`.
 enum class Rule : std::uint8_t {
-  copy,         // the same bytes (the low byte of a legacy word is its first byte)
-  constant,     // `factor` itself, little-endian
-  scaled,       // float32 x factor, truncated, unsigned saturation, low bits
+  copy,           // the same bytes (the low byte of a legacy word is its first byte)
+  constant,       // `factor` itself, little-endian
+  scaled,         // float32 x factor, truncated, unsigned saturation, low bits
   scaled_signed,  // float32 x factor, truncated, signed saturation, low bits
-  product,      // 32-bit word x factor, wrapping, low bits
-  full_year,    // 32-bit word + 2010, high byte first
-  hundredths,   // int32 / 100 as float32
-  time,         // the legacy time text there, as seconds in UTC
-  line,         // line `factor` of a text file without its newline, NUL-padded
+  product,        // 32-bit word x factor, wrapping, low bits
+  full_year,      // 32-bit word + 2010, high byte first
+  hundredths,     // int32 / 100 as float32
+  time,           // the legacy time text there, as seconds in UTC
+  line,           // line `factor` of a text file without its newline, NUL-padded
 };
 
 struct Pin {
@@ -189,8 +173,10 @@ constexpr Pin pins[] = {
     {"/usr/sav3/data/port0", 19, 2, "PWM word 1", pwmcfg, 8, Rule::copy},
     {"/usr/sav3/data/port0", 27, 4, "reading time", controller_item, 0, Rule::time},
     // Controller history.
-    {"/usr/sav3/history/port0", last * 64 + 3, 2, "reading A", controller_report, last * 248 + 48, Rule::scaled_signed, 100},
-    {"/usr/sav3/history/port0", last * 64 + 13, 2, "reading C", controller_report, last * 248 + 56, Rule::scaled_signed, 100},
+    {"/usr/sav3/history/port0", last * 64 + 3, 2, "reading A", controller_report, last * 248 + 48,
+     Rule::scaled_signed, 100},
+    {"/usr/sav3/history/port0", last * 64 + 13, 2, "reading C", controller_report, last * 248 + 56,
+     Rule::scaled_signed, 100},
     {"/usr/sav3/history/port0", last * 64 + 27, 4, "record time", controller_report, last * 248, Rule::time},
     {"/usr/sav3/history/port0", last * 64 + 36, 2, "limit 1", reportcfg, 136, Rule::scaled_signed, 100},
     {"/usr/sav3/history/port0", last * 64 + 38, 2, "limit 2", reportcfg, 132, Rule::scaled_signed, 100},
@@ -219,15 +205,20 @@ constexpr Pin pins[] = {
     {"/usr/sav3/cfg/port2", 26, 4, "setting 12", zrtprogcfg, 264 + 16, Rule::copy},
     // LQ live record.
     {"/usr/sav3/data/port1", 0, 1, "module type", nullptr, 0, Rule::constant, 2},
-    {"/usr/sav3/data/port1", 8, 2, "board reading B", "/mnt/1/cfg/LQDataItemTmp_1.txt", 92, Rule::scaled, 100},
-    {"/usr/sav3/data/port1", 10, 2, "board reading A", "/mnt/1/cfg/LQDataItemTmp_1.txt", 88, Rule::scaled, 100},
-    {"/usr/sav3/data/port1", 12, 2, "board reading C", "/mnt/1/cfg/LQDataItemTmp_1.txt", 96, Rule::scaled, 100},
+    {"/usr/sav3/data/port1", 8, 2, "board reading B", "/mnt/1/cfg/LQDataItemTmp_1.txt", 92, Rule::scaled,
+     100},
+    {"/usr/sav3/data/port1", 10, 2, "board reading A", "/mnt/1/cfg/LQDataItemTmp_1.txt", 88, Rule::scaled,
+     100},
+    {"/usr/sav3/data/port1", 12, 2, "board reading C", "/mnt/1/cfg/LQDataItemTmp_1.txt", 96, Rule::scaled,
+     100},
     {"/usr/sav3/data/port1", 14, 2, "controller reading", controller_item, 52, Rule::scaled, 100},
-    {"/usr/sav3/data/port1", 22, 4, "first duration", "/mnt/1/cfg/LQDataItemTmp_1.txt", 100, Rule::product, 3600},
+    {"/usr/sav3/data/port1", 22, 4, "first duration", "/mnt/1/cfg/LQDataItemTmp_1.txt", 100, Rule::product,
+     3600},
     {"/usr/sav3/data/port1", 30, 4, "board value E", "/mnt/1/cfg/LQDataItemTmp_1.txt", 112, Rule::copy},
     {"/usr/sav3/data/port1", 34, 4, "board value D", "/mnt/1/cfg/LQDataItemTmp_1.txt", 108, Rule::copy},
     {"/usr/sav3/data/port1", 38, 1, "setting 1", progcfg, 108, Rule::copy},
-    {"/usr/sav3/data/port1", 53, 2, "battery reading B", "/mnt/1/cfg/BatteryDataItemTmp_1", 12, Rule::scaled, 100},
+    {"/usr/sav3/data/port1", 53, 2, "battery reading B", "/mnt/1/cfg/BatteryDataItemTmp_1", 12, Rule::scaled,
+     100},
     {"/usr/sav3/data/port1", 55, 2, "battery warning value", batterywarningcfg, 20, Rule::scaled, 100},
     {"/usr/sav3/data/port1", 65, 4, "reading time", controller_item, 0, Rule::time},
     {"/usr/sav3/data/port1", 69, 4, "warning duration", batterywarningcfg, 280, Rule::scaled, 3600},
@@ -239,7 +230,8 @@ constexpr Pin pins[] = {
     {"/usr/sav3/data/port2", 10, 2, "module reading A", "/mnt/1/cfg/ZrtDataItemTmp_2", 52, Rule::scaled, 100},
     {"/usr/sav3/data/port2", 12, 2, "controller reading", controller_item, 56, Rule::scaled, 100},
     {"/usr/sav3/data/port2", 16, 2, "module reading D", "/mnt/1/cfg/ZrtDataItemTmp_2", 68, Rule::scaled, 100},
-    {"/usr/sav3/data/port2", 26, 4, "second duration", "/mnt/1/cfg/ZrtDataItemTmp_2", 152 + 4, Rule::product, 3600},
+    {"/usr/sav3/data/port2", 26, 4, "second duration", "/mnt/1/cfg/ZrtDataItemTmp_2", 152 + 4, Rule::product,
+     3600},
     {"/usr/sav3/data/port2", 30, 4, "module value F", "/mnt/1/cfg/ZrtDataItemTmp_2", 76, Rule::copy},
     {"/usr/sav3/data/port2", 34, 4, "module value E", "/mnt/1/cfg/ZrtDataItemTmp_2", 72, Rule::copy},
     // Supply live sub-records.
@@ -252,34 +244,56 @@ constexpr Pin pins[] = {
     {"/usr/sav3/data/subport2", 4, 2, "monitor reading 1", crw, 4, Rule::scaled, 100},
     {"/usr/sav3/data/subport2", 8, 2, "cell reading 0", crw, 288 + 120, Rule::scaled, 100},
     // LQ history.
-    {"/usr/sav3/history/port1", last * 104 + 8, 2, "board reading B", "/usr/sav/data/LQDataItemReport1.txt", last * 184 + 92, Rule::scaled, 100},
-    {"/usr/sav3/history/port1", last * 104 + 10, 2, "board reading A", "/usr/sav/data/LQDataItemReport1.txt", last * 184 + 88, Rule::scaled, 100},
-    {"/usr/sav3/history/port1", last * 104 + 14, 2, "battery reading A", "/usr/sav/data/BatteryDataItemReport1.txt", last * 40 + 0, Rule::scaled, 100},
-    {"/usr/sav3/history/port1", last * 104 + 16, 2, "controller reading", controller_report, last * 248 + 52, Rule::scaled, 100},
-    {"/usr/sav3/history/port1", last * 104 + 22, 4, "first duration", "/usr/sav/data/LQDataItemReport1.txt", last * 184 + 100, Rule::product, 3600},
-    {"/usr/sav3/history/port1", last * 104 + 49, 4, "battery value D", "/usr/sav/data/BatteryDataItemReport1.txt", last * 40 + 28, Rule::copy},
-    {"/usr/sav3/history/port1", last * 104 + 57, 4, "extra value 1", "/usr/sav/data/NLQDataItemReport1.txt", last * 12 + 0, Rule::copy},
-    {"/usr/sav3/history/port1", last * 104 + 61, 4, "extra value 2", "/usr/sav/data/NLQDataItemReport1.txt", last * 12 + 4, Rule::copy},
+    {"/usr/sav3/history/port1", last * 104 + 8, 2, "board reading B", "/usr/sav/data/LQDataItemReport1.txt",
+     last * 184 + 92, Rule::scaled, 100},
+    {"/usr/sav3/history/port1", last * 104 + 10, 2, "board reading A", "/usr/sav/data/LQDataItemReport1.txt",
+     last * 184 + 88, Rule::scaled, 100},
+    {"/usr/sav3/history/port1", last * 104 + 14, 2, "battery reading A",
+     "/usr/sav/data/BatteryDataItemReport1.txt", last * 40 + 0, Rule::scaled, 100},
+    {"/usr/sav3/history/port1", last * 104 + 16, 2, "controller reading", controller_report, last * 248 + 52,
+     Rule::scaled, 100},
+    {"/usr/sav3/history/port1", last * 104 + 22, 4, "first duration", "/usr/sav/data/LQDataItemReport1.txt",
+     last * 184 + 100, Rule::product, 3600},
+    {"/usr/sav3/history/port1", last * 104 + 49, 4, "battery value D",
+     "/usr/sav/data/BatteryDataItemReport1.txt", last * 40 + 28, Rule::copy},
+    {"/usr/sav3/history/port1", last * 104 + 57, 4, "extra value 1", "/usr/sav/data/NLQDataItemReport1.txt",
+     last * 12 + 0, Rule::copy},
+    {"/usr/sav3/history/port1", last * 104 + 61, 4, "extra value 2", "/usr/sav/data/NLQDataItemReport1.txt",
+     last * 12 + 4, Rule::copy},
     {"/usr/sav3/history/port1", last * 104 + 65, 4, "record time", controller_report, last * 248, Rule::time},
-    {"/usr/sav3/history/port1", last * 104 + 69, 4, "extra duration", "/usr/sav/data/NLQDataItemReport1.txt", last * 12 + 8, Rule::scaled, 3600},
-    {"/usr/sav3/history/port1", last * 104 + 96, 4, "span, years", "/usr/sav/data/BatteryDataItemReport1.txt", last * 40 + 24, Rule::scaled, 31536000},
-    {"/usr/sav3/history/port1", last * 104 + 100, 4, "span, days", "/usr/sav/data/BatteryDataItemReport1.txt", last * 40 + 36, Rule::product, 86400},
+    {"/usr/sav3/history/port1", last * 104 + 69, 4, "extra duration", "/usr/sav/data/NLQDataItemReport1.txt",
+     last * 12 + 8, Rule::scaled, 3600},
+    {"/usr/sav3/history/port1", last * 104 + 96, 4, "span, years", "/usr/sav/data/BatteryDataItemReport1.txt",
+     last * 40 + 24, Rule::scaled, 31536000},
+    {"/usr/sav3/history/port1", last * 104 + 100, 4, "span, days", "/usr/sav/data/BatteryDataItemReport1.txt",
+     last * 40 + 36, Rule::product, 86400},
     // ZRT history (supply module 2).
-    {"/usr/sav3/history/port2", last * 104 + 6, 2, "module reading C", "/usr/sav/data/ZrtDataItemReport2.txt", last * 296 + 64, Rule::scaled, 100},
-    {"/usr/sav3/history/port2", last * 104 + 8, 2, "module reading B", "/usr/sav/data/ZrtDataItemReport2.txt", last * 296 + 60, Rule::scaled, 100},
-    {"/usr/sav3/history/port2", last * 104 + 12, 2, "battery reading A", "/usr/sav/data/ZrtBatteryDataItemReport2.txt", last * 40 + 0, Rule::scaled, 100},
-    {"/usr/sav3/history/port2", last * 104 + 16, 2, "module reading D", "/usr/sav/data/ZrtDataItemReport2.txt", last * 296 + 68, Rule::scaled, 100},
-    {"/usr/sav3/history/port2", last * 104 + 26, 4, "per-module duration", "/usr/sav/data/ZrtDataItemReport2.txt", last * 296 + 148 + 4 * 2, Rule::product, 3600},
-    {"/usr/sav3/history/port2", last * 104 + 57, 4, "extra value 1", "/usr/sav/data/NZrtDataItemReport2.txt", last * 12 + 0, Rule::copy},
-    {"/usr/sav3/history/port2", last * 104 + 96, 4, "span, years", "/usr/sav/data/ZrtBatteryDataItemReport2.txt", last * 40 + 24, Rule::scaled, 31536000},
+    {"/usr/sav3/history/port2", last * 104 + 6, 2, "module reading C", "/usr/sav/data/ZrtDataItemReport2.txt",
+     last * 296 + 64, Rule::scaled, 100},
+    {"/usr/sav3/history/port2", last * 104 + 8, 2, "module reading B", "/usr/sav/data/ZrtDataItemReport2.txt",
+     last * 296 + 60, Rule::scaled, 100},
+    {"/usr/sav3/history/port2", last * 104 + 12, 2, "battery reading A",
+     "/usr/sav/data/ZrtBatteryDataItemReport2.txt", last * 40 + 0, Rule::scaled, 100},
+    {"/usr/sav3/history/port2", last * 104 + 16, 2, "module reading D",
+     "/usr/sav/data/ZrtDataItemReport2.txt", last * 296 + 68, Rule::scaled, 100},
+    {"/usr/sav3/history/port2", last * 104 + 26, 4, "per-module duration",
+     "/usr/sav/data/ZrtDataItemReport2.txt", last * 296 + 148 + 4 * 2, Rule::product, 3600},
+    {"/usr/sav3/history/port2", last * 104 + 57, 4, "extra value 1", "/usr/sav/data/NZrtDataItemReport2.txt",
+     last * 12 + 0, Rule::copy},
+    {"/usr/sav3/history/port2", last * 104 + 96, 4, "span, years",
+     "/usr/sav/data/ZrtBatteryDataItemReport2.txt", last * 40 + 24, Rule::scaled, 31536000},
     // K3 configuration of K3 modules 1 and 2.
     {"/usr/sav3/cfg/port3", 4, 32, "settings block of output 0", "/mnt/1/cfg/K3Enablecfg_1", 20, Rule::copy},
     {"/usr/sav3/cfg/port3", 36, 32, "settings block of output 1", "/mnt/1/cfg/K3Enablecfg_1", 80, Rule::copy},
     {"/usr/sav3/cfg/port3", 260, 1, "configuration group 1 of output 0", "/mnt/1/cfg/K3cfg_1", 0, Rule::copy},
-    {"/usr/sav3/cfg/port3", 268, 1, "configuration group 2 of output 0", "/mnt/1/cfg/K3cfg_1", 32, Rule::copy},
-    {"/usr/sav3/cfg/port3", 300, 2, "configuration value 1 of output 0", "/mnt/1/cfg/K3cfg_1", 160, Rule::scaled, 100},
-    {"/usr/sav3/cfg/port3", 302, 2, "configuration value 1 of output 1", "/mnt/1/cfg/K3cfg_1", 164, Rule::scaled, 100},
-    {"/usr/sav3/cfg/port3", 316, 2, "configuration value 2 of output 0", "/mnt/1/cfg/K3cfg_1", 192, Rule::scaled, 100},
+    {"/usr/sav3/cfg/port3", 268, 1, "configuration group 2 of output 0", "/mnt/1/cfg/K3cfg_1", 32,
+     Rule::copy},
+    {"/usr/sav3/cfg/port3", 300, 2, "configuration value 1 of output 0", "/mnt/1/cfg/K3cfg_1", 160,
+     Rule::scaled, 100},
+    {"/usr/sav3/cfg/port3", 302, 2, "configuration value 1 of output 1", "/mnt/1/cfg/K3cfg_1", 164,
+     Rule::scaled, 100},
+    {"/usr/sav3/cfg/port3", 316, 2, "configuration value 2 of output 0", "/mnt/1/cfg/K3cfg_1", 192,
+     Rule::scaled, 100},
     {"/usr/sav3/cfg/port3", 364, 4, "hundredths value 1", "/mnt/1/cfg/K3cfg_1", 356, Rule::hundredths},
     {"/usr/sav3/cfg/port3", 368, 4, "hundredths value 2", "/mnt/1/cfg/K3cfg_1", 352, Rule::hundredths},
     {"/usr/sav3/cfg/port3", 404, 4, "extension word 0", k3_extension, 0, Rule::copy},
@@ -288,28 +302,41 @@ constexpr Pin pins[] = {
     {"/usr/sav3/cfg/port4", 404, 4, "extension word 0", k3_extension, 32, Rule::copy},
     // K3 live record.
     {"/usr/sav3/data/port3", 0, 1, "module type", nullptr, 0, Rule::constant, 4},
-    {"/usr/sav3/data/port3", 34, 2, "reading A of output 0", "/mnt/1/cfg/K3DataItemTmp_1", 0, Rule::scaled, 100},
-    {"/usr/sav3/data/port3", 36, 2, "reading A of output 1", "/mnt/1/cfg/K3DataItemTmp_1", 4, Rule::scaled, 100},
-    {"/usr/sav3/data/port3", 50, 2, "reading B of output 0", "/mnt/1/cfg/K3DataItemTmp_1", 32, Rule::scaled, 100},
-    {"/usr/sav3/data/port3", 66, 2, "reading C of output 0", "/mnt/1/cfg/K3DataItemTmp_1", 64, Rule::scaled, 100},
-    {"/usr/sav3/data/port3", 82, 32, "settings block of output 0", "/mnt/1/cfg/K3Enablecfg_1", 20, Rule::copy},
+    {"/usr/sav3/data/port3", 34, 2, "reading A of output 0", "/mnt/1/cfg/K3DataItemTmp_1", 0, Rule::scaled,
+     100},
+    {"/usr/sav3/data/port3", 36, 2, "reading A of output 1", "/mnt/1/cfg/K3DataItemTmp_1", 4, Rule::scaled,
+     100},
+    {"/usr/sav3/data/port3", 50, 2, "reading B of output 0", "/mnt/1/cfg/K3DataItemTmp_1", 32, Rule::scaled,
+     100},
+    {"/usr/sav3/data/port3", 66, 2, "reading C of output 0", "/mnt/1/cfg/K3DataItemTmp_1", 64, Rule::scaled,
+     100},
+    {"/usr/sav3/data/port3", 82, 32, "settings block of output 0", "/mnt/1/cfg/K3Enablecfg_1", 20,
+     Rule::copy},
     {"/usr/sav3/data/port3", 339, 1, "small setting 0", "/mnt/1/cfg/K3cfg_1", 0, Rule::copy},
     {"/usr/sav3/data/port3", 340, 1, "small setting 1", "/mnt/1/cfg/K3cfg_1", 4, Rule::copy},
     {"/usr/sav3/data/port3", 379, 2, "setting A of output 0", "/mnt/1/cfg/K3cfg_1", 160, Rule::scaled, 100},
     {"/usr/sav3/data/port3", 451, 4, "extension value 2 of output 0", k3_extension, 96, Rule::copy},
     {"/usr/sav3/data/port3", 484, 4, "reading time", controller_item, 0, Rule::time},
     // K3 history of K3 module 2.
-    {"/usr/sav3/history/port4", last * 267 + 34, 2, "reading A of output 0", "/usr/sav/data/K3DataItemReport2.txt", last * 492 + 0, Rule::scaled, 100},
-    {"/usr/sav3/history/port4", last * 267 + 50, 2, "reading B of output 0", "/usr/sav/data/K3DataItemReport2.txt", last * 492 + 32, Rule::scaled, 100},
-    {"/usr/sav3/history/port4", last * 267 + 82, 4, "extension value 2 of output 0", k3_extension, 96 + 32, Rule::copy},
+    {"/usr/sav3/history/port4", last * 267 + 34, 2, "reading A of output 0",
+     "/usr/sav/data/K3DataItemReport2.txt", last * 492 + 0, Rule::scaled, 100},
+    {"/usr/sav3/history/port4", last * 267 + 50, 2, "reading B of output 0",
+     "/usr/sav/data/K3DataItemReport2.txt", last * 492 + 32, Rule::scaled, 100},
+    {"/usr/sav3/history/port4", last * 267 + 82, 4, "extension value 2 of output 0", k3_extension, 96 + 32,
+     Rule::copy},
     {"/usr/sav3/history/port4", last * 267 + 114, 1, "small setting 0", "/mnt/1/cfg/K3cfg_2", 0, Rule::copy},
-    {"/usr/sav3/history/port4", last * 267 + 154, 2, "setting A of output 0", "/mnt/1/cfg/K3cfg_2", 160, Rule::scaled, 100},
-    {"/usr/sav3/history/port4", last * 267 + 226, 4, "extension value 1 of output 0", k3_extension, 32, Rule::copy},
-    {"/usr/sav3/history/port4", last * 267 + 259, 4, "record time", controller_report, last * 248, Rule::time},
+    {"/usr/sav3/history/port4", last * 267 + 154, 2, "setting A of output 0", "/mnt/1/cfg/K3cfg_2", 160,
+     Rule::scaled, 100},
+    {"/usr/sav3/history/port4", last * 267 + 226, 4, "extension value 1 of output 0", k3_extension, 32,
+     Rule::copy},
+    {"/usr/sav3/history/port4", last * 267 + 259, 4, "record time", controller_report, last * 248,
+     Rule::time},
     // Alarm state and alarm history (the version text without its first five characters).
     {"/usr/sav3/data/alarm", 566, 4, "state time", controller_item, 0, Rule::time},
-    {"/usr/sav3/history/alarm", last * 640 + 0, 38, "device inventory", "/usr/sav3/data/device", 30, Rule::copy},
-    {"/usr/sav3/history/alarm", last * 640 + 38 + 566, 4, "state time", controller_report, last * 248, Rule::time},
+    {"/usr/sav3/history/alarm", last * 640 + 0, 38, "device inventory", "/usr/sav3/data/device", 30,
+     Rule::copy},
+    {"/usr/sav3/history/alarm", last * 640 + 38 + 566, 4, "state time", controller_report, last * 248,
+     Rule::time},
     {"/usr/sav3/history/alarm", last * 640 + 608, 23, "system version", "/mnt/2/tools/sysver", 5, Rule::copy},
     // Settings.
     {"/usr/sav3/cfg/email", 0, 60, "short text slot 1", emailcfg, 480, Rule::copy},
@@ -355,9 +382,12 @@ std::vector<std::uint8_t> expected_bytes(const Pin& pin, const std::vector<std::
   switch (pin.rule) {
     case Rule::copy: copy_bytes(out, 0, legacy, pin.from, pin.width); break;
     case Rule::constant: store(pin.factor); break;
-    case Rule::scaled: store(scaled_unsigned(read_f32le(legacy, pin.from), static_cast<float>(pin.factor))); break;
+    case Rule::scaled:
+      store(scaled_unsigned(read_f32le(legacy, pin.from), static_cast<float>(pin.factor)));
+      break;
     case Rule::scaled_signed:
-      store(static_cast<std::uint32_t>(scaled_signed(read_f32le(legacy, pin.from), static_cast<float>(pin.factor))));
+      store(static_cast<std::uint32_t>(
+          scaled_signed(read_f32le(legacy, pin.from), static_cast<float>(pin.factor))));
       break;
     case Rule::product: store(read32le(legacy, pin.from) * pin.factor); break;
     case Rule::full_year: {
@@ -371,7 +401,8 @@ std::vector<std::uint8_t> expected_bytes(const Pin& pin, const std::vector<std::
     case Rule::time: {
       const std::string text(text_at(slice(ConstBytes(legacy), pin.from, 248), 0));
       std::tm t{};
-      if (strptime(text.c_str(), "%a %b %d %Y %X", &t) != nullptr) store(static_cast<std::uint32_t>(timegm(&t)));
+      if (strptime(text.c_str(), "%a %b %d %Y %X", &t) != nullptr)
+        store(static_cast<std::uint32_t>(timegm(&t)));
       break;
     }
     case Rule::line: {
@@ -395,7 +426,8 @@ TEST_F(MigratedSample, FieldsStandAtTheirRecordOffsets) {
   constexpr std::size_t header_bytes = 30;
   for (const Pin& pin : pins) {
     const std::vector<std::uint8_t> written = file_bytes(pin.file);
-    const std::vector<std::uint8_t> legacy = pin.legacy != nullptr ? file_bytes(pin.legacy) : std::vector<std::uint8_t>{};
+    const std::vector<std::uint8_t> legacy =
+        pin.legacy != nullptr ? file_bytes(pin.legacy) : std::vector<std::uint8_t>{};
     const std::vector<std::uint8_t> expected = expected_bytes(pin, legacy);
     const ConstBytes field = slice(ConstBytes(written), header_bytes + pin.at, pin.width);
     ASSERT_EQ(field.size(), pin.width) << pin.file << " ends before " << pin.field;
