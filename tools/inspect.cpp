@@ -214,8 +214,11 @@ bool looks_like_text(ConstBytes b) {
 
 const char* kind_name(Kind k) {
   switch (k) {
-    case Kind::u8: return "unsigned";
-    case Kind::s8: return "signed";
+    case Kind::u8:
+    case Kind::u16:
+    case Kind::u32: return "unsigned";
+    case Kind::s16:
+    case Kind::s32: return "signed";
     case Kind::u16be: return "unsigned, high byte first";
     case Kind::f32: return "float32";
     case Kind::epoch: return "time";
@@ -251,10 +254,13 @@ bool print_field(std::FILE* out, const Field& f, ConstBytes record, bool json) {
   char text[96];
   switch (f.kind) {
     case Kind::u8:
-    case Kind::s8:
+    case Kind::u16:
+    case Kind::u32:
+    case Kind::s16:
+    case Kind::s32:
     case Kind::u16be: {
       const std::uint32_t v = get(record, f);
-      const bool is_signed = f.kind == Kind::s8;
+      const bool is_signed = sav3::is_signed(f.kind);
       const double physical =
           is_signed ? static_cast<double>(static_cast<std::int32_t>(v)) : static_cast<double>(v);
       if (json) {

@@ -270,11 +270,11 @@ inline constexpr Field setting_3{"setting 3", 9, 1, Kind::u8};
 inline constexpr Field year{"configured date, year", 10, 2, Kind::u16be};
 inline constexpr Field date_second{"configured date, second byte", 12, 1, Kind::u8};
 inline constexpr Field date_third{"configured date, third byte", 13, 1, Kind::u8};
-inline constexpr Field warning_duration{"warning duration, seconds", 14, 4, Kind::u8, 3600};
+inline constexpr Field warning_duration{"warning duration, seconds", 14, 4, Kind::u32, 3600};
 inline constexpr Field battery_warning_value{"battery warning value", 18, 4, Kind::f32};
-inline constexpr Field year_span{"year span, seconds", 22, 4, Kind::u8, 31536000};
+inline constexpr Field year_span{"year span, seconds", 22, 4, Kind::u32, 31536000};
 inline constexpr Field setting_12{"setting 12", 26, 4, Kind::bytes};
-inline constexpr Field day_count{"day count, seconds", 30, 4, Kind::u8, 86400};
+inline constexpr Field day_count{"day count, seconds", 30, 4, Kind::u32, 86400};
 inline constexpr Field email_byte{"e-mail byte", 34, 1, Kind::u8};
 inline constexpr Field reserved_35{"reserved", 35, 4, Kind::reserved};
 inline constexpr Field setting_7{"setting 7", 39, 1, Kind::u8};
@@ -322,8 +322,8 @@ inline constexpr Field battery_flags{"battery flags", 5, 1, Kind::flags};
 inline constexpr Field year{"configured date, year", 18, 2, Kind::u16be};  // high byte first
 inline constexpr Field date_second{"configured date, second byte", 20, 1, Kind::u8};
 inline constexpr Field date_third{"configured date, third byte", 21, 1, Kind::u8};
-inline constexpr Field first_duration{"first duration, seconds", 22, 4, Kind::s8, 3600};
-inline constexpr Field second_duration{"second duration, seconds", 26, 4, Kind::s8, 3600};
+inline constexpr Field first_duration{"first duration, seconds", 22, 4, Kind::s32, 3600};
+inline constexpr Field second_duration{"second duration, seconds", 26, 4, Kind::s32, 3600};
 inline constexpr Field setting_1{"setting 1", 38, 1, Kind::u8};
 inline constexpr Field setting_2{"setting 2", 39, 1, Kind::u8};
 inline constexpr Field setting_3{"setting 3", 40, 1, Kind::u8};
@@ -331,7 +331,7 @@ inline constexpr Field setting_4{"setting 4", 41, 1, Kind::u8};
 inline constexpr Field setting_5{"setting 5", 42, 1, Kind::u8};
 inline constexpr Field setting_6{"setting 6", 43, 1, Kind::u8};
 inline constexpr Field setting_7{"setting 7", 44, 1, Kind::u8};
-inline constexpr Field battery_reading_b{"battery reading B", 53, 2, Kind::u8, 100};
+inline constexpr Field battery_reading_b{"battery reading B", 53, 2, Kind::u16, 100};
 inline constexpr Field reading_time{"reading time", 65, 4, Kind::epoch};
 }  // namespace supply_record
 
@@ -340,11 +340,11 @@ namespace supply_live {
 inline constexpr int record_size = 92;
 inline constexpr Field setting_8{"setting 8", 45, 4, Kind::bytes};
 inline constexpr Field setting_9{"setting 9", 49, 4, Kind::bytes};
-inline constexpr Field battery_warning_value{"battery warning value", 55, 2, Kind::u8, 100};
+inline constexpr Field battery_warning_value{"battery warning value", 55, 2, Kind::u16, 100};
 inline constexpr Field setting_10{"setting 10", 57, 4, Kind::bytes};
 inline constexpr Field setting_11{"setting 11", 61, 4, Kind::bytes};
-inline constexpr Field warning_duration{"warning duration, seconds", 69, 4, Kind::u8, 3600};
-inline constexpr Field battery_warning_value_again{"battery warning value", 73, 2, Kind::u8, 100};
+inline constexpr Field warning_duration{"warning duration, seconds", 69, 4, Kind::u32, 3600};
+inline constexpr Field battery_warning_value_again{"battery warning value", 73, 2, Kind::u16, 100};
 inline constexpr Field record_flags{"record flags", 75, 1, Kind::flags};
 inline constexpr Field reserved_76{"reserved", 76, 16, Kind::reserved};
 inline constexpr unsigned monitor_alarm_bit = 2;  // of the battery flags: the CRW alarm word is not 0
@@ -356,24 +356,24 @@ namespace supply_history {
 inline constexpr int record_size = 104;
 inline constexpr Field reserved_45{"reserved", 45, 4, Kind::reserved};
 inline constexpr Field battery_value_d{"battery value D", 49, 4, Kind::bytes};
-inline constexpr Field battery_reading_c{"battery reading C", 55, 2, Kind::u8, 100};
+inline constexpr Field battery_reading_c{"battery reading C", 55, 2, Kind::u16, 100};
 inline constexpr Field extra_value_1{"extra value 1", 57, 4, Kind::bytes};
 inline constexpr Field extra_value_2{"extra value 2", 61, 4, Kind::bytes};
-inline constexpr Field extra_duration{"extra duration, seconds", 69, 4, Kind::u8, 3600};
-inline constexpr Field battery_reading_c_again{"battery reading C", 73, 2, Kind::u8, 100};
+inline constexpr Field extra_duration{"extra duration, seconds", 69, 4, Kind::u32, 3600};
+inline constexpr Field battery_reading_c_again{"battery reading C", 73, 2, Kind::u16, 100};
 inline constexpr Field flags_3{"flags 3", 75, 1, Kind::flags};
 inline constexpr Field reserved_76{"reserved", 76, 20, Kind::reserved};
-inline constexpr Field year_span{"battery year span, seconds", 96, 4, Kind::u8, 31536000};
-inline constexpr Field day_span{"battery day span, seconds", 100, 4, Kind::s8, 86400};
+inline constexpr Field year_span{"battery year span, seconds", 96, 4, Kind::u32, 31536000};
+inline constexpr Field day_span{"battery day span, seconds", 100, 4, Kind::s32, 86400};
 }  // namespace supply_history
 
 // LQ fields of both the live and the history record.
 namespace lq_readings {
 inline constexpr Field tenths_quantity{"tenths quantity", 2, 1, Kind::u8, 10};
 inline constexpr Field reserved_6{"reserved", 6, 2, Kind::reserved};
-inline constexpr Field board_reading_b{"board reading B", 8, 2, Kind::u8, 100};
-inline constexpr Field board_reading_a{"board reading A", 10, 2, Kind::u8, 100};
-inline constexpr Field board_reading_c{"board reading C", 12, 2, Kind::u8, 100};
+inline constexpr Field board_reading_b{"board reading B", 8, 2, Kind::u16, 100};
+inline constexpr Field board_reading_a{"board reading A", 10, 2, Kind::u16, 100};
+inline constexpr Field board_reading_c{"board reading C", 12, 2, Kind::u16, 100};
 inline constexpr Field board_value_e{"board value E", 30, 4, Kind::bytes};
 inline constexpr Field board_value_d{"board value D", 34, 4, Kind::bytes};
 // Model codes.
@@ -391,10 +391,10 @@ inline constexpr unsigned battery_lost_bit = 0, short_latch_bit = 1;
 // ZRT fields of both the live and the history record.
 namespace zrt_readings {
 inline constexpr Field small_count{"small count", 2, 1, Kind::u8};
-inline constexpr Field module_reading_c{"module reading C", 6, 2, Kind::u8, 100};
-inline constexpr Field module_reading_b{"module reading B", 8, 2, Kind::u8, 100};
-inline constexpr Field module_reading_a{"module reading A", 10, 2, Kind::u8, 100};
-inline constexpr Field module_reading_d{"module reading D", 16, 2, Kind::u8, 100};
+inline constexpr Field module_reading_c{"module reading C", 6, 2, Kind::u16, 100};
+inline constexpr Field module_reading_b{"module reading B", 8, 2, Kind::u16, 100};
+inline constexpr Field module_reading_a{"module reading A", 10, 2, Kind::u16, 100};
+inline constexpr Field module_reading_d{"module reading D", 16, 2, Kind::u16, 100};
 inline constexpr Field module_value_f{"module value F", 30, 4, Kind::bytes};
 inline constexpr Field module_value_e{"module value E", 34, 4, Kind::bytes};
 // Model codes: ZRT1 is 0, so a zero byte names a model.
@@ -412,8 +412,8 @@ namespace lq_live {
 using namespace supply_record;
 using namespace supply_live;
 using namespace lq_readings;
-inline constexpr Field controller_reading{"controller reading", 14, 2, Kind::u8, 100};
-inline constexpr Field controller_reading_again{"controller reading", 16, 2, Kind::u8, 100};
+inline constexpr Field controller_reading{"controller reading", 14, 2, Kind::u16, 100};
+inline constexpr Field controller_reading_again{"controller reading", 16, 2, Kind::u16, 100};
 inline constexpr Field fields[] = {module_type,
                                    model,
                                    tenths_quantity,
@@ -460,8 +460,8 @@ namespace zrt_live {
 using namespace supply_record;
 using namespace supply_live;
 using namespace zrt_readings;
-inline constexpr Field controller_reading{"controller reading", 12, 2, Kind::u8, 100};
-inline constexpr Field controller_reading_again{"controller reading", 14, 2, Kind::u8, 100};
+inline constexpr Field controller_reading{"controller reading", 12, 2, Kind::u16, 100};
+inline constexpr Field controller_reading_again{"controller reading", 14, 2, Kind::u16, 100};
 inline constexpr Field fields[] = {module_type,
                                    model,
                                    small_count,
@@ -510,11 +510,11 @@ inline constexpr int record_size = 90;
 inline constexpr Field sub_flags{"sub flags", 0, 1, Kind::flags};
 inline constexpr Field reserved_1{"reserved", 1, 1, Kind::reserved};
 // The controller reading again, here kept signed.
-inline constexpr Field controller_reading{"controller reading", 2, 2, Kind::s8, 100};
-inline constexpr Field monitor_reading_1{"monitor reading 1", 4, 2, Kind::u8, 100};
-inline constexpr Field monitor_reading_2{"monitor reading 2", 6, 2, Kind::u8, 100};
+inline constexpr Field controller_reading{"controller reading", 2, 2, Kind::s16, 100};
+inline constexpr Field monitor_reading_1{"monitor reading 1", 4, 2, Kind::u16, 100};
+inline constexpr Field monitor_reading_2{"monitor reading 2", 6, 2, Kind::u16, 100};
 inline constexpr auto cell_reading =
-    field_array<legacy_crw::cell_count>("cell reading", 8, 2, 2, Kind::u8, 100);
+    field_array<legacy_crw::cell_count>("cell reading", 8, 2, 2, Kind::u16, 100);
 inline constexpr Field monitor_count{"monitor count", 68, 1, Kind::u8};
 inline constexpr Field reserved_69{"reserved", 69, 17, Kind::reserved};
 inline constexpr Field reading_time{"reading time", 86, 4, Kind::epoch};
@@ -532,8 +532,8 @@ namespace lq_history {
 using namespace supply_record;
 using namespace supply_history;
 using namespace lq_readings;
-inline constexpr Field battery_reading_a{"battery reading A", 14, 2, Kind::u8, 100};
-inline constexpr Field controller_reading{"controller reading", 16, 2, Kind::u8, 100};
+inline constexpr Field battery_reading_a{"battery reading A", 14, 2, Kind::u16, 100};
+inline constexpr Field controller_reading{"controller reading", 16, 2, Kind::u16, 100};
 inline constexpr Field fields[] = {module_type,
                                    model,
                                    tenths_quantity,
@@ -582,8 +582,8 @@ namespace zrt_history {
 using namespace supply_record;
 using namespace supply_history;
 using namespace zrt_readings;
-inline constexpr Field battery_reading_a{"battery reading A", 12, 2, Kind::u8, 100};
-inline constexpr Field battery_reading_a_again{"battery reading A", 14, 2, Kind::u8, 100};
+inline constexpr Field battery_reading_a{"battery reading A", 12, 2, Kind::u16, 100};
+inline constexpr Field battery_reading_a_again{"battery reading A", 14, 2, Kind::u16, 100};
 inline constexpr Field fields[] = {module_type,
                                    model,
                                    small_count,

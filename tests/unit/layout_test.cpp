@@ -5,7 +5,7 @@
 namespace sav3 {
 namespace {
 
-constexpr auto readings = field_array<12>("reading", 10, 2, 2, Kind::u8, 100);
+constexpr auto readings = field_array<12>("reading", 10, 2, 2, Kind::u16, 100);
 constexpr Field head{"head", 0, 10, Kind::bytes};
 
 TEST(Layout, FieldArrayCarriesTheScale) {
