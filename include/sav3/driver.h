@@ -16,7 +16,7 @@ using Conversion = int (*)();
 std::span<const char* const> retire_and_rebuild_commands();  // the 26 opening commands
 std::span<const char* const> replacement_commands();         // the 4 closing commands
 
-// The 16 conversions in run order (those that exist in this build).
+// The 16 conversions in run order.
 std::span<const Conversion> conversions();
 
 // The whole run. Returns 0 always. The live trees are replaced only when the
