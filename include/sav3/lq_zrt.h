@@ -9,6 +9,7 @@
 // field sits at the same place in both, it is declared once.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -333,6 +334,13 @@ inline constexpr Field setting_6{"setting 6", 43, 1, Kind::u8};
 inline constexpr Field setting_7{"setting 7", 44, 1, Kind::u8};
 inline constexpr Field battery_reading_b{"battery reading B", 53, 2, Kind::u16, 100};
 inline constexpr Field reading_time{"reading time", 65, 4, Kind::epoch};
+// Bytes 3 to 5 and 18 to 29, the same in all four records.
+inline constexpr auto flag_fields = std::array{state_flags, fault_flags, battery_flags};
+inline constexpr auto date_and_duration_fields =
+    std::array{year, date_second, date_third, first_duration, second_duration};
+// Bytes 38 to 44.
+inline constexpr auto setting_fields =
+    std::array{setting_1, setting_2, setting_3, setting_4, setting_5, setting_6};
 }  // namespace supply_record
 
 // Fields of the LQ and ZRT live records.
@@ -347,6 +355,12 @@ inline constexpr Field warning_duration{"warning duration, seconds", 69, 4, Kind
 inline constexpr Field battery_warning_value_again{"battery warning value", 73, 2, Kind::u16, 100};
 inline constexpr Field record_flags{"record flags", 75, 1, Kind::flags};
 inline constexpr Field reserved_76{"reserved", 76, 16, Kind::reserved};
+// Bytes 38 to 91 of both live records.
+inline constexpr auto tail_fields =
+    join_fields(supply_record::setting_fields,
+                std::array{supply_record::setting_7, setting_8, setting_9, supply_record::battery_reading_b,
+                           battery_warning_value, setting_10, setting_11, supply_record::reading_time,
+                           warning_duration, battery_warning_value_again, record_flags, reserved_76});
 inline constexpr unsigned monitor_alarm_bit = 2;  // of the battery flags: the CRW alarm word is not 0
 inline constexpr unsigned live_record_bit = 0;    // of the record flags: always set
 }  // namespace supply_live
@@ -365,6 +379,12 @@ inline constexpr Field flags_3{"flags 3", 75, 1, Kind::flags};
 inline constexpr Field reserved_76{"reserved", 76, 20, Kind::reserved};
 inline constexpr Field year_span{"battery year span, seconds", 96, 4, Kind::u32, 31536000};
 inline constexpr Field day_span{"battery day span, seconds", 100, 4, Kind::s32, 86400};
+// Bytes 38 to 103 of both history records.
+inline constexpr auto tail_fields = join_fields(
+    supply_record::setting_fields,
+    std::array{supply_record::setting_7, reserved_45, battery_value_d, supply_record::battery_reading_b,
+               battery_reading_c, extra_value_1, extra_value_2, supply_record::reading_time, extra_duration,
+               battery_reading_c_again, flags_3, reserved_76, year_span, day_span});
 }  // namespace supply_history
 
 // LQ fields of both the live and the history record.
@@ -414,43 +434,11 @@ using namespace supply_live;
 using namespace lq_readings;
 inline constexpr Field controller_reading{"controller reading", 14, 2, Kind::u16, 100};
 inline constexpr Field controller_reading_again{"controller reading", 16, 2, Kind::u16, 100};
-inline constexpr Field fields[] = {module_type,
-                                   model,
-                                   tenths_quantity,
-                                   state_flags,
-                                   fault_flags,
-                                   battery_flags,
-                                   reserved_6,
-                                   board_reading_b,
-                                   board_reading_a,
-                                   board_reading_c,
-                                   controller_reading,
-                                   controller_reading_again,
-                                   year,
-                                   date_second,
-                                   date_third,
-                                   first_duration,
-                                   second_duration,
-                                   board_value_e,
-                                   board_value_d,
-                                   setting_1,
-                                   setting_2,
-                                   setting_3,
-                                   setting_4,
-                                   setting_5,
-                                   setting_6,
-                                   setting_7,
-                                   setting_8,
-                                   setting_9,
-                                   battery_reading_b,
-                                   battery_warning_value,
-                                   setting_10,
-                                   setting_11,
-                                   reading_time,
-                                   warning_duration,
-                                   battery_warning_value_again,
-                                   record_flags,
-                                   reserved_76};
+inline constexpr auto fields =
+    join_fields(std::array{module_type, model, tenths_quantity}, flag_fields,
+                std::array{reserved_6, board_reading_b, board_reading_a, board_reading_c, controller_reading,
+                           controller_reading_again},
+                date_and_duration_fields, std::array{board_value_e, board_value_d}, supply_live::tail_fields);
 static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"LQ live record", record_size, fields};
 }  // namespace lq_live
@@ -462,43 +450,11 @@ using namespace supply_live;
 using namespace zrt_readings;
 inline constexpr Field controller_reading{"controller reading", 12, 2, Kind::u16, 100};
 inline constexpr Field controller_reading_again{"controller reading", 14, 2, Kind::u16, 100};
-inline constexpr Field fields[] = {module_type,
-                                   model,
-                                   small_count,
-                                   state_flags,
-                                   fault_flags,
-                                   battery_flags,
-                                   module_reading_c,
-                                   module_reading_b,
-                                   module_reading_a,
-                                   controller_reading,
-                                   controller_reading_again,
-                                   module_reading_d,
-                                   year,
-                                   date_second,
-                                   date_third,
-                                   first_duration,
-                                   second_duration,
-                                   module_value_f,
-                                   module_value_e,
-                                   setting_1,
-                                   setting_2,
-                                   setting_3,
-                                   setting_4,
-                                   setting_5,
-                                   setting_6,
-                                   setting_7,
-                                   setting_8,
-                                   setting_9,
-                                   battery_reading_b,
-                                   battery_warning_value,
-                                   setting_10,
-                                   setting_11,
-                                   reading_time,
-                                   warning_duration,
-                                   battery_warning_value_again,
-                                   record_flags,
-                                   reserved_76};
+inline constexpr auto fields = join_fields(
+    std::array{module_type, model, small_count}, flag_fields,
+    std::array{module_reading_c, module_reading_b, module_reading_a, controller_reading,
+               controller_reading_again, module_reading_d},
+    date_and_duration_fields, std::array{module_value_f, module_value_e}, supply_live::tail_fields);
 static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"ZRT live record", record_size, fields};
 }  // namespace zrt_live
@@ -534,45 +490,11 @@ using namespace supply_history;
 using namespace lq_readings;
 inline constexpr Field battery_reading_a{"battery reading A", 14, 2, Kind::u16, 100};
 inline constexpr Field controller_reading{"controller reading", 16, 2, Kind::u16, 100};
-inline constexpr Field fields[] = {module_type,
-                                   model,
-                                   tenths_quantity,
-                                   state_flags,
-                                   fault_flags,
-                                   battery_flags,
-                                   reserved_6,
-                                   board_reading_b,
-                                   board_reading_a,
-                                   board_reading_c,
-                                   battery_reading_a,
-                                   controller_reading,
-                                   year,
-                                   date_second,
-                                   date_third,
-                                   first_duration,
-                                   second_duration,
-                                   board_value_e,
-                                   board_value_d,
-                                   setting_1,
-                                   setting_2,
-                                   setting_3,
-                                   setting_4,
-                                   setting_5,
-                                   setting_6,
-                                   setting_7,
-                                   reserved_45,
-                                   battery_value_d,
-                                   battery_reading_b,
-                                   battery_reading_c,
-                                   extra_value_1,
-                                   extra_value_2,
-                                   reading_time,
-                                   extra_duration,
-                                   battery_reading_c_again,
-                                   flags_3,
-                                   reserved_76,
-                                   year_span,
-                                   day_span};
+inline constexpr auto fields = join_fields(std::array{module_type, model, tenths_quantity}, flag_fields,
+                                           std::array{reserved_6, board_reading_b, board_reading_a,
+                                                      board_reading_c, battery_reading_a, controller_reading},
+                                           date_and_duration_fields, std::array{board_value_e, board_value_d},
+                                           supply_history::tail_fields);
 static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"LQ history record", record_size, fields};
 }  // namespace lq_history
@@ -584,45 +506,11 @@ using namespace supply_history;
 using namespace zrt_readings;
 inline constexpr Field battery_reading_a{"battery reading A", 12, 2, Kind::u16, 100};
 inline constexpr Field battery_reading_a_again{"battery reading A", 14, 2, Kind::u16, 100};
-inline constexpr Field fields[] = {module_type,
-                                   model,
-                                   small_count,
-                                   state_flags,
-                                   fault_flags,
-                                   battery_flags,
-                                   module_reading_c,
-                                   module_reading_b,
-                                   module_reading_a,
-                                   battery_reading_a,
-                                   battery_reading_a_again,
-                                   module_reading_d,
-                                   year,
-                                   date_second,
-                                   date_third,
-                                   first_duration,
-                                   second_duration,
-                                   module_value_f,
-                                   module_value_e,
-                                   setting_1,
-                                   setting_2,
-                                   setting_3,
-                                   setting_4,
-                                   setting_5,
-                                   setting_6,
-                                   setting_7,
-                                   reserved_45,
-                                   battery_value_d,
-                                   battery_reading_b,
-                                   battery_reading_c,
-                                   extra_value_1,
-                                   extra_value_2,
-                                   reading_time,
-                                   extra_duration,
-                                   battery_reading_c_again,
-                                   flags_3,
-                                   reserved_76,
-                                   year_span,
-                                   day_span};
+inline constexpr auto fields = join_fields(
+    std::array{module_type, model, small_count}, flag_fields,
+    std::array{module_reading_c, module_reading_b, module_reading_a, battery_reading_a,
+               battery_reading_a_again, module_reading_d},
+    date_and_duration_fields, std::array{module_value_f, module_value_e}, supply_history::tail_fields);
 static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"ZRT history record", record_size, fields};
 }  // namespace zrt_history
