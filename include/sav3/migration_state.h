@@ -110,7 +110,8 @@ inline constexpr char state_not_written[] = "could not write the state %s";
 inline constexpr char pending[] = "pending: replacing the live trees";
 // /usr/sav2 holds a name the shell pipeline would split; the tool removes its
 // entries itself instead of issuing the command.
-inline constexpr char sav2_by_hand[] = "removing the entries of /usr/sav2 one by one (names the shell would split)";
+inline constexpr char sav2_by_hand[] =
+    "removing the entries of /usr/sav2 one by one (names the shell would split)";
 // While removing under /usr/sav2 (both ways): an entry on another file system
 // is left; an entry that could not be removed; a kept entry removed because
 // it is not of the staging tree's kind (a link, a folder for a file, ...).
