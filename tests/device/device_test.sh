@@ -168,7 +168,7 @@ check_staging() {
     else
       fail "/usr/sav3/$rel is not a valid headed record file: $out"
     fi
-  done < <(cd "$root/usr/sav3" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+  done < <(cd "$root/usr/sav3" && find . -type f ! -path './.migration*' | sed 's|^\./||' | LC_ALL=C sort)
   [ "$headed" -ge 2 ] || fail "only $headed headed record files in the staging tree"
   echo "staging tree: $headed headed record files"
 }
@@ -177,11 +177,11 @@ check_staging() {
 # top-level entries of the old /usr/sav2 whose names contain "update".
 check_live_trees() {
   local root=$1
-  diff -r "$root/usr/sav3" "$root/usr/sav" >"$scratch/sav.diff" 2>&1 || {
+  diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav" >"$scratch/sav.diff" 2>&1 || {
     fail "/usr/sav differs from the staging tree:"
     cat "$scratch/sav.diff"
   }
-  diff -r "$root/usr/sav3" "$root/usr/sav2" >"$scratch/sav2.diff" 2>&1 || true
+  diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav2" >"$scratch/sav2.diff" 2>&1 || true
   if grep -v '^Only in .*/usr/sav2: .*update' "$scratch/sav2.diff" | grep -q .; then
     fail "/usr/sav2 differs from the staging tree (beyond its update entries):"
     cat "$scratch/sav2.diff"
@@ -297,9 +297,9 @@ check_outcome() {
           "$root/usr/sav3/$rel" && continue ;;
       esac
       out=$(headed "$root/usr/sav3/$rel") || fail "/usr/sav3/$rel is not a valid headed record file: $out"
-    done < <(cd "$root/usr/sav3" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
-    diff -r "$root/usr/sav3" "$root/usr/sav" >/dev/null 2>&1 || fail "/usr/sav is not the staging tree"
-    diff -r "$root/usr/sav3" "$root/usr/sav2" 2>&1 | grep -v '^Only in .*/usr/sav2: .*update' | grep -q . &&
+    done < <(cd "$root/usr/sav3" && find . -type f ! -path './.migration*' | sed 's|^\./||' | LC_ALL=C sort)
+    diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav" >/dev/null 2>&1 || fail "/usr/sav is not the staging tree"
+    diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav2" 2>&1 | grep -v '^Only in .*/usr/sav2: .*update' | grep -q . &&
       fail "/usr/sav2 is not the staging tree (beyond its update entries)"
     echo "complete migration"
   elif [ "$n" = 26 ]; then
@@ -393,6 +393,7 @@ case $case_name in
     check_k3_port "$scratch/device"
     check_supply_ports "$scratch/device"
     check_live_trees "$scratch/device"
+    [ "$(cat "$scratch/device/usr/sav3/.migration")" = done ] || fail "the state is not done"
     ;;
   marker)
     make_device device "$tool"
@@ -415,7 +416,7 @@ case $case_name in
     snapshot "$scratch/device" | grep -E '(^| )(usr/sav|usr/sav2)(/| |$)' >"$scratch/before"
     "$sandbox" run "$scratch/device" "${daemons[@]}"
     check_quiet_exit "$scratch/device"
-    check_commands "$scratch/device" 26
+    [ ! -e "$scratch/device/sandbox/commands.log" ] || fail "commands ran although there is no staging folder"
     snapshot "$scratch/device" | grep -E '(^| )(usr/sav|usr/sav2)(/| |$)' >"$scratch/after"
     diff "$scratch/before" "$scratch/after" || fail "/usr/sav or /usr/sav2 changed although there was no staging tree"
     [ ! -e "$scratch/device/usr/sav3" ] || fail "/usr/sav3 was created"
