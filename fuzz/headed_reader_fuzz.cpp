@@ -15,16 +15,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   struct stat st {};
   const bool present = stat(host_path("/usr/sav3/data/device"), &st) == 0;
 
-  const int headed = read_headed_file("/usr/sav3/data/device", buffer, record_size, count);
-  const int plain = read_plain_record("/usr/sav3/data/device", buffer, record_size, count);
+  const FileResult headed = read_headed_file("/usr/sav3/data/device", buffer, record_size, count);
+  const FileResult plain = read_plain_record("/usr/sav3/data/device", buffer, record_size, count);
   if (!present) {
-    if (headed != result::open_failed || plain != result::open_failed) std::abort();
+    if (headed != FileResult::open_failed || plain != FileResult::open_failed) std::abort();
     return 0;
   }
   const std::size_t length = static_cast<std::size_t>(st.st_size);
-  const int expected = length < header::size                   ? result::header_failed
-                       : length - header::size < want && count ? result::payload_failed
-                                                               : result::ok;
-  if (headed != expected || plain != result::ok) std::abort();
+  const FileResult expected = length < header::size                   ? FileResult::header_failed
+                              : length - header::size < want && count ? FileResult::payload_failed
+                                                                      : FileResult::ok;
+  if (headed != expected || plain != FileResult::ok) std::abort();
   return 0;
 }

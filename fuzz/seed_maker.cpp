@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
   mkdir((sample_root + path::staging_data).c_str(), 0755);
   if (build_device_inventory() != result::ok) return 1;
   std::uint8_t inventory_record[inventory::record_size] = {};
-  read_headed_file(path::inventory, inventory_record, inventory::record_size, 1);
+  read_headed_file_if_present(path::inventory, inventory_record, inventory::record_size, 1);
 
   int failed = 0;
   for (const fuzz::Family& family : fuzz::families) {

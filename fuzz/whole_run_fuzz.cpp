@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   std::uint8_t inventory_record[inventory::record_size] = {};
-  if (read_headed_file(path::inventory, inventory_record, inventory::record_size, 1) != result::ok)
+  if (read_headed_file(path::inventory, inventory_record, inventory::record_size, 1) != FileResult::ok)
     std::abort();
   inspect::ExpectedFile files[64];
   const std::size_t n = inspect::expected_files(inventory_record, files);

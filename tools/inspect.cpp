@@ -486,36 +486,6 @@ const char* folder_name(Folder f) {
   return "?";
 }
 
-HeaderCheck check_header(ConstBytes file) {
-  HeaderCheck c;
-  c.length = file.size();
-  if (file.size() < static_cast<std::size_t>(header::size)) {
-    c.problems |= problem::short_header;
-    return c;
-  }
-  c.magic = file[header::magic];
-  c.payload_sum = file[header::payload_checksum];
-  c.size = read32le(file, header::record_size);
-  c.count = read32le(file, header::record_count);
-  c.byte_28 = file[header::unchecked];
-  c.header_sum = file[header::header_checksum];
-  c.header_need = checksum8(slice(file, 0, header::unchecked));
-  if (c.magic != header::magic_value) c.problems |= problem::magic;
-  // Bytes 0..27 and 29 add up to 0 when the header checksum holds.
-  if (static_cast<std::uint8_t>(c.header_sum - c.header_need) != 0) c.problems |= problem::header_checksum;
-  if (c.byte_28 != 0) c.problems |= problem::byte_28;
-  if (!all_zero(slice(file, 10, header::unchecked - 10))) c.problems |= problem::reserved_header;
-  const ConstBytes payload = slice(file, header::size, file.size());
-  c.payload_need = checksum8(payload);
-  if (c.length < c.expected_length())
-    c.problems |= problem::truncated;
-  else if (c.length > c.expected_length())
-    c.problems |= problem::trailing;
-  else if (c.payload_sum != c.payload_need)
-    c.problems |= problem::payload_checksum;
-  return c;
-}
-
 void describe_problem(const HeaderCheck& c, std::uint32_t bit, char* out, std::size_t n) {
   switch (bit) {
     case problem::short_header:

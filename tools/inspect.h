@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sav3/bytes.h"
+#include "sav3/container.h"
 #include "sav3/layout.h"
 
 namespace sav3::inspect {
@@ -51,33 +52,10 @@ const char* folder_name(Folder f);
 // ---------------------------------------------------------------------------
 // The 30-byte header.
 
-namespace problem {
-inline constexpr std::uint32_t short_header = 1u << 0;      // fewer than 30 bytes
-inline constexpr std::uint32_t magic = 1u << 1;             // byte 0 is not 0x88
-inline constexpr std::uint32_t header_checksum = 1u << 2;   // bytes 0..27 and 29 do not add up to 0
-inline constexpr std::uint32_t byte_28 = 1u << 3;           // byte 28 is not 0
-inline constexpr std::uint32_t reserved_header = 1u << 4;   // bytes 10..27 are not all 0
-inline constexpr std::uint32_t truncated = 1u << 5;         // shorter than 30 + size x count
-inline constexpr std::uint32_t trailing = 1u << 6;          // longer than 30 + size x count
-inline constexpr std::uint32_t payload_checksum = 1u << 7;  // payload and byte 1 do not add up to 0
-inline constexpr std::uint32_t count = 8;
-}  // namespace problem
-
-struct HeaderCheck {
-  std::uint32_t problems = 0;  // problem:: bits
-  std::uint64_t length = 0;    // of the whole file
-  std::uint32_t size = 0;      // record size as stored
-  std::uint32_t count = 0;     // record count as stored
-  std::uint8_t magic = 0;
-  std::uint8_t header_sum = 0;    // stored byte 29
-  std::uint8_t header_need = 0;   // what bytes 0..27 need at 29
-  std::uint8_t payload_sum = 0;   // stored byte 1
-  std::uint8_t payload_need = 0;  // what the payload present needs at byte 1
-  std::uint8_t byte_28 = 0;
-  std::uint64_t expected_length() const { return 30 + std::uint64_t{size} * count; }
-};
-
-HeaderCheck check_header(ConstBytes file);
+// The header check is the container's (next to its writer).
+namespace problem = sav3::header_problem;
+using sav3::check_header;
+using sav3::HeaderCheck;
 
 // One line of text (no newline) for one problem bit of a check.
 void describe_problem(const HeaderCheck& check, std::uint32_t bit, char* out, std::size_t out_size);

@@ -38,8 +38,9 @@ int convert_alarm_history() {
   namespace hist = alarm_history;
   AlarmHistoryBuffers& buf = take_work_area<AlarmHistoryBuffers>();
   std::uint8_t inventory_record[inventory::record_size] = {};
-  read_headed_file(path::inventory, inventory_record, inventory::record_size, 1);
-  read_plain_record(controller_record::report_path, buf.report, controller_record::size, history_records);
+  read_headed_file_if_present(path::inventory, inventory_record, inventory::record_size, 1);
+  read_plain_record_if_present(controller_record::report_path, buf.report, controller_record::size,
+                               history_records);
   // The K3 configuration records do not change during the run: read once.
   const K3ConfiguredOutputs k3 = read_k3_configured_outputs(inventory_record);
   std::uint8_t version[hist::version.width] = {};
@@ -53,7 +54,7 @@ int convert_alarm_history() {
     build_alarm_state(slice(record, hist::state.offset, hist::state.width), moment, inventory_record, k3);
     put_bytes(record, hist::version, version, 0);
   }
-  return write_headed_file(hist::path, buf.history, hist::size, history_records);
+  return code(write_headed_file(hist::path, buf.history, hist::size, history_records));
 }
 
 }  // namespace sav3

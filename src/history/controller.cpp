@@ -23,9 +23,9 @@ int convert_controller_history() {
   ControllerHistoryBuffers& buf = take_work_area<ControllerHistoryBuffers>();
   std::uint8_t pwmcfg[legacy_pwmcfg::record_size] = {};
   std::uint8_t reportcfg[legacy_reportcfg::record_size] = {};
-  read_plain_record(legacy::report_path, buf.report, legacy::size, history_records);
-  read_plain_record(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::record_size, 1);
-  read_plain_record(legacy_reportcfg::path, reportcfg, legacy_reportcfg::record_size, 1);
+  read_plain_record_if_present(legacy::report_path, buf.report, legacy::size, history_records);
+  read_plain_record_if_present(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::record_size, 1);
+  read_plain_record_if_present(legacy_reportcfg::path, reportcfg, legacy_reportcfg::record_size, 1);
 
   for (int i = 0; i < history_records; ++i) {
     const ConstBytes moment = slice(ConstBytes(buf.report), std::size_t{legacy::size} * i, legacy::size);
@@ -35,7 +35,7 @@ int convert_controller_history() {
     set_bit_if(record, hist::switch_flags, hist::switch_2_bit, answer_is(moment, legacy::switch_2, "ON"));
     put_controller_limits(record, hist::range, hist::limit, reportcfg);
   }
-  return write_headed_file(hist::path, buf.history, hist::size, history_records);
+  return code(write_headed_file(hist::path, buf.history, hist::size, history_records));
 }
 
 }  // namespace sav3

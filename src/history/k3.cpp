@@ -62,15 +62,15 @@ int convert_k3_history(unsigned port, unsigned sequence) {
   std::uint8_t config[legacy_k3_config::record_size] = {};
   std::uint8_t settings[legacy_k3_settings::record_size] = {};
 
-  read_plain_record(numbered_path(legacy_k3_item::report_path_format, sequence), buf.k3_report,
-                    legacy_k3_item::record_size, history_records);
-  read_plain_record(legacy_k3_extension::path, extension, legacy_k3_extension::record_size, 1);
-  read_plain_record(numbered_path(legacy_k3_config::path_format, sequence), config,
-                    legacy_k3_config::record_size, 1);
-  read_plain_record(numbered_path(legacy_k3_settings::path_format, sequence), settings,
-                    legacy_k3_settings::record_size, 1);
-  read_plain_record(controller_record::report_path, buf.controller_report, controller_record::size,
-                    history_records);
+  read_plain_record_if_present(numbered_path(legacy_k3_item::report_path_format, sequence), buf.k3_report,
+                               legacy_k3_item::record_size, history_records);
+  read_plain_record_if_present(legacy_k3_extension::path, extension, legacy_k3_extension::record_size, 1);
+  read_plain_record_if_present(numbered_path(legacy_k3_config::path_format, sequence), config,
+                               legacy_k3_config::record_size, 1);
+  read_plain_record_if_present(numbered_path(legacy_k3_settings::path_format, sequence), settings,
+                               legacy_k3_settings::record_size, 1);
+  read_plain_record_if_present(controller_record::report_path, buf.controller_report, controller_record::size,
+                               history_records);
 
   const Bytes history(buf.history);
   for (int i = 0; i < history_records; ++i) {
@@ -84,8 +84,8 @@ int convert_k3_history(unsigned port, unsigned sequence) {
     put(out, k3_history::record_time,
         static_cast<std::uint32_t>(legacy_time_seconds(text_at(controller, controller_record::time_text))));
   }
-  return write_headed_file(numbered_path(path::history_port, port), history, k3_history::record_size,
-                           history_records);
+  return code(write_headed_file(numbered_path(path::history_port, port), history, k3_history::record_size,
+                                history_records));
 }
 
 }  // namespace sav3

@@ -57,13 +57,15 @@ int convert_supply_history(unsigned port, unsigned n, const SupplyHistorySource&
   SupplyHistoryBuffers& buf = take_work_area<SupplyHistoryBuffers>();
   const auto report_size = static_cast<std::size_t>(source.report_size);
   const Bytes reports = slice(Bytes(buf.report), 0, report_size * records);
-  read_plain_record(numbered_path(source.report_path, n), reports, source.report_size, history_records);
-  read_plain_record(numbered_path(source.extra_path, n), buf.extra, legacy_supply_extra::record_size,
-                    history_records);
-  read_plain_record(numbered_path(source.battery_path, n), buf.battery, legacy_supply_battery::record_size,
-                    history_records);
-  read_plain_record(controller_record::report_path, buf.controller, controller_record::size, history_records);
-  read_plain_record(source.progcfg_path, buf.progcfg, legacy_progcfg::record_size, 1);
+  read_plain_record_if_present(numbered_path(source.report_path, n), reports, source.report_size,
+                               history_records);
+  read_plain_record_if_present(numbered_path(source.extra_path, n), buf.extra,
+                               legacy_supply_extra::record_size, history_records);
+  read_plain_record_if_present(numbered_path(source.battery_path, n), buf.battery,
+                               legacy_supply_battery::record_size, history_records);
+  read_plain_record_if_present(controller_record::report_path, buf.controller, controller_record::size,
+                               history_records);
+  read_plain_record_if_present(source.progcfg_path, buf.progcfg, legacy_progcfg::record_size, 1);
 
   for (std::size_t i = 0; i < records; ++i) {
     const SupplyHistoryInputs in{
@@ -79,11 +81,11 @@ int convert_supply_history(unsigned port, unsigned n, const SupplyHistorySource&
     fill_supply_history(record, in, n);
   }
 
-  const int port_result = write_headed_file(numbered_path(path::history_port, port), buf.history,
-                                            supply_history::record_size, history_records);
-  const int sub_result = write_headed_file(numbered_path(path::history_subport, port), buf.sub,
-                                           supply_history_sub::record_size, history_records);
-  return port_result != result::ok ? port_result : sub_result;
+  const FileResult port_result = write_headed_file(numbered_path(path::history_port, port), buf.history,
+                                                   supply_history::record_size, history_records);
+  const FileResult sub_result = write_headed_file(numbered_path(path::history_subport, port), buf.sub,
+                                                  supply_history_sub::record_size, history_records);
+  return code(first_failure(port_result, sub_result));
 }
 
 }  // namespace sav3

@@ -25,7 +25,7 @@ bool item_record_says_no(const ItemRecordTest& test, unsigned n) {
   std::uint8_t item[legacy_zrt_item::record_size] = {};
   static_assert(legacy_zrt_item::record_size >= legacy_lq_item::record_size);
   Bytes buffer = slice(Bytes(item), 0, static_cast<std::size_t>(test.record_size));
-  read_plain_record(numbered_path(test.path_format, n), buffer, test.record_size, 1);
+  read_plain_record_if_present(numbered_path(test.path_format, n), buffer, test.record_size, 1);
   return answer_is(buffer, test.answer_offset, "No");
 }
 
@@ -34,7 +34,7 @@ bool item_record_says_no(const ItemRecordTest& test, unsigned n) {
 int build_device_inventory() {
   std::uint8_t record[inventory::record_size] = {};
   std::uint8_t display[legacy_display::record_size] = {};
-  read_plain_record(path::device_display, display, legacy_display::record_size, 1);
+  read_plain_record_if_present(path::device_display, display, legacy_display::record_size, 1);
 
   Bytes out(record);
   put(out, inventory::port_code[0], module_code::controller);
@@ -73,7 +73,7 @@ int build_device_inventory() {
       default: break;
     }
   }
-  return write_headed_file(path::inventory, out, inventory::record_size, 1);
+  return code(write_headed_file(path::inventory, out, inventory::record_size, 1));
 }
 
 namespace {
@@ -113,7 +113,7 @@ PortPlan plan_ports(ConstBytes inventory_record, CountingRule rule) {
 
 PortPlan read_port_plan() {
   std::uint8_t record[inventory::record_size] = {};
-  read_headed_file(path::inventory, record, inventory::record_size, 1);
+  read_headed_file_if_present(path::inventory, record, inventory::record_size, 1);
   return plan_ports(record, shared_supply_numbering);
 }
 

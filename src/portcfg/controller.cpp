@@ -20,9 +20,9 @@ int convert_controller_config() {
   std::uint8_t pwmcfg[legacy_pwmcfg::record_size] = {};
   std::uint8_t assign[legacy_mcuassign::record_size] = {};
   std::uint8_t reportcfg[legacy_reportcfg::record_size] = {};
-  read_plain_record(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::record_size, 1);
-  read_plain_record(legacy_mcuassign::path, assign, legacy_mcuassign::record_size, 1);
-  read_plain_record(legacy_reportcfg::path, reportcfg, legacy_reportcfg::record_size, 1);
+  read_plain_record_if_present(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::record_size, 1);
+  read_plain_record_if_present(legacy_mcuassign::path, assign, legacy_mcuassign::record_size, 1);
+  read_plain_record_if_present(legacy_reportcfg::path, reportcfg, legacy_reportcfg::record_size, 1);
 
   Bytes out(record);
   set_bit_if(out, cfg::control_flags, cfg::control_1_bit, read32le(pwmcfg, legacy_pwmcfg::control_1) != 0);
@@ -37,7 +37,7 @@ int convert_controller_config() {
   for (const cfg::ReportBit& flag : cfg::report_bits)
     set_bit_if(out, cfg::report_flags, flag.bit,
                flag.source == cfg::always_set || read8(reportcfg, flag.source) != 0);
-  return write_headed_file(cfg::path, out, cfg::size, 1);
+  return code(write_headed_file(cfg::path, out, cfg::size, 1));
 }
 
 }  // namespace sav3

@@ -61,17 +61,17 @@ int convert_k3_config(unsigned port, unsigned sequence) {
   std::uint8_t config[legacy_k3_config::record_size] = {};
   std::uint8_t extension[legacy_k3_extension::record_size] = {};
 
-  read_plain_record(legacy_k3_extension::path, extension, legacy_k3_extension::record_size, 1);
+  read_plain_record_if_present(legacy_k3_extension::path, extension, legacy_k3_extension::record_size, 1);
   // Only the first three K3 modules have legacy files; a fourth one gets an
   // all-zero record under its own port.
   if (has_legacy_k3_files(sequence)) {
-    read_plain_record(numbered_path(legacy_k3_settings::path_format, sequence), settings,
-                      legacy_k3_settings::record_size, 1);
-    read_plain_record(numbered_path(legacy_k3_config::path_format, sequence), config,
-                      legacy_k3_config::record_size, 1);
+    read_plain_record_if_present(numbered_path(legacy_k3_settings::path_format, sequence), settings,
+                                 legacy_k3_settings::record_size, 1);
+    read_plain_record_if_present(numbered_path(legacy_k3_config::path_format, sequence), config,
+                                 legacy_k3_config::record_size, 1);
     fill_k3_config(record, settings, config, extension, sequence);
   }
-  return write_headed_file(numbered_path(path::cfg_port, port), record, k3_config::record_size, 1);
+  return code(write_headed_file(numbered_path(path::cfg_port, port), record, k3_config::record_size, 1));
 }
 
 }  // namespace sav3

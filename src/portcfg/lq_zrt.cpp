@@ -44,11 +44,11 @@ int convert_supply_config(unsigned port, unsigned n, const SupplyConfigSource& s
   std::uint8_t email[legacy_emailcfg::record_size] = {};
   std::uint8_t reportcfg[legacy_reportcfg::record_size] = {};
   std::uint8_t crw[legacy_crw::record_size] = {};
-  read_plain_record(source.progcfg_path, progcfg, legacy_progcfg::record_size, 1);
-  read_plain_record(source.battery_warning_path, warning, legacy_battery_warning::record_size, 1);
-  read_plain_record(legacy_emailcfg::path, email, legacy_emailcfg::record_size, 1);
-  read_plain_record(legacy_reportcfg::path, reportcfg, legacy_reportcfg::record_size, 1);
-  read_plain_record(legacy_crw::path, crw, legacy_crw::record_size, 1);
+  read_plain_record_if_present(source.progcfg_path, progcfg, legacy_progcfg::record_size, 1);
+  read_plain_record_if_present(source.battery_warning_path, warning, legacy_battery_warning::record_size, 1);
+  read_plain_record_if_present(legacy_emailcfg::path, email, legacy_emailcfg::record_size, 1);
+  read_plain_record_if_present(legacy_reportcfg::path, reportcfg, legacy_reportcfg::record_size, 1);
+  read_plain_record_if_present(legacy_crw::path, crw, legacy_crw::record_size, 1);
 
   // A third or fourth supply module has no slots: both records stay zero.
   if (has_legacy_supply_slots(n)) {
@@ -89,11 +89,11 @@ int convert_supply_config(unsigned port, unsigned n, const SupplyConfigSource& s
                read32le(crw, module_slot(legacy_crw::monitor_off, legacy_crw::stride, n)) == 0);
   }
 
-  const int port_result =
+  const FileResult port_result =
       write_headed_file(numbered_path(path::cfg_port, port), record, supply_config::record_size, 1);
-  const int sub_result =
+  const FileResult sub_result =
       write_headed_file(numbered_path(path::cfg_subport, port), sub, supply_config_sub::record_size, 1);
-  return port_result != result::ok ? port_result : sub_result;
+  return code(first_failure(port_result, sub_result));
 }
 
 }  // namespace

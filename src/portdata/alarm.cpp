@@ -74,7 +74,8 @@ K3ConfiguredOutputs read_k3_configured_outputs(ConstBytes inventory_record) {
     const unsigned k = m.sequence;
     if (m.kind != module_code::k3 || !has_legacy_k3_files(k)) continue;
     std::uint8_t cfg[legacy_k3_config::record_size] = {};
-    read_plain_record(numbered_path(legacy_k3_config::path_format, k), cfg, legacy_k3_config::record_size, 1);
+    read_plain_record_if_present(numbered_path(legacy_k3_config::path_format, k), cfg,
+                                 legacy_k3_config::record_size, 1);
     for (unsigned j = 0; j < 8; ++j)
       if (read32le(cfg, legacy_k3_config::configured_group + 4 * j) != 0)
         k3.configured[k - 1] = static_cast<std::uint8_t>(k3.configured[k - 1] | 1u << j);
@@ -111,11 +112,11 @@ int convert_alarm_state() {
   std::uint8_t state[alarm_state::size] = {};
   std::uint8_t inventory_record[inventory::record_size] = {};
   std::uint8_t item[controller_record::size] = {};
-  read_plain_record(controller_record::item_path, item, controller_record::size, 1);
-  read_headed_file(path::inventory, inventory_record, inventory::record_size, 1);
+  read_plain_record_if_present(controller_record::item_path, item, controller_record::size, 1);
+  read_headed_file_if_present(path::inventory, inventory_record, inventory::record_size, 1);
 
   build_alarm_state(state, item, inventory_record, read_k3_configured_outputs(inventory_record));
-  return write_headed_file(alarm_state::path, state, alarm_state::size, 1);
+  return code(write_headed_file(alarm_state::path, state, alarm_state::size, 1));
 }
 
 }  // namespace sav3

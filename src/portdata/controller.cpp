@@ -34,11 +34,11 @@ int convert_controller_live_data() {
   std::uint8_t record[controller_live::size] = {};
   std::uint8_t item[controller_record::size] = {};
   std::uint8_t pwmcfg[legacy_pwmcfg::record_size] = {};
-  read_plain_record(controller_record::item_path, item, controller_record::size, 1);
-  read_plain_record(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::record_size, 1);
+  read_plain_record_if_present(controller_record::item_path, item, controller_record::size, 1);
+  read_plain_record_if_present(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::record_size, 1);
 
   build_controller_live_record(record, item, pwmcfg);
-  return write_headed_file(controller_live::path, record, controller_live::size, 1);
+  return code(write_headed_file(controller_live::path, record, controller_live::size, 1));
 }
 
 }  // namespace sav3

@@ -70,15 +70,15 @@ int convert_k3_live_data(unsigned port, unsigned sequence) {
   std::uint8_t settings[legacy_k3_settings::record_size] = {};
   std::uint8_t config[legacy_k3_config::record_size] = {};
 
-  read_plain_record(legacy_k3_extension::path, extension, legacy_k3_extension::record_size, 1);
-  read_plain_record(controller_record::item_path, controller, controller_record::size, 1);
+  read_plain_record_if_present(legacy_k3_extension::path, extension, legacy_k3_extension::record_size, 1);
+  read_plain_record_if_present(controller_record::item_path, controller, controller_record::size, 1);
   if (has_legacy_k3_files(sequence)) {
-    read_plain_record(numbered_path(legacy_k3_item::item_path_format, sequence), item,
-                      legacy_k3_item::record_size, 1);
-    read_plain_record(numbered_path(legacy_k3_settings::path_format, sequence), settings,
-                      legacy_k3_settings::record_size, 1);
-    read_plain_record(numbered_path(legacy_k3_config::path_format, sequence), config,
-                      legacy_k3_config::record_size, 1);
+    read_plain_record_if_present(numbered_path(legacy_k3_item::item_path_format, sequence), item,
+                                 legacy_k3_item::record_size, 1);
+    read_plain_record_if_present(numbered_path(legacy_k3_settings::path_format, sequence), settings,
+                                 legacy_k3_settings::record_size, 1);
+    read_plain_record_if_present(numbered_path(legacy_k3_config::path_format, sequence), config,
+                                 legacy_k3_config::record_size, 1);
   }
 
   Bytes out(record);
@@ -108,7 +108,7 @@ int convert_k3_live_data(unsigned port, unsigned sequence) {
   put(out, k3_live::reading_time,
       static_cast<std::uint32_t>(legacy_time_seconds(text_at(controller, controller_record::time_text))));
 
-  return write_headed_file(numbered_path(path::data_port, port), out, k3_live::record_size, 1);
+  return code(write_headed_file(numbered_path(path::data_port, port), out, k3_live::record_size, 1));
 }
 
 }  // namespace sav3

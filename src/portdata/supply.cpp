@@ -85,30 +85,31 @@ int convert_supply_live_data(unsigned port, unsigned n, const SupplyLiveSource& 
   std::uint8_t mcucfg[legacy_mcucfg::record_size] = {};
   std::uint8_t item[legacy_zrt_item::record_size] = {};  // the larger of the two item records
   std::uint8_t battery[legacy_supply_battery::record_size] = {};
-  read_plain_record(source.progcfg_path, progcfg, legacy_progcfg::record_size, 1);
-  read_plain_record(source.battery_warning_path, warning, legacy_battery_warning::record_size, 1);
-  read_plain_record(controller_record::item_path, controller, controller_record::size, 1);
-  read_plain_record(legacy_crw::path, crw, legacy_crw::record_size, 1);
-  read_plain_record(legacy_device_alarm::path, device_alarm, legacy_device_alarm::record_size, 1);
-  read_plain_record(legacy_mcucfg::path, mcucfg, legacy_mcucfg::record_size, 1);
+  read_plain_record_if_present(source.progcfg_path, progcfg, legacy_progcfg::record_size, 1);
+  read_plain_record_if_present(source.battery_warning_path, warning, legacy_battery_warning::record_size, 1);
+  read_plain_record_if_present(controller_record::item_path, controller, controller_record::size, 1);
+  read_plain_record_if_present(legacy_crw::path, crw, legacy_crw::record_size, 1);
+  read_plain_record_if_present(legacy_device_alarm::path, device_alarm, legacy_device_alarm::record_size, 1);
+  read_plain_record_if_present(legacy_mcucfg::path, mcucfg, legacy_mcucfg::record_size, 1);
 
   put(live, supply_record::module_type, source.module_type);
   // A third or fourth supply module has no legacy files or slots: only its
   // module type is written.
   if (has_legacy_supply_slots(n)) {
     const Bytes item_record = slice(Bytes(item), 0, static_cast<std::size_t>(source.item_size));
-    read_plain_record(numbered_path(source.item_path, n), item_record, source.item_size, 1);
-    read_plain_record(numbered_path(source.battery_path, n), battery, legacy_supply_battery::record_size, 1);
+    read_plain_record_if_present(numbered_path(source.item_path, n), item_record, source.item_size, 1);
+    read_plain_record_if_present(numbered_path(source.battery_path, n), battery,
+                                 legacy_supply_battery::record_size, 1);
     const SupplyLiveInputs in{progcfg, warning, controller, crw, device_alarm, mcucfg, item_record, battery};
     source.fill_module(Bytes(live), in, n);
     fill_supply_live(Bytes(live), Bytes(sub), in, n);
   }
 
-  const int port_result =
+  const FileResult port_result =
       write_headed_file(numbered_path(path::data_port, port), live, supply_live::record_size, 1);
-  const int sub_result =
+  const FileResult sub_result =
       write_headed_file(numbered_path(path::data_subport, port), sub, supply_live_sub::record_size, 1);
-  return port_result != result::ok ? port_result : sub_result;
+  return code(first_failure(port_result, sub_result));
 }
 
 }  // namespace sav3

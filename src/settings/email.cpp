@@ -8,7 +8,7 @@ namespace sav3 {
 int convert_email_settings() {
   std::uint8_t legacy[legacy_emailcfg::record_size] = {};
   std::uint8_t record[email::record_size] = {};
-  read_plain_record(legacy_emailcfg::path, legacy, legacy_emailcfg::record_size, 1);
+  read_plain_record_if_present(legacy_emailcfg::path, legacy, legacy_emailcfg::record_size, 1);
 
   Bytes out(record);
   // The short texts move whole, byte for byte; the four bytes after each stay 0,
@@ -31,7 +31,7 @@ int convert_email_settings() {
   put_bytes(out, email::long_text_3, legacy, legacy_emailcfg::long_text[2]);
   put_bytes(out, email::long_text_4, legacy, legacy_emailcfg::long_text[3]);
 
-  return write_headed_file(email::path, out, email::record_size, 1);
+  return code(write_headed_file(email::path, out, email::record_size, 1));
 }
 
 }  // namespace sav3

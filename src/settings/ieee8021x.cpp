@@ -6,7 +6,7 @@ namespace sav3 {
 int convert_ieee8021x_settings() {
   std::uint8_t legacy[legacy_ieee8021x::record_size] = {};
   std::uint8_t record[ieee8021x::record_size] = {};
-  read_plain_record(legacy_ieee8021x::path, legacy, legacy_ieee8021x::record_size, 1);
+  read_plain_record_if_present(legacy_ieee8021x::path, legacy, legacy_ieee8021x::record_size, 1);
 
   // Every field moves bit for bit (texts with whatever follows their
   // terminators); only the legacy fill bytes are left behind.
@@ -29,7 +29,7 @@ int convert_ieee8021x_settings() {
   put_bytes(out, ieee8021x::word, legacy, legacy_ieee8021x::word);
   put_bytes(out, ieee8021x::option_7, legacy, legacy_ieee8021x::option_7);
 
-  return write_headed_file(ieee8021x::path, out, ieee8021x::record_size, 1);
+  return code(write_headed_file(ieee8021x::path, out, ieee8021x::record_size, 1));
 }
 
 }  // namespace sav3

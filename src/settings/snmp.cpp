@@ -130,14 +130,14 @@ int convert_snmp_settings() {
   std::uint8_t block[legacy_snmp::block_record_size] = {};
   Bytes out(record);
 
-  read_plain_record(legacy_snmp::trap_version_path, trap_version, 1, 1);
+  read_plain_record_if_present(legacy_snmp::trap_version_path, trap_version, 1, 1);
   put(out, snmp::trap_version, trap_version[0]);
   parse_agent_config(out);
-  read_plain_record(legacy_snmp::block_path, block, legacy_snmp::block_record_size, 1);
+  read_plain_record_if_present(legacy_snmp::block_path, block, legacy_snmp::block_record_size, 1);
   put_bytes(out, snmp::block, block, legacy_snmp::block);
   take_network_line(out);
 
-  return write_headed_file(snmp::path, out, snmp::record_size, 1);
+  return code(write_headed_file(snmp::path, out, snmp::record_size, 1));
 }
 
 }  // namespace sav3

@@ -6,7 +6,7 @@ namespace sav3 {
 int convert_ssl_settings() {
   std::uint8_t legacy[legacy_ssl::record_size] = {};
   std::uint8_t record[ssl::record_size] = {};
-  read_plain_record(legacy_ssl::path, legacy, legacy_ssl::record_size, 1);
+  read_plain_record_if_present(legacy_ssl::path, legacy, legacy_ssl::record_size, 1);
 
   // Texts and blocks move with their terminators and whatever follows them;
   // each option byte keeps the low 8 bits of its word (256 gives 0).
@@ -22,7 +22,7 @@ int convert_ssl_settings() {
   put_low_bits(out, ssl::option_4, read32le(legacy, legacy_ssl::option_4));
   put_low_bits(out, ssl::option_5, read32le(legacy, legacy_ssl::option_5));
 
-  return write_headed_file(ssl::path, out, ssl::record_size, 1);
+  return code(write_headed_file(ssl::path, out, ssl::record_size, 1));
 }
 
 }  // namespace sav3

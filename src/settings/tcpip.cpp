@@ -85,26 +85,26 @@ int convert_tcpip_settings() {
 
   store_network_lines(out);
 
-  read_plain_record(legacy_ntp::path, ntp, legacy_ntp::record_size, 1);
+  read_plain_record_if_present(legacy_ntp::path, ntp, legacy_ntp::record_size, 1);
   put_text(out, tcpip::ntp_server1, without_newline(text_at(ntp, legacy_ntp::server1)));
   put_text(out, tcpip::ntp_server2, without_newline(text_at(ntp, legacy_ntp::server2)));
 
   // The fallback copy is read over the first one without clearing it: what a
   // missing or short fallback file does not supply keeps the first copy's
   // bytes. The second choice is taken as it is.
-  read_plain_record(legacy_msm::path, msm, legacy_msm::record_size, 1);
+  read_plain_record_if_present(legacy_msm::path, msm, legacy_msm::record_size, 1);
   if (!server_text_valid(chosen_server_text(msm)))
-    read_plain_record(legacy_msm::fallback_path, msm, legacy_msm::record_size, 1);
+    read_plain_record_if_present(legacy_msm::fallback_path, msm, legacy_msm::record_size, 1);
   put_text(out, tcpip::msm_server, without_newline(chosen_server_text(msm)));
   put_decimal(out, tcpip::msm_number_a, read32le_signed(msm, legacy_msm::number_a));
 
-  read_plain_record(legacy_vpn::path, vpn, legacy_vpn::record_size, 1);
+  read_plain_record_if_present(legacy_vpn::path, vpn, legacy_vpn::record_size, 1);
   put_low_bits(out, tcpip::vpn_option, read32le(vpn, legacy_vpn::option_word));
   put_text(out, tcpip::vpn_text1, without_newline(text_at(vpn, legacy_vpn::text1)));
   put_text(out, tcpip::vpn_text2, without_newline(text_at(vpn, legacy_vpn::text2)));
   put_text(out, tcpip::vpn_text3, without_newline(text_at(vpn, legacy_vpn::text3)));
 
-  read_plain_record(legacy_ipv6::path, ipv6, legacy_ipv6::record_size, 1);
+  read_plain_record_if_present(legacy_ipv6::path, ipv6, legacy_ipv6::record_size, 1);
   put(out, tcpip::ipv6_option, read8(ipv6, legacy_ipv6::option));
   put(out, tcpip::ipv6_word, read32le(ipv6, legacy_ipv6::word));
   copy_bytes(out, tcpip::ipv6_block1.offset, ipv6, legacy_ipv6::block1, tcpip::ipv6_block1.width);
@@ -115,7 +115,7 @@ int convert_tcpip_settings() {
   put_decimal(out, tcpip::msm_number_b, read32le_signed(msm, legacy_msm::number_b));
   put_decimal(out, tcpip::msm_number_c, read32le_signed(msm, legacy_msm::number_c));
 
-  return write_headed_file(tcpip::path, out, tcpip::record_size, 1);
+  return code(write_headed_file(tcpip::path, out, tcpip::record_size, 1));
 }
 
 }  // namespace sav3

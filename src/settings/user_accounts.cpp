@@ -43,7 +43,7 @@ int convert_user_accounts() {
   std::uint8_t record[user_info::record_size] = {};
   std::uint8_t level[legacy_auth::password_level_size] = {};
   Bytes out(record);
-  read_plain_record(legacy_auth::password_level_path, level, legacy_auth::password_level_size, 1);
+  read_plain_record_if_present(legacy_auth::password_level_path, level, legacy_auth::password_level_size, 1);
 
   std::FILE* file = open_device_file(legacy_auth::path, "r");
   if (file != nullptr) {
@@ -69,7 +69,7 @@ int convert_user_accounts() {
   }
 
   put(out, user_info::password_level, read8(level, legacy_auth::password_level));
-  return write_headed_file(user_info::path, out, user_info::record_size, 1);
+  return code(write_headed_file(user_info::path, out, user_info::record_size, 1));
 }
 
 }  // namespace sav3

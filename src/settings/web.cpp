@@ -45,13 +45,14 @@ int convert_web_settings() {
   std::uint8_t remember[legacy_remember_user::record_size] = {};
   Bytes out(record);
 
-  read_plain_record(legacy_mcuassign::path, assign, legacy_mcuassign::record_size, 1);
-  read_plain_record(legacy_battery_warning::lq_path, battery, legacy_battery_warning::record_size, 1);
-  read_plain_record(legacy_lock::path, lock, legacy_lock::record_size, 1);
-  read_plain_record(legacy_pwmcfg::path, pwm, legacy_pwmcfg::record_size, 1);
-  read_plain_record(legacy_emailcfg::path, email, legacy_emailcfg::record_size, 1);
-  read_plain_record(legacy_reportcfg::path, report, legacy_reportcfg::record_size, 1);
-  read_plain_record(legacy_remember_user::path, remember, legacy_remember_user::record_size, 1);
+  read_plain_record_if_present(legacy_mcuassign::path, assign, legacy_mcuassign::record_size, 1);
+  read_plain_record_if_present(legacy_battery_warning::lq_path, battery, legacy_battery_warning::record_size,
+                               1);
+  read_plain_record_if_present(legacy_lock::path, lock, legacy_lock::record_size, 1);
+  read_plain_record_if_present(legacy_pwmcfg::path, pwm, legacy_pwmcfg::record_size, 1);
+  read_plain_record_if_present(legacy_emailcfg::path, email, legacy_emailcfg::record_size, 1);
+  read_plain_record_if_present(legacy_reportcfg::path, report, legacy_reportcfg::record_size, 1);
+  read_plain_record_if_present(legacy_remember_user::path, remember, legacy_remember_user::record_size, 1);
 
   copy_bytes(out, web::assignment_block.offset, assign, legacy_mcuassign::block, web::assignment_block.width);
   copy_bytes(out, web::assignment_text.offset, assign, legacy_mcuassign::first_text,
@@ -73,7 +74,7 @@ int convert_web_settings() {
   put(out, web::report_word, read32le(report, legacy_reportcfg::word));
   put(out, web::report_byte, read8(report, legacy_reportcfg::byte));
 
-  return write_headed_file(web::path, out, web::record_size, 1);
+  return code(write_headed_file(web::path, out, web::record_size, 1));
 }
 
 }  // namespace sav3

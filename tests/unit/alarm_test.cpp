@@ -23,7 +23,7 @@ class Alarm : public ScratchDevice {
     std::size_t p = 1;
     for (std::uint8_t code : ports) rec[p++] = code;
     rec[33] = 1;
-    ASSERT_EQ(write_headed_file(path::inventory, rec, inventory::record_size, 1), result::ok);
+    ASSERT_EQ(write_headed_file(path::inventory, rec, inventory::record_size, 1), FileResult::ok);
   }
   // A K3 configuration record whose outputs `configured` hold a non-zero word.
   void put_k3_config(unsigned k, std::initializer_list<std::pair<unsigned, std::uint32_t>> configured) {

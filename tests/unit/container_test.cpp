@@ -9,7 +9,7 @@ using Container = ScratchDevice;
 
 TEST_F(Container, WorkedExampleTwoOneByteRecords) {
   const std::uint8_t payload[] = {0x01, 0x02};
-  ASSERT_EQ(write_headed_file("/usr/sav3/data/x", payload, 1, 2), result::ok);
+  ASSERT_EQ(write_headed_file("/usr/sav3/data/x", payload, 1, 2), FileResult::ok);
   std::vector<std::uint8_t> expected(32, 0);
   expected[0] = 0x88;
   expected[1] = 0xFD;
@@ -22,7 +22,7 @@ TEST_F(Container, WorkedExampleTwoOneByteRecords) {
 }
 
 TEST_F(Container, EmptyPayloadGivesBareHeader) {
-  ASSERT_EQ(write_headed_file("/usr/sav3/data/empty", {}, 38, 0), result::ok);
+  ASSERT_EQ(write_headed_file("/usr/sav3/data/empty", {}, 38, 0), FileResult::ok);
   auto file = file_bytes("/usr/sav3/data/empty");
   ASSERT_EQ(file.size(), 30u);
   EXPECT_EQ(file[header::payload_checksum], 0);
@@ -34,13 +34,13 @@ TEST_F(Container, EmptyPayloadGivesBareHeader) {
 TEST_F(Container, ChecksumsHoldForLargePayload) {
   std::vector<std::uint8_t> data(640 * 1000);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  ASSERT_EQ(write_headed_file("/usr/sav3/history/alarm", data, 640, 1000), result::ok);
+  ASSERT_EQ(write_headed_file("/usr/sav3/history/alarm", data, 640, 1000), FileResult::ok);
   EXPECT_EQ(headed_payload("/usr/sav3/history/alarm", 640, 1000), data);
 }
 
 TEST_F(Container, MissingDirectoryGivesOpenFailureAndCreatesNothing) {
   const std::uint8_t payload[] = {1};
-  EXPECT_EQ(write_headed_file("/usr/nowhere/port0", payload, 1, 1), result::open_failed);
+  EXPECT_EQ(write_headed_file("/usr/nowhere/port0", payload, 1, 1), FileResult::open_failed);
   EXPECT_FALSE(exists("/usr/nowhere"));
 }
 
@@ -49,20 +49,20 @@ TEST_F(Container, FullDiskShowsAsPayloadFailure) {
   set_device_root(nullptr);
   std::vector<std::uint8_t> data(100, 1);
   // The header fits the stdio buffer; the failure surfaces at flush or close.
-  EXPECT_EQ(write_headed_file("/dev/full", data, 10, 10), result::payload_failed);
+  EXPECT_EQ(write_headed_file("/dev/full", data, 10, 10), FileResult::payload_failed);
 }
 
 TEST_F(Container, PayloadViewTooSmallIsAFailureNotAnOverread) {
   const std::uint8_t payload[] = {1, 2, 3};
-  EXPECT_EQ(write_headed_file("/usr/sav3/data/short", payload, 2, 2), result::payload_failed);
+  EXPECT_EQ(write_headed_file("/usr/sav3/data/short", payload, 2, 2), FileResult::payload_failed);
 }
 
 TEST_F(Container, HeadedReaderResults) {
   std::uint8_t buf[4] = {9, 9, 9, 9};
-  EXPECT_EQ(read_headed_file("/usr/sav3/data/none", buf, 4, 1), result::open_failed);
+  EXPECT_EQ(read_headed_file("/usr/sav3/data/none", buf, 4, 1), FileResult::open_failed);
 
   put_file("/usr/sav3/data/tiny", std::vector<std::uint8_t>(29, 0x88));
-  EXPECT_EQ(read_headed_file("/usr/sav3/data/tiny", buf, 4, 1), result::header_failed);
+  EXPECT_EQ(read_headed_file("/usr/sav3/data/tiny", buf, 4, 1), FileResult::header_failed);
   EXPECT_EQ(buf[0], 9) << "a short header leaves the buffer untouched";
 
   // Wrong magic and checksums, but full length: read without complaint.
@@ -70,34 +70,75 @@ TEST_F(Container, HeadedReaderResults) {
   damaged[30] = 1;
   damaged[33] = 4;
   put_file("/usr/sav3/data/damaged", damaged);
-  EXPECT_EQ(read_headed_file("/usr/sav3/data/damaged", buf, 4, 1), result::ok);
+  EXPECT_EQ(read_headed_file("/usr/sav3/data/damaged", buf, 4, 1), FileResult::ok);
   EXPECT_EQ(buf[3], 4);
 
   std::vector<std::uint8_t> shorter(35, 7);  // one record of 4 and one byte of the next
   put_file("/usr/sav3/data/shorter", shorter);
   std::uint8_t two[8] = {};
-  EXPECT_EQ(read_headed_file("/usr/sav3/data/shorter", two, 4, 2), result::payload_failed);
+  EXPECT_EQ(read_headed_file("/usr/sav3/data/shorter", two, 4, 2), FileResult::payload_failed);
   EXPECT_EQ(two[0], 7);
 }
 
 TEST_F(Container, PlainReaderKeepsCallersZeros) {
   std::uint8_t buf[6] = {};
-  EXPECT_EQ(read_plain_record("/mnt/1/cfg/missing", buf, 6, 1), result::open_failed);
+  EXPECT_EQ(read_plain_record("/mnt/1/cfg/missing", buf, 6, 1), FileResult::open_failed);
   EXPECT_EQ(buf[0], 0);
 
   put_file("/mnt/1/cfg/short", {1, 2, 3});
-  EXPECT_EQ(read_plain_record("/mnt/1/cfg/short", buf, 6, 1), result::ok);
+  EXPECT_EQ(read_plain_record("/mnt/1/cfg/short", buf, 6, 1), FileResult::ok);
   EXPECT_EQ((std::vector<std::uint8_t>(buf, buf + 6)), (std::vector<std::uint8_t>{1, 2, 3, 0, 0, 0}));
 
   std::uint8_t exact[4] = {};
   put_file("/mnt/1/cfg/long", {1, 2, 3, 4, 5, 6, 7, 8});
-  EXPECT_EQ(read_plain_record("/mnt/1/cfg/long", exact, 2, 2), result::ok);
+  EXPECT_EQ(read_plain_record("/mnt/1/cfg/long", exact, 2, 2), FileResult::ok);
   EXPECT_EQ(exact[3], 4);
 
   // A directory opens but reads nothing.
   std::uint8_t dir_buf[4] = {};
-  EXPECT_EQ(read_plain_record("/mnt/1/cfg", dir_buf, 4, 1), result::ok);
+  EXPECT_EQ(read_plain_record("/mnt/1/cfg", dir_buf, 4, 1), FileResult::ok);
   EXPECT_EQ(dir_buf[0], 0);
+}
+
+// What the writer makes passes the check; each kind of damage to it is named
+// by its own bit, and only by it (the header checksum covers bytes 0..27).
+TEST_F(Container, HeaderCheckNamesEachDamage) {
+  const std::uint8_t payload[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+  ASSERT_EQ(write_headed_file("/usr/sav3/data/x", payload, 3, 2), FileResult::ok);
+  const std::vector<std::uint8_t> good = file_bytes("/usr/sav3/data/x");
+  const HeaderCheck check = check_header(good);
+  EXPECT_EQ(check.problems, 0u);
+  EXPECT_EQ(check.size, 3u);
+  EXPECT_EQ(check.count, 2u);
+  EXPECT_EQ(check.expected_length(), good.size());
+
+  namespace p = header_problem;
+  struct Case {
+    const char* what;
+    std::size_t at;  // the byte changed, or the new length when `resize`
+    bool resize;
+    std::uint32_t problems;
+  } cases[] = {
+      {"payload byte", 33, false, p::payload_checksum},
+      {"wrong magic", 0, false, p::magic | p::header_checksum},
+      {"payload checksum byte", 1, false, p::header_checksum | p::payload_checksum},
+      {"record size", 2, false, p::header_checksum | p::trailing},
+      {"record count", 6, false, p::header_checksum | p::truncated},
+      {"reserved byte", 27, false, p::header_checksum | p::reserved_header},
+      {"byte 28", 28, false, p::byte_28},
+      {"header checksum byte", 29, false, p::header_checksum},
+      {"one byte short", 35, true, p::truncated},
+      {"one byte over", 37, true, p::trailing},
+      {"no whole header", 29, true, p::short_header},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> b = good;
+    if (c.resize)
+      b.resize(c.at);
+    else
+      b[c.at] ^= 0x01;
+    EXPECT_EQ(check_header(b).problems, c.problems) << c.what;
+  }
 }
 
 }  // namespace

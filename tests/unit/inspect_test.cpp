@@ -180,7 +180,7 @@ TEST_F(Inspect, HistoryRecordsByNumber) {
     put(rec, controller_history::range[0], i == 999 ? static_cast<std::uint32_t>(-10000) : 0);
   }
   ASSERT_EQ(write_headed_file(controller_history::path, records, controller_history::size, history_records),
-            result::ok);
+            FileResult::ok);
   Options pick;
   pick.record = 999;
   Report r = inspect(host(controller_history::path), pick);
@@ -244,7 +244,7 @@ TEST_F(Inspect, DamageIsNamed) {
 
   // A well-formed file of a size the migration never writes there.
   std::vector<std::uint8_t> odd(100, 0);
-  ASSERT_EQ(write_headed_file("/usr/sav3/cfg/port1", odd, 100, 1), result::ok);
+  ASSERT_EQ(write_headed_file("/usr/sav3/cfg/port1", odd, 100, 1), FileResult::ok);
   Report r9 = inspect(host("/usr/sav3/cfg/port1"));
   EXPECT_EQ(r9.status, 1);
   EXPECT_TRUE(has(r9,
@@ -255,7 +255,7 @@ TEST_F(Inspect, DamageIsNamed) {
   // The right record size with the wrong count.
   std::vector<std::uint8_t> two(2 * controller_live::size, 0);
   two[0] = two[controller_live::size] = 1;
-  ASSERT_EQ(write_headed_file(controller_live::path, two, controller_live::size, 2), result::ok);
+  ASSERT_EQ(write_headed_file(controller_live::path, two, controller_live::size, 2), FileResult::ok);
   Report r10 = inspect(host(controller_live::path));
   EXPECT_EQ(r10.status, 1);
   EXPECT_TRUE(has(r10, "problem: wrong size: record size 31 x count 2, a controller live record is 31 x 1"))
@@ -271,7 +271,7 @@ TEST_F(Inspect, ReservedBytesMustBeZero) {
   std::vector<std::uint8_t> rec(controller_live::size, 0);
   rec[0] = 1;
   rec[controller_live::reserved_1.offset + 2] = 9;
-  ASSERT_EQ(write_headed_file(controller_live::path, rec, controller_live::size, 1), result::ok);
+  ASSERT_EQ(write_headed_file(controller_live::path, rec, controller_live::size, 1), FileResult::ok);
   Report r = inspect(host(controller_live::path));
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(has(r, "NOT ZERO: 1 of 4 bytes set")) << r.text;
@@ -304,10 +304,10 @@ TEST_F(Inspect, SecretsAreNeverShown) {
 TEST_F(Inspect, TypeCodeTellsLqFromZrt) {
   std::vector<std::uint8_t> rec(92, 0);
   rec[0] = module_code::zrt;
-  ASSERT_EQ(write_headed_file("/usr/sav3/data/port2", rec, 92, 1), result::ok);
+  ASSERT_EQ(write_headed_file("/usr/sav3/data/port2", rec, 92, 1), FileResult::ok);
   EXPECT_TRUE(has(inspect(host("/usr/sav3/data/port2")), "data/port2: ZRT live record"));
   rec[0] = 9;
-  ASSERT_EQ(write_headed_file("/usr/sav3/data/port2", rec, 92, 1), result::ok);
+  ASSERT_EQ(write_headed_file("/usr/sav3/data/port2", rec, 92, 1), FileResult::ok);
   Report r = inspect(host("/usr/sav3/data/port2"));
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(has(r, "unknown kind: byte 0 of record 0 holds type code 9")) << r.text;
@@ -353,7 +353,7 @@ TEST_F(Inspect, TreeChecksEveryFileOfTheInventory) {
     }
     const std::string p = std::string("/usr/sav3/") + files[i].name;
     ASSERT_EQ(write_headed_file(p.c_str(), payload, static_cast<int>(k.size), static_cast<int>(k.count)),
-              result::ok);
+              FileResult::ok);
   }
   Report r = tree(host("/usr/sav3"));
   EXPECT_EQ(r.status, 0) << r.text;
@@ -370,7 +370,7 @@ TEST_F(Inspect, TreeChecksEveryFileOfTheInventory) {
   // A K3 live record where the inventory says LQ: the type code is named.
   std::vector<std::uint8_t> k3(488, 0);
   k3[0] = module_code::k3;
-  ASSERT_EQ(write_headed_file("/usr/sav3/data/port1", k3, 488, 1), result::ok);
+  ASSERT_EQ(write_headed_file("/usr/sav3/data/port1", k3, 488, 1), FileResult::ok);
   r = tree(host("/usr/sav3"));
   EXPECT_TRUE(has(r, "FAIL  data/port1         LQ live record")) << r.text;
   EXPECT_TRUE(has(r, "wrong size: record size 488 x count 1, expected 92 x 1")) << r.text;

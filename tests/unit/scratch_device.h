@@ -17,6 +17,11 @@
 #include "sav3/container.h"
 #include "sav3/device.h"
 
+namespace sav3 {
+// gtest shows a file result by its code.
+inline void PrintTo(FileResult r, std::ostream* os) { *os << code(r); }
+}  // namespace sav3
+
 namespace sav3::testing {
 
 class ScratchDevice : public ::testing::Test {
