@@ -25,7 +25,8 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-sandbox=$here/sandbox.sh
+# shellcheck source=testlib.sh
+. "$here/testlib.sh"
 case_name=${1:?usage: device_test.sh CASE TOOL [INSPECT | HOST_TOOL [SAMPLE_GENERATOR]]}
 tool=${2:?usage: device_test.sh CASE TOOL [INSPECT | HOST_TOOL [SAMPLE_GENERATOR]]}
 [ -f "$tool" ] || {
@@ -41,59 +42,11 @@ if [ "$case_name" != same-as-host ]; then
   fi
 fi
 
-"$sandbox" check || exit $?
-
-scratch=$(mktemp -d /tmp/sav3-device-test.XXXXXX)
-failures=0
-cleanup() {
-  local status=$?
-  if [ "$status" -ne 0 ] || [ "$failures" -ne 0 ] || [ "${SAV3_KEEP_SANDBOX:-0}" = 1 ]; then
-    echo "scratch folders kept in $scratch"
-  else
-    rm -rf "$scratch"
-  fi
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-check() { # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  "$@" >/dev/null 2>&1 || fail "$what"
-}
+begin_device_test
 
 # The daemons of the sample device started beside the tool: three that the
 # tool must kill and one of another name that it must leave alone.
 daemons=(/mnt/2/snmp/sbin/snmpd /mnt/2/tools/spi /sbin/dhclient /mnt/2/tools/keepme)
-
-"$here/sample_legacy.sh" "$scratch/legacy"
-
-# make_device NAME TOOL: a sandbox holding the sample legacy device.
-make_device() { "$sandbox" create "$scratch/$1" "$2" "$scratch/legacy"; }
-
-# Every name, type, mode and content under the device's trees.
-snapshot() {
-  (cd "$1" && find usr mnt -printf '%y %m %p %l\n' | LC_ALL=C sort &&
-    find usr mnt -type f -exec sha256sum {} + | LC_ALL=C sort -k2)
-}
-
-# The tool itself prints nothing and exits 0, whatever its commands print.
-check_quiet_exit() {
-  local box=$1/sandbox
-  [ "$(cat "$box/tool.status")" = 0 ] || fail "exit status $(cat "$box/tool.status"), not 0"
-  [ ! -s "$box/tool.out" ] || fail "the tool printed on stdout: $(head -c 200 "$box/tool.out")"
-  [ ! -s "$box/tool.err" ] || fail "the tool printed on stderr: $(head -c 200 "$box/tool.err")"
-}
-
-check_commands() { # check_commands ROOT COUNT: the first COUNT expected commands, exactly
-  if ! diff <(head -n "$2" "$here/expected_commands.txt") "$1/sandbox/commands.log" >"$scratch/commands.diff" 2>&1; then
-    fail "the commands issued are not the expected $2:"
-    cat "$scratch/commands.diff"
-  fi
-}
 
 byte(){ od -An -tu1 -j"$2" -N1 "$1" | tr -d ' '; }
 
@@ -269,10 +222,6 @@ compare_with_host() {
     "$(wc -l <"$scratch/$name-tool/sandbox/commands.log") commands"
 }
 
-# The live trees only: every name, type, mode and content under /usr/sav and
-# /usr/sav2.
-live_snapshot() { snapshot "$1" | grep -E '(^| )(usr/sav|usr/sav2)(/| |$)'; }
-
 # The files every complete migration writes, whatever sits on the ports.
 always_written=(data/device data/port0 data/alarm cfg/port0 cfg/email cfg/snmp cfg/ssl cfg/tcp_ip cfg/user_info
   cfg/web cfg/ieee802_1x history/port0 history/alarm)
@@ -412,11 +361,11 @@ case $case_name in
   no-staging)
     make_device device "$tool"
     rm -rf "$scratch/device/usr/sav3"
-    snapshot "$scratch/device" | grep -E '(^| )(usr/sav|usr/sav2)(/| |$)' >"$scratch/before"
+    live_snapshot "$scratch/device" >"$scratch/before"
     "$sandbox" run "$scratch/device" "${daemons[@]}"
     check_quiet_exit "$scratch/device"
     check_commands "$scratch/device" 26
-    snapshot "$scratch/device" | grep -E '(^| )(usr/sav|usr/sav2)(/| |$)' >"$scratch/after"
+    live_snapshot "$scratch/device" >"$scratch/after"
     diff "$scratch/before" "$scratch/after" || fail "/usr/sav or /usr/sav2 changed although there was no staging tree"
     [ ! -e "$scratch/device/usr/sav3" ] || fail "/usr/sav3 was created"
     ;;
@@ -443,8 +392,4 @@ case $case_name in
     ;;
 esac
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "PASS: $case_name"
+end_device_test "$case_name"
