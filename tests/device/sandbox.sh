@@ -24,11 +24,12 @@
 #         daemons       "PATH exited STATUS" (137: killed with signal 9) or
 #                       "PATH running" (it survived and was stopped afterwards)
 #       Options (each may be repeated):
-#         --tmpfs DIR SIZE   mount an empty file system of SIZE bytes on the
-#             device folder DIR for this run only, so that writes there fail
-#             once it is full; its contents are copied to ROOT/sandbox/tmpfs/DIR
-#             after the run (not after a power cut: they are lost, as on the
-#             device)
+#         --tmpfs DIR SIZE   mount a file system of SIZE bytes on the device
+#             folder DIR for this run only, holding a copy of what DIR holds,
+#             so that writes there fail once it is full; its contents are
+#             copied to ROOT/sandbox/tmpfs/DIR after the run (not after a
+#             power cut: they are lost, as on the device). DIR itself keeps
+#             what it held before the run.
 #         --read-only DIR    make the device folder DIR read-only for this run
 #         --arg ARG          give ARG to the tool (in order)
 #         --cut before:N | after:N | half:N
@@ -273,7 +274,9 @@ cmd_run() {
         [ $# -ge 3 ] || die "usage: --tmpfs DIR SIZE"
         case $2 in /*) ;; *) die "--tmpfs wants an absolute device folder: $2" ;; esac
         case $3 in *[!0-9kmKM]* | "") die "--tmpfs wants a size such as 64k: $3" ;; esac
-        mounts="$mounts mount -t tmpfs -o size=$3 tmpfs \"\$1$2\" &&"
+        mounts="$mounts rm -rf \"\$1/sandbox/held\" && mkdir -p \"\$1/sandbox/held\" &&
+          cp -a \"\$1$2/.\" \"\$1/sandbox/held/\" && mount -t tmpfs -o size=$3 tmpfs \"\$1$2\" &&
+          cp -a \"\$1/sandbox/held/.\" \"\$1$2/\" && rm -rf \"\$1/sandbox/held\" &&"
         kept="$kept mkdir -p \"\$1/sandbox/tmpfs$2\" && cp -a \"\$1$2/.\" \"\$1/sandbox/tmpfs$2/\";"
         shift 3
         ;;
