@@ -56,10 +56,10 @@ check_commands "$scratch/reference" 30
 [ "$(state_of "$scratch/reference")" = done ] || fail "uncut run: state '$(state_of "$scratch/reference")', not done"
 trees "$scratch/reference" >"$scratch/reference.trees"
 
-# cut ROOT POINT: one run of the tool cut at POINT, which is a point of
+# cut_power ROOT POINT: one run of the tool cut at POINT, which is a point of
 # `sandbox.sh run --cut` (before:N, after:N, half:N) or SYSCALL@N: the Nth
 # such call of the tool kills it (strace). Fails unless the run was cut there.
-cut() {
+cut_power() {
   local root=$1 point=$2
   case $point in
     *@*)
@@ -83,7 +83,7 @@ cut_and_finish() {
   rm -rf "$root"
   cp -a "$scratch/template" "$root"
   for point in ${cuts//+/ }; do
-    cut "$root" "$point"
+    cut_power "$root" "$point"
     state=$(state_of "$root")
     live_snapshot "$root" >"$scratch/live"
     if [ "$state" != pending ] && ! cmp -s "$scratch/original" "$scratch/live"; then
@@ -127,12 +127,13 @@ strace_lines() { grep -E "^$2\(" "$1/sandbox/strace.log" | grep -n . || true; }
 # A traced uncut run: where the tool creates its files and installs states.
 traced_run() {
   cp -a "$scratch/template" "$scratch/traced"
-  "$sandbox" run --strace "-e trace=openat,write,rename,renameat,renameat2" "$scratch/traced"
+  "$sandbox" run --strace "-e trace=openat,write,fsync,rename,renameat,renameat2" "$scratch/traced"
   [ "$(state_of "$scratch/traced")" = done ] || fail "traced uncut run: state '$(state_of "$scratch/traced")', not done"
 }
 
 # Kill points inside the tool: the creation of the first, a middle and the
-# last converted file; a write half-way through the writes; each rename.
+# last converted file; a write half-way through the writes; a flush half-way
+# and the last one; each rename (the states "pending" and "done").
 conversion_points() {
   traced_run
   local created n writes name
@@ -142,6 +143,9 @@ conversion_points() {
   echo "$created" | sed -n "1p;$(((n + 1) / 2))p;${n}p" | sed 's/^/openat@/'
   writes=$(strace_lines "$scratch/traced" write | grep -c .)
   echo "write@$((writes / 2))"
+  local flushes
+  flushes=$(strace_lines "$scratch/traced" fsync | grep -c .)
+  [ "$flushes" -lt 2 ] || echo "fsync@$((flushes / 2)) fsync@$flushes"
   for name in rename renameat renameat2; do
     strace_lines "$scratch/traced" $name | cut -d: -f1 | sed "s/^/$name@/"
   done
@@ -157,7 +161,7 @@ check_order() {
   [ "$(state_of "$root")" = done ] || fail "order: state '$(state_of "$root")', not done"
   log=$scratch/order.log
   # Without the pid prefixes and with each line's number.
-  sed 's/^\[pid *[0-9]*\] //; s/^[0-9][0-9]* //' "$root/sandbox/strace.log" | grep -n . >"$log"
+  sed 's/^\[pid *[0-9]*\] *//; s/^[0-9][0-9]* *//' "$root/sandbox/strace.log" | grep -n . >"$log"
 
   local first_replacement last_copy
   first_replacement=$(grep -m1 'execve("/bin/sh", \["sh", "-c", "rm -rf /usr/sav/\*"\]' "$log" | cut -d: -f1)
