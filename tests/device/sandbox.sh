@@ -275,7 +275,7 @@ cmd_run() {
         case $2 in /*) ;; *) die "--tmpfs wants an absolute device folder: $2" ;; esac
         case $3 in *[!0-9kmKM]* | "") die "--tmpfs wants a size such as 64k: $3" ;; esac
         mounts="$mounts rm -rf \"\$1/sandbox/held\" && mkdir -p \"\$1/sandbox/held\" &&
-          cp -a \"\$1$2/.\" \"\$1/sandbox/held/\" && mount -t tmpfs -o size=$3 tmpfs \"\$1$2\" &&
+          cp -a \"\$1$2/.\" \"\$1/sandbox/held/\" && mount -t tmpfs -o size=$3,mode=755 tmpfs \"\$1$2\" &&
           cp -a \"\$1/sandbox/held/.\" \"\$1$2/\" && rm -rf \"\$1/sandbox/held\" &&"
         kept="$kept mkdir -p \"\$1/sandbox/tmpfs$2\" && cp -a \"\$1$2/.\" \"\$1/sandbox/tmpfs$2/\";"
         shift 3
