@@ -6,7 +6,6 @@
 #                                     record file the tool wrote. CASE:
 #     full                a migration of the sample legacy device
 #     marker              /mnt/data/port0 present: nothing happens
-#     no-staging          /usr/sav3 missing: the live trees stay
 #     full-disk           the staging tree on a small file system that fills
 #                         up part-way
 #     read-only-staging   /usr/sav3 cannot be written
@@ -35,8 +34,8 @@ tool=${2:?usage: device_test.sh CASE TOOL [INSPECT | HOST_TOOL [SAMPLE_GENERATOR
 }
 if [ "$case_name" != same-as-host ]; then
   inspect=${3:?usage: device_test.sh CASE TOOL INSPECT}
-  # marker and no-staging write no headed record file and need no inspector.
-  if [ ! -x "$inspect" ] && [ "$case_name" != marker ] && [ "$case_name" != no-staging ]; then
+  # marker writes no headed record file and needs no inspector.
+  if [ ! -x "$inspect" ] && [ "$case_name" != marker ]; then
     echo "SKIP: no record inspector at $inspect (build the host preset first)"
     exit 77
   fi
@@ -121,7 +120,7 @@ check_staging() {
     else
       fail "/usr/sav3/$rel is not a valid headed record file: $out"
     fi
-  done < <(cd "$root/usr/sav3" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+  done < <(cd "$root/usr/sav3" && find . -type f ! -name .migration | sed 's|^\./||' | LC_ALL=C sort)
   [ "$headed" -ge 2 ] || fail "only $headed headed record files in the staging tree"
   echo "staging tree: $headed headed record files"
 }
@@ -130,11 +129,11 @@ check_staging() {
 # top-level entries of the old /usr/sav2 whose names contain "update".
 check_live_trees() {
   local root=$1
-  diff -r "$root/usr/sav3" "$root/usr/sav" >"$scratch/sav.diff" 2>&1 || {
+  diff -r -x .migration "$root/usr/sav3" "$root/usr/sav" >"$scratch/sav.diff" 2>&1 || {
     fail "/usr/sav differs from the staging tree:"
     cat "$scratch/sav.diff"
   }
-  diff -r "$root/usr/sav3" "$root/usr/sav2" >"$scratch/sav2.diff" 2>&1 || true
+  diff -r -x .migration "$root/usr/sav3" "$root/usr/sav2" >"$scratch/sav2.diff" 2>&1 || true
   if grep -v '^Only in .*/usr/sav2: .*update' "$scratch/sav2.diff" | grep -q .; then
     fail "/usr/sav2 differs from the staging tree (beyond its update entries):"
     cat "$scratch/sav2.diff"
@@ -228,14 +227,18 @@ always_written=(data/device data/port0 data/alarm cfg/port0 cfg/email cfg/snmp c
 
 # check_outcome ROOT BEFORE: the run either completed (all 30 commands; every
 # file the tool wrote is a valid headed record file; the live trees are the
-# staging tree) or stopped before the replacement (26 commands) with /usr/sav
-# and /usr/sav2 exactly as in the snapshot BEFORE. Prints which.
+# staging tree; the state "done") or stopped before the replacement (26
+# commands) with /usr/sav and /usr/sav2 exactly as in the snapshot BEFORE and
+# a state that is neither "pending" nor "done" (a staging tree on a small
+# file system may have had no room left even for the state). Prints which.
 check_outcome() {
-  local root=$1 before=$2 n f rel out
+  local root=$1 before=$2 n f rel out state
   check_quiet_exit "$root"
   n=$(grep -c . "$root/sandbox/commands.log" || true)
+  if [ -d "$root/sandbox/tmpfs/usr/sav3" ]; then state=$(state_of "$root/sandbox/tmpfs"); else state=$(state_of "$root"); fi
   if [ "$n" = 30 ]; then
     check_commands "$root" 30
+    [ "$state" = done ] || fail "complete migration with the state '$state'"
     for rel in "${always_written[@]}"; do
       [ -f "$root/usr/sav3/$rel" ] || fail "complete migration without /usr/sav3/$rel"
     done
@@ -246,13 +249,14 @@ check_outcome() {
           "$root/usr/sav3/$rel" && continue ;;
       esac
       out=$(headed "$root/usr/sav3/$rel") || fail "/usr/sav3/$rel is not a valid headed record file: $out"
-    done < <(cd "$root/usr/sav3" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
-    diff -r "$root/usr/sav3" "$root/usr/sav" >/dev/null 2>&1 || fail "/usr/sav is not the staging tree"
-    diff -r "$root/usr/sav3" "$root/usr/sav2" 2>&1 | grep -v '^Only in .*/usr/sav2: .*update' | grep -q . &&
+    done < <(cd "$root/usr/sav3" && find . -type f ! -name .migration | sed 's|^\./||' | LC_ALL=C sort)
+    diff -r -x .migration "$root/usr/sav3" "$root/usr/sav" >/dev/null 2>&1 || fail "/usr/sav is not the staging tree"
+    diff -r -x .migration "$root/usr/sav3" "$root/usr/sav2" 2>&1 | grep -v '^Only in .*/usr/sav2: .*update' | grep -q . &&
       fail "/usr/sav2 is not the staging tree (beyond its update entries)"
     echo "complete migration"
   elif [ "$n" = 26 ]; then
     check_commands "$root" 26
+    case $state in pending* | done*) fail "live trees kept with the state '$state'" ;; esac
     live_snapshot "$root" >"$scratch/after"
     diff "$before" "$scratch/after" || fail "/usr/sav or /usr/sav2 changed although the migration did not complete"
     echo "live trees kept"
@@ -336,6 +340,7 @@ case $case_name in
     "$sandbox" run "$scratch/device" "${daemons[@]}"
     check_quiet_exit "$scratch/device"
     check_commands "$scratch/device" 30
+    [ "$(state_of "$scratch/device")" = done ] || fail "state '$(state_of "$scratch/device")', not done"
     check_programs_retired "$scratch/device"
     check_staging "$scratch/device"
     check_inventory "$scratch/device"
@@ -357,17 +362,6 @@ case $case_name in
     diff "$scratch/before" "$scratch/after" || fail "the device's trees changed although the marker exists"
     [ "$(grep -c ' running$' "$scratch/device/sandbox/daemons")" = "${#daemons[@]}" ] ||
       fail "a daemon was killed although the marker exists"
-    ;;
-  no-staging)
-    make_device device "$tool"
-    rm -rf "$scratch/device/usr/sav3"
-    live_snapshot "$scratch/device" >"$scratch/before"
-    "$sandbox" run "$scratch/device" "${daemons[@]}"
-    check_quiet_exit "$scratch/device"
-    check_commands "$scratch/device" 26
-    live_snapshot "$scratch/device" >"$scratch/after"
-    diff "$scratch/before" "$scratch/after" || fail "/usr/sav or /usr/sav2 changed although there was no staging tree"
-    [ ! -e "$scratch/device/usr/sav3" ] || fail "/usr/sav3 was created"
     ;;
   same-as-host)
     host_tool=${3:?usage: device_test.sh same-as-host TOOL HOST_TOOL [SAMPLE_GENERATOR]}
