@@ -55,6 +55,7 @@ check_quiet_exit "$scratch/reference"
 check_commands "$scratch/reference" 30
 [ "$(state_of "$scratch/reference")" = done ] || fail "uncut run: state '$(state_of "$scratch/reference")', not done"
 trees "$scratch/reference" >"$scratch/reference.trees"
+live_snapshot "$scratch/reference" >"$scratch/reference.live"
 
 # cut_power ROOT POINT: one run of the tool cut at POINT, which is a point of
 # `sandbox.sh run --cut` (before:N, after:N, half:N) or SYSCALL@N: the Nth
@@ -86,6 +87,13 @@ cut_and_finish() {
     cut_power "$root" "$point"
     state=$(state_of "$root")
     live_snapshot "$root" >"$scratch/live"
+    case $point in
+      half:*)
+        # Half-way: the live trees are neither what they were nor the result.
+        ! cmp -s "$scratch/original" "$scratch/live" && ! cmp -s "$scratch/reference.live" "$scratch/live" ||
+          fail "$cuts: the cut at $point was not half-way through the live trees"
+        ;;
+    esac
     case $state in
       pending | done) ;;
       *)

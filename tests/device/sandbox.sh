@@ -200,6 +200,7 @@ half() {
           cp -f "$p" "$to$p"
         else
           # The file being written when the power went.
+          mkdir -p "$(dirname "$to$p")"
           size=$(wc -c <"$p")
           head -c $((size / 2)) "$p" >"$to$p"
           break
