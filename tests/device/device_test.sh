@@ -24,7 +24,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=testlib.sh
+# shellcheck source=tests/device/testlib.sh
 . "$here/testlib.sh"
 case_name=${1:?usage: device_test.sh CASE TOOL [INSPECT | HOST_TOOL [SAMPLE_GENERATOR]]}
 tool=${2:?usage: device_test.sh CASE TOOL [INSPECT | HOST_TOOL [SAMPLE_GENERATOR]]}
@@ -238,7 +238,7 @@ check_outcome() {
   if [ -d "$root/sandbox/tmpfs/usr/sav3" ]; then state=$(state_of "$root/sandbox/tmpfs"); else state=$(state_of "$root"); fi
   if [ "$n" = 30 ]; then
     check_commands "$root" 30
-    [ "$state" = done ] || fail "complete migration with the state '$state'"
+    [ "$state" = "done" ] || fail "complete migration with the state '$state'"
     for rel in "${always_written[@]}"; do
       [ -f "$root/usr/sav3/$rel" ] || fail "complete migration without /usr/sav3/$rel"
     done
@@ -340,7 +340,7 @@ case $case_name in
     "$sandbox" run "$scratch/device" "${daemons[@]}"
     check_quiet_exit "$scratch/device"
     check_commands "$scratch/device" 30
-    [ "$(state_of "$scratch/device")" = done ] || fail "state '$(state_of "$scratch/device")', not done"
+    [ "$(state_of "$scratch/device")" = "done" ] || fail "state '$(state_of "$scratch/device")', not done"
     check_programs_retired "$scratch/device"
     check_staging "$scratch/device"
     check_inventory "$scratch/device"

@@ -26,7 +26,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=testlib.sh
+# shellcheck source=tests/device/testlib.sh
 . "$here/testlib.sh"
 group=${1:?usage: power_cut_test.sh GROUP TOOL}
 tool=${2:?usage: power_cut_test.sh GROUP TOOL}
@@ -53,7 +53,7 @@ cp -a "$scratch/template" "$scratch/reference"
 "$sandbox" run "$scratch/reference"
 check_quiet_exit "$scratch/reference"
 check_commands "$scratch/reference" 30
-[ "$(state_of "$scratch/reference")" = done ] || fail "uncut run: state '$(state_of "$scratch/reference")', not done"
+[ "$(state_of "$scratch/reference")" = "done" ] || fail "uncut run: state '$(state_of "$scratch/reference")', not done"
 trees "$scratch/reference" >"$scratch/reference.trees"
 live_snapshot "$scratch/reference" >"$scratch/reference.live"
 
@@ -107,7 +107,7 @@ cut_and_finish() {
   check_quiet_exit "$root"
   if [ "$state" = pending ]; then
     check_commands "$root" 4 $((opening + 1))
-  elif [ "$state" = done ]; then
+  elif [ "$state" = "done" ]; then
     [ ! -s "$root/sandbox/commands.log" ] || fail "$cuts: commands ran after the state 'done'"
   else
     check_commands "$root" 30
@@ -139,7 +139,7 @@ strace_lines() { grep -E "^$2\(" "$1/sandbox/strace.log" | grep -n . || true; }
 traced_run() {
   cp -a "$scratch/template" "$scratch/traced"
   "$sandbox" run --strace "-e trace=openat,write,fsync,rename,renameat,renameat2" "$scratch/traced"
-  [ "$(state_of "$scratch/traced")" = done ] || fail "traced uncut run: state '$(state_of "$scratch/traced")', not done"
+  [ "$(state_of "$scratch/traced")" = "done" ] || fail "traced uncut run: state '$(state_of "$scratch/traced")', not done"
 }
 
 # Kill points inside the tool: the creation of the first, a middle and the
@@ -169,7 +169,7 @@ check_order() {
   local root=$scratch/order log
   cp -a "$scratch/template" "$root"
   "$sandbox" run --strace "-f -y -s 64 -e trace=fsync,fdatasync,syncfs,sync,rename,renameat,renameat2,execve,write" "$root"
-  [ "$(state_of "$root")" = done ] || fail "order: state '$(state_of "$root")', not done"
+  [ "$(state_of "$root")" = "done" ] || fail "order: state '$(state_of "$root")', not done"
   log=$scratch/order.log
   # Without the pid prefixes and with each line's number.
   sed 's/^\[pid *[0-9]*\] *//; s/^[0-9][0-9]* *//' "$root/sandbox/strace.log" | grep -n . >"$log"
@@ -183,8 +183,8 @@ check_order() {
   }
   # The state "pending" and "done": the write of the temporary file and the
   # rename that installs it.
-  local state write install
-  for state in pending done; do
+  local state write install pending_write="" pending_install="" done_install=""
+  for state in pending "done"; do
     write=$(grep -E "^[0-9]+:write\([0-9]+</usr/sav3/\.migration[^>]*>, \"$state\\\\n" "$log" | tail -n 1 | cut -d: -f1)
     install=$(awk -F: -v from="${write:-0}" '$1 > from && /^[0-9]+:rename(at2?)?\(.*"\/usr\/sav3\/\.migration"/ { print $1; exit }' "$log")
     if [ -z "$write" ] || [ -z "$install" ]; then
@@ -193,9 +193,13 @@ check_order() {
     fi
     flushed_between "$write" "$install" file "$(grep "^$write:" "$log" | sed 's/^[0-9]*:write([0-9]*<\([^>]*\)>.*/\1/')" ||
       fail "order: the state '$state' is renamed into place before it is flushed"
-    eval "${state}_write=$write ${state}_install=$install"
+    if [ "$state" = pending ]; then
+      pending_write=$write pending_install=$install
+    else
+      done_install=$install
+    fi
   done
-  [ -n "${pending_install:-}" ] && [ -n "${done_install:-}" ] || return 0
+  [ -n "$pending_install" ] && [ -n "$done_install" ] || return 0
   [ "$pending_install" -lt "$first_replacement" ] || fail "order: the first replacement command runs before 'pending' is installed"
   flushed_between "$pending_install" "$first_replacement" folder /usr/sav3 ||
     fail "order: /usr/sav3 is not flushed between 'pending' and the first replacement command"

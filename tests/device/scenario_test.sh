@@ -25,7 +25,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=testlib.sh
+# shellcheck source=tests/device/testlib.sh
 . "$here/testlib.sh"
 case_name=${1:?usage: scenario_test.sh CASE TOOL}
 tool=${2:?usage: scenario_test.sh CASE TOOL}
@@ -105,7 +105,7 @@ expect_replaced() {
 sample_updates=(firmware_update.txt update_pkg)
 
 make_device template "$tool"
-fresh() { rm -rf "$scratch/$1" && cp -a "$scratch/template" "$scratch/$1"; }
+fresh() { rm -rf "${scratch:?}/$1" && cp -a "$scratch/template" "$scratch/$1"; }
 
 # A plain run: what the other cases are compared with.
 fresh plain
@@ -143,7 +143,7 @@ names() {
     else
       expect_replaced "$kind" "$root" "${sample_updates[@]}"
     fi
-    expect_state "$kind" "$root" done
+    expect_state "$kind" "$root" "done"
     echo "$kind: $way"
   done <<'ROWS'
 blank|a |usr|by hand|notes update 
@@ -179,7 +179,7 @@ update_log() {
     outside "$root" >"$scratch/outside"
     expect_same "update_log $kind: something outside /usr/sav2 changed" "$scratch/plain.outside" "$scratch/outside"
     expect_replaced "update_log $kind" "$root" "${sample_updates[@]}"
-    expect_state "update_log $kind" "$root" done
+    expect_state "update_log $kind" "$root" "done"
   done
 }
 
@@ -242,7 +242,7 @@ missing() {
     "${full_run[1]}" "${full_run[2]}"
   expect_commands "no /usr/sav2" "$root" all
   expect_replaced "no /usr/sav2" "$root"
-  expect_state "no /usr/sav2" "$root" done
+  expect_state "no /usr/sav2" "$root" "done"
 
   local kind
   for kind in missing file; do
@@ -303,7 +303,7 @@ after_done() {
   local root=$scratch/after-done
   fresh after-done
   "$sandbox" run "$root"
-  expect_state "complete run" "$root" done
+  expect_state "complete run" "$root" "done"
   snapshot "$root" usr/sav usr/sav2 usr/sav3 >"$scratch/first"
   printf 'rewritten by the new firmware\n' >"$root/usr/sav/data/port0"
   printf 'new\n' >"$root/usr/sav2/cfg/added"
@@ -322,7 +322,7 @@ after_done() {
   expect_log "re-upgrade" "$root" "user.notice full run: legacy reports back under /usr/sav/data" \
     "${full_run[1]}" "${full_run[2]}"
   expect_commands "re-upgrade" "$root" all
-  expect_state "re-upgrade" "$root" done
+  expect_state "re-upgrade" "$root" "done"
   snapshot "$root" usr/sav usr/sav2 usr/sav3 >"$scratch/second"
   expect_same "re-upgrade: not the bytes of the first migration" "$scratch/first" "$scratch/second"
 }
@@ -360,7 +360,7 @@ staging_tmpfs() {
   expect_log "staging on tmpfs" "$root" \
     "user.warn staging tree on a file system that does not survive a reboot" "${full_run[@]}"
   expect_commands "staging on tmpfs" "$root" all
-  [ "$(state_of "$root/sandbox/tmpfs")" = done ] || fail "staging on tmpfs: state '$(state_of "$root/sandbox/tmpfs")'"
+  [ "$(state_of "$root/sandbox/tmpfs")" = "done" ] || fail "staging on tmpfs: state '$(state_of "$root/sandbox/tmpfs")'"
 }
 
 # arguments: no migration, no log line, nothing touched. --help and --version

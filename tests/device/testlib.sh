@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the device test scripts (sourced; `here` is their folder): the
 # scratch folder, failure counting and the snapshots of a sandbox's trees.
 #
@@ -7,7 +8,7 @@
 #                     folder, and so does SAV3_KEEP_SANDBOX=1.
 # end_device_test NAME   report and exit: 0 pass, 1 fail.
 
-sandbox=$here/sandbox.sh
+sandbox=${here:?}/sandbox.sh
 failures=0
 
 begin_device_test() {
