@@ -30,11 +30,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/testlib.sh"
 group=${1:?usage: power_cut_test.sh GROUP TOOL}
 tool=${2:?usage: power_cut_test.sh GROUP TOOL}
-[ -f "$tool" ] || {
-  echo "no tool at $tool" >&2
-  exit 1
-}
-begin_device_test
+begin_device_test "$tool"
 
 opening=26 # commands before the conversions; the replacement follows
 

@@ -29,11 +29,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/testlib.sh"
 case_name=${1:?usage: scenario_test.sh CASE TOOL}
 tool=${2:?usage: scenario_test.sh CASE TOOL}
-[ -f "$tool" ] || {
-  echo "no tool at $tool" >&2
-  exit 1
-}
-begin_device_test
+begin_device_test "$tool"
 
 full_run=("user.notice full run" "user.notice pending: replacing the live trees" "user.notice done")
 by_hand="user.notice removing the entries of /usr/sav2 one by one (names the shell would split)"

@@ -2,16 +2,20 @@
 # Shared by the device test scripts (sourced; `here` is their folder): the
 # scratch folder, failure counting and the snapshots of a sandbox's trees.
 #
-# begin_device_test   skip (77) where no sandbox can be made, else make the
-#                     scratch folder $scratch and the sample legacy device in
-#                     $scratch/legacy. A failing test keeps the scratch
-#                     folder, and so does SAV3_KEEP_SANDBOX=1.
+# begin_device_test TOOL   fail without TOOL; skip (77) where no sandbox can
+#                     be made; else make the scratch folder $scratch and the
+#                     sample legacy device in $scratch/legacy. A failing test
+#                     keeps the scratch folder, and so does SAV3_KEEP_SANDBOX=1.
 # end_device_test NAME   report and exit: 0 pass, 1 fail.
 
 sandbox=${here:?}/sandbox.sh
 failures=0
 
 begin_device_test() {
+  [ -f "$1" ] || {
+    echo "no tool at $1" >&2
+    exit 1
+  }
   "$sandbox" check || exit $?
   scratch=$(mktemp -d /tmp/sav3-device-test.XXXXXX)
   trap cleanup EXIT
