@@ -264,8 +264,24 @@ install_strace() {
   echo "$loader --library-path /sandbox/strace /sandbox/strace/strace" >"$dir/command"
 }
 
-# The PID of a process's one child (or nothing).
-child_of() { cat "/proc/$1/task/$1/children" 2>/dev/null | awk '{ print $1 }'; }
+# The PID of a process's one child (or nothing); where the kernel does not
+# list children, from every process's parent in /proc/PID/stat.
+child_of() {
+  local kids="" stat line fields
+  read -r kids _ <"/proc/$1/task/$1/children" 2>/dev/null || true
+  if [ -z "$kids" ]; then
+    for stat in /proc/[0-9]*/stat; do
+      read -r line <"$stat" 2>/dev/null || continue
+      read -ra fields <<<"${line##*) }"
+      [ "${fields[1]}" != "$1" ] || {
+        kids=${stat#/proc/}
+        kids=${kids%/stat}
+        break
+      }
+    done
+  fi
+  echo "$kids"
+}
 
 cmd_run() {
   local mounts="" kept="" cut="" trace="" args=()
