@@ -65,8 +65,10 @@ inline constexpr char abandoned_reason[] = "after %d attempts";
 // hex digits); all other bytes stand for themselves.
 
 // The system log lines, one per decision (printf formats). Device paths and
-// names in them are escaped (escape_name). Every line is logged at LOG_NOTICE
-// except where a comment says otherwise.
+// names in them are escaped (escape_name). Priorities: LOG_NOTICE for the
+// course of a run, LOG_ERR for a failure that keeps the live trees or leaves
+// the state pending, LOG_WARNING for the tmpfs warning and what could not be
+// removed under /usr/sav2.
 namespace log_line {
 // The marker exists: nothing runs whatever the state says. The second text
 // replaces the first when the state is "pending" (the upgrade script wrote

@@ -142,16 +142,13 @@ bool tree_matches_manifest(const char* tree, TreeRule rule, bool flush, char* fa
     std::uint64_t present = 0;
     for (const bool naming : {false, true}) {
       walked = {};
-      walk_tree(
-          root, walked,
-          [&](int, const char*, const char* path, const struct stat&) {
-            if (!counted(rule, path)) return Step::next;
-            ++present;
-            if (naming && failed[0] == '\0' && !manifest_lists(path))
-              name_failure(failed, failed_size, tree, path);
-            return Step::enter;
-          },
-          [](int, const char*, const char*, const struct stat&, int) { return true; });
+      walk_tree(root, walked, [&](int, const char*, const char* path, const struct stat&) {
+        if (!counted(rule, path)) return Step::next;
+        ++present;
+        if (naming && failed[0] == '\0' && !manifest_lists(path))
+          name_failure(failed, failed_size, tree, path);
+        return Step::enter;
+      });
       if (present == expected) break;
       ok = false;
     }

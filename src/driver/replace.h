@@ -100,6 +100,13 @@ bool walk_tree(int dirfd, TreePath& path, Visit&& visit, Leave&& leave, int dept
   return ok;
 }
 
+// The same without anything to do on leaving a folder.
+template <class Visit>
+bool walk_tree(int dirfd, TreePath& path, Visit&& visit) {
+  return walk_tree(dirfd, path, visit,
+                   [](int, const char*, const char*, const struct stat&, int) { return true; });
+}
+
 // Opens a device folder without following a link at its last step.
 int open_device_folder(const char* device_path);
 

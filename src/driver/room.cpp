@@ -48,17 +48,13 @@ void add_staging_need(std::uint64_t block_size, RoomDemand& demand) {
   if (staging < 0) return;
   static TreePath walked;
   walked = {};
-  walk_tree(
-      staging, walked,
-      [&](int, const char* name, const char* path, const struct stat& st) {
-        if (is_top_level(path) && name[0] == '.') return Step::next;
-        demand.inodes += 1;
-        if (S_ISDIR(st.st_mode)) demand.blocks += 1;
-        if (S_ISREG(st.st_mode))
-          demand.blocks += blocks_for(static_cast<std::uint64_t>(st.st_size), block_size);
-        return Step::enter;
-      },
-      [](int, const char*, const char*, const struct stat&, int) { return true; });
+  walk_tree(staging, walked, [&](int, const char* name, const char* path, const struct stat& st) {
+    if (is_top_level(path) && name[0] == '.') return Step::next;
+    demand.inodes += 1;
+    if (S_ISDIR(st.st_mode)) demand.blocks += 1;
+    if (S_ISREG(st.st_mode)) demand.blocks += blocks_for(static_cast<std::uint64_t>(st.st_size), block_size);
+    return Step::enter;
+  });
   close(staging);
 }
 
@@ -69,24 +65,21 @@ void add_freed(const LiveTree& tree, std::uint64_t block_size, RoomDemand& deman
   if (root < 0) return;
   static TreePath walked;
   walked = {};
-  walk_tree(
-      root, walked,
-      [&](int, const char* name, const char* path, const struct stat& st) {
-        if (is_top_level(path) && (tree.rule == TreeRule::live2 ? has_update(name) : name[0] == '.'))
-          return Step::next;
-        if (st.st_dev != tree.device) return Step::next;
-        if (S_ISDIR(st.st_mode)) {
-          demand.freed_inodes += 1;
-          return Step::enter;
-        }
-        if (st.st_nlink == 1) {
-          demand.freed_inodes += 1;
-          if (S_ISREG(st.st_mode))
-            demand.freed_blocks += static_cast<std::uint64_t>(st.st_blocks) * 512 / block_size;
-        }
-        return Step::next;
-      },
-      [](int, const char*, const char*, const struct stat&, int) { return true; });
+  walk_tree(root, walked, [&](int, const char* name, const char* path, const struct stat& st) {
+    if (is_top_level(path) && (tree.rule == TreeRule::live2 ? has_update(name) : name[0] == '.'))
+      return Step::next;
+    if (st.st_dev != tree.device) return Step::next;
+    if (S_ISDIR(st.st_mode)) {
+      demand.freed_inodes += 1;
+      return Step::enter;
+    }
+    if (st.st_nlink == 1) {
+      demand.freed_inodes += 1;
+      if (S_ISREG(st.st_mode))
+        demand.freed_blocks += static_cast<std::uint64_t>(st.st_blocks) * 512 / block_size;
+    }
+    return Step::next;
+  });
   close(root);
 }
 

@@ -30,14 +30,11 @@ bool names_well_behaved(int live2) {
   static TreePath walked;
   walked = {};
   bool clean = true;
-  const bool listed = walk_tree(
-      live2, walked,
-      [&](int, const char* name, const char*, const struct stat&) {
-        if (!splits_in_xargs(name)) return Step::enter;
-        clean = false;
-        return Step::stop;
-      },
-      [](int, const char*, const char*, const struct stat&, int) { return true; });
+  const bool listed = walk_tree(live2, walked, [&](int, const char* name, const char*, const struct stat&) {
+    if (!splits_in_xargs(name)) return Step::enter;
+    clean = false;
+    return Step::stop;
+  });
   return clean && listed;
 }
 
@@ -51,13 +48,10 @@ template <class Each>
 void each_top_level_entry(int live2, Each&& each) {
   static TreePath walked;
   walked = {};
-  walk_tree(
-      live2, walked,
-      [&](int, const char* name, const char*, const struct stat& st) {
-        each(name, st);
-        return Step::next;
-      },
-      [](int, const char*, const char*, const struct stat&, int) { return true; });
+  walk_tree(live2, walked, [&](int, const char* name, const char*, const struct stat& st) {
+    each(name, st);
+    return Step::next;
+  });
 }
 
 }  // namespace

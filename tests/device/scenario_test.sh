@@ -82,12 +82,12 @@ outside() {
 expect_replaced() {
   local what=$1 root=$2
   shift 2
-  diff -r -x .migration "$root/usr/sav3" "$root/usr/sav" >"$scratch/sav.diff" 2>&1 || {
+  diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav" >"$scratch/sav.diff" 2>&1 || {
     fail "$what: /usr/sav is not the staging tree:"
     head "$scratch/sav.diff"
   }
   local extra
-  diff -r -x .migration "$root/usr/sav3" "$root/usr/sav2" >"$scratch/sav2.diff" 2>&1 || true
+  diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav2" >"$scratch/sav2.diff" 2>&1 || true
   extra=$(sed -n 's|^Only in .*/usr/sav2: ||p' "$scratch/sav2.diff" | LC_ALL=C sort)
   if grep -v '^Only in .*/usr/sav2: ' "$scratch/sav2.diff" | grep -q .; then
     fail "$what: /usr/sav2 differs from the staging tree:"
