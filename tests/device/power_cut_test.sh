@@ -9,7 +9,9 @@
 #   power_cut_test.sh GROUP TOOL
 #     commands-1-15, commands-16-30   before and after each of those commands
 #     replacement   half-way through each of the four commands that replace
-#                   the live trees, and a second cut during the resume
+#                   the live trees, a second cut during the resume, and
+#                   inside the tool's own removal of names under /usr/sav2
+#                   that the shell would split
 #     conversions   inside the tool (strace kills it at a system call): while
 #                   it writes the converted files and at each rename that
 #                   installs a state (host tool only)
@@ -41,17 +43,27 @@ trees() {
   echo "state: $(state_of "$1")"
 }
 
-make_device template "$tool"
-live_snapshot "$scratch/template" >"$scratch/original"
+# prepare DEVICE: the uncut run of the sandbox $scratch/DEVICE (which stays
+# as it is, never run): its live trees before ($scratch/DEVICE.original) and
+# after (DEVICE.live), its commands (DEVICE.commands) and all three trees
+# (DEVICE.trees). It must end with the state "done".
+prepare() {
+  local root=$scratch/$1.reference
+  live_snapshot "$scratch/$1" >"$scratch/$1.original"
+  cp -a "$scratch/$1" "$root"
+  "$sandbox" run "$root"
+  check_quiet_exit "$root"
+  [ "$(state_of "$root")" = "done" ] || fail "$1, uncut run: state '$(state_of "$root")', not done"
+  cp "$root/sandbox/commands.log" "$scratch/$1.commands"
+  trees "$root" >"$scratch/$1.trees"
+  live_snapshot "$root" >"$scratch/$1.live"
+}
 
-# The run that is never cut: the 30 commands in order, the state "done".
-cp -a "$scratch/template" "$scratch/reference"
-"$sandbox" run "$scratch/reference"
-check_quiet_exit "$scratch/reference"
-check_commands "$scratch/reference" 30
-[ "$(state_of "$scratch/reference")" = "done" ] || fail "uncut run: state '$(state_of "$scratch/reference")', not done"
-trees "$scratch/reference" >"$scratch/reference.trees"
-live_snapshot "$scratch/reference" >"$scratch/reference.live"
+# The sample device, whose uncut run issues the 30 commands in order.
+make_device sample "$tool"
+prepare sample
+check_commands "$scratch/sample.reference" 30
+device=sample
 
 # cut_power ROOT POINT: one run of the tool cut at POINT, which is a point of
 # `sandbox.sh run --cut` (before:N, after:N, half:N) or SYSCALL@N: the Nth
@@ -78,7 +90,7 @@ cut_power() {
 cut_and_finish() {
   local cuts=$1 root=$scratch/point point state
   rm -rf "$root"
-  cp -a "$scratch/template" "$root"
+  cp -a "$scratch/$device" "$root"
   for point in ${cuts//+/ }; do
     cut_power "$root" "$point"
     state=$(state_of "$root")
@@ -86,14 +98,14 @@ cut_and_finish() {
     case $point in
       half:*)
         # Half-way: the live trees are neither what they were nor the result.
-        ! cmp -s "$scratch/original" "$scratch/live" && ! cmp -s "$scratch/reference.live" "$scratch/live" ||
+        ! cmp -s "$scratch/$device.original" "$scratch/live" && ! cmp -s "$scratch/$device.live" "$scratch/live" ||
           fail "$cuts: the cut at $point was not half-way through the live trees"
         ;;
     esac
     case $state in
       pending | done) ;;
       *)
-        cmp -s "$scratch/original" "$scratch/live" || fail "$cuts: cut at $point with the live trees changed and the state '$state'"
+        cmp -s "$scratch/$device.original" "$scratch/live" || fail "$cuts: cut at $point with the live trees changed and the state '$state'"
         [ "$(cat "$root/sandbox/commands.log" 2>/dev/null | grep -c . || true)" -le $opening ] ||
           fail "$cuts: a replacement command ran before the state 'pending' was written (state '$state')"
         ;;
@@ -101,15 +113,24 @@ cut_and_finish() {
   done
   "$sandbox" run "$root"
   check_quiet_exit "$root"
-  if [ "$state" = pending ]; then
-    check_commands "$root" 4 $((opening + 1))
-  elif [ "$state" = "done" ]; then
-    [ ! -s "$root/sandbox/commands.log" ] || fail "$cuts: commands ran after the state 'done'"
-  else
-    check_commands "$root" 30
-  fi
+  # After "pending" the replacement commands of the uncut run (or all four:
+  # names under /usr/sav2 that the shell would split may be gone already),
+  # after "done" none, else all the commands of the uncut run.
+  case $state in
+    pending)
+      tail -n +$((opening + 1)) "$scratch/$device.commands" >"$scratch/expected"
+      cmp -s "$scratch/expected" "$root/sandbox/commands.log" ||
+        tail -n +$((opening + 1)) "$here/expected_commands.txt" >"$scratch/expected"
+      ;;
+    done) : >"$scratch/expected" ;;
+    *) cp "$scratch/$device.commands" "$scratch/expected" ;;
+  esac
+  diff "$scratch/expected" <(cat "$root/sandbox/commands.log" 2>/dev/null || true) >"$scratch/commands.diff" || {
+    fail "$cuts: the run after the cut issued other commands (< expected, > issued):"
+    cat "$scratch/commands.diff"
+  }
   trees "$root" >"$scratch/point.trees"
-  if diff "$scratch/reference.trees" "$scratch/point.trees" >"$scratch/point.diff"; then
+  if diff "$scratch/$device.trees" "$scratch/point.trees" >"$scratch/point.diff"; then
     echo "$cuts: as uncut (cut with state '$state')"
   else
     fail "$cuts: the trees differ from an uncut run:"
@@ -133,7 +154,7 @@ strace_lines() { grep -E "^$2\(" "$1/sandbox/strace.log" | grep -n . || true; }
 
 # A traced uncut run: where the tool creates its files and installs states.
 traced_run() {
-  cp -a "$scratch/template" "$scratch/traced"
+  cp -a "$scratch/$device" "$scratch/traced"
   "$sandbox" run --strace "-e trace=openat,write,fsync,rename,renameat,renameat2" "$scratch/traced"
   [ "$(state_of "$scratch/traced")" = "done" ] || fail "traced uncut run: state '$(state_of "$scratch/traced")', not done"
 }
@@ -158,12 +179,22 @@ conversion_points() {
   done
 }
 
+# The call of the tool's own removal under /usr/sav2 half-way through it:
+# the unlinkat calls between the renames that install "pending" and "done".
+own_removal_point() {
+  cp -a "$scratch/$device" "$scratch/traced-removal"
+  "$sandbox" run --strace "-e trace=unlinkat,rename" "$scratch/traced-removal"
+  grep -E '^(unlinkat|rename)\(' "$scratch/traced-removal/sandbox/strace.log" |
+    awk '/^rename/ { renames++; next } { n++; if (renames == 1) inside[++k] = n }
+      END { if (k > 1) print "unlinkat@" inside[int((k + 1) / 2)] }'
+}
+
 # The durable steps, from a run traced with its commands (strace -f -y). Each
 # flush covers a tree when it is a sync() or syncfs(), or an fsync/fdatasync
 # of every file and folder of that tree.
 check_order() {
   local root=$scratch/order log
-  cp -a "$scratch/template" "$root"
+  cp -a "$scratch/$device" "$root"
   "$sandbox" run --strace "-f -y -s 64 -e trace=fsync,fdatasync,syncfs,sync,rename,renameat,renameat2,execve,write" "$root"
   [ "$(state_of "$root")" = "done" ] || fail "order: state '$(state_of "$root")', not done"
   log=$scratch/order.log
@@ -258,6 +289,14 @@ case $group in
     for point in half:27 half:28 half:29 half:30 after:27+half:3 half:28+before:1 half:30+after:4; do
       cut_and_finish "$point"
     done
+    # Names under /usr/sav2 that the shell pipeline would split: the tool
+    # empties it itself (no command); cut before, inside and after that.
+    cp -a "$scratch/sample" "$scratch/names"
+    mkdir -p "$scratch/names/usr/sav2/a /usr/bin" "$scratch/names/usr/sav2/b b/x"
+    printf 'x\n' >"$scratch/names/usr/sav2/a /usr/bin/f"
+    prepare names
+    device=names
+    for point in after:27 "$(own_removal_point)" before:28; do cut_and_finish "$point"; done
     ;;
   conversions)
     for point in $(conversion_points); do cut_and_finish "$point"; done
