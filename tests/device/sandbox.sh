@@ -170,7 +170,8 @@ cmd_create() {
 PATH=/bin
 run() { /bin/busybox ash "$@" >>/sandbox/shell.log 2>&1; }
 cut() {
-  echo "$1" >/sandbox/cut-now
+  # Raised whole (the watcher may kill at once): written, then renamed.
+  echo "$1" >/sandbox/cut-now.new && /bin/busybox mv /sandbox/cut-now.new /sandbox/cut-now
   while :; do /bin/busybox sleep 1; done
 }
 # The first half of the entries that one of the four commands that replace
@@ -342,7 +343,7 @@ cmd_run() {
   rm -rf "$root/sandbox/commands.log" "$root/sandbox/shell.log" "$root/sandbox/daemons" "$root/sandbox/tmpfs" \
     "$root/sandbox/tool.time" "$root/sandbox/tool.hwm" "$root/sandbox/tool.status" "$root/sandbox/tool.out" \
     "$root/sandbox/tool.err" "$root/sandbox/syslog" "$root/sandbox/tool.log" "$root/sandbox/cut" \
-    "$root/sandbox/cut-now" "$root/sandbox/strace.log"
+    "$root/sandbox/cut-now" "$root/sandbox/cut-now.new" "$root/sandbox/strace.log"
   if [ "${SAV3_SANDBOX_TIME:-0}" = 1 ]; then
     echo "/bin/busybox time -v -o /sandbox/tool.time" >"$root/sandbox/tool-timer"
   else
