@@ -213,6 +213,22 @@ TEST_F(Driver, NormalRunIssuesThe30CommandsAndEndsDone) {
   EXPECT_EQ(g_state_at_first_copy.find(".migration"), std::string::npos);
 }
 
+// A missing live tree is created and filled like the other.
+TEST_F(Driver, MissingLiveTreeIsCreated) {
+  for (const char* live : {"/usr/sav", "/usr/sav2"}) {
+    SCOPED_TRACE(live);
+    TearDown();
+    SetUp();
+    fs::remove_all(host(live));
+    run();
+    EXPECT_EQ(g_log,
+              (Lines{log_line::full_run_no_state, std::string("live tree ") + live + " was missing: created",
+                     log_line::pending, log_line::done}));
+    EXPECT_EQ(state(), "done\n");
+    EXPECT_EQ(listing(host(live), dot_name), listing(host("/usr/sav3"), dot_name));
+  }
+}
+
 // The gate and the checks before anything is deleted: only the opening
 // commands run, the live trees keep every byte, the state says why.
 TEST_F(Driver, IncompleteOrUnsuitableRunKeepsTheLiveTrees) {
