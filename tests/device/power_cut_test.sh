@@ -82,7 +82,7 @@ cut_power() {
   esac
 }
 
-# cut_and_finish CUTS: the sample device migrated with a cut at each point
+# cut_and_finish CUTS: the device $device migrated with a cut at each point
 # of CUTS ("+" between them: the second cuts the run after the first), then
 # a run to the end. Every cut must leave the live trees as they were, or the
 # state "pending" (the run after it issues the four replacement commands
@@ -105,7 +105,8 @@ cut_and_finish() {
     case $state in
       pending | done) ;;
       *)
-        cmp -s "$scratch/$device.original" "$scratch/live" || fail "$cuts: cut at $point with the live trees changed and the state '$state'"
+        cmp -s "$scratch/$device.original" "$scratch/live" ||
+          fail "$cuts: cut at $point with the live trees changed and the state '$state'"
         [ "$(cat "$root/sandbox/commands.log" 2>/dev/null | grep -c . || true)" -le $opening ] ||
           fail "$cuts: a replacement command ran before the state 'pending' was written (state '$state')"
         ;;
