@@ -55,6 +55,7 @@ inline constexpr char staging_incomplete[] = "staging incomplete: %s";
 inline constexpr char live_not_folder[] = "live tree not a folder: %s";
 inline constexpr char no_room[] = "not enough room: %s";
 inline constexpr char staging_unreadable[] = "staging tree unreadable: %s";
+inline constexpr char state_not_written[] = "could not write the state %s";
 }  // namespace kept_reason
 
 // The <reason> after "abandoned ".

@@ -236,6 +236,7 @@ void full_run(CommandRunner run_command, const char* why) {
   std::FILE* state = begin_state(state_word::pending);
   if (state == nullptr) {
     note(LOG_ERR, log_line::state_not_written, state_word::pending);
+    keep_live_trees(kept_reason::state_not_written, state_word::pending);
     return;
   }
   std::fprintf(state, "%s 0\n", state_word::attempts);
@@ -248,6 +249,7 @@ void full_run(CommandRunner run_command, const char* why) {
   }
   if (!commit_state(state)) {
     note(LOG_ERR, log_line::state_not_written, state_word::pending);
+    keep_live_trees(kept_reason::state_not_written, state_word::pending);
     return;
   }
   replace_live_trees(run_command);

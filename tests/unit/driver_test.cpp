@@ -275,6 +275,17 @@ TEST_F(Driver, IncompleteOrUnsuitableRunKeepsTheLiveTrees) {
   }
 }
 
+// Without the state "pending" on disk no replacement command runs.
+TEST_F(Driver, UnwritableStateKeepsTheLiveTrees) {
+  put_text_file(std::string(path::state_temp) + "/blocker", "");
+  run();
+  EXPECT_EQ(g_commands, opening);
+  EXPECT_EQ(g_log, (Lines{log_line::full_run_no_state, "could not write the state pending",
+                          "could not write the state kept could not write the state pending"}));
+  EXPECT_FALSE(exists(path::state));
+  EXPECT_EQ(read_text(host("/usr/sav2/old/file")), "stale");
+}
+
 // Runs that change nothing and issue no command at all.
 TEST_F(Driver, RunsThatChangeNothing) {
   struct Case {
