@@ -8,6 +8,7 @@
 #include "sav3/device.h"
 #include "sav3/inventory.h"
 #include "sav3/legacy_text.h"
+#include "sav3/output_files.h"
 #include "sav3/work_area.h"
 
 namespace sav3 {
@@ -54,7 +55,7 @@ int convert_alarm_history() {
     build_alarm_state(slice(record, hist::state.offset, hist::state.width), moment, inventory_record, k3);
     put_bytes(record, hist::version, version, 0);
   }
-  return code(write_headed_file(hist::path, buf.history, hist::size, history_records));
+  return code(write_output(Output::alarm_history, 0, buf.history));
 }
 
 }  // namespace sav3

@@ -5,6 +5,7 @@
 #include "sav3/container.h"
 #include "sav3/controller_record.h"
 #include "sav3/legacy_text.h"
+#include "sav3/output_files.h"
 #include "sav3/work_area.h"
 
 namespace sav3 {
@@ -35,7 +36,7 @@ int convert_controller_history() {
     set_bit_if(record, hist::switch_flags, hist::switch_2_bit, answer_is(moment, legacy::switch_2, "ON"));
     put_controller_limits(record, hist::range, hist::limit, reportcfg);
   }
-  return code(write_headed_file(hist::path, buf.history, hist::size, history_records));
+  return code(write_output(Output::controller_history, 0, buf.history));
 }
 
 }  // namespace sav3

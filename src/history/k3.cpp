@@ -11,6 +11,7 @@
 #include "sav3/device.h"
 #include "sav3/legacy_text.h"
 #include "sav3/legacy_time.h"
+#include "sav3/output_files.h"
 #include "sav3/work_area.h"
 
 namespace sav3 {
@@ -84,8 +85,7 @@ int convert_k3_history(unsigned port, unsigned sequence) {
     put(out, k3_history::record_time,
         static_cast<std::uint32_t>(legacy_time_seconds(text_at(controller, controller_record::time_text))));
   }
-  return code(write_headed_file(numbered_path(path::history_port, port), history, k3_history::record_size,
-                                history_records));
+  return code(write_output(Output::k3_history, port, history));
 }
 
 }  // namespace sav3

@@ -22,6 +22,7 @@ void fill_lq_history(Bytes record, const SupplyHistoryInputs& in, unsigned n) {
 
 constexpr SupplyHistorySource lq_history_source{
     module_code::lq,
+    Output::lq_history,
     legacy_lq_item::report_path,
     legacy_lq_item::record_size,
     legacy_supply_extra::lq_report_path,

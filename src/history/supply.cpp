@@ -81,10 +81,8 @@ int convert_supply_history(unsigned port, unsigned n, const SupplyHistorySource&
     fill_supply_history(record, in, n);
   }
 
-  const FileResult port_result = write_headed_file(numbered_path(path::history_port, port), buf.history,
-                                                   supply_history::record_size, history_records);
-  const FileResult sub_result = write_headed_file(numbered_path(path::history_subport, port), buf.sub,
-                                                  supply_history_sub::record_size, history_records);
+  const FileResult port_result = write_output(source.history_file, port, buf.history);
+  const FileResult sub_result = write_output(Output::supply_history_sub, port, buf.sub);
   return code(first_failure(port_result, sub_result));
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "sav3/bytes.h"
+#include "sav3/output_files.h"
 
 namespace sav3 {
 
@@ -20,6 +21,7 @@ struct SupplyHistoryInputs {
 
 struct SupplyHistorySource {
   std::uint8_t module_type;
+  Output history_file;      // the port file of the module kind
   const char* report_path;  // the three reports are numbered by the sequence number
   int report_size;
   const char* extra_path;

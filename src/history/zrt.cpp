@@ -21,6 +21,7 @@ void fill_zrt_history(Bytes record, const SupplyHistoryInputs& in, unsigned n) {
 
 constexpr SupplyHistorySource zrt_history_source{
     module_code::zrt,
+    Output::zrt_history,
     legacy_zrt_item::report_path,
     legacy_zrt_item::record_size,
     legacy_supply_extra::zrt_report_path,

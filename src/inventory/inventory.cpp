@@ -4,6 +4,7 @@
 #include "sav3/device.h"
 #include "sav3/legacy_text.h"
 #include "sav3/lq_zrt.h"
+#include "sav3/output_files.h"
 
 namespace sav3 {
 
@@ -73,7 +74,7 @@ int build_device_inventory() {
       default: break;
     }
   }
-  return code(write_headed_file(path::inventory, out, inventory::record_size, 1));
+  return code(write_output(Output::inventory, 0, out));
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include "sav3/container.h"
 #include "sav3/convert.h"
+#include "sav3/output_files.h"
 
 namespace sav3 {
 
@@ -37,7 +38,7 @@ int convert_controller_config() {
   for (const cfg::ReportBit& flag : cfg::report_bits)
     set_bit_if(out, cfg::report_flags, flag.bit,
                flag.source == cfg::always_set || read8(reportcfg, flag.source) != 0);
-  return code(write_headed_file(cfg::path, out, cfg::size, 1));
+  return code(write_output(Output::controller_config, 0, out));
 }
 
 }  // namespace sav3

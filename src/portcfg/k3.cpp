@@ -6,6 +6,7 @@
 #include "sav3/container.h"
 #include "sav3/convert.h"
 #include "sav3/device.h"
+#include "sav3/output_files.h"
 
 namespace sav3 {
 
@@ -71,7 +72,7 @@ int convert_k3_config(unsigned port, unsigned sequence) {
                                  legacy_k3_config::record_size, 1);
     fill_k3_config(record, settings, config, extension, sequence);
   }
-  return code(write_headed_file(numbered_path(path::cfg_port, port), record, k3_config::record_size, 1));
+  return code(write_output(Output::k3_config, port, record));
 }
 
 }  // namespace sav3

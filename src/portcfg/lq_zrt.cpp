@@ -7,6 +7,7 @@
 #include "sav3/container.h"
 #include "sav3/convert.h"
 #include "sav3/device.h"
+#include "sav3/output_files.h"
 
 namespace sav3 {
 
@@ -89,10 +90,8 @@ int convert_supply_config(unsigned port, unsigned n, const SupplyConfigSource& s
                read32le(crw, module_slot(legacy_crw::monitor_off, legacy_crw::stride, n)) == 0);
   }
 
-  const FileResult port_result =
-      write_headed_file(numbered_path(path::cfg_port, port), record, supply_config::record_size, 1);
-  const FileResult sub_result =
-      write_headed_file(numbered_path(path::cfg_subport, port), sub, supply_config_sub::record_size, 1);
+  const FileResult port_result = write_output(Output::supply_config, port, record);
+  const FileResult sub_result = write_output(Output::supply_config_sub, port, sub);
   return code(first_failure(port_result, sub_result));
 }
 

@@ -7,6 +7,7 @@
 #include "sav3/legacy_text.h"
 #include "sav3/legacy_time.h"
 #include "sav3/lq_zrt.h"
+#include "sav3/output_files.h"
 
 namespace sav3 {
 
@@ -116,7 +117,7 @@ int convert_alarm_state() {
   read_headed_file_if_present(path::inventory, inventory_record, inventory::record_size, 1);
 
   build_alarm_state(state, item, inventory_record, read_k3_configured_outputs(inventory_record));
-  return code(write_headed_file(alarm_state::path, state, alarm_state::size, 1));
+  return code(write_output(Output::alarm_state, 0, state));
 }
 
 }  // namespace sav3

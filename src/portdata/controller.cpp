@@ -6,6 +6,7 @@
 #include "sav3/device.h"
 #include "sav3/legacy_text.h"
 #include "sav3/legacy_time.h"
+#include "sav3/output_files.h"
 
 namespace sav3 {
 
@@ -38,7 +39,7 @@ int convert_controller_live_data() {
   read_plain_record_if_present(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::record_size, 1);
 
   build_controller_live_record(record, item, pwmcfg);
-  return code(write_headed_file(controller_live::path, record, controller_live::size, 1));
+  return code(write_output(Output::controller_live, 0, record));
 }
 
 }  // namespace sav3

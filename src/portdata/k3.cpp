@@ -10,6 +10,7 @@
 #include "sav3/device.h"
 #include "sav3/legacy_text.h"
 #include "sav3/legacy_time.h"
+#include "sav3/output_files.h"
 
 namespace sav3 {
 
@@ -108,7 +109,7 @@ int convert_k3_live_data(unsigned port, unsigned sequence) {
   put(out, k3_live::reading_time,
       static_cast<std::uint32_t>(legacy_time_seconds(text_at(controller, controller_record::time_text))));
 
-  return code(write_headed_file(numbered_path(path::data_port, port), out, k3_live::record_size, 1));
+  return code(write_output(Output::k3_live, port, out));
 }
 
 }  // namespace sav3

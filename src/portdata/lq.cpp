@@ -54,6 +54,7 @@ void fill_lq_live(Bytes live, const SupplyLiveInputs& in, unsigned n) {
 
 constexpr SupplyLiveSource lq_live_source{
     module_code::lq,
+    Output::lq_live,
     legacy_progcfg::lq_path,
     legacy_battery_warning::lq_path,
     legacy_lq_item::item_path,

@@ -105,10 +105,8 @@ int convert_supply_live_data(unsigned port, unsigned n, const SupplyLiveSource& 
     fill_supply_live(Bytes(live), Bytes(sub), in, n);
   }
 
-  const FileResult port_result =
-      write_headed_file(numbered_path(path::data_port, port), live, supply_live::record_size, 1);
-  const FileResult sub_result =
-      write_headed_file(numbered_path(path::data_subport, port), sub, supply_live_sub::record_size, 1);
+  const FileResult port_result = write_output(source.live_file, port, live);
+  const FileResult sub_result = write_output(Output::supply_live_sub, port, sub);
   return code(first_failure(port_result, sub_result));
 }
 

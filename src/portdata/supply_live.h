@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "sav3/bytes.h"
+#include "sav3/output_files.h"
 
 namespace sav3 {
 
@@ -23,6 +24,7 @@ struct SupplyLiveInputs {
 
 struct SupplyLiveSource {
   std::uint8_t module_type;
+  Output live_file;  // the port file of the module kind
   const char* progcfg_path;
   const char* battery_warning_path;
   const char* item_path;  // numbered by the sequence number

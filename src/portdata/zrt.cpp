@@ -53,6 +53,7 @@ void fill_zrt_live(Bytes live, const SupplyLiveInputs& in, unsigned n) {
 
 constexpr SupplyLiveSource zrt_live_source{
     module_code::zrt,
+    Output::zrt_live,
     legacy_progcfg::zrt_path,
     legacy_battery_warning::zrt_path,
     legacy_zrt_item::item_path,

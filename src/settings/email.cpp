@@ -1,6 +1,7 @@
 #include "sav3/container.h"
 #include "sav3/convert.h"
 #include "sav3/legacy_text.h"
+#include "sav3/output_files.h"
 #include "sav3/settings_email.h"
 
 namespace sav3 {
@@ -31,7 +32,7 @@ int convert_email_settings() {
   put_bytes(out, email::long_text_3, legacy, legacy_emailcfg::long_text[2]);
   put_bytes(out, email::long_text_4, legacy, legacy_emailcfg::long_text[3]);
 
-  return code(write_headed_file(email::path, out, email::record_size, 1));
+  return code(write_output(Output::email, 0, out));
 }
 
 }  // namespace sav3

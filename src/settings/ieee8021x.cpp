@@ -1,4 +1,5 @@
 #include "sav3/container.h"
+#include "sav3/output_files.h"
 #include "sav3/settings_ieee8021x.h"
 
 namespace sav3 {
@@ -29,7 +30,7 @@ int convert_ieee8021x_settings() {
   put_bytes(out, ieee8021x::word, legacy, legacy_ieee8021x::word);
   put_bytes(out, ieee8021x::option_7, legacy, legacy_ieee8021x::option_7);
 
-  return code(write_headed_file(ieee8021x::path, out, ieee8021x::record_size, 1));
+  return code(write_output(Output::ieee8021x, 0, out));
 }
 
 }  // namespace sav3

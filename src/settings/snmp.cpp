@@ -4,6 +4,7 @@
 #include "sav3/container.h"
 #include "sav3/device.h"
 #include "sav3/legacy_text.h"
+#include "sav3/output_files.h"
 #include "sav3/settings_snmp.h"
 #include "sav3/settings_tcpip.h"
 
@@ -137,7 +138,7 @@ int convert_snmp_settings() {
   put_bytes(out, snmp::block, block, legacy_snmp::block);
   take_network_line(out);
 
-  return code(write_headed_file(snmp::path, out, snmp::record_size, 1));
+  return code(write_output(Output::snmp, 0, out));
 }
 
 }  // namespace sav3

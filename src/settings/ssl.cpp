@@ -1,4 +1,5 @@
 #include "sav3/container.h"
+#include "sav3/output_files.h"
 #include "sav3/settings_ssl.h"
 
 namespace sav3 {
@@ -22,7 +23,7 @@ int convert_ssl_settings() {
   put_low_bits(out, ssl::option_4, read32le(legacy, legacy_ssl::option_4));
   put_low_bits(out, ssl::option_5, read32le(legacy, legacy_ssl::option_5));
 
-  return code(write_headed_file(ssl::path, out, ssl::record_size, 1));
+  return code(write_output(Output::ssl, 0, out));
 }
 
 }  // namespace sav3

@@ -4,6 +4,7 @@
 #include "sav3/convert.h"
 #include "sav3/device.h"
 #include "sav3/legacy_text.h"
+#include "sav3/output_files.h"
 #include "sav3/settings_tcpip.h"
 
 namespace sav3 {
@@ -115,7 +116,7 @@ int convert_tcpip_settings() {
   put_decimal(out, tcpip::msm_number_b, read32le_signed(msm, legacy_msm::number_b));
   put_decimal(out, tcpip::msm_number_c, read32le_signed(msm, legacy_msm::number_c));
 
-  return code(write_headed_file(tcpip::path, out, tcpip::record_size, 1));
+  return code(write_output(Output::tcpip, 0, out));
 }
 
 }  // namespace sav3

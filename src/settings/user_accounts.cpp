@@ -3,6 +3,7 @@
 #include "sav3/container.h"
 #include "sav3/device.h"
 #include "sav3/legacy_text.h"
+#include "sav3/output_files.h"
 #include "sav3/settings_user_accounts.h"
 
 namespace sav3 {
@@ -69,7 +70,7 @@ int convert_user_accounts() {
   }
 
   put(out, user_info::password_level, read8(level, legacy_auth::password_level));
-  return code(write_headed_file(user_info::path, out, user_info::record_size, 1));
+  return code(write_output(Output::user_info, 0, out));
 }
 
 }  // namespace sav3

@@ -1,5 +1,6 @@
 #include "sav3/container.h"
 #include "sav3/convert.h"
+#include "sav3/output_files.h"
 #include "sav3/settings_web.h"
 
 namespace sav3 {
@@ -74,7 +75,7 @@ int convert_web_settings() {
   put(out, web::report_word, read32le(report, legacy_reportcfg::word));
   put(out, web::report_byte, read8(report, legacy_reportcfg::byte));
 
-  return code(write_headed_file(web::path, out, web::record_size, 1));
+  return code(write_output(Output::web, 0, out));
 }
 
 }  // namespace sav3
