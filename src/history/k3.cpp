@@ -4,6 +4,7 @@
 #include "sav3/k3.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "sav3/container.h"
 #include "sav3/controller_record.h"
@@ -24,7 +25,13 @@ struct K3HistoryBuffers {
   std::uint8_t controller_report[controller_record::size * history_records];
 };
 
-// Bytes 82 to 257: the same in every record.
+// The module's settings as they stand at the migration, bytes 82 to 257 of
+// every record: built once, copied into each.
+constexpr std::size_t settings_begin = k3_history::extension_2[0].offset;
+constexpr std::size_t settings_end = k3_history::reserved_1.offset;
+static_assert(settings_begin == k3_readings::fields.back().offset + k3_readings::fields.back().width);
+static_assert(settings_end == k3_history::extension_1.back().offset + k3_history::extension_1.back().width);
+
 void fill_k3_history_settings(Bytes out, ConstBytes extension, ConstBytes config, ConstBytes settings,
                               unsigned n) {
   using namespace legacy_k3_config;
@@ -72,6 +79,9 @@ int convert_k3_history(unsigned port, unsigned sequence) {
   read_plain_record(controller_record::report_path, buf.controller_report, controller_record::size,
                     history_records);
 
+  std::uint8_t settings_record[k3_history::record_size] = {};
+  fill_k3_history_settings(settings_record, extension, config, settings, sequence);
+
   const Bytes history(buf.history);
   for (int i = 0; i < history_records; ++i) {
     Bytes out = slice(history, std::size_t{k3_history::record_size} * i, k3_history::record_size);
@@ -80,7 +90,7 @@ int convert_k3_history(unsigned port, unsigned sequence) {
     const ConstBytes controller = slice(ConstBytes(buf.controller_report),
                                         std::size_t{controller_record::size} * i, controller_record::size);
     fill_k3_readings(out, k3);
-    fill_k3_history_settings(out, extension, config, settings, sequence);
+    std::memcpy(out.data() + settings_begin, settings_record + settings_begin, settings_end - settings_begin);
     put(out, k3_history::record_time,
         static_cast<std::uint32_t>(legacy_time_seconds(text_at(controller, controller_record::time_text))));
   }

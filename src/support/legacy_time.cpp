@@ -1,6 +1,5 @@
 #include "sav3/legacy_time.h"
 
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -8,33 +7,143 @@
 
 namespace sav3 {
 
+// Times past 2038 must not wrap on the 32-bit target: the build gives every
+// target a 64-bit time_t, and a build that lost the flags stops here.
+static_assert(sizeof(std::time_t) == 8, "time_t must be 64 bits (-D_TIME_BITS=64)");
+
 namespace {
 
-// The parse of a timestamp text, remembered by its exact text.
+// Days from 1970-01-01 to the first of the month (month 1..12 of the proleptic
+// Gregorian calendar); any year.
+long long days_from_civil(long long y, unsigned m) {
+  y -= m <= 2 ? 1 : 0;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+// The wall-clock fields as seconds on a clock without zone: days past the end
+// of a month and second 60 run on into the next ones, as mktime normalises.
+long long wall_clock_seconds(const std::tm& tm) {
+  const long long year = 1900LL + tm.tm_year + tm.tm_mon / 12;
+  const int month = tm.tm_mon % 12;
+  const long long days = days_from_civil(year, static_cast<unsigned>(month) + 1) + (tm.tm_mday - 1);
+  return days * 86400 + tm.tm_hour * 3600LL + tm.tm_min * 60LL + tm.tm_sec;
+}
+
+// The zone's UTC offset at an instant; false when libc cannot tell.
+bool utc_offset(long long instant, long long& offset) {
+  const auto t = static_cast<std::time_t>(instant);
+  std::tm local;
+  if (localtime_r(&t, &local) == nullptr) return false;
+  offset = local.tm_gmtoff;
+  return true;
+}
+
+// The offsets at the start of whole days, remembered: the hourly report times
+// of one day share them.
+struct DayOffset {
+  long long day;
+  long long offset;
+  bool known;
+};
+constexpr std::size_t day_slots = 64;
+DayOffset g_day_offsets[day_slots];
+
+bool offset_at_day(long long day, long long& offset) {
+  DayOffset& e = g_day_offsets[static_cast<std::size_t>(day) % day_slots];
+  if (e.known && e.day == day) {
+    offset = e.offset;
+    return true;
+  }
+  if (!utc_offset(day * 86400, offset)) return false;
+  e = DayOffset{day, offset, true};
+  return true;
+}
+
+long long floor_div(long long a, long long b) { return a / b - (a % b != 0 && (a < 0) != (b < 0) ? 1 : 0); }
+
+// The instant that a wall-clock time names in the device's zone, from UTC
+// offsets only (the daylight flag says nothing about the offset: some zones
+// flag their winter time as daylight time).
+//
+// An instant t shows the wall clock `wall` when t + offset(t) == wall. Zone
+// offsets lie within a day, so every such t lies between the starts of the day
+// before and of the day after next (counted on the wall clock); the offsets in
+// force there, before and after, are the candidates.
+// - One candidate fits (the usual case): that instant.
+// - Both fit (the clock was set back and shows the time twice): the earlier.
+// - None fits (the clock was set forward over the time): the time is read with
+//   the offset in force before the change.
+// This holds for shifts of any size (half an hour, a whole skipped day) as long
+// as the zone does not change its offset twice within those three days.
+bool local_instant(long long wall, long long& instant) {
+  const long long day = floor_div(wall, 86400);
+  long long before = 0;
+  long long after = 0;
+  if (!offset_at_day(day - 1, before) || !offset_at_day(day + 2, after)) return false;
+  long long at = 0;
+  if (before == after) {
+    if (!utc_offset(wall - before, at)) return false;
+    if (at == before) {
+      instant = wall - before;
+      return true;
+    }
+  }
+  long long earliest = 0;
+  bool found = false;
+  for (const long long offset : {before, after}) {
+    if (!utc_offset(wall - offset, at)) return false;
+    if (at == offset && (!found || wall - offset < earliest)) {
+      earliest = wall - offset;
+      found = true;
+    }
+  }
+  if (found) {
+    instant = earliest;
+    return true;
+  }
+  // Skipped: the offset before the change is the one in force just before the
+  // earlier of the two readings.
+  const long long larger = before > after ? before : after;
+  if (!utc_offset(wall - larger, at)) return false;
+  instant = wall - at;
+  return true;
+}
+
+// The stored seconds of a C text, worked out from scratch: 0 when it does not
+// parse or cannot be converted or does not fit 32 bits.
+std::int32_t convert_legacy_time(const char* text) {
+  std::tm tm;
+  std::memset(&tm, 0, sizeof tm);
+  if (strptime(text, "%a %b %d %Y %X", &tm) == nullptr) return 0;
+  long long instant = 0;
+  if (!local_instant(wall_clock_seconds(tm), instant)) return 0;
+  if (instant < -2147483648LL || instant > 2147483647LL) return 0;
+  return static_cast<std::int32_t>(instant);
+}
+
+// The seconds of every distinct text of a run, remembered by the exact text.
 //
 // One run converts the same 1000 report times up to six times (the controller,
 // module and alarm histories all take record i's time from the controller
-// report), and strptime's weekday and month names make the parse the largest
-// cost of the run. Only the parse is remembered, never the seconds: mktime runs
-// on every call, so a change of zone (TZ, the zone file) is seen exactly as
-// without the cache. The entry keeps every field strptime set, so mktime gets
-// the same broken-down time either way. The tool never changes its locale, so
-// strptime's names are the same for the whole run.
+// report). The seconds depend only on the text and the zone, which the tool
+// never changes, so each text is worked out once, failures included.
 //
 // Bounded and allocation-free: a fixed table in static storage, open
 // addressing over a few slots; when they are all taken, the text's first slot
-// is overwritten. Single-threaded, like the rest of the tool.
-struct ParsedTime {
-  char text[32];  // the exact text strptime saw, NUL-terminated; "" for a free slot
-  std::int32_t year;
-  std::uint16_t yday;
-  std::uint8_t sec, min, hour, mday, mon, wday;
-  bool parsed;  // false: the text does not parse
+// is overwritten (slower, never wrong). Single-threaded, like the rest of the
+// tool.
+struct RememberedTime {
+  char text[32];  // the exact text, NUL-terminated; "" for a free slot
+  std::int32_t seconds;
 };
 
-constexpr std::size_t cache_slots = 2048;  // twice the 1000 times of one report
+constexpr std::size_t cache_slots = 4096;  // four times the 1000 times of one report
 constexpr std::size_t cache_probes = 8;
-ParsedTime g_cache[cache_slots];
+RememberedTime g_cache[cache_slots];
 
 std::uint32_t text_hash(const char* text, std::size_t n) {
   std::uint32_t h = 2166136261u;  // FNV-1a
@@ -42,66 +151,23 @@ std::uint32_t text_hash(const char* text, std::size_t n) {
   return h;
 }
 
-bool fits_byte(int v) { return v >= 0 && v <= 255; }
-
-// Whether strptime's fields fit an entry (always, for this format; a field out
-// of range is simply not remembered).
-bool storable(const std::tm& tm) {
-  return fits_byte(tm.tm_sec) && fits_byte(tm.tm_min) && fits_byte(tm.tm_hour) && fits_byte(tm.tm_mday) &&
-         fits_byte(tm.tm_mon) && fits_byte(tm.tm_wday) && tm.tm_yday >= 0 && tm.tm_yday <= 65535 &&
-         tm.tm_isdst == 0 && tm.tm_gmtoff == 0 && tm.tm_zone == nullptr;
-}
-
-void restore(const ParsedTime& e, std::tm& tm) {
-  tm.tm_sec = e.sec;
-  tm.tm_min = e.min;
-  tm.tm_hour = e.hour;
-  tm.tm_mday = e.mday;
-  tm.tm_mon = e.mon;
-  tm.tm_year = e.year;
-  tm.tm_wday = e.wday;
-  tm.tm_yday = e.yday;
-}
-
-void remember(ParsedTime& e, const char* text, std::size_t n, const std::tm* tm) {
-  std::memcpy(e.text, text, n);
-  e.text[n] = '\0';
-  e.parsed = tm != nullptr;
-  if (tm == nullptr) return;
-  e.sec = static_cast<std::uint8_t>(tm->tm_sec);
-  e.min = static_cast<std::uint8_t>(tm->tm_min);
-  e.hour = static_cast<std::uint8_t>(tm->tm_hour);
-  e.mday = static_cast<std::uint8_t>(tm->tm_mday);
-  e.mon = static_cast<std::uint8_t>(tm->tm_mon);
-  e.wday = static_cast<std::uint8_t>(tm->tm_wday);
-  e.yday = static_cast<std::uint16_t>(tm->tm_yday);
-  e.year = tm->tm_year;
-}
-
-// strptime on a cleared broken-down time, through the cache; false when the
-// text does not parse.
-bool parse_legacy_time(const char* text, std::tm& tm) {
-  std::memset(&tm, 0, sizeof tm);
-  const std::size_t n = std::strlen(text);
-  if (n == 0 || n >= sizeof g_cache[0].text) return strptime(text, "%a %b %d %Y %X", &tm) != nullptr;
-
+std::int32_t remembered_legacy_time(const char* text, std::size_t n) {
+  if (n == 0 || n >= sizeof g_cache[0].text) return convert_legacy_time(text);
   const std::size_t home = text_hash(text, n) % cache_slots;
-  ParsedTime* free_slot = nullptr;
+  RememberedTime* free_slot = nullptr;
   for (std::size_t i = 0; i < cache_probes; ++i) {
-    ParsedTime& e = g_cache[(home + i) % cache_slots];
+    RememberedTime& e = g_cache[(home + i) % cache_slots];
     if (e.text[0] == '\0') {
       free_slot = &e;
-      break;  // entries are never removed, so the text is not further on
+      break;  // entries are only removed all at once, so the text is not further on
     }
-    if (std::memcmp(e.text, text, n + 1) == 0) {
-      if (e.parsed) restore(e, tm);
-      return e.parsed;
-    }
+    if (std::memcmp(e.text, text, n + 1) == 0) return e.seconds;
   }
-  const bool parsed = strptime(text, "%a %b %d %Y %X", &tm) != nullptr;
-  if (parsed && !storable(tm)) return true;
-  remember(free_slot != nullptr ? *free_slot : g_cache[home], text, n, parsed ? &tm : nullptr);
-  return parsed;
+  RememberedTime& slot = free_slot != nullptr ? *free_slot : g_cache[home];
+  const std::int32_t seconds = convert_legacy_time(text);
+  std::memcpy(slot.text, text, n + 1);
+  slot.seconds = seconds;
+  return seconds;
 }
 
 }  // namespace
@@ -115,16 +181,12 @@ std::int32_t legacy_time_seconds(std::string_view text) {
   const std::size_t n = text.size() < sizeof buffer - 1 ? text.size() : sizeof buffer - 1;
   std::memcpy(buffer, text.data(), n);
   buffer[n] = '\0';
+  return remembered_legacy_time(buffer, std::strlen(buffer));
+}
 
-  std::tm tm;
-  if (!parse_legacy_time(buffer, tm)) return 0;
-  tm.tm_isdst = -1;
-  errno = 0;
-  const std::time_t t = std::mktime(&tm);
-  if (t == static_cast<std::time_t>(-1) && errno != 0) return 0;
-  const long long seconds = static_cast<long long>(t);
-  if (seconds < -2147483648LL || seconds > 2147483647LL) return 0;
-  return static_cast<std::int32_t>(seconds);
+void forget_legacy_times() {
+  std::memset(g_cache, 0, sizeof g_cache);
+  std::memset(g_day_offsets, 0, sizeof g_day_offsets);
 }
 
 }  // namespace sav3
