@@ -154,6 +154,8 @@ int main(int argc, char** argv) {
 
   // The inspector: every file the migration writes for the sample, as text,
   // as JSON, and the JSON of the tree around it.
+  for (const char* folder : {path::staging_cfg, path::staging_history})
+    mkdir((sample_root + folder).c_str(), 0755);
   for (Conversion convert : conversions()) convert();
   inspect::ExpectedFile files[64];
   const std::size_t n = inspect::expected_files(inventory_record, files);

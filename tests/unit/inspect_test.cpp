@@ -91,6 +91,26 @@ TEST(InspectKinds, EveryLayoutCoversItsRecordExactly) {
   }
 }
 
+// The checker of the JSON Lines that the tests and the fuzz harness trust.
+TEST(InspectJson, OnlyStrictJsonLinesPass) {
+  const std::pair<const char*, bool> cases[] = {
+      {"{}\n", true},
+      {"{\"a\":[1,-0.5,2e-3,true,false,null,\"x\\u00e9\\n\"],\"b\":{}}\n{\"c\":0}\n", true},
+      {"{}", false},                   // no newline after the object
+      {"[]\n", false},                 // a line is an object
+      {"{\"a\":1,}\n", false},         // trailing comma
+      {"{\"a\":01}\n", false},         // leading zero
+      {"{\"a\":1.}\n", false},         // no digits after the point
+      {"{\"a\":nan}\n", false},        // no such literal
+      {"{\"a\":\"\t\"}\n", false},     // a raw control character in a string
+      {"{\"a\":\"\\x41\"}\n", false},  // no such escape
+      {"{\"a\":\"\\u12\"}\n", false},  // a short \\u escape
+      {"{\"a\":1}{}\n", false},        // two values on a line
+      {"{\"a\" 1}\n", false},          // no colon
+  };
+  for (const auto& [text, valid] : cases) EXPECT_EQ(valid_json_lines(text), valid) << text;
+}
+
 TEST(InspectKinds, ThePathNamesTheFolderAndPort) {
   PathParts p = parse_path("/tmp/x/usr/sav3/history/subport3");
   EXPECT_TRUE(p.folder_known);
