@@ -16,16 +16,8 @@ sandbox=$here/../tests/device/sandbox.sh
 
 "$sandbox" check || exit $?
 
-scratch=$(mktemp -d /tmp/sav3-inspect-test.XXXXXX)
-failures=0
-cleanup() {
-  if [ "$failures" -ne 0 ]; then echo "scratch folder kept in $scratch"; else rm -rf "$scratch"; fi
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+# shellcheck source=../tests/device/scratch.sh
+. "$here/../tests/device/scratch.sh" inspect-test
 
 "$sample" --seed 3 "$scratch/legacy"
 "$sandbox" create "$scratch/device" "$migrate" "$scratch/legacy"

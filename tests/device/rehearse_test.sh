@@ -16,16 +16,8 @@ inspect=${2:?usage: rehearse_test.sh TOOL INSPECT SAMPLE_GENERATOR}
 generator=${3:?usage: rehearse_test.sh TOOL INSPECT SAMPLE_GENERATOR}
 "$here/sandbox.sh" check || exit $?
 
-scratch=$(mktemp -d /tmp/sav3-rehearse-test.XXXXXX)
-failures=0
-cleanup() {
-  if [ "$failures" -ne 0 ]; then echo "scratch folder kept in $scratch"; else rm -rf "$scratch"; fi
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+# shellcheck source=scratch.sh
+. "$here/scratch.sh" rehearse-test
 
 b=$scratch/backups
 mkdir -p "$b" "$scratch/tmp"
