@@ -16,6 +16,7 @@
 #include "fuzz_device.h"
 #include "inspect.h"
 #include "json_check.h"
+#include "sav3/migration_state.h"
 
 using namespace sav3;
 
@@ -38,8 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::scratch_root();
   for (const char* folder : {path::staging_data, path::staging_cfg, path::staging_history})
     fuzz::clear_device_folder(folder);
-  char state_path[96];
-  std::snprintf(state_path, sizeof state_path, "%s/%s", path::staging, inspect::state_file);
+  const char* state_path = path::state;
   fuzz::remove_device_file(state_path);
 
   const std::span<const inspect::FileKind> kinds = inspect::file_kinds();

@@ -122,12 +122,12 @@ int main(int argc, char** argv) {
     const std::string folder = corpus + "/" + family.name + "_fuzz";
     for (std::size_t t = 0; t < family.targets.size(); ++t) {
       const fuzz::Target& target = family.targets[t];
-      unsigned k3 = 0, supply = 0;
+      std::uint8_t sequence_of_port[port_count + 1] = {};
+      for (const PlannedModule& m : plan_ports(inventory_record, shared_supply_numbering))
+        sequence_of_port[m.port] = m.sequence;
       for (unsigned port = 1; port <= port_count; ++port) {
         const std::uint8_t code = inventory_record[port];
-        const unsigned sequence = code == module_code::k3                               ? ++k3
-                                  : code == module_code::lq || code == module_code::zrt ? ++supply
-                                                                                        : 0;
+        const unsigned sequence = sequence_of_port[port];
         if (target.module != 0 ? code != target.module : port != 1) continue;
         std::vector<std::string> paths;
         for (const fuzz::Input* in = target.inputs; in->path != nullptr; ++in)

@@ -13,19 +13,12 @@ using namespace sav3;
 
 namespace {
 
-// Whether this build has a converter that writes the file: a module port file
-// when the dispatch of its area calls a converter for the module kind, any
-// other file when a target lists it as an output.
-bool written_by_this_build(const inspect::FileKind& kind, std::uint8_t module, const char* device_path) {
-  if (kind.naming == inspect::Naming::port || kind.naming == inspect::Naming::subport) {
-    const ModuleConverters& area = kind.folder == inspect::Folder::data  ? live_data_converters
-                                   : kind.folder == inspect::Folder::cfg ? config_converters
-                                                                         : history_converters;
-    return module == module_code::lq    ? area.lq != nullptr
-           : module == module_code::zrt ? area.zrt != nullptr
-           : module == module_code::k3  ? area.k3 != nullptr
-                                        : false;
-  }
+// Whether the conversions write the file: a module port file when the
+// dispatches convert the module kind, any other file when a target lists it
+// as an output.
+bool written_by_the_conversions(const inspect::FileKind& kind, std::uint8_t module, const char* device_path) {
+  if (kind.naming == inspect::Naming::port || kind.naming == inspect::Naming::subport)
+    return module == module_code::lq || module == module_code::zrt || module == module_code::k3;
   for (const fuzz::Family& family : fuzz::families)
     for (const fuzz::Target& t : family.targets)
       for (const fuzz::Output& o : t.outputs)
@@ -66,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               ? static_cast<unsigned>(device_path[std::strlen(device_path) - 1] - '0')
                               : 0;
     const std::uint8_t module = port != 0 ? inventory_record[port] : 0;
-    if (!device_file_exists(device_path) && !written_by_this_build(kind, module, device_path)) continue;
+    if (!device_file_exists(device_path) && !written_by_the_conversions(kind, module, device_path)) continue;
     fuzz::check_output({device_path, static_cast<int>(kind.size), static_cast<int>(kind.count)});
   }
   return 0;

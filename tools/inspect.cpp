@@ -16,6 +16,7 @@
 #include "sav3/inventory.h"
 #include "sav3/k3.h"
 #include "sav3/lq_zrt.h"
+#include "sav3/migration_state.h"
 #include "sav3/settings_email.h"
 #include "sav3/settings_ieee8021x.h"
 #include "sav3/settings_snmp.h"
@@ -216,8 +217,11 @@ bool looks_like_text(ConstBytes b) {
 
 const char* kind_name(Kind k) {
   switch (k) {
-    case Kind::u8: return "unsigned";
-    case Kind::s8: return "signed";
+    case Kind::u8:
+    case Kind::u16:
+    case Kind::u32: return "unsigned";
+    case Kind::s16:
+    case Kind::s32: return "signed";
     case Kind::u16be: return "unsigned, high byte first";
     case Kind::f32: return "float32";
     case Kind::epoch: return "time";
@@ -256,10 +260,13 @@ bool print_field(std::FILE* out, const Field& f, ConstBytes record, const Option
   char text[96];
   switch (kind) {
     case Kind::u8:
-    case Kind::s8:
+    case Kind::u16:
+    case Kind::u32:
+    case Kind::s16:
+    case Kind::s32:
     case Kind::u16be: {
       const std::uint32_t v = get(record, f);
-      const bool is_signed = f.kind == Kind::s8;
+      const bool is_signed = sav3::is_signed(f.kind);
       const double physical =
           is_signed ? static_cast<double>(static_cast<std::int32_t>(v)) : static_cast<double>(v);
       if (json) {
@@ -807,6 +814,15 @@ std::size_t expected_files(ConstBytes inventory, std::span<ExpectedFile> out) {
   return n;
 }
 
+// The migration's state file in the tree's top folder (".migration"): its
+// first line is the state.
+constexpr const char* state_name = path::state + sizeof path::staging;
+
+bool starts_with_word(const char* line, const char* word) {
+  const std::size_t n = std::strlen(word);
+  return std::strncmp(line, word, n) == 0 && (line[n] == '\0' || line[n] == ' ');
+}
+
 int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options& options) {
   const bool json = options.json;
   struct stat st {};
@@ -818,7 +834,7 @@ int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options&
 
   // The migration's state: only a finished one (or a tree without a state
   // file) can pass.
-  std::snprintf(path, sizeof path, "%s/%s", dir, state_file);
+  std::snprintf(path, sizeof path, "%s/%s", dir, state_name);
   char state[128] = "";
   bool has_state = false;
   if (std::FILE* f = std::fopen(path, "rb")) {
@@ -827,14 +843,14 @@ int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options&
     state[std::strcspn(state, "\n")] = '\0';
     std::fclose(f);
   }
-  const bool state_ok = !has_state || std::strcmp(state, "done") == 0;
+  const bool state_ok = !has_state || std::strcmp(state, state_word::done) == 0;
   const char* state_meaning =
       !has_state ? nullptr
       : state_ok ? "the live trees hold the staging tree"
-      : std::strncmp(state, "pending", 7) == 0
+      : starts_with_word(state, state_word::pending)
           ? "the live trees are not fully replaced yet; the next run finishes the replacement"
-      : std::strncmp(state, "kept", 4) == 0 ? "the live trees kept their old data"
-      : std::strncmp(state, "abandoned", 9) == 0
+      : starts_with_word(state, state_word::kept) ? "the live trees kept their old data"
+      : starts_with_word(state, state_word::abandoned)
           ? "the replacement of the live trees was given up; they may be half replaced"
           : "not a state the migration writes";
 

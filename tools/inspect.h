@@ -134,10 +134,6 @@ struct ExpectedFile {
 };
 std::size_t expected_files(ConstBytes inventory, std::span<ExpectedFile> out);
 
-// The migration's state file in a staging tree's top folder: its first line
-// is the state ("pending", "done", "kept <reason>", "abandoned <reason>").
-inline constexpr char state_file[] = ".migration";
-
 int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options& options);
 
 // The command line of sav3-inspect (getopt_long: options anywhere, "--" ends

@@ -11,16 +11,13 @@ set -euo pipefail
 migrate=${1:?usage: inspect_tree_test.sh MIGRATE SAMPLE INSPECT}
 sample=${2:?usage: inspect_tree_test.sh MIGRATE SAMPLE INSPECT}
 inspect=${3:?usage: inspect_tree_test.sh MIGRATE SAMPLE INSPECT}
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-sandbox=$here/../tests/device/sandbox.sh
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests/device" && pwd)
+# shellcheck source=../tests/device/testlib.sh
+. "$here/testlib.sh"
+begin_device_test "$migrate"
 
-"$sandbox" check || exit $?
-
-# shellcheck source=../tests/device/scratch.sh
-. "$here/../tests/device/scratch.sh" inspect-test
-
-"$sample" --seed 3 "$scratch/legacy"
-"$sandbox" create "$scratch/device" "$migrate" "$scratch/legacy"
+"$sample" --seed 3 "$scratch/sample"
+"$sandbox" create "$scratch/device" "$migrate" "$scratch/sample"
 "$sandbox" run "$scratch/device"
 staging=$scratch/device/usr/sav3
 
@@ -52,5 +49,4 @@ fi
 grep -Eq '^FAIL  history/port2 .* missing$' "$scratch/tree2.out" || fail "history/port2 is not named as missing"
 grep -q '^verdict: FAIL, 31 files checked, 1 failed$' "$scratch/tree2.out" || fail "no FAIL verdict naming 1 file"
 
-[ "$failures" -eq 0 ] || exit 1
-echo "PASS"
+end_device_test inspect-tree

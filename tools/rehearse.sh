@@ -2,7 +2,8 @@
 # Migrates a copy of a device's legacy trees in the device sandbox and reports
 # what the migration made of them: the tool's exit status, the commands it
 # issued, the inspector's verdict on the staging tree, and whether the live
-# trees were replaced (and if not, why). The backup itself is never modified.
+# trees were replaced (and if not, why: the migration's state and the tool's
+# system log lines). The backup itself is never modified.
 #
 #   rehearse.sh [--zone ZONE] [--keep | --into DIR] TOOL INSPECT BACKUP
 #
@@ -162,10 +163,12 @@ else
   status=1
   echo "/usr/sav and /usr/sav2 were not replaced"
 fi
-if [ -n "$state" ]; then
-  echo "the state file /usr/sav3/.migration says: $state"
-elif [ $status -ne 0 ]; then
-  echo "(no state file /usr/sav3/.migration: the staging tree was incomplete or the marker /mnt/data/port0 stopped the run)"
+echo "state (the first line of /usr/sav3/.migration): ${state:-none}"
+if [ -s "$box/tool.log" ]; then
+  echo "the tool's system log lines:"
+  sed 's/^/  /' "$box/tool.log"
+else
+  echo "the tool logged nothing"
 fi
 echo
 if [ $status -eq 0 ]; then

@@ -26,15 +26,15 @@ inline constexpr Field state_flags{"state flags", 2, 1, Kind::flags};
 inline constexpr unsigned active_bit = 0;    // state word "Active"
 inline constexpr unsigned switch_1_bit = 1;  // first switch "ON"
 inline constexpr unsigned switch_2_bit = 2;  // second switch "ON"
-inline constexpr Field reading_a{"reading A", 3, 2, Kind::s8, 100};
-inline constexpr Field reading_d{"reading D", 5, 2, Kind::s8, 100};
-inline constexpr Field reading_e{"reading E", 7, 2, Kind::s8, 100};
-inline constexpr Field reading_f{"reading F", 9, 2, Kind::s8, 100};
-inline constexpr Field reading_b{"reading B", 11, 2, Kind::s8, 100};
-inline constexpr Field reading_c{"reading C", 13, 2, Kind::s8, 100};
+inline constexpr Field reading_a{"reading A", 3, 2, Kind::s16, 100};
+inline constexpr Field reading_d{"reading D", 5, 2, Kind::s16, 100};
+inline constexpr Field reading_e{"reading E", 7, 2, Kind::s16, 100};
+inline constexpr Field reading_f{"reading F", 9, 2, Kind::s16, 100};
+inline constexpr Field reading_b{"reading B", 11, 2, Kind::s16, 100};
+inline constexpr Field reading_c{"reading C", 13, 2, Kind::s16, 100};
 inline constexpr Field reserved_1{"reserved", 15, 4, Kind::reserved};
-inline constexpr Field pwm_word_1{"PWM word 1", 19, 2, Kind::u8};
-inline constexpr Field pwm_word_2{"PWM word 2", 21, 2, Kind::u8};
+inline constexpr Field pwm_word_1{"PWM word 1", 19, 2, Kind::u16};
+inline constexpr Field pwm_word_2{"PWM word 2", 21, 2, Kind::u16};
 inline constexpr Field reserved_2{"reserved", 23, 4, Kind::reserved};
 inline constexpr Field reading_time{"reading time", 27, 4, Kind::epoch};
 inline constexpr Field fields[] = {module_type, tenths,     state_flags, reading_a,   reading_d,
@@ -53,12 +53,14 @@ inline constexpr int size = 64;
 inline constexpr Field switch_flags{"switch flags", 31, 1, Kind::flags};
 inline constexpr unsigned switch_1_bit = 0;
 inline constexpr unsigned switch_2_bit = 1;
-inline constexpr Field range[2] = {{"range low", 32, 2, Kind::s8, 100}, {"range high", 34, 2, Kind::s8, 100}};
+inline constexpr Field range[2] = {{"range low", 32, 2, Kind::s16, 100},
+                                   {"range high", 34, 2, Kind::s16, 100}};
 inline constexpr Field limit[10] = {
-    {"limit 1", 36, 2, Kind::s8, 100},  {"limit 2", 38, 2, Kind::s8, 100}, {"limit 3", 40, 2, Kind::s8, 100},
-    {"limit 4", 42, 2, Kind::s8, 100},  {"limit 5", 44, 2, Kind::s8, 100}, {"limit 6", 46, 2, Kind::s8, 100},
-    {"limit 7", 48, 2, Kind::s8, 100},  {"limit 8", 50, 2, Kind::s8, 100}, {"limit 9", 56, 2, Kind::s8, 100},
-    {"limit 10", 58, 2, Kind::s8, 100},
+    {"limit 1", 36, 2, Kind::s16, 100}, {"limit 2", 38, 2, Kind::s16, 100},
+    {"limit 3", 40, 2, Kind::s16, 100}, {"limit 4", 42, 2, Kind::s16, 100},
+    {"limit 5", 44, 2, Kind::s16, 100}, {"limit 6", 46, 2, Kind::s16, 100},
+    {"limit 7", 48, 2, Kind::s16, 100}, {"limit 8", 50, 2, Kind::s16, 100},
+    {"limit 9", 56, 2, Kind::s16, 100}, {"limit 10", 58, 2, Kind::s16, 100},
 };
 inline constexpr Field reserved_3{"reserved", 52, 4, Kind::reserved};
 inline constexpr Field reserved_4{"reserved", 60, 4, Kind::reserved};
@@ -112,14 +114,14 @@ inline constexpr Field name[9] = {
 };
 inline constexpr char enclosure_name[] = "Enclosure Temperature";
 inline constexpr Field reserved_1{"reserved", 292, 64, Kind::reserved};
-inline constexpr Field range[2] = {{"range low", 356, 2, Kind::s8, 100},
-                                   {"range high", 358, 2, Kind::s8, 100}};
+inline constexpr Field range[2] = {{"range low", 356, 2, Kind::s16, 100},
+                                   {"range high", 358, 2, Kind::s16, 100}};
 inline constexpr Field limit[10] = {
-    {"limit 1", 360, 2, Kind::s8, 100}, {"limit 2", 362, 2, Kind::s8, 100},
-    {"limit 3", 364, 2, Kind::s8, 100}, {"limit 4", 366, 2, Kind::s8, 100},
-    {"limit 5", 368, 2, Kind::s8, 100}, {"limit 6", 370, 2, Kind::s8, 100},
-    {"limit 7", 372, 2, Kind::s8, 100}, {"limit 8", 374, 2, Kind::s8, 100},
-    {"limit 9", 380, 2, Kind::s8, 100}, {"limit 10", 382, 2, Kind::s8, 100},
+    {"limit 1", 360, 2, Kind::s16, 100}, {"limit 2", 362, 2, Kind::s16, 100},
+    {"limit 3", 364, 2, Kind::s16, 100}, {"limit 4", 366, 2, Kind::s16, 100},
+    {"limit 5", 368, 2, Kind::s16, 100}, {"limit 6", 370, 2, Kind::s16, 100},
+    {"limit 7", 372, 2, Kind::s16, 100}, {"limit 8", 374, 2, Kind::s16, 100},
+    {"limit 9", 380, 2, Kind::s16, 100}, {"limit 10", 382, 2, Kind::s16, 100},
 };
 inline constexpr Field reserved_2{"reserved", 376, 4, Kind::reserved};
 inline constexpr Field reserved_3{"reserved", 384, 4, Kind::reserved};

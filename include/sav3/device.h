@@ -31,6 +31,7 @@ inline constexpr char staging_data[] = "/usr/sav3/data";
 inline constexpr char staging_cfg[] = "/usr/sav3/cfg";
 inline constexpr char staging_etc[] = "/usr/sav3/etc";
 inline constexpr char staging_history[] = "/usr/sav3/history";
+inline constexpr char live[] = "/usr/sav";
 inline constexpr char live2[] = "/usr/sav2";
 inline constexpr char inventory[] = "/usr/sav3/data/device";
 inline constexpr char device_display[] = "/mnt/1/cfg/devicedisplay";

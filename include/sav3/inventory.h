@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "sav3/device.h"
 #include "sav3/layout.h"
 
 namespace sav3 {
@@ -41,10 +42,57 @@ inline constexpr std::size_t zrt_slots = 12;  // slots 9..11 are not used
 // Builds and writes the inventory; returns the write's result code.
 int build_device_inventory();
 
+// ---------------------------------------------------------------------------
+// The port plan: which module sits on which port, and its sequence number,
+// the 1-based 8-bit running number that picks the module's legacy files
+// ("_1", "_2", ...) and its slots in shared legacy records.
+
+struct PlannedModule {
+  std::uint8_t port;      // 1..4
+  std::uint8_t kind;      // module_code
+  std::uint8_t sequence;  // 1-based
+};
+
+struct PortPlan {
+  PlannedModule modules[port_count];  // in port order
+  std::uint8_t count;
+  const PlannedModule* begin() const { return modules; }
+  const PlannedModule* end() const { return modules + count; }
+};
+
+// The counters of one walk over the ports, one per kind of count.
+struct SequenceCounters {
+  std::uint8_t lq, zrt, supply, k3, fifth;
+};
+
+// A counting rule: the sequence number of the next module of `kind` (counting
+// it), or 0 when such a module takes no number.
+using CountingRule = std::uint8_t (*)(std::uint8_t kind, SequenceCounters& counters);
+
+// The numbering of the port dispatches and of the alarm records: LQ boards and
+// ZRT modules share one count (with an LQ board on port 1 and a ZRT module on
+// port 2, the ZRT module is number 2 and reads the "_2" files); K3 modules
+// have their own. Every other kind takes no number and is not converted.
+std::uint8_t shared_supply_numbering(std::uint8_t kind, SequenceCounters& counters);
+
+// The numbering of the inventory pass: every kind is counted apart, LQ boards
+// and ZRT modules too (the same ZRT module is number 1 there and its option
+// flag is read from "ZrtDataItemTmp_1"); the counts are the inventory's
+// module counts.
+std::uint8_t numbering_by_kind(std::uint8_t kind, SequenceCounters& counters);
+
+// The modules of ports 1..4 of an inventory record, numbered by `rule`.
+PortPlan plan_ports(ConstBytes inventory_record, CountingRule rule);
+
+// The inventory as read back from disk, numbered as the dispatches number it:
+// the plan that every per-module conversion follows. A missing or short
+// inventory reads as zeros (no module).
+PortPlan read_port_plan();
+
 // A per-module converter, called with (port 1..4, module sequence number).
 using PortConverter = int (*)(unsigned port, unsigned sequence);
 
-// The converters of one area; an entry is null until that converter exists.
+// The converters of one area.
 struct ModuleConverters {
   PortConverter lq;
   PortConverter zrt;

@@ -109,9 +109,9 @@ inline constexpr auto state_2 = field_array<k3_outputs>("state 2 of output", 2, 
 inline constexpr auto state_1 = field_array<k3_outputs>("state 1 of output", 10, 1, 1, Kind::u8);
 inline constexpr auto condition = field_array<k3_outputs>("condition of output", 18, 1, 1, Kind::u8);
 inline constexpr auto answer = field_array<k3_outputs>("answer of output", 26, 1, 1, Kind::u8);
-inline constexpr auto reading_a = field_array<k3_outputs>("reading A of output", 34, 2, 2, Kind::u8, 100);
-inline constexpr auto reading_b = field_array<k3_outputs>("reading B of output", 50, 2, 2, Kind::u8, 100);
-inline constexpr auto reading_c = field_array<k3_outputs>("reading C of output", 66, 2, 2, Kind::u8, 100);
+inline constexpr auto reading_a = field_array<k3_outputs>("reading A of output", 34, 2, 2, Kind::u16, 100);
+inline constexpr auto reading_b = field_array<k3_outputs>("reading B of output", 50, 2, 2, Kind::u16, 100);
+inline constexpr auto reading_c = field_array<k3_outputs>("reading C of output", 66, 2, 2, Kind::u16, 100);
 inline constexpr auto fields = join_fields(single(module_type), single(tenths_quantity), state_2, state_1,
                                            condition, answer, reading_a, reading_b, reading_c);
 static_assert(fields_tile(fields, size));
@@ -120,11 +120,6 @@ inline constexpr std::uint8_t inactive = 0, active = 1, other_state = 2;
 inline constexpr std::uint8_t fault = 0, normal = 1, other_condition = 2;
 inline constexpr std::uint8_t answer_no = 0, answer_other = 1;
 }  // namespace k3_readings
-
-// A K3 float32 setting kept in hundredths: times 100, unsigned conversion.
-inline std::uint32_t hundredfold(ConstBytes record, std::size_t off) {
-  return scaled_unsigned(read_f32le(record, off), 100.0f);
-}
 
 // Fills bytes 0 to 81 of a K3 live or history record from one legacy K3 item
 // (or report) record.
@@ -147,13 +142,13 @@ inline constexpr auto group_4 =
 inline constexpr auto group_5 =
     field_array<k3_outputs>("configuration group 5 of output", 292, 1, 1, Kind::u8);
 inline constexpr auto value_1 =
-    field_array<k3_outputs>("configuration value 1 of output", 300, 2, 2, Kind::u8, 100);
+    field_array<k3_outputs>("configuration value 1 of output", 300, 2, 2, Kind::u16, 100);
 inline constexpr auto value_2 =
-    field_array<k3_outputs>("configuration value 2 of output", 316, 2, 2, Kind::u8, 100);
+    field_array<k3_outputs>("configuration value 2 of output", 316, 2, 2, Kind::u16, 100);
 inline constexpr auto value_3 =
-    field_array<k3_outputs>("configuration value 3 of output", 332, 2, 2, Kind::u8, 100);
+    field_array<k3_outputs>("configuration value 3 of output", 332, 2, 2, Kind::u16, 100);
 inline constexpr auto value_4 =
-    field_array<k3_outputs>("configuration value 4 of output", 348, 2, 2, Kind::u8, 100);
+    field_array<k3_outputs>("configuration value 4 of output", 348, 2, 2, Kind::u16, 100);
 inline constexpr Field hundredths_1{"hundredths value 1", 364, 4, Kind::f32};
 inline constexpr Field hundredths_2{"hundredths value 2", 368, 4, Kind::f32};
 inline constexpr Field hundredths_3{"hundredths value 3", 372, 4, Kind::f32};
@@ -179,10 +174,10 @@ inline constexpr auto settings_block =
     field_array<k3_outputs>("settings block of output", 82, 32, 32, Kind::bytes);
 inline constexpr Field reserved_1{"reserved", 338, 1, Kind::reserved};
 inline constexpr auto small_setting = field_array<40>("small setting", 339, 1, 1, Kind::u8);
-inline constexpr auto setting_a = field_array<k3_outputs>("setting A of output", 379, 2, 2, Kind::u8, 100);
-inline constexpr auto setting_b = field_array<k3_outputs>("setting B of output", 395, 2, 2, Kind::u8, 100);
-inline constexpr auto setting_c = field_array<k3_outputs>("setting C of output", 411, 2, 2, Kind::u8, 100);
-inline constexpr auto setting_d = field_array<k3_outputs>("setting D of output", 427, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_a = field_array<k3_outputs>("setting A of output", 379, 2, 2, Kind::u16, 100);
+inline constexpr auto setting_b = field_array<k3_outputs>("setting B of output", 395, 2, 2, Kind::u16, 100);
+inline constexpr auto setting_c = field_array<k3_outputs>("setting C of output", 411, 2, 2, Kind::u16, 100);
+inline constexpr auto setting_d = field_array<k3_outputs>("setting D of output", 427, 2, 2, Kind::u16, 100);
 inline constexpr auto enabled = field_array<k3_outputs>("enabled flag of output", 443, 1, 1, Kind::u8);
 inline constexpr auto extension_2 =
     field_array<k3_outputs>("extension value 2 of output", 451, 4, 4, Kind::bytes);
@@ -204,10 +199,10 @@ inline constexpr int record_size = 267;
 inline constexpr auto extension_2 =
     field_array<k3_outputs>("extension value 2 of output", 82, 4, 4, Kind::bytes);
 inline constexpr auto small_setting = field_array<40>("small setting", 114, 1, 1, Kind::u8);
-inline constexpr auto setting_a = field_array<k3_outputs>("setting A of output", 154, 2, 2, Kind::u8, 100);
-inline constexpr auto setting_b = field_array<k3_outputs>("setting B of output", 170, 2, 2, Kind::u8, 100);
-inline constexpr auto setting_c = field_array<k3_outputs>("setting C of output", 186, 2, 2, Kind::u8, 100);
-inline constexpr auto setting_d = field_array<k3_outputs>("setting D of output", 202, 2, 2, Kind::u8, 100);
+inline constexpr auto setting_a = field_array<k3_outputs>("setting A of output", 154, 2, 2, Kind::u16, 100);
+inline constexpr auto setting_b = field_array<k3_outputs>("setting B of output", 170, 2, 2, Kind::u16, 100);
+inline constexpr auto setting_c = field_array<k3_outputs>("setting C of output", 186, 2, 2, Kind::u16, 100);
+inline constexpr auto setting_d = field_array<k3_outputs>("setting D of output", 202, 2, 2, Kind::u16, 100);
 inline constexpr auto enabled = field_array<k3_outputs>("enabled flag of output", 218, 1, 1, Kind::u8);
 inline constexpr auto extension_1 =
     field_array<k3_outputs>("extension value 1 of output", 226, 4, 4, Kind::bytes);

@@ -9,17 +9,23 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <span>
 #include <string_view>
 
 #include "sav3/bytes.h"
+#include "sav3/convert.h"
 #include "sav3/legacy_text.h"
 
 namespace sav3 {
 
 enum class Kind : std::uint8_t {
-  u8,        // unsigned, little-endian at widths 1, 2 and 4
-  s8,        // signed, little-endian at widths 1, 2 and 4
+  u8,        // unsigned, one byte
+  u16,       // unsigned, two bytes, little-endian
+  u32,       // unsigned, four bytes, little-endian
+  s16,       // signed, two bytes, little-endian
+  s32,       // signed, four bytes, little-endian
   u16be,     // the full year of LQ and ZRT records, high byte first
   f32,       // IEEE-754 single precision, little-endian
   epoch,     // signed 32-bit seconds since the epoch
@@ -39,6 +45,21 @@ struct Field {
   // kept in hundredths, 3600 for hours kept in seconds); 1 for plain values.
   std::uint32_t scale = 1;
 };
+
+// The width that an integer kind names, or 0 for the kinds of any width.
+constexpr std::uint16_t integer_width(Kind kind) {
+  switch (kind) {
+    case Kind::u8: return 1;
+    case Kind::u16:
+    case Kind::s16:
+    case Kind::u16be: return 2;
+    case Kind::u32:
+    case Kind::s32: return 4;
+    default: return 0;
+  }
+}
+
+constexpr bool is_signed(Kind kind) { return kind == Kind::s16 || kind == Kind::s32; }
 
 struct RecordLayout {
   const char* name;
@@ -74,18 +95,22 @@ constexpr std::array<Field, (N + ...)> join_fields(const std::array<Field, N>&..
 }
 
 // True when the fields follow each other without gap or overlap and end at the
-// record's size: every byte of the record belongs to exactly one field.
+// record's size (every byte of the record belongs to exactly one field), and
+// every integer field is as wide as its kind says.
 constexpr bool fields_tile(std::span<const Field> fields, std::uint32_t size) {
   std::uint32_t next = 0;
   for (const Field& f : fields) {
     if (f.offset != next || f.width == 0) return false;
+    if (integer_width(f.kind) != 0 && integer_width(f.kind) != f.width) return false;
     next = f.offset + f.width;
   }
   return next == size;
 }
 
-// Stores the low bits of `v` in the field, at its width and byte order.
-inline void put(Bytes record, const Field& f, std::uint32_t v) {
+// Stores the low bits of `v` in the field, at its width and byte order: for the
+// values that the record keeps only in part on purpose ("the low 8 bits of the
+// legacy word").
+inline void put_low_bits(Bytes record, const Field& f, std::uint32_t v) {
   if (f.kind == Kind::u16be) {
     write16be(record, f.offset, v);
     return;
@@ -96,6 +121,44 @@ inline void put(Bytes record, const Field& f, std::uint32_t v) {
     case 4: write32le(record, f.offset, v); break;
     default: break;
   }
+}
+
+// True when `v` (for a signed kind: the int32 it holds) fits the field's kind
+// and width without losing bits.
+constexpr bool value_fits(const Field& f, std::uint32_t v) {
+  if (f.width >= 4) return true;
+  const unsigned bits = 8u * f.width;
+  if (is_signed(f.kind)) {
+    const auto s = static_cast<std::int32_t>(v);
+    const std::int32_t limit = std::int32_t{1} << (bits - 1);
+    return s >= -limit && s < limit;
+  }
+  return v < (std::uint32_t{1} << bits);
+}
+
+// Stores `v`, which must fit the field (a deliberate truncation says so with
+// put_low_bits). The sanitizer build stops at a value that does not fit: a
+// wrong field or a lost part of a value would otherwise pass unseen.
+inline void put(Bytes record, const Field& f, std::uint32_t v) {
+#ifdef SAV3_CHECK_FIELD_VALUES
+  if (!value_fits(f, v)) {
+    std::fprintf(stderr, "put: %u (0x%x) does not fit the %u-byte field \"%s\" at %u\n", v, v,
+                 unsigned{f.width}, f.name, unsigned{f.offset});
+    std::abort();
+  }
+#endif
+  put_low_bits(record, f, v);
+}
+
+// Stores a legacy float reading at the field's scale: value x scale in single
+// precision, truncated toward zero with the signed or unsigned saturation of
+// the field's kind, then the low bits of the field's width (the rule for
+// every scaled reading: 655.36 x 100 in a 16-bit field keeps 0).
+inline void put_scaled(Bytes record, const Field& f, float value) {
+  const float factor = static_cast<float>(f.scale);
+  put_low_bits(record, f,
+               is_signed(f.kind) ? static_cast<std::uint32_t>(scaled_signed(value, factor))
+                                 : scaled_unsigned(value, factor));
 }
 
 inline void put_f32(Bytes record, const Field& f, float v) { write_f32le(record, f.offset, v); }
@@ -123,17 +186,15 @@ inline void set_bit_if(Bytes record, const Field& f, unsigned bit, bool conditio
   put(record, f, v | (1u << bit));
 }
 
-// The stored value of an integer field, zero-extended (sign-extended for s8).
+// The stored value of an integer field, zero-extended (sign-extended for the
+// signed kinds).
 inline std::uint32_t get(ConstBytes record, const Field& f) {
   if (f.kind == Kind::u16be) return read16be(record, f.offset);
   switch (f.width) {
-    case 1:
-      return f.kind == Kind::s8
-                 ? static_cast<std::uint32_t>(static_cast<std::int8_t>(read8(record, f.offset)))
-                 : read8(record, f.offset);
+    case 1: return read8(record, f.offset);
     case 2:
-      return f.kind == Kind::s8 ? static_cast<std::uint32_t>(read16le_signed(record, f.offset))
-                                : read16le(record, f.offset);
+      return is_signed(f.kind) ? static_cast<std::uint32_t>(read16le_signed(record, f.offset))
+                               : read16le(record, f.offset);
     case 4: return read32le(record, f.offset);
     default: return 0;
   }

@@ -9,6 +9,7 @@
 // field sits at the same place in both, it is declared once.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -270,11 +271,11 @@ inline constexpr Field setting_3{"setting 3", 9, 1, Kind::u8};
 inline constexpr Field year{"configured date, year", 10, 2, Kind::u16be};
 inline constexpr Field date_second{"configured date, second byte", 12, 1, Kind::u8};
 inline constexpr Field date_third{"configured date, third byte", 13, 1, Kind::u8};
-inline constexpr Field warning_duration{"warning duration, seconds", 14, 4, Kind::u8, 3600};
+inline constexpr Field warning_duration{"warning duration, seconds", 14, 4, Kind::u32, 3600};
 inline constexpr Field battery_warning_value{"battery warning value", 18, 4, Kind::f32};
-inline constexpr Field year_span{"year span, seconds", 22, 4, Kind::u8, 31536000};
+inline constexpr Field year_span{"year span, seconds", 22, 4, Kind::u32, 31536000};
 inline constexpr Field setting_12{"setting 12", 26, 4, Kind::bytes};
-inline constexpr Field day_count{"day count, seconds", 30, 4, Kind::u8, 86400};
+inline constexpr Field day_count{"day count, seconds", 30, 4, Kind::u32, 86400};
 inline constexpr Field email_byte{"e-mail byte", 34, 1, Kind::u8};
 inline constexpr Field reserved_35{"reserved", 35, 4, Kind::reserved};
 inline constexpr Field setting_7{"setting 7", 39, 1, Kind::u8};
@@ -322,8 +323,8 @@ inline constexpr Field battery_flags{"battery flags", 5, 1, Kind::flags};
 inline constexpr Field year{"configured date, year", 18, 2, Kind::u16be};  // high byte first
 inline constexpr Field date_second{"configured date, second byte", 20, 1, Kind::u8};
 inline constexpr Field date_third{"configured date, third byte", 21, 1, Kind::u8};
-inline constexpr Field first_duration{"first duration, seconds", 22, 4, Kind::s8, 3600};
-inline constexpr Field second_duration{"second duration, seconds", 26, 4, Kind::s8, 3600};
+inline constexpr Field first_duration{"first duration, seconds", 22, 4, Kind::s32, 3600};
+inline constexpr Field second_duration{"second duration, seconds", 26, 4, Kind::s32, 3600};
 inline constexpr Field setting_1{"setting 1", 38, 1, Kind::u8};
 inline constexpr Field setting_2{"setting 2", 39, 1, Kind::u8};
 inline constexpr Field setting_3{"setting 3", 40, 1, Kind::u8};
@@ -331,8 +332,15 @@ inline constexpr Field setting_4{"setting 4", 41, 1, Kind::u8};
 inline constexpr Field setting_5{"setting 5", 42, 1, Kind::u8};
 inline constexpr Field setting_6{"setting 6", 43, 1, Kind::u8};
 inline constexpr Field setting_7{"setting 7", 44, 1, Kind::u8};
-inline constexpr Field battery_reading_b{"battery reading B", 53, 2, Kind::u8, 100};
+inline constexpr Field battery_reading_b{"battery reading B", 53, 2, Kind::u16, 100};
 inline constexpr Field reading_time{"reading time", 65, 4, Kind::epoch};
+// Bytes 3 to 5 and 18 to 29, the same in all four records.
+inline constexpr auto flag_fields = std::array{state_flags, fault_flags, battery_flags};
+inline constexpr auto date_and_duration_fields =
+    std::array{year, date_second, date_third, first_duration, second_duration};
+// Bytes 38 to 44.
+inline constexpr auto setting_fields =
+    std::array{setting_1, setting_2, setting_3, setting_4, setting_5, setting_6};
 }  // namespace supply_record
 
 // Fields of the LQ and ZRT live records.
@@ -340,13 +348,19 @@ namespace supply_live {
 inline constexpr int record_size = 92;
 inline constexpr Field setting_8{"setting 8", 45, 4, Kind::bytes};
 inline constexpr Field setting_9{"setting 9", 49, 4, Kind::bytes};
-inline constexpr Field battery_warning_value{"battery warning value", 55, 2, Kind::u8, 100};
+inline constexpr Field battery_warning_value{"battery warning value", 55, 2, Kind::u16, 100};
 inline constexpr Field setting_10{"setting 10", 57, 4, Kind::bytes};
 inline constexpr Field setting_11{"setting 11", 61, 4, Kind::bytes};
-inline constexpr Field warning_duration{"warning duration, seconds", 69, 4, Kind::u8, 3600};
-inline constexpr Field battery_warning_value_again{"battery warning value", 73, 2, Kind::u8, 100};
+inline constexpr Field warning_duration{"warning duration, seconds", 69, 4, Kind::u32, 3600};
+inline constexpr Field battery_warning_value_again{"battery warning value", 73, 2, Kind::u16, 100};
 inline constexpr Field record_flags{"record flags", 75, 1, Kind::flags};
 inline constexpr Field reserved_76{"reserved", 76, 16, Kind::reserved};
+// Bytes 38 to 91 of both live records.
+inline constexpr auto tail_fields =
+    join_fields(supply_record::setting_fields,
+                std::array{supply_record::setting_7, setting_8, setting_9, supply_record::battery_reading_b,
+                           battery_warning_value, setting_10, setting_11, supply_record::reading_time,
+                           warning_duration, battery_warning_value_again, record_flags, reserved_76});
 inline constexpr unsigned monitor_alarm_bit = 2;  // of the battery flags: the CRW alarm word is not 0
 inline constexpr unsigned live_record_bit = 0;    // of the record flags: always set
 }  // namespace supply_live
@@ -356,24 +370,30 @@ namespace supply_history {
 inline constexpr int record_size = 104;
 inline constexpr Field reserved_45{"reserved", 45, 4, Kind::reserved};
 inline constexpr Field battery_value_d{"battery value D", 49, 4, Kind::bytes};
-inline constexpr Field battery_reading_c{"battery reading C", 55, 2, Kind::u8, 100};
+inline constexpr Field battery_reading_c{"battery reading C", 55, 2, Kind::u16, 100};
 inline constexpr Field extra_value_1{"extra value 1", 57, 4, Kind::bytes};
 inline constexpr Field extra_value_2{"extra value 2", 61, 4, Kind::bytes};
-inline constexpr Field extra_duration{"extra duration, seconds", 69, 4, Kind::u8, 3600};
-inline constexpr Field battery_reading_c_again{"battery reading C", 73, 2, Kind::u8, 100};
+inline constexpr Field extra_duration{"extra duration, seconds", 69, 4, Kind::u32, 3600};
+inline constexpr Field battery_reading_c_again{"battery reading C", 73, 2, Kind::u16, 100};
 inline constexpr Field flags_3{"flags 3", 75, 1, Kind::flags};
 inline constexpr Field reserved_76{"reserved", 76, 20, Kind::reserved};
-inline constexpr Field year_span{"battery year span, seconds", 96, 4, Kind::u8, 31536000};
-inline constexpr Field day_span{"battery day span, seconds", 100, 4, Kind::s8, 86400};
+inline constexpr Field year_span{"battery year span, seconds", 96, 4, Kind::u32, 31536000};
+inline constexpr Field day_span{"battery day span, seconds", 100, 4, Kind::s32, 86400};
+// Bytes 38 to 103 of both history records.
+inline constexpr auto tail_fields = join_fields(
+    supply_record::setting_fields,
+    std::array{supply_record::setting_7, reserved_45, battery_value_d, supply_record::battery_reading_b,
+               battery_reading_c, extra_value_1, extra_value_2, supply_record::reading_time, extra_duration,
+               battery_reading_c_again, flags_3, reserved_76, year_span, day_span});
 }  // namespace supply_history
 
 // LQ fields of both the live and the history record.
 namespace lq_readings {
 inline constexpr Field tenths_quantity{"tenths quantity", 2, 1, Kind::u8, 10};
 inline constexpr Field reserved_6{"reserved", 6, 2, Kind::reserved};
-inline constexpr Field board_reading_b{"board reading B", 8, 2, Kind::u8, 100};
-inline constexpr Field board_reading_a{"board reading A", 10, 2, Kind::u8, 100};
-inline constexpr Field board_reading_c{"board reading C", 12, 2, Kind::u8, 100};
+inline constexpr Field board_reading_b{"board reading B", 8, 2, Kind::u16, 100};
+inline constexpr Field board_reading_a{"board reading A", 10, 2, Kind::u16, 100};
+inline constexpr Field board_reading_c{"board reading C", 12, 2, Kind::u16, 100};
 inline constexpr Field board_value_e{"board value E", 30, 4, Kind::bytes};
 inline constexpr Field board_value_d{"board value D", 34, 4, Kind::bytes};
 // Model codes.
@@ -391,10 +411,10 @@ inline constexpr unsigned battery_lost_bit = 0, short_latch_bit = 1;
 // ZRT fields of both the live and the history record.
 namespace zrt_readings {
 inline constexpr Field small_count{"small count", 2, 1, Kind::u8};
-inline constexpr Field module_reading_c{"module reading C", 6, 2, Kind::u8, 100};
-inline constexpr Field module_reading_b{"module reading B", 8, 2, Kind::u8, 100};
-inline constexpr Field module_reading_a{"module reading A", 10, 2, Kind::u8, 100};
-inline constexpr Field module_reading_d{"module reading D", 16, 2, Kind::u8, 100};
+inline constexpr Field module_reading_c{"module reading C", 6, 2, Kind::u16, 100};
+inline constexpr Field module_reading_b{"module reading B", 8, 2, Kind::u16, 100};
+inline constexpr Field module_reading_a{"module reading A", 10, 2, Kind::u16, 100};
+inline constexpr Field module_reading_d{"module reading D", 16, 2, Kind::u16, 100};
 inline constexpr Field module_value_f{"module value F", 30, 4, Kind::bytes};
 inline constexpr Field module_value_e{"module value E", 34, 4, Kind::bytes};
 // Model codes: ZRT1 is 0, so a zero byte names a model.
@@ -412,45 +432,13 @@ namespace lq_live {
 using namespace supply_record;
 using namespace supply_live;
 using namespace lq_readings;
-inline constexpr Field controller_reading{"controller reading", 14, 2, Kind::u8, 100};
-inline constexpr Field controller_reading_again{"controller reading", 16, 2, Kind::u8, 100};
-inline constexpr Field fields[] = {module_type,
-                                   model,
-                                   tenths_quantity,
-                                   state_flags,
-                                   fault_flags,
-                                   battery_flags,
-                                   reserved_6,
-                                   board_reading_b,
-                                   board_reading_a,
-                                   board_reading_c,
-                                   controller_reading,
-                                   controller_reading_again,
-                                   year,
-                                   date_second,
-                                   date_third,
-                                   first_duration,
-                                   second_duration,
-                                   board_value_e,
-                                   board_value_d,
-                                   setting_1,
-                                   setting_2,
-                                   setting_3,
-                                   setting_4,
-                                   setting_5,
-                                   setting_6,
-                                   setting_7,
-                                   setting_8,
-                                   setting_9,
-                                   battery_reading_b,
-                                   battery_warning_value,
-                                   setting_10,
-                                   setting_11,
-                                   reading_time,
-                                   warning_duration,
-                                   battery_warning_value_again,
-                                   record_flags,
-                                   reserved_76};
+inline constexpr Field controller_reading{"controller reading", 14, 2, Kind::u16, 100};
+inline constexpr Field controller_reading_again{"controller reading", 16, 2, Kind::u16, 100};
+inline constexpr auto fields =
+    join_fields(std::array{module_type, model, tenths_quantity}, flag_fields,
+                std::array{reserved_6, board_reading_b, board_reading_a, board_reading_c, controller_reading,
+                           controller_reading_again},
+                date_and_duration_fields, std::array{board_value_e, board_value_d}, supply_live::tail_fields);
 static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"LQ live record", record_size, fields};
 }  // namespace lq_live
@@ -460,45 +448,13 @@ namespace zrt_live {
 using namespace supply_record;
 using namespace supply_live;
 using namespace zrt_readings;
-inline constexpr Field controller_reading{"controller reading", 12, 2, Kind::u8, 100};
-inline constexpr Field controller_reading_again{"controller reading", 14, 2, Kind::u8, 100};
-inline constexpr Field fields[] = {module_type,
-                                   model,
-                                   small_count,
-                                   state_flags,
-                                   fault_flags,
-                                   battery_flags,
-                                   module_reading_c,
-                                   module_reading_b,
-                                   module_reading_a,
-                                   controller_reading,
-                                   controller_reading_again,
-                                   module_reading_d,
-                                   year,
-                                   date_second,
-                                   date_third,
-                                   first_duration,
-                                   second_duration,
-                                   module_value_f,
-                                   module_value_e,
-                                   setting_1,
-                                   setting_2,
-                                   setting_3,
-                                   setting_4,
-                                   setting_5,
-                                   setting_6,
-                                   setting_7,
-                                   setting_8,
-                                   setting_9,
-                                   battery_reading_b,
-                                   battery_warning_value,
-                                   setting_10,
-                                   setting_11,
-                                   reading_time,
-                                   warning_duration,
-                                   battery_warning_value_again,
-                                   record_flags,
-                                   reserved_76};
+inline constexpr Field controller_reading{"controller reading", 12, 2, Kind::u16, 100};
+inline constexpr Field controller_reading_again{"controller reading", 14, 2, Kind::u16, 100};
+inline constexpr auto fields = join_fields(
+    std::array{module_type, model, small_count}, flag_fields,
+    std::array{module_reading_c, module_reading_b, module_reading_a, controller_reading,
+               controller_reading_again, module_reading_d},
+    date_and_duration_fields, std::array{module_value_f, module_value_e}, supply_live::tail_fields);
 static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"ZRT live record", record_size, fields};
 }  // namespace zrt_live
@@ -510,11 +466,11 @@ inline constexpr int record_size = 90;
 inline constexpr Field sub_flags{"sub flags", 0, 1, Kind::flags};
 inline constexpr Field reserved_1{"reserved", 1, 1, Kind::reserved};
 // The controller reading again, here kept signed.
-inline constexpr Field controller_reading{"controller reading", 2, 2, Kind::s8, 100};
-inline constexpr Field monitor_reading_1{"monitor reading 1", 4, 2, Kind::u8, 100};
-inline constexpr Field monitor_reading_2{"monitor reading 2", 6, 2, Kind::u8, 100};
+inline constexpr Field controller_reading{"controller reading", 2, 2, Kind::s16, 100};
+inline constexpr Field monitor_reading_1{"monitor reading 1", 4, 2, Kind::u16, 100};
+inline constexpr Field monitor_reading_2{"monitor reading 2", 6, 2, Kind::u16, 100};
 inline constexpr auto cell_reading =
-    field_array<legacy_crw::cell_count>("cell reading", 8, 2, 2, Kind::u8, 100);
+    field_array<legacy_crw::cell_count>("cell reading", 8, 2, 2, Kind::u16, 100);
 inline constexpr Field monitor_count{"monitor count", 68, 1, Kind::u8};
 inline constexpr Field reserved_69{"reserved", 69, 17, Kind::reserved};
 inline constexpr Field reading_time{"reading time", 86, 4, Kind::epoch};
@@ -532,47 +488,13 @@ namespace lq_history {
 using namespace supply_record;
 using namespace supply_history;
 using namespace lq_readings;
-inline constexpr Field battery_reading_a{"battery reading A", 14, 2, Kind::u8, 100};
-inline constexpr Field controller_reading{"controller reading", 16, 2, Kind::u8, 100};
-inline constexpr Field fields[] = {module_type,
-                                   model,
-                                   tenths_quantity,
-                                   state_flags,
-                                   fault_flags,
-                                   battery_flags,
-                                   reserved_6,
-                                   board_reading_b,
-                                   board_reading_a,
-                                   board_reading_c,
-                                   battery_reading_a,
-                                   controller_reading,
-                                   year,
-                                   date_second,
-                                   date_third,
-                                   first_duration,
-                                   second_duration,
-                                   board_value_e,
-                                   board_value_d,
-                                   setting_1,
-                                   setting_2,
-                                   setting_3,
-                                   setting_4,
-                                   setting_5,
-                                   setting_6,
-                                   setting_7,
-                                   reserved_45,
-                                   battery_value_d,
-                                   battery_reading_b,
-                                   battery_reading_c,
-                                   extra_value_1,
-                                   extra_value_2,
-                                   reading_time,
-                                   extra_duration,
-                                   battery_reading_c_again,
-                                   flags_3,
-                                   reserved_76,
-                                   year_span,
-                                   day_span};
+inline constexpr Field battery_reading_a{"battery reading A", 14, 2, Kind::u16, 100};
+inline constexpr Field controller_reading{"controller reading", 16, 2, Kind::u16, 100};
+inline constexpr auto fields = join_fields(std::array{module_type, model, tenths_quantity}, flag_fields,
+                                           std::array{reserved_6, board_reading_b, board_reading_a,
+                                                      board_reading_c, battery_reading_a, controller_reading},
+                                           date_and_duration_fields, std::array{board_value_e, board_value_d},
+                                           supply_history::tail_fields);
 static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"LQ history record", record_size, fields};
 }  // namespace lq_history
@@ -582,47 +504,13 @@ namespace zrt_history {
 using namespace supply_record;
 using namespace supply_history;
 using namespace zrt_readings;
-inline constexpr Field battery_reading_a{"battery reading A", 12, 2, Kind::u8, 100};
-inline constexpr Field battery_reading_a_again{"battery reading A", 14, 2, Kind::u8, 100};
-inline constexpr Field fields[] = {module_type,
-                                   model,
-                                   small_count,
-                                   state_flags,
-                                   fault_flags,
-                                   battery_flags,
-                                   module_reading_c,
-                                   module_reading_b,
-                                   module_reading_a,
-                                   battery_reading_a,
-                                   battery_reading_a_again,
-                                   module_reading_d,
-                                   year,
-                                   date_second,
-                                   date_third,
-                                   first_duration,
-                                   second_duration,
-                                   module_value_f,
-                                   module_value_e,
-                                   setting_1,
-                                   setting_2,
-                                   setting_3,
-                                   setting_4,
-                                   setting_5,
-                                   setting_6,
-                                   setting_7,
-                                   reserved_45,
-                                   battery_value_d,
-                                   battery_reading_b,
-                                   battery_reading_c,
-                                   extra_value_1,
-                                   extra_value_2,
-                                   reading_time,
-                                   extra_duration,
-                                   battery_reading_c_again,
-                                   flags_3,
-                                   reserved_76,
-                                   year_span,
-                                   day_span};
+inline constexpr Field battery_reading_a{"battery reading A", 12, 2, Kind::u16, 100};
+inline constexpr Field battery_reading_a_again{"battery reading A", 14, 2, Kind::u16, 100};
+inline constexpr auto fields = join_fields(
+    std::array{module_type, model, small_count}, flag_fields,
+    std::array{module_reading_c, module_reading_b, module_reading_a, battery_reading_a,
+               battery_reading_a_again, module_reading_d},
+    date_and_duration_fields, std::array{module_value_f, module_value_e}, supply_history::tail_fields);
 static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"ZRT history record", record_size, fields};
 }  // namespace zrt_history

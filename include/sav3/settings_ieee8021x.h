@@ -47,9 +47,9 @@ inline constexpr Field option_4{"option 4", 1219, 1, Kind::u8};
 inline constexpr Field option_5{"option 5", 1220, 1, Kind::u8};
 inline constexpr Field option_group_1{"option group 1", 1221, 3, Kind::bytes};
 inline constexpr Field option_6{"option 6", 1224, 1, Kind::u8};
-inline constexpr auto word_group = field_array<3>("word group", 1225, 4, 4, Kind::u8);
+inline constexpr auto word_group = field_array<3>("word group", 1225, 4, 4, Kind::u32);
 inline constexpr Field option_group_2{"option group 2", 1237, 3, Kind::bytes};
-inline constexpr Field word{"word", 1240, 4, Kind::u8};
+inline constexpr Field word{"word", 1240, 4, Kind::u32};
 inline constexpr Field option_7{"option 7", 1244, 1, Kind::u8};
 
 inline constexpr auto fields =

@@ -37,7 +37,7 @@ inline constexpr Field name{"name", 80, 16, Kind::text};
 inline constexpr Field location{"location", 96, 16, Kind::text};
 inline constexpr Field network_line_10{"network line 10", 112, 8, Kind::text};
 inline constexpr Field inform{"inform flag", 120, 1, Kind::u8};
-inline constexpr Field trap_version{"trap version", 121, 4, Kind::u8};
+inline constexpr Field trap_version{"trap version", 121, 4, Kind::u32};
 inline constexpr auto sec_name_first = field_array<16>("SEC_NAME first word", 125, 32, 32, Kind::text);
 // The second word again, but only when it has at most 31 characters.
 inline constexpr auto sec_name_short =

@@ -19,18 +19,18 @@ inline constexpr Field assignment_text{"first assignment text", 68, 60, Kind::by
 inline constexpr Field reserved_128{"reserved", 128, 4, Kind::reserved};
 inline constexpr Field battery_warning_block{"battery warning block", 132, 50, Kind::bytes};
 inline constexpr Field reserved_182{"reserved", 182, 14, Kind::reserved};
-inline constexpr Field duration{"duration", 196, 4, Kind::s8, 3600};
-inline constexpr Field lock_word{"lock word", 200, 4, Kind::u8};
-inline constexpr Field pwm_word{"PWM word", 204, 4, Kind::u8};
+inline constexpr Field duration{"duration", 196, 4, Kind::s32, 3600};
+inline constexpr Field lock_word{"lock word", 200, 4, Kind::u32};
+inline constexpr Field pwm_word{"PWM word", 204, 4, Kind::u32};
 inline constexpr Field reserved_208{"reserved", 208, 4, Kind::reserved};
-inline constexpr Field battery_warning_word{"battery warning word", 212, 4, Kind::u8};
+inline constexpr Field battery_warning_word{"battery warning word", 212, 4, Kind::u32};
 inline constexpr Field event_bits1{"e-mail event bits 1", 216, 1, Kind::flags};
 inline constexpr Field event_bits2{"e-mail event bits 2", 217, 1, Kind::flags};
 inline constexpr Field event_bits3{"e-mail event bits 3", 218, 1, Kind::flags};
-inline constexpr Field capped_count{"capped count", 219, 4, Kind::s8};
-inline constexpr Field report_interval{"report interval, seconds", 223, 4, Kind::u8};
+inline constexpr Field capped_count{"capped count", 219, 4, Kind::s32};
+inline constexpr Field report_interval{"report interval, seconds", 223, 4, Kind::u32};
 inline constexpr Field remember_user{"remember user", 227, 1, Kind::u8};
-inline constexpr Field report_word{"report word", 228, 4, Kind::u8};
+inline constexpr Field report_word{"report word", 228, 4, Kind::u32};
 inline constexpr Field report_byte{"report byte", 232, 1, Kind::u8};
 inline constexpr Field reserved_233{"reserved", 233, 8, Kind::reserved};
 

@@ -1,11 +1,15 @@
 // sav3-migrate: the one-shot migration started by the firmware upgrade.
-// It takes no arguments, reads no environment and prints nothing; the exit
-// status is always 0.
+// Without arguments it migrates (or finishes or skips a migration, as the
+// state in /usr/sav3 says) and exits 0; it prints nothing and tells the
+// system log what it decided.
+#include <cstdio>
 #include <cstdlib>
 
 #include "sav3/driver.h"
 
-int main() {
-  sav3::run_migration([](const char* command) { return std::system(command); });
+int main(int argc, char** argv) {
+  const int status = sav3::handle_arguments(argc, argv, stdout, stderr);
+  if (status >= 0) return status;
+  sav3::run_migration([](const char* command) { return std::system(command); }, sav3::system_log);
   return 0;
 }

@@ -12,14 +12,12 @@ namespace {
 
 void fill_lq_history(Bytes record, const SupplyHistoryInputs& in, unsigned n) {
   fill_lq_readings(record, in.report);
-  put(record, lq_history::battery_reading_a,
-      scaled_unsigned(read_f32le(in.battery, legacy_supply_battery::reading_a), 100.0f));
+  put_scaled(record, lq_history::battery_reading_a, read_f32le(in.battery, legacy_supply_battery::reading_a));
   // Only modules 1 and 2 have a controller reading and settings slots.
   if (!has_legacy_supply_slots(n)) return;
-  put(record, lq_history::controller_reading,
-      scaled_unsigned(read_f32le(in.controller, controller_supply_reading(n)), 100.0f));
-  put(record, lq_history::setting_7,
-      read32le(in.progcfg, module_slot(legacy_progcfg::setting_7, legacy_progcfg::stride, n)));
+  put_scaled(record, lq_history::controller_reading, read_f32le(in.controller, controller_supply_reading(n)));
+  put_low_bits(record, lq_history::setting_7,
+               read32le(in.progcfg, module_slot(legacy_progcfg::setting_7, legacy_progcfg::stride, n)));
 }
 
 constexpr SupplyHistorySource lq_history_source{

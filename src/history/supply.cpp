@@ -35,20 +35,19 @@ void fill_supply_history(Bytes record, const SupplyHistoryInputs& in, unsigned n
   namespace b = legacy_supply_battery;
   namespace e = legacy_supply_extra;
   using namespace supply_history;
-  const std::uint32_t reading_c = scaled_unsigned(read_f32le(in.battery, b::reading_c), 100.0f);
+  const float reading_c = read_f32le(in.battery, b::reading_c);
 
   if (has_legacy_supply_slots(n)) fill_supply_settings(record, in.progcfg, n);
   put_bytes(record, battery_value_d, in.battery, b::value_d);
-  put(record, supply_record::battery_reading_b,
-      scaled_unsigned(read_f32le(in.battery, b::reading_b), 100.0f));
-  put(record, battery_reading_c, reading_c);
+  put_scaled(record, supply_record::battery_reading_b, read_f32le(in.battery, b::reading_b));
+  put_scaled(record, battery_reading_c, reading_c);
   put_bytes(record, extra_value_1, in.extra, e::value_1);
   put_bytes(record, extra_value_2, in.extra, e::value_2);
   put(record, supply_record::reading_time,
       static_cast<std::uint32_t>(legacy_time_seconds(text_at(in.controller, controller_record::time_text))));
-  put(record, extra_duration, scaled_unsigned(read_f32le(in.extra, e::hours), 3600.0f));
-  put(record, battery_reading_c_again, reading_c);
-  put(record, year_span, scaled_unsigned(read_f32le(in.battery, b::year_span), 31536000.0f));
+  put_scaled(record, extra_duration, read_f32le(in.extra, e::hours));
+  put_scaled(record, battery_reading_c_again, reading_c);
+  put_scaled(record, year_span, read_f32le(in.battery, b::year_span));
   put(record, day_span, days_to_seconds(read32le(in.battery, b::day_span)));
 }
 

@@ -14,10 +14,9 @@ namespace {
 void fill_zrt_history(Bytes record, const SupplyHistoryInputs& in, unsigned n) {
   // The per-module duration is taken from module n's slot for every n.
   fill_zrt_readings(record, in.report, n);
-  const std::uint32_t reading_a =
-      scaled_unsigned(read_f32le(in.battery, legacy_supply_battery::reading_a), 100.0f);
-  put(record, zrt_history::battery_reading_a, reading_a);
-  put(record, zrt_history::battery_reading_a_again, reading_a);
+  const float reading_a = read_f32le(in.battery, legacy_supply_battery::reading_a);
+  put_scaled(record, zrt_history::battery_reading_a, reading_a);
+  put_scaled(record, zrt_history::battery_reading_a_again, reading_a);
 }
 
 constexpr SupplyHistorySource zrt_history_source{

@@ -56,58 +56,75 @@ int build_device_inventory() {
   }
 
   put(out, inventory::option_flag, 1);
-  // Here LQ boards and ZRT modules are counted apart: the n-th of each kind
-  // reads its own n-th item record.
-  for (int p = 0; p <= port_count; ++p) {
-    switch (record[p]) {
-      case module_code::lq: {
-        const unsigned n = (get(out, inventory::lq_count) + 1) & 0xFF;
-        put(out, inventory::lq_count, n);
-        if (item_record_says_no(lq_item, n)) put(out, inventory::option_flag, 0);
+  // Each kind counted apart: the n-th LQ board and the n-th ZRT module read
+  // their own n-th item record, and the last numbers are the counts.
+  for (const PlannedModule& m : plan_ports(out, numbering_by_kind)) {
+    switch (m.kind) {
+      case module_code::lq:
+        put(out, inventory::lq_count, m.sequence);
+        if (item_record_says_no(lq_item, m.sequence)) put(out, inventory::option_flag, 0);
         break;
-      }
-      case module_code::zrt: {
-        const unsigned n = (get(out, inventory::zrt_count) + 1) & 0xFF;
-        put(out, inventory::zrt_count, n);
-        if (item_record_says_no(zrt_item, n)) put(out, inventory::option_flag, 0);
+      case module_code::zrt:
+        put(out, inventory::zrt_count, m.sequence);
+        if (item_record_says_no(zrt_item, m.sequence)) put(out, inventory::option_flag, 0);
         break;
-      }
-      case module_code::k3: put(out, inventory::k3_count, get(out, inventory::k3_count) + 1); break;
-      case module_code::fifth: put(out, inventory::fifth_count, get(out, inventory::fifth_count) + 1); break;
+      case module_code::k3: put(out, inventory::k3_count, m.sequence); break;
+      case module_code::fifth: put(out, inventory::fifth_count, m.sequence); break;
       default: break;
     }
   }
   return write_headed_file(path::inventory, out, inventory::record_size, 1);
 }
 
-int dispatch_ports(const ModuleConverters& converters) {
+namespace {
+// The next number of a counter: 1-based, kept in 8 bits.
+std::uint8_t next(std::uint8_t& counter) { return counter = static_cast<std::uint8_t>(counter + 1); }
+}  // namespace
+
+std::uint8_t shared_supply_numbering(std::uint8_t kind, SequenceCounters& counters) {
+  switch (kind) {
+    case module_code::lq:
+    case module_code::zrt: return next(counters.supply);
+    case module_code::k3: return next(counters.k3);
+    default: return 0;
+  }
+}
+
+std::uint8_t numbering_by_kind(std::uint8_t kind, SequenceCounters& counters) {
+  switch (kind) {
+    case module_code::lq: return next(counters.lq);
+    case module_code::zrt: return next(counters.zrt);
+    case module_code::k3: return next(counters.k3);
+    case module_code::fifth: return next(counters.fifth);
+    default: return 0;
+  }
+}
+
+PortPlan plan_ports(ConstBytes inventory_record, CountingRule rule) {
+  PortPlan plan{};
+  SequenceCounters counters{};
+  for (unsigned p = 1; p <= port_count; ++p) {
+    const auto kind = static_cast<std::uint8_t>(get(inventory_record, inventory::port_code[p]));
+    const std::uint8_t sequence = rule(kind, counters);
+    if (sequence != 0) plan.modules[plan.count++] = {static_cast<std::uint8_t>(p), kind, sequence};
+  }
+  return plan;
+}
+
+PortPlan read_port_plan() {
   std::uint8_t record[inventory::record_size] = {};
   read_headed_file(path::inventory, record, inventory::record_size, 1);
+  return plan_ports(record, shared_supply_numbering);
+}
 
+int dispatch_ports(const ModuleConverters& converters) {
   int first_failure = 0;
-  auto call = [&first_failure](PortConverter convert, unsigned port, unsigned sequence) {
-    if (convert == nullptr) return;
-    const int rc = convert(port, sequence);
+  for (const PlannedModule& m : read_port_plan()) {
+    const PortConverter convert = m.kind == module_code::lq    ? converters.lq
+                                  : m.kind == module_code::zrt ? converters.zrt
+                                                               : converters.k3;
+    const int rc = convert(m.port, m.sequence);
     if (first_failure == 0) first_failure = rc;
-  };
-  unsigned shared_count = 0;  // LQ boards and ZRT modules
-  unsigned k3_count = 0;
-  for (unsigned p = 1; p <= port_count; ++p) {
-    switch (record[p]) {
-      case module_code::zrt:
-        shared_count = (shared_count + 1) & 0xFF;
-        call(converters.zrt, p, shared_count);
-        break;
-      case module_code::k3:
-        k3_count = (k3_count + 1) & 0xFF;
-        call(converters.k3, p, k3_count);
-        break;
-      case module_code::lq:
-        shared_count = (shared_count + 1) & 0xFF;
-        call(converters.lq, p, shared_count);
-        break;
-      default: break;
-    }
   }
   return first_failure;
 }

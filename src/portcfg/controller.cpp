@@ -11,9 +11,7 @@ void put_controller_limits(Bytes record, const Field (&range)[2], const Field (&
   put(record, range[1], static_cast<std::uint32_t>(controller_range_high));
   // x100 signed, then the low 16 bits: a limit of 327.68 or more wraps.
   for (std::size_t k = 0; k < std::size(limit); ++k)
-    put(record, limit[k],
-        static_cast<std::uint32_t>(
-            scaled_signed(read_f32le(reportcfg, legacy_reportcfg::limit_source[k]), 100.0f)));
+    put_scaled(record, limit[k], read_f32le(reportcfg, legacy_reportcfg::limit_source[k]));
 }
 
 int convert_controller_config() {
@@ -35,7 +33,7 @@ int convert_controller_config() {
   for (std::size_t s = 0; s < std::size(legacy_mcuassign::name_source); ++s)
     put_bytes(out, cfg::name[s + 1], assign, legacy_mcuassign::name_source[s]);
   put_controller_limits(out, cfg::range, cfg::limit, reportcfg);
-  put(out, cfg::pwm_setting, read32le(pwmcfg, legacy_pwmcfg::setting));
+  put_low_bits(out, cfg::pwm_setting, read32le(pwmcfg, legacy_pwmcfg::setting));
   for (const cfg::ReportBit& flag : cfg::report_bits)
     set_bit_if(out, cfg::report_flags, flag.bit,
                flag.source == cfg::always_set || read8(reportcfg, flag.source) != 0);

@@ -22,19 +22,24 @@ void fill_k3_config(Bytes out, ConstBytes settings, ConstBytes config, ConstByte
   for (unsigned i = 0; i < k3_outputs; ++i)
     put_bytes(out, k3_config::settings_block[i], settings,
               legacy_k3_settings::block + legacy_k3_settings::block_stride * i);
-  for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_config::group_1[i], group_value(config, 1, i));
-  for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_config::group_2[i], group_value(config, 2, i));
-  for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_config::group_3[i], group_value(config, 3, i));
-  for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_config::group_4[i], group_value(config, 4, i));
-  for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_config::group_5[i], group_value(config, 5, i));
   for (unsigned i = 0; i < k3_outputs; ++i)
-    put(out, k3_config::value_1[i], hundredfold(config, setting_a + 4 * i));
+    put_low_bits(out, k3_config::group_1[i], group_value(config, 1, i));
   for (unsigned i = 0; i < k3_outputs; ++i)
-    put(out, k3_config::value_2[i], hundredfold(config, setting_b + 4 * i));
+    put_low_bits(out, k3_config::group_2[i], group_value(config, 2, i));
   for (unsigned i = 0; i < k3_outputs; ++i)
-    put(out, k3_config::value_3[i], hundredfold(config, setting_c + 4 * i));
+    put_low_bits(out, k3_config::group_3[i], group_value(config, 3, i));
   for (unsigned i = 0; i < k3_outputs; ++i)
-    put(out, k3_config::value_4[i], hundredfold(config, setting_d + 4 * i));
+    put_low_bits(out, k3_config::group_4[i], group_value(config, 4, i));
+  for (unsigned i = 0; i < k3_outputs; ++i)
+    put_low_bits(out, k3_config::group_5[i], group_value(config, 5, i));
+  for (unsigned i = 0; i < k3_outputs; ++i)
+    put_scaled(out, k3_config::value_1[i], read_f32le(config, setting_a + 4 * i));
+  for (unsigned i = 0; i < k3_outputs; ++i)
+    put_scaled(out, k3_config::value_2[i], read_f32le(config, setting_b + 4 * i));
+  for (unsigned i = 0; i < k3_outputs; ++i)
+    put_scaled(out, k3_config::value_3[i], read_f32le(config, setting_c + 4 * i));
+  for (unsigned i = 0; i < k3_outputs; ++i)
+    put_scaled(out, k3_config::value_4[i], read_f32le(config, setting_d + 4 * i));
   // The new firmware keeps the pairs crossed: 356 before 352, 428 before 424.
   put_f32(out, k3_config::hundredths_1, hundredths_to_float(read32le_signed(config, hundredths_356)));
   put_f32(out, k3_config::hundredths_2, hundredths_to_float(read32le_signed(config, hundredths_352)));
@@ -45,7 +50,7 @@ void fill_k3_config(Bytes out, ConstBytes settings, ConstBytes config, ConstByte
   const std::size_t block = legacy_k3_extension::table_1_block(n);
   for (unsigned i = 0; i < k3_outputs; ++i)
     put(out, k3_config::extension[i], read32le(extension, block + 4 * i));
-  put(out, k3_config::trailer, read32le(settings, legacy_k3_settings::trailer_word));
+  put_low_bits(out, k3_config::trailer, read32le(settings, legacy_k3_settings::trailer_word));
 }
 
 }  // namespace

@@ -61,24 +61,23 @@ int convert_supply_config(unsigned port, unsigned n, const SupplyConfigSource& s
 
     const bool switch_on = read8(warning, module_slot(w::warning_switch, w::switch_stride, n)) != 0;
     put(out, c::warning_switch, switch_on ? c::warning_switch_on : 0);
-    put(out, c::setting_4, read32le(progcfg, slot(p::setting_4)));
-    put(out, c::setting_5, read32le(progcfg, slot(p::setting_5)));
-    put(out, c::setting_6, read32le(progcfg, slot(p::setting_6)));
-    put(out, c::setting_1, read32le(progcfg, slot(p::setting_1)));
-    put(out, c::setting_2, read32le(progcfg, slot(p::setting_2)));
-    put(out, c::setting_3, read32le(progcfg, slot(p::setting_3)));
-    put(out, c::year, read32le(progcfg, slot(p::year)) + p::year_base);
-    put(out, c::date_second, read32le(progcfg, slot(p::date_second)));
-    put(out, c::date_third, read32le(progcfg, slot(p::date_third)));
-    put(out, c::warning_duration,
-        scaled_unsigned(read_f32le(warning, module_slot(w::warning_hours, w::hours_stride, n)), 3600.0f));
+    put_low_bits(out, c::setting_4, read32le(progcfg, slot(p::setting_4)));
+    put_low_bits(out, c::setting_5, read32le(progcfg, slot(p::setting_5)));
+    put_low_bits(out, c::setting_6, read32le(progcfg, slot(p::setting_6)));
+    put_low_bits(out, c::setting_1, read32le(progcfg, slot(p::setting_1)));
+    put_low_bits(out, c::setting_2, read32le(progcfg, slot(p::setting_2)));
+    put_low_bits(out, c::setting_3, read32le(progcfg, slot(p::setting_3)));
+    put_low_bits(out, c::year, read32le(progcfg, slot(p::year)) + p::year_base);
+    put_low_bits(out, c::date_second, read32le(progcfg, slot(p::date_second)));
+    put_low_bits(out, c::date_third, read32le(progcfg, slot(p::date_third)));
+    put_scaled(out, c::warning_duration,
+               read_f32le(warning, module_slot(w::warning_hours, w::hours_stride, n)));
     put_bytes(out, c::battery_warning_value, warning, module_slot(w::warning_value, w::block_stride, n));
-    put(out, c::year_span,
-        scaled_unsigned(read_f32le(warning, module_slot(w::year_span, w::block_stride, n)), 31536000.0f));
+    put_scaled(out, c::year_span, read_f32le(warning, module_slot(w::year_span, w::block_stride, n)));
     put_bytes(out, c::setting_12, progcfg, group_slot(p::setting_12));
     put(out, c::day_count, days_to_seconds(read32le(progcfg, slot(p::day_count))));
-    put(out, c::email_byte, read32le(email, legacy_emailcfg::supply_byte));
-    put(out, c::setting_7, read32le(progcfg, slot(p::setting_7)));
+    put_low_bits(out, c::email_byte, read32le(email, legacy_emailcfg::supply_byte));
+    put_low_bits(out, c::setting_7, read32le(progcfg, slot(p::setting_7)));
     put(out, c::setting_13_zero, read32le(progcfg, group_slot(p::setting_13)) == 0 ? 1 : 0);
     put(out, c::report_flags, report_flags(reportcfg, source.report_flags, n));
 

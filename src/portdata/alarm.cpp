@@ -6,6 +6,7 @@
 #include "sav3/inventory.h"
 #include "sav3/legacy_text.h"
 #include "sav3/legacy_time.h"
+#include "sav3/lq_zrt.h"
 
 namespace sav3 {
 
@@ -69,10 +70,9 @@ void fill_k3_block(Bytes block, ConstBytes controller, unsigned k, std::uint8_t 
 
 K3ConfiguredOutputs read_k3_configured_outputs(ConstBytes inventory_record) {
   K3ConfiguredOutputs k3{};
-  unsigned k = 0;
-  for (unsigned p = 1; p <= port_count; ++p) {
-    if (get(inventory_record, inventory::port_code[p]) != module_code::k3) continue;
-    if (!has_legacy_k3_files(++k)) continue;
+  for (const PlannedModule& m : plan_ports(inventory_record, shared_supply_numbering)) {
+    const unsigned k = m.sequence;
+    if (m.kind != module_code::k3 || !has_legacy_k3_files(k)) continue;
     std::uint8_t cfg[legacy_k3_config::record_size] = {};
     read_plain_record(numbered_path(legacy_k3_config::path_format, k), cfg, legacy_k3_config::record_size, 1);
     for (unsigned j = 0; j < 8; ++j)
@@ -89,26 +89,16 @@ void build_alarm_state(Bytes state, ConstBytes controller, ConstBytes inventory_
   put(state, alarm_state::controller_word,
       controller_alarm_word(read8(controller, legacy::alarm_a), read8(controller, legacy::alarm_b)));
 
-  // The same numbering as the port dispatches: LQ boards and ZRT modules
-  // share one count, K3 modules have their own; modules past the legacy
-  // slots count but keep a zero block.
-  unsigned supply = 0;
-  unsigned k = 0;
-  for (unsigned p = 1; p <= port_count; ++p) {
-    const Field& field = alarm_state::port_block[p - 1];
+  // Numbered as the port dispatches number the modules; modules past the
+  // legacy slots keep a zero block.
+  for (const PlannedModule& m : plan_ports(inventory_record, shared_supply_numbering)) {
+    const Field& field = alarm_state::port_block[m.port - 1];
     const Bytes block = slice(state, field.offset, field.width);
-    switch (get(inventory_record, inventory::port_code[p])) {
-      case module_code::lq:
-      case module_code::zrt:
-        ++supply;
-        if (supply <= 2)
-          fill_supply_block(block, read8(controller, legacy::alarm_supply + supply - 1), shared, supply);
-        break;
-      case module_code::k3:
-        ++k;
-        if (has_legacy_k3_files(k)) fill_k3_block(block, controller, k, k3.configured[k - 1]);
-        break;
-      default: break;
+    const unsigned n = m.sequence;
+    if (m.kind == module_code::k3) {
+      if (has_legacy_k3_files(n)) fill_k3_block(block, controller, n, k3.configured[n - 1]);
+    } else if (has_legacy_supply_slots(n)) {
+      fill_supply_block(block, read8(controller, legacy::alarm_supply + n - 1), shared, n);
     }
   }
 

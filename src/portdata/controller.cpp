@@ -9,27 +9,21 @@
 
 namespace sav3 {
 
-namespace {
-std::uint32_t hundredths(ConstBytes controller, std::size_t off) {
-  return static_cast<std::uint32_t>(scaled_signed(read_f32le(controller, off), 100.0f));
-}
-}  // namespace
-
 void build_controller_live_record(Bytes record, ConstBytes controller, ConstBytes pwmcfg) {
   namespace live = controller_live;
   namespace legacy = controller_record;
   put(record, live::module_type, module_code::controller);
-  put(record, live::tenths, scaled_unsigned(read_f32le(controller, legacy::tenths), 10.0f));
+  put_scaled(record, live::tenths, read_f32le(controller, legacy::tenths));
   set_bit_if(record, live::state_flags, live::active_bit,
              text_at(controller, legacy::state_word) == "Active");
   set_bit_if(record, live::state_flags, live::switch_1_bit, answer_is(controller, legacy::switch_1, "ON"));
   set_bit_if(record, live::state_flags, live::switch_2_bit, answer_is(controller, legacy::switch_2, "ON"));
-  put(record, live::reading_a, hundredths(controller, legacy::reading_a));
-  put(record, live::reading_d, hundredths(controller, legacy::reading_d));
-  put(record, live::reading_e, hundredths(controller, legacy::reading_e));
-  put(record, live::reading_f, hundredths(controller, legacy::reading_f));
-  put(record, live::reading_b, hundredths(controller, legacy::reading_b));
-  put(record, live::reading_c, hundredths(controller, legacy::reading_c));
+  put_scaled(record, live::reading_a, read_f32le(controller, legacy::reading_a));
+  put_scaled(record, live::reading_d, read_f32le(controller, legacy::reading_d));
+  put_scaled(record, live::reading_e, read_f32le(controller, legacy::reading_e));
+  put_scaled(record, live::reading_f, read_f32le(controller, legacy::reading_f));
+  put_scaled(record, live::reading_b, read_f32le(controller, legacy::reading_b));
+  put_scaled(record, live::reading_c, read_f32le(controller, legacy::reading_c));
   put(record, live::pwm_word_1, read16le(pwmcfg, legacy_pwmcfg::pwm_word_1));
   put(record, live::pwm_word_2, read16le(pwmcfg, legacy_pwmcfg::pwm_word_2));
   put(record, live::reading_time,

@@ -45,7 +45,7 @@ std::uint8_t answer_code(ConstBytes word) {
 void fill_k3_readings(Bytes record, ConstBytes item) {
   using namespace legacy_k3_item;
   put(record, k3_readings::module_type, module_code::k3);
-  put(record, k3_readings::tenths_quantity, scaled_unsigned(read_f32le(item, tenths_quantity), 10.0f));
+  put_scaled(record, k3_readings::tenths_quantity, read_f32le(item, tenths_quantity));
   for (unsigned i = 0; i < k3_outputs; ++i)
     put(record, k3_readings::state_2[i], state_code(status_word(item, state_word_2, i)));
   for (unsigned i = 0; i < k3_outputs; ++i)
@@ -55,11 +55,11 @@ void fill_k3_readings(Bytes record, ConstBytes item) {
   for (unsigned i = 0; i < k3_outputs; ++i)
     put(record, k3_readings::answer[i], answer_code(status_word(item, answer_word, i)));
   for (unsigned i = 0; i < k3_outputs; ++i)
-    put(record, k3_readings::reading_a[i], hundredfold(item, reading_a + 4 * i));
+    put_scaled(record, k3_readings::reading_a[i], read_f32le(item, reading_a + 4 * i));
   for (unsigned i = 0; i < k3_outputs; ++i)
-    put(record, k3_readings::reading_b[i], hundredfold(item, reading_b + 4 * i));
+    put_scaled(record, k3_readings::reading_b[i], read_f32le(item, reading_b + 4 * i));
   for (unsigned i = 0; i < k3_outputs; ++i)
-    put(record, k3_readings::reading_c[i], hundredfold(item, reading_c + 4 * i));
+    put_scaled(record, k3_readings::reading_c[i], read_f32le(item, reading_c + 4 * i));
 }
 
 int convert_k3_live_data(unsigned port, unsigned sequence) {
@@ -87,15 +87,15 @@ int convert_k3_live_data(unsigned port, unsigned sequence) {
     put_bytes(out, k3_live::settings_block[i], settings,
               legacy_k3_settings::block + legacy_k3_settings::block_stride * i);
   for (unsigned j = 0; j < legacy_k3_config::small_setting_count; ++j)
-    put(out, k3_live::small_setting[j], read32le(config, legacy_k3_config::small_settings + 4 * j));
+    put_low_bits(out, k3_live::small_setting[j], read32le(config, legacy_k3_config::small_settings + 4 * j));
   for (unsigned i = 0; i < k3_outputs; ++i)
-    put(out, k3_live::setting_a[i], hundredfold(config, legacy_k3_config::setting_a + 4 * i));
+    put_scaled(out, k3_live::setting_a[i], read_f32le(config, legacy_k3_config::setting_a + 4 * i));
   for (unsigned i = 0; i < k3_outputs; ++i)
-    put(out, k3_live::setting_b[i], hundredfold(config, legacy_k3_config::setting_b + 4 * i));
+    put_scaled(out, k3_live::setting_b[i], read_f32le(config, legacy_k3_config::setting_b + 4 * i));
   for (unsigned i = 0; i < k3_outputs; ++i)
-    put(out, k3_live::setting_c[i], hundredfold(config, legacy_k3_config::setting_c + 4 * i));
+    put_scaled(out, k3_live::setting_c[i], read_f32le(config, legacy_k3_config::setting_c + 4 * i));
   for (unsigned i = 0; i < k3_outputs; ++i)
-    put(out, k3_live::setting_d[i], hundredfold(config, legacy_k3_config::setting_d + 4 * i));
+    put_scaled(out, k3_live::setting_d[i], read_f32le(config, legacy_k3_config::setting_d + 4 * i));
   const std::uint32_t mask = read32le(settings, legacy_k3_settings::enable_mask);
   for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_live::enabled[i], (mask >> i) & 1u);
   // The live record takes the module's block of the second table, which has a

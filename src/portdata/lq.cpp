@@ -18,7 +18,7 @@ void fill_lq_readings(Bytes record, ConstBytes item) {
   const std::string_view faults = text_at(item, i::fault_text);
 
   put(record, model, name == "LQA20" ? model_lqa20 : name == "LQB400" ? model_lqb400 : model_other);
-  put(record, tenths_quantity, scaled_unsigned(read_f32le(item, i::tenths), 10.0f));
+  put_scaled(record, tenths_quantity, read_f32le(item, i::tenths));
   set_bit_if(record, state_flags, answer_1_bit, answer_is(item, i::answer_1, "Yes"));
   set_bit_if(record, state_flags, answer_2_bit, answer_is(item, i::answer_2, "Yes"));
   set_bit_if(record, state_flags, state_1_active_bit, text_at(item, i::state_1) == "Active");
@@ -31,9 +31,9 @@ void fill_lq_readings(Bytes record, ConstBytes item) {
   set_bit_if(record, fault_flags, voltage_fault_bit, text_contains(faults, "VolFlt"));
   set_bit_if(record, battery_flags, battery_lost_bit, text_contains(faults, "BatLost"));
   set_bit_if(record, battery_flags, short_latch_bit, text_contains(faults, "ShortLatch"));
-  put(record, board_reading_b, scaled_unsigned(read_f32le(item, i::reading_b), 100.0f));
-  put(record, board_reading_a, scaled_unsigned(read_f32le(item, i::reading_a), 100.0f));
-  put(record, board_reading_c, scaled_unsigned(read_f32le(item, i::reading_c), 100.0f));
+  put_scaled(record, board_reading_b, read_f32le(item, i::reading_b));
+  put_scaled(record, board_reading_a, read_f32le(item, i::reading_a));
+  put_scaled(record, board_reading_c, read_f32le(item, i::reading_c));
   put(record, first_duration, hours_to_seconds(read32le(item, i::first_hours)));
   put(record, second_duration, hours_to_seconds(read32le(item, i::second_hours)));
   put_bytes(record, board_value_e, item, i::value_e);
@@ -47,10 +47,9 @@ void fill_lq_live(Bytes live, const SupplyLiveInputs& in, unsigned n) {
   // One charge mode word for all LQ boards.
   set_bit_if(live, lq_live::state_flags, lq_live::charge_mode_bit,
              text_at(in.battery_warning, legacy_battery_warning::charge_mode) == "charge");
-  const std::uint32_t reading =
-      scaled_unsigned(read_f32le(in.controller_item, controller_supply_reading(n)), 100.0f);
-  put(live, lq_live::controller_reading, reading);
-  put(live, lq_live::controller_reading_again, reading);
+  const float reading = read_f32le(in.controller_item, controller_supply_reading(n));
+  put_scaled(live, lq_live::controller_reading, reading);
+  put_scaled(live, lq_live::controller_reading_again, reading);
 }
 
 constexpr SupplyLiveSource lq_live_source{

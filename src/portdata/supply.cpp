@@ -12,15 +12,15 @@ void fill_supply_settings(Bytes record, ConstBytes progcfg, unsigned n) {
   namespace p = legacy_progcfg;
   namespace r = supply_record;
   auto slot = [&](std::size_t base) { return read32le(progcfg, module_slot(base, p::stride, n)); };
-  put(record, r::year, slot(p::year) + p::year_base);
-  put(record, r::date_second, slot(p::date_second));
-  put(record, r::date_third, slot(p::date_third));
-  put(record, r::setting_1, slot(p::setting_1));
-  put(record, r::setting_2, slot(p::setting_2));
-  put(record, r::setting_3, slot(p::setting_3));
-  put(record, r::setting_4, slot(p::setting_4));
-  put(record, r::setting_5, slot(p::setting_5));
-  put(record, r::setting_6, slot(p::setting_6));
+  put_low_bits(record, r::year, slot(p::year) + p::year_base);
+  put_low_bits(record, r::date_second, slot(p::date_second));
+  put_low_bits(record, r::date_third, slot(p::date_third));
+  put_low_bits(record, r::setting_1, slot(p::setting_1));
+  put_low_bits(record, r::setting_2, slot(p::setting_2));
+  put_low_bits(record, r::setting_3, slot(p::setting_3));
+  put_low_bits(record, r::setting_4, slot(p::setting_4));
+  put_low_bits(record, r::setting_5, slot(p::setting_5));
+  put_low_bits(record, r::setting_6, slot(p::setting_6));
 }
 
 namespace {
@@ -34,25 +34,23 @@ void fill_supply_live(Bytes live, Bytes sub, const SupplyLiveInputs& in, unsigne
   namespace l = supply_live;
   using namespace supply_record;
   const std::int32_t time = legacy_time_seconds(text_at(in.controller_item, controller_record::time_text));
-  const std::uint32_t warning_value = scaled_unsigned(
-      read_f32le(in.battery_warning, module_slot(w::warning_value, w::block_stride, n)), 100.0f);
+  const float warning_value =
+      read_f32le(in.battery_warning, module_slot(w::warning_value, w::block_stride, n));
 
   set_bit_if(live, battery_flags, l::monitor_alarm_bit,
              read32le(in.crw, module_slot(legacy_crw::monitor_alarm, legacy_crw::stride, n)) != 0);
   fill_supply_settings(live, in.progcfg, n);
-  put(live, setting_7, read32le(in.progcfg, module_slot(p::setting_7, p::stride, n)));
+  put_low_bits(live, setting_7, read32le(in.progcfg, module_slot(p::setting_7, p::stride, n)));
   put_bytes(live, l::setting_8, in.progcfg, module_slot(p::setting_8, p::group_stride, n));
   put_bytes(live, l::setting_9, in.progcfg, module_slot(p::setting_9, p::group_stride, n));
-  put(live, battery_reading_b,
-      scaled_unsigned(read_f32le(in.battery, legacy_supply_battery::reading_b), 100.0f));
-  put(live, l::battery_warning_value, warning_value);
+  put_scaled(live, battery_reading_b, read_f32le(in.battery, legacy_supply_battery::reading_b));
+  put_scaled(live, l::battery_warning_value, warning_value);
   put_bytes(live, l::setting_10, in.progcfg, module_slot(p::setting_10, p::stride, n));
   put_bytes(live, l::setting_11, in.progcfg, module_slot(p::setting_11, p::stride, n));
   put(live, reading_time, static_cast<std::uint32_t>(time));
-  put(live, l::warning_duration,
-      scaled_unsigned(read_f32le(in.battery_warning, module_slot(w::warning_hours, w::hours_stride, n)),
-                      3600.0f));
-  put(live, l::battery_warning_value_again, warning_value);
+  put_scaled(live, l::warning_duration,
+             read_f32le(in.battery_warning, module_slot(w::warning_hours, w::hours_stride, n)));
+  put_scaled(live, l::battery_warning_value_again, warning_value);
   set_bit_if(live, l::record_flags, l::live_record_bit, true);
 
   namespace s = supply_live_sub;
@@ -64,17 +62,13 @@ void fill_supply_live(Bytes live, Bytes sub, const SupplyLiveInputs& in, unsigne
   set_bit_if(sub, s::sub_flags, s::switched_bit,
              read8(in.mcucfg, legacy_mcucfg::module_switch + (n - 1)) == legacy_mcucfg::switched_on);
   // The same reading as in the live record, here kept signed.
-  put(sub, s::controller_reading,
-      static_cast<std::uint32_t>(
-          scaled_signed(read_f32le(in.controller_item, controller_supply_reading(n)), 100.0f)));
-  put(sub, s::monitor_reading_1,
-      scaled_unsigned(read_f32le(in.crw, module_slot(c::monitor_reading_1, c::stride, n)), 100.0f));
-  put(sub, s::monitor_reading_2,
-      scaled_unsigned(read_f32le(in.crw, module_slot(c::monitor_reading_2, c::stride, n)), 100.0f));
+  put_scaled(sub, s::controller_reading, read_f32le(in.controller_item, controller_supply_reading(n)));
+  put_scaled(sub, s::monitor_reading_1, read_f32le(in.crw, module_slot(c::monitor_reading_1, c::stride, n)));
+  put_scaled(sub, s::monitor_reading_2, read_f32le(in.crw, module_slot(c::monitor_reading_2, c::stride, n)));
   const std::size_t cells = module_slot(c::cells, c::cell_block_stride, n);
   for (std::size_t i = 0; i < s::cell_reading.size(); ++i)
-    put(sub, s::cell_reading[i], scaled_unsigned(read_f32le(in.crw, cells + c::cell_stride * i), 100.0f));
-  put(sub, s::monitor_count, read32le(in.crw, module_slot(c::monitor_count, c::stride, n)));
+    put_scaled(sub, s::cell_reading[i], read_f32le(in.crw, cells + c::cell_stride * i));
+  put_low_bits(sub, s::monitor_count, read32le(in.crw, module_slot(c::monitor_count, c::stride, n)));
   put(sub, s::reading_time, static_cast<std::uint32_t>(time));
 }
 

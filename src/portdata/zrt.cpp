@@ -24,7 +24,7 @@ void fill_zrt_readings(Bytes record, ConstBytes item, unsigned n) {
       : name == "ZRT2"   ? model_zrt2
       : name == "ZRT300" ? model_zrt300
                          : model_other);
-  put(record, small_count, read32le(item, i::small_count));
+  put_low_bits(record, small_count, read32le(item, i::small_count));
   set_bit_if(record, state_flags, answer_1_bit, answer_is(item, i::answer_1, "Yes"));
   set_bit_if(record, state_flags, answer_2_bit, answer_is(item, i::answer_2, "Yes"));
   set_bit_if(record, state_flags, state_1_active_bit, text_at(item, i::state_1) == "Active");
@@ -32,10 +32,10 @@ void fill_zrt_readings(Bytes record, ConstBytes item, unsigned n) {
   set_bit_if(record, state_flags, dc_mode_bit, text_contains(modes, "DC_Mode"));
   set_bit_if(record, state_flags, enabled_bit, text_at(item, i::enable_word) == "Enable");
   set_bit_if(record, battery_flags, battery_lost_bit, text_contains(modes, "BatLost"));
-  put(record, module_reading_c, scaled_unsigned(read_f32le(item, i::reading_c), 100.0f));
-  put(record, module_reading_b, scaled_unsigned(read_f32le(item, i::reading_b), 100.0f));
-  put(record, module_reading_a, scaled_unsigned(read_f32le(item, i::reading_a), 100.0f));
-  put(record, module_reading_d, scaled_unsigned(read_f32le(item, i::reading_d), 100.0f));
+  put_scaled(record, module_reading_c, read_f32le(item, i::reading_c));
+  put_scaled(record, module_reading_b, read_f32le(item, i::reading_b));
+  put_scaled(record, module_reading_a, read_f32le(item, i::reading_a));
+  put_scaled(record, module_reading_d, read_f32le(item, i::reading_d));
   put(record, first_duration, hours_to_seconds(read32le(item, i::first_hours)));
   put(record, second_duration, hours_to_seconds(read32le(item, module_hours)));
   put_bytes(record, module_value_f, item, i::value_f);
@@ -46,10 +46,9 @@ namespace {
 
 void fill_zrt_live(Bytes live, const SupplyLiveInputs& in, unsigned n) {
   fill_zrt_readings(live, in.item, n);
-  const std::uint32_t reading =
-      scaled_unsigned(read_f32le(in.controller_item, controller_supply_reading(n)), 100.0f);
-  put(live, zrt_live::controller_reading, reading);
-  put(live, zrt_live::controller_reading_again, reading);
+  const float reading = read_f32le(in.controller_item, controller_supply_reading(n));
+  put_scaled(live, zrt_live::controller_reading, reading);
+  put_scaled(live, zrt_live::controller_reading_again, reading);
 }
 
 constexpr SupplyLiveSource zrt_live_source{

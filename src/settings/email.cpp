@@ -17,12 +17,12 @@ int convert_email_settings() {
   put_bytes(out, email::short_text_2, legacy, legacy_emailcfg::short_text[1]);
   put_bytes(out, email::short_text_3, legacy, legacy_emailcfg::short_text[2]);
   // Option words keep their low byte, not reduced to 0 or 1.
-  put(out, email::option_b, read32le(legacy, legacy_emailcfg::option_word_b));
+  put_low_bits(out, email::option_b, read32le(legacy, legacy_emailcfg::option_word_b));
   // The old firmware read the number with strtol: a text without NUL runs on
   // into option word B (bounded by the record), and only the low 16 bits stay.
-  put(out, email::number,
-      static_cast<std::uint32_t>(parse_long32(text_at(legacy, legacy_emailcfg::number_text))));
-  put(out, email::option_a, read32le(legacy, legacy_emailcfg::option_word_a));
+  put_low_bits(out, email::number,
+               static_cast<std::uint32_t>(parse_long32(text_at(legacy, legacy_emailcfg::number_text))));
+  put_low_bits(out, email::option_a, read32le(legacy, legacy_emailcfg::option_word_a));
   put(out, email::report_interval,
       report_interval_seconds(read32le(legacy, legacy_emailcfg::report_interval_code)));
   // Only the first 64 of the 120 legacy bytes move; nothing is added or terminated.

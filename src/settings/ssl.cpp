@@ -13,14 +13,14 @@ int convert_ssl_settings() {
   Bytes out(record);
   put_bytes(out, ssl::text_1, legacy, legacy_ssl::text_1);
   put_bytes(out, ssl::text_2, legacy, legacy_ssl::text_2);
-  put(out, ssl::option_1, read32le(legacy, legacy_ssl::option_1));
-  put(out, ssl::option_2, read32le(legacy, legacy_ssl::option_2));
-  put(out, ssl::option_3, read32le(legacy, legacy_ssl::option_3));
+  put_low_bits(out, ssl::option_1, read32le(legacy, legacy_ssl::option_1));
+  put_low_bits(out, ssl::option_2, read32le(legacy, legacy_ssl::option_2));
+  put_low_bits(out, ssl::option_3, read32le(legacy, legacy_ssl::option_3));
   put_bytes(out, ssl::block_1, legacy, legacy_ssl::block_1);
   put_bytes(out, ssl::block_2, legacy, legacy_ssl::block_2);
   put_bytes(out, ssl::body, legacy, legacy_ssl::body);
-  put(out, ssl::option_4, read32le(legacy, legacy_ssl::option_4));
-  put(out, ssl::option_5, read32le(legacy, legacy_ssl::option_5));
+  put_low_bits(out, ssl::option_4, read32le(legacy, legacy_ssl::option_4));
+  put_low_bits(out, ssl::option_5, read32le(legacy, legacy_ssl::option_5));
 
   return write_headed_file(ssl::path, out, ssl::record_size, 1);
 }

@@ -36,7 +36,8 @@ void store_network_lines(Bytes out) {
   for (int n = 1; n <= legacy_ipcfg::lines_read; ++n) {
     read_line(file, line);  // past the end of the file the line is empty
     const std::string_view text = without_newline(text_in(line, sizeof line));
-    if (n == number_line) put(out, tcpip::line8_number, static_cast<std::uint32_t>(parse_long32(text)));
+    if (n == number_line)
+      put_low_bits(out, tcpip::line8_number, static_cast<std::uint32_t>(parse_long32(text)));
     if (n == http_line) put(out, tcpip::http_flag, text == "Enable HTTP" ? 0 : 1);
     for (const LineText& t : line_texts) {
       if (t.line == n) put_text(out, *t.field, text);
@@ -98,7 +99,7 @@ int convert_tcpip_settings() {
   put_decimal(out, tcpip::msm_number_a, read32le_signed(msm, legacy_msm::number_a));
 
   read_plain_record(legacy_vpn::path, vpn, legacy_vpn::record_size, 1);
-  put(out, tcpip::vpn_option, read32le(vpn, legacy_vpn::option_word));
+  put_low_bits(out, tcpip::vpn_option, read32le(vpn, legacy_vpn::option_word));
   put_text(out, tcpip::vpn_text1, without_newline(text_at(vpn, legacy_vpn::text1)));
   put_text(out, tcpip::vpn_text2, without_newline(text_at(vpn, legacy_vpn::text2)));
   put_text(out, tcpip::vpn_text3, without_newline(text_at(vpn, legacy_vpn::text3)));

@@ -58,9 +58,7 @@ int convert_web_settings() {
              web::assignment_text.width);
   copy_bytes(out, web::battery_warning_block.offset, battery, legacy_battery_warning::block,
              web::battery_warning_block.width);
-  put(out, web::duration,
-      static_cast<std::uint32_t>(
-          scaled_signed(read_f32le(assign, legacy_mcuassign::duration_hours), 3600.0f)));
+  put_scaled(out, web::duration, read_f32le(assign, legacy_mcuassign::duration_hours));
   put(out, web::lock_word, read32le(lock, legacy_lock::word));
   put(out, web::pwm_word, read32le(pwm, legacy_pwmcfg::web_word));
   put(out, web::battery_warning_word, read32le(battery, legacy_battery_warning::word));

@@ -6,7 +6,6 @@
 #                                     record file the tool wrote. CASE:
 #     full                a migration of the sample legacy device
 #     marker              /mnt/data/port0 present: nothing happens
-#     no-staging          /usr/sav3 missing: the live trees stay
 #     full-disk           the staging tree on a small file system that fills
 #                         up part-way
 #     read-only-staging   /usr/sav3 cannot be written
@@ -32,75 +31,24 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-sandbox=$here/sandbox.sh
+# shellcheck source=tests/device/testlib.sh
+. "$here/testlib.sh"
 case_name=${1:?usage: device_test.sh CASE TOOL [INSPECT | HOST_TOOL [SAMPLE_GENERATOR]]}
 tool=${2:?usage: device_test.sh CASE TOOL [INSPECT | HOST_TOOL [SAMPLE_GENERATOR]]}
-[ -f "$tool" ] || {
-  echo "no tool at $tool" >&2
-  exit 1
-}
 if [ "$case_name" != same-as-host ]; then
   inspect=${3:?usage: device_test.sh CASE TOOL INSPECT}
-  # marker and no-staging write no headed record file and need no inspector.
-  if [ ! -x "$inspect" ] && [ "$case_name" != marker ] && [ "$case_name" != no-staging ]; then
+  # marker writes no headed record file and needs no inspector.
+  if [ ! -x "$inspect" ] && [ "$case_name" != marker ]; then
     echo "SKIP: no record inspector at $inspect (build the host preset first)"
     exit 77
   fi
 fi
 
-"$sandbox" check || exit $?
-
-scratch=$(mktemp -d /tmp/sav3-device-test.XXXXXX)
-failures=0
-cleanup() {
-  local status=$?
-  if [ "$status" -ne 0 ] || [ "$failures" -ne 0 ] || [ "${SAV3_KEEP_SANDBOX:-0}" = 1 ]; then
-    echo "scratch folders kept in $scratch"
-  else
-    rm -rf "$scratch"
-  fi
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-check() { # check DESCRIPTION COMMAND...
-  local what=$1
-  shift
-  "$@" >/dev/null 2>&1 || fail "$what"
-}
+begin_device_test "$tool"
 
 # The daemons of the sample device started beside the tool: three that the
 # tool must kill and one of another name that it must leave alone.
 daemons=(/mnt/2/snmp/sbin/snmpd /mnt/2/tools/spi /sbin/dhclient /mnt/2/tools/keepme)
-
-"$here/sample_legacy.sh" "$scratch/legacy"
-
-# make_device NAME TOOL: a sandbox holding the sample legacy device.
-make_device() { "$sandbox" create "$scratch/$1" "$2" "$scratch/legacy"; }
-
-# Every name, type, mode and content under the device's trees.
-snapshot() {
-  (cd "$1" && find usr mnt -printf '%y %m %p %l\n' | LC_ALL=C sort &&
-    find usr mnt -type f -exec sha256sum {} + | LC_ALL=C sort -k2)
-}
-
-# The tool itself prints nothing and exits 0, whatever its commands print.
-check_quiet_exit() {
-  local box=$1/sandbox
-  [ "$(cat "$box/tool.status")" = 0 ] || fail "exit status $(cat "$box/tool.status"), not 0"
-  [ ! -s "$box/tool.out" ] || fail "the tool printed on stdout: $(head -c 200 "$box/tool.out")"
-  [ ! -s "$box/tool.err" ] || fail "the tool printed on stderr: $(head -c 200 "$box/tool.err")"
-}
-
-check_commands() { # check_commands ROOT COUNT: the first COUNT expected commands, exactly
-  if ! diff <(head -n "$2" "$here/expected_commands.txt") "$1/sandbox/commands.log" >"$scratch/commands.diff" 2>&1; then
-    fail "the commands issued are not the expected $2:"
-    cat "$scratch/commands.diff"
-  fi
-}
 
 byte(){ od -An -tu1 -j"$2" -N1 "$1" | tr -d ' '; }
 
@@ -175,7 +123,7 @@ check_staging() {
     else
       fail "/usr/sav3/$rel is not a valid headed record file: $out"
     fi
-  done < <(cd "$root/usr/sav3" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+  done < <(cd "$root/usr/sav3" && find . -type f ! -path './.migration*' | sed 's|^\./||' | LC_ALL=C sort)
   [ "$headed" -ge 2 ] || fail "only $headed headed record files in the staging tree"
   echo "staging tree: $headed headed record files"
 }
@@ -184,11 +132,11 @@ check_staging() {
 # top-level entries of the old /usr/sav2 whose names contain "update".
 check_live_trees() {
   local root=$1
-  diff -r "$root/usr/sav3" "$root/usr/sav" >"$scratch/sav.diff" 2>&1 || {
+  diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav" >"$scratch/sav.diff" 2>&1 || {
     fail "/usr/sav differs from the staging tree:"
     cat "$scratch/sav.diff"
   }
-  diff -r "$root/usr/sav3" "$root/usr/sav2" >"$scratch/sav2.diff" 2>&1 || true
+  diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav2" >"$scratch/sav2.diff" 2>&1 || true
   if grep -v '^Only in .*/usr/sav2: .*update' "$scratch/sav2.diff" | grep -q .; then
     fail "/usr/sav2 differs from the staging tree (beyond its update entries):"
     cat "$scratch/sav2.diff"
@@ -276,24 +224,24 @@ compare_with_host() {
     "$(wc -l <"$scratch/$name-tool/sandbox/commands.log") commands"
 }
 
-# The live trees only: every name, type, mode and content under /usr/sav and
-# /usr/sav2.
-live_snapshot() { snapshot "$1" | grep -E '(^| )(usr/sav|usr/sav2)(/| |$)'; }
-
 # The files every complete migration writes, whatever sits on the ports.
 always_written=(data/device data/port0 data/alarm cfg/port0 cfg/email cfg/snmp cfg/ssl cfg/tcp_ip cfg/user_info
   cfg/web cfg/ieee802_1x history/port0 history/alarm)
 
 # check_outcome ROOT BEFORE: the run either completed (all 30 commands; every
 # file the tool wrote is a valid headed record file; the live trees are the
-# staging tree) or stopped before the replacement (26 commands) with /usr/sav
-# and /usr/sav2 exactly as in the snapshot BEFORE. Prints which.
+# staging tree; the state "done") or stopped before the replacement (26
+# commands) with /usr/sav and /usr/sav2 exactly as in the snapshot BEFORE and
+# a state that is neither "pending" nor "done" (a staging tree on a small
+# file system may have had no room left even for the state). Prints which.
 check_outcome() {
-  local root=$1 before=$2 n f rel out
+  local root=$1 before=$2 n f rel out state
   check_quiet_exit "$root"
   n=$(grep -c . "$root/sandbox/commands.log" || true)
+  if [ -d "$root/sandbox/tmpfs/usr/sav3" ]; then state=$(state_of "$root/sandbox/tmpfs"); else state=$(state_of "$root"); fi
   if [ "$n" = 30 ]; then
     check_commands "$root" 30
+    [ "$state" = "done" ] || fail "complete migration with the state '$state'"
     for rel in "${always_written[@]}"; do
       [ -f "$root/usr/sav3/$rel" ] || fail "complete migration without /usr/sav3/$rel"
     done
@@ -304,13 +252,14 @@ check_outcome() {
           "$root/usr/sav3/$rel" && continue ;;
       esac
       out=$(headed "$root/usr/sav3/$rel") || fail "/usr/sav3/$rel is not a valid headed record file: $out"
-    done < <(cd "$root/usr/sav3" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
-    diff -r "$root/usr/sav3" "$root/usr/sav" >/dev/null 2>&1 || fail "/usr/sav is not the staging tree"
-    diff -r "$root/usr/sav3" "$root/usr/sav2" 2>&1 | grep -v '^Only in .*/usr/sav2: .*update' | grep -q . &&
+    done < <(cd "$root/usr/sav3" && find . -type f ! -path './.migration*' | sed 's|^\./||' | LC_ALL=C sort)
+    diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav" >/dev/null 2>&1 || fail "/usr/sav is not the staging tree"
+    diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav2" 2>&1 | grep -v '^Only in .*/usr/sav2: .*update' | grep -q . &&
       fail "/usr/sav2 is not the staging tree (beyond its update entries)"
     echo "complete migration"
   elif [ "$n" = 26 ]; then
     check_commands "$root" 26
+    case $state in pending* | done*) fail "live trees kept with the state '$state'" ;; esac
     live_snapshot "$root" >"$scratch/after"
     diff "$before" "$scratch/after" || fail "/usr/sav or /usr/sav2 changed although the migration did not complete"
     echo "live trees kept"
@@ -394,6 +343,7 @@ case $case_name in
     "$sandbox" run "$scratch/device" "${daemons[@]}"
     check_quiet_exit "$scratch/device"
     check_commands "$scratch/device" 30
+    [ "$(state_of "$scratch/device")" = "done" ] || fail "state '$(state_of "$scratch/device")', not done"
     check_programs_retired "$scratch/device"
     check_staging "$scratch/device"
     check_inventory "$scratch/device"
@@ -415,17 +365,6 @@ case $case_name in
     diff "$scratch/before" "$scratch/after" || fail "the device's trees changed although the marker exists"
     [ "$(grep -c ' running$' "$scratch/device/sandbox/daemons")" = "${#daemons[@]}" ] ||
       fail "a daemon was killed although the marker exists"
-    ;;
-  no-staging)
-    make_device device "$tool"
-    rm -rf "$scratch/device/usr/sav3"
-    snapshot "$scratch/device" | grep -E '(^| )(usr/sav|usr/sav2)(/| |$)' >"$scratch/before"
-    "$sandbox" run "$scratch/device" "${daemons[@]}"
-    check_quiet_exit "$scratch/device"
-    check_commands "$scratch/device" 26
-    snapshot "$scratch/device" | grep -E '(^| )(usr/sav|usr/sav2)(/| |$)' >"$scratch/after"
-    diff "$scratch/before" "$scratch/after" || fail "/usr/sav or /usr/sav2 changed although there was no staging tree"
-    [ ! -e "$scratch/device/usr/sav3" ] || fail "/usr/sav3 was created"
     ;;
   recipe-install)
     generator=${4:?usage: device_test.sh recipe-install TOOL INSPECT SAMPLE_GENERATOR}
@@ -486,8 +425,4 @@ case $case_name in
     ;;
 esac
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "PASS: $case_name"
+end_device_test "$case_name"

@@ -14,10 +14,9 @@ rehearse=$here/../../tools/rehearse.sh
 tool=${1:?usage: rehearse_test.sh TOOL INSPECT SAMPLE_GENERATOR}
 inspect=${2:?usage: rehearse_test.sh TOOL INSPECT SAMPLE_GENERATOR}
 generator=${3:?usage: rehearse_test.sh TOOL INSPECT SAMPLE_GENERATOR}
-"$here/sandbox.sh" check || exit $?
-
-# shellcheck source=scratch.sh
-. "$here/scratch.sh" rehearse-test
+# shellcheck source=testlib.sh
+. "$here/testlib.sh"
+begin_device_test "$tool"
 
 b=$scratch/backups
 mkdir -p "$b" "$scratch/tmp"
@@ -73,5 +72,4 @@ after=$(cd "$b" && find . -type f -exec sha256sum {} + | sort)
 [ -z "$(ls -A "$scratch/tmp")" ] || fail "working copies were left: $(ls "$scratch/tmp")"
 [ ! -e "$scratch/escape" ] && [ ! -e "$b/escape" ] || fail "an archive member was written outside its folder"
 
-[ "$failures" -eq 0 ] || exit 1
-echo "PASS"
+end_device_test rehearse

@@ -11,20 +11,40 @@
 #       the device folders, the legacy tree copied from LEGACY_DIR (a folder
 #       laid out like the device: mnt/1/cfg/..., usr/sav/...), and TOOL. An ARM
 #       tool is started through a copy of qemu-arm-static.
-#   sandbox.sh run [--tmpfs DIR SIZE] [--read-only DIR] ROOT [DEVICE_PATH...]
-#       start each DEVICE_PATH as a dummy daemon (a sleeping script written
-#       there unless the file exists), run the tool once, and record under
-#       ROOT/sandbox (--tmpfs mounts an empty file system of SIZE bytes on the
-#       device folder DIR for this run only, so that writes there fail once
-#       it is full; its contents are copied to ROOT/sandbox/tmpfs/DIR after
-#       the run. --read-only makes the device folder DIR read-only for this
-#       run; both may be repeated):
+#   sandbox.sh run [OPTION...] ROOT [DEVICE_PATH...]
+#       start a system log daemon and each DEVICE_PATH as a dummy daemon (a
+#       sleeping script written there unless the file exists), run the tool
+#       once, and record under ROOT/sandbox:
 #         commands.log  the text of every command the tool gave to system(),
 #                       one per line, in order
 #         shell.log     what those commands printed
 #         tool.out, tool.err, tool.status   the tool's own output and status
+#         tool.log      the tool's system log lines, "FACILITY.LEVEL TEXT"
+#                       (syslog: every line of the log daemon, as written)
 #         daemons       "PATH exited STATUS" (137: killed with signal 9) or
 #                       "PATH running" (it survived and was stopped afterwards)
+#       Options (each may be repeated):
+#         --tmpfs DIR SIZE   mount a file system of SIZE bytes on the device
+#             folder DIR for this run only, holding a copy of what DIR holds,
+#             so that writes there fail once it is full; its contents are
+#             copied to ROOT/sandbox/tmpfs/DIR after the run (not after a
+#             power cut: they are lost, as on the device). DIR itself keeps
+#             what it held before the run.
+#         --read-only DIR    make the device folder DIR read-only for this run
+#         --arg ARG          give ARG to the tool (in order)
+#         --cut before:N | after:N | half:N
+#             cut the power at the tool's Nth command of this run: before it
+#             runs, after it ran, or half-way through it (one of the commands
+#             that empty and refill the live trees: half of its entries
+#             removed or copied, the next file copied half, then the cut). The
+#             sandbox's whole PID namespace is killed at once from outside, so
+#             nothing inside outlives the cut; ROOT/sandbox/cut then holds
+#             the point. Without the Nth command nothing is cut.
+#         --strace "OPTIONS" run the tool under strace OPTIONS (a copy of this
+#             machine's strace in the sandbox; output in ROOT/sandbox/
+#             strace.log). `-e inject=SYSCALL:signal=KILL:when=N` cuts the
+#             power inside the tool: it dies at that call (status 137). An
+#             ARM tool is traced through qemu (the host's system calls).
 #       With SAV3_SANDBOX_TIME=1 the tool runs under busybox `time -v`, whose
 #       report (peak resident memory of the tool and of the commands it
 #       started, the largest of them) goes to ROOT/sandbox/tool.time, and the
@@ -63,32 +83,51 @@ is_arm_binary() {
   [ "$(od -An -tx1 -j18 -N2 "$1" | tr -d ' \n')" = "2800" ]
 }
 
+# busybox-static and tzdata, installed only when missing: asking the package
+# database while another job installs packages can fail for a moment.
+ensure_busybox_and_zone() {
+  [ -n "$(busybox_path)" ] && [ -f "$zone" ] && return 0
+  ensure_packages busybox-static tzdata
+}
+
+# The processes a fresh PID namespace shows; only its PID 1 (busybox ps
+# itself) may be there. Prints the reason when it cannot be made.
+probe_namespace() {
+  local probe out status=0
+  probe=$(mktemp -d /tmp/sav3-sandbox-probe.XXXXXX)
+  mkdir -p "$probe/bin" "$probe/proc"
+  cp "$(busybox_path)" "$probe/bin/busybox"
+  if ! out=$(unshare --mount --pid --fork --kill-child \
+    /bin/sh -c 'mount -t proc proc "$1/proc" && exec chroot "$1" /bin/busybox ps -o pid' sh "$probe" 2>&1); then
+    echo "cannot enter a sandbox here (unshare/mount/chroot refused): $(echo "$out" | tail -1)"
+    status=1
+  elif [ "$(echo "$out" | awk 'NR > 1 && $1 != 1' | grep -c .)" != 0 ]; then
+    echo "the PID namespace does not isolate processes here: $(echo "$out" | tr '\n' ' ')"
+    status=1
+  fi
+  rm -rf "$probe"
+  return $status
+}
+
 cmd_check() {
-  local reason=""
+  local reason="" out attempt
   if [ "$(id -u)" -ne 0 ]; then
     reason="not root: unshare and chroot need root"
   elif ! command -v unshare >/dev/null 2>&1; then
     reason="no unshare on this machine"
   elif ! command -v chroot >/dev/null 2>&1; then
     reason="no chroot on this machine"
-  elif ! ensure_packages busybox-static tzdata >/dev/null 2>&1 || [ -z "$(busybox_path)" ]; then
-    reason="no static busybox (package busybox-static) and it cannot be installed"
+  elif ! out=$(ensure_busybox_and_zone 2>&1) || [ -z "$(busybox_path)" ]; then
+    reason="no static busybox (package busybox-static) and it cannot be installed: $(echo "$out" | tail -1)"
   elif [ ! -f "$zone" ]; then
     reason="no zone file $zone (package tzdata)"
-  fi
-  if [ -z "$reason" ]; then
-    # A minimal root proves that namespaces, mounts and chroot work here.
-    local probe
-    probe=$(mktemp -d /tmp/sav3-sandbox-probe.XXXXXX)
-    mkdir -p "$probe/bin" "$probe/proc"
-    cp "$(busybox_path)" "$probe/bin/busybox"
-    if ! out=$(unshare --mount --pid --fork --kill-child \
-      /bin/sh -c 'mount -t proc proc "$1/proc" && exec chroot "$1" /bin/busybox ps' sh "$probe" 2>&1); then
-      reason="cannot enter a sandbox here (unshare/mount/chroot refused): $(echo "$out" | tail -1)"
-    elif [ "$(echo "$out" | grep -c .)" -gt 3 ]; then
-      reason="the PID namespace does not isolate processes here"
-    fi
-    rm -rf "$probe"
+  else
+    # A minimal root proves that namespaces, mounts and chroot work here; a
+    # machine busy with other jobs gets three tries.
+    for attempt in 1 2 3; do
+      reason=$(probe_namespace) && break
+      sleep "$attempt"
+    done
   fi
   if [ -n "$reason" ]; then
     echo "SKIP: $reason"
@@ -109,7 +148,7 @@ cmd_create() {
   [ $# -ge 2 ] || die "usage: sandbox.sh create ROOT TOOL [LEGACY_DIR]"
   local root=$1 tool=$2 legacy=${3:-}
   [ -f "$tool" ] || die "no tool at $tool"
-  ensure_packages busybox-static tzdata >&2 || die "busybox-static and tzdata are needed"
+  ensure_busybox_and_zone >&2 || die "busybox-static and tzdata are needed"
   mkdir -p "$root"
   [ -z "$(ls -A "$root")" ] || die "$root is not empty"
   root=$(cd "$root" && pwd -P)
@@ -123,10 +162,68 @@ cmd_create() {
     [ "$applet" = busybox ] || [ "$applet" = sh ] || ln -s busybox "$root/bin/$applet"
   done
   # system() runs /bin/sh -c TEXT: record TEXT, keep the commands' own output
-  # apart from the tool's, then run it with busybox ash.
+  # apart from the tool's, then run it with busybox ash. At the cut point of
+  # `run --cut` it raises the flag that the watcher outside waits for, and
+  # blocks until the whole sandbox is killed.
   cat >"$root/bin/sh" <<'SHIM'
 #!/bin/busybox ash
-if [ "$1" = "-c" ]; then printf '%s\n' "$2" >>/sandbox/commands.log; fi
+PATH=/bin
+run() { /bin/busybox ash "$@" >>/sandbox/shell.log 2>&1; }
+cut() {
+  # Raised whole (the watcher may kill at once): written, then renamed.
+  echo "$1" >/sandbox/cut-now.new && /bin/busybox mv /sandbox/cut-now.new /sandbox/cut-now
+  while :; do /bin/busybox sleep 1; done
+}
+# The first half of the entries that one of the four commands that replace
+# the live trees works on, done as that command would do it.
+half() {
+  case $1 in
+    "rm -rf /usr/sav/"*)
+      # Deepest first, as rm walks; the dot entries are not in the glob.
+      n=$(find /usr/sav -mindepth 1 -depth ! -path '/usr/sav/.*' | wc -l)
+      find /usr/sav -mindepth 1 -depth ! -path '/usr/sav/.*' | head -n $((n / 2)) |
+        while IFS= read -r p; do rm -rf "$p"; done
+      ;;
+    "find /usr/sav2/ "*)
+      n=$(find /usr/sav2/ | grep -v update | awk 'NR!=1' | wc -l)
+      find /usr/sav2/ | grep -v update | awk 'NR!=1' | head -n $((n / 2)) | xargs rm -rf
+      ;;
+    "cp -rf /usr/sav3/* "*)
+      to=${1##* }
+      cd /usr/sav3 || return
+      n=$(find . -mindepth 1 ! -path './.*' | wc -l)
+      i=0
+      find . -mindepth 1 ! -path './.*' | while IFS= read -r p; do
+        i=$((i + 1))
+        if [ -d "$p" ] && [ ! -L "$p" ]; then
+          [ $i -gt $((n / 2)) ] || mkdir -p "$to$p"
+        elif [ $i -le $((n / 2)) ]; then
+          cp -f "$p" "$to$p"
+        else
+          # The file being written when the power went.
+          mkdir -p "$(dirname "$to$p")"
+          size=$(wc -c <"$p")
+          head -c $((size / 2)) "$p" >"$to$p"
+          break
+        fi
+      done
+      ;;
+    *) echo "no half-way cut for: $1" >>/sandbox/shell.log ;;
+  esac
+}
+if [ "$1" = "-c" ]; then
+  printf '%s\n' "$2" >>/sandbox/commands.log
+  if [ -s /sandbox/cut-at ]; then
+    read -r point </sandbox/cut-at
+    if [ "${point#*:}" = "$(wc -l </sandbox/commands.log)" ]; then
+      case $point in
+        before:*) cut "$point" ;;
+        after:*) run "$@" && cut "$point" || cut "$point" ;;
+        half:*) half "$2" >>/sandbox/shell.log 2>&1 && cut "$point" || cut "$point" ;;
+      esac
+    fi
+  fi
+fi
 # When timed: the tool's own peak so far (its VmHWM), seen from each command.
 if [ -s /sandbox/tool-timer ]; then /bin/busybox grep VmHWM "/proc/$PPID/status" >>/sandbox/tool.hwm 2>/dev/null; fi
 exec /bin/busybox ash "$@" >>/sandbox/shell.log 2>&1
@@ -152,15 +249,52 @@ SHIM
   fi
 }
 
+# A copy of this machine's strace and its libraries under ROOT/sandbox/strace,
+# started through their own loader (the root has no libraries of its own).
+install_strace() {
+  local root=$1 dir=$1/sandbox/strace lib loader=""
+  [ -x "$dir/strace" ] && return 0
+  ensure_packages strace >&2 || die "strace is needed for --strace"
+  mkdir -p "$dir"
+  cp "$(command -v strace)" "$dir/strace"
+  for lib in $(ldd "$(command -v strace)" | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }'); do
+    cp -L "$lib" "$dir/"
+    case ${lib##*/} in ld-linux*) loader=/sandbox/strace/${lib##*/} ;; esac
+  done
+  [ -n "$loader" ] || die "no loader found for strace"
+  echo "$loader --library-path /sandbox/strace /sandbox/strace/strace" >"$dir/command"
+}
+
+# The PID of a process's one child (or nothing); where the kernel does not
+# list children, from every process's parent in /proc/PID/stat.
+child_of() {
+  local kids="" stat line fields
+  read -r kids _ <"/proc/$1/task/$1/children" 2>/dev/null || true
+  if [ -z "$kids" ]; then
+    for stat in /proc/[0-9]*/stat; do
+      read -r line <"$stat" 2>/dev/null || continue
+      read -ra fields <<<"${line##*) }"
+      [ "${fields[1]}" != "$1" ] || {
+        kids=${stat#/proc/}
+        kids=${kids%/stat}
+        break
+      }
+    done
+  fi
+  echo "$kids"
+}
+
 cmd_run() {
-  local mounts="" kept=""
+  local mounts="" kept="" cut="" trace="" args=()
   while [ $# -ge 1 ]; do
     case $1 in
       --tmpfs)
         [ $# -ge 3 ] || die "usage: --tmpfs DIR SIZE"
         case $2 in /*) ;; *) die "--tmpfs wants an absolute device folder: $2" ;; esac
         case $3 in *[!0-9kmKM]* | "") die "--tmpfs wants a size such as 64k: $3" ;; esac
-        mounts="$mounts mount -t tmpfs -o size=$3 tmpfs \"\$1$2\" &&"
+        mounts="$mounts rm -rf \"\$1/sandbox/held\" && mkdir -p \"\$1/sandbox/held\" &&
+          cp -a \"\$1$2/.\" \"\$1/sandbox/held/\" && mount -t tmpfs -o size=$3,mode=755 tmpfs \"\$1$2\" &&
+          cp -a \"\$1/sandbox/held/.\" \"\$1$2/\" && rm -rf \"\$1/sandbox/held\" &&"
         kept="$kept mkdir -p \"\$1/sandbox/tmpfs$2\" && cp -a \"\$1$2/.\" \"\$1/sandbox/tmpfs$2/\";"
         shift 3
         ;;
@@ -170,10 +304,28 @@ cmd_run() {
         mounts="$mounts mount --bind \"\$1$2\" \"\$1$2\" && mount -o remount,bind,ro \"\$1$2\" &&"
         shift 2
         ;;
+      --arg)
+        [ $# -ge 2 ] || die "usage: --arg ARG"
+        case $2 in *$'\n'*) die "--arg: one line only" ;; esac
+        args+=("$2")
+        shift 2
+        ;;
+      --cut)
+        [ $# -ge 2 ] || die "usage: --cut before:N | after:N | half:N"
+        case $2 in before:[1-9]* | after:[1-9]* | half:[1-9]*) ;; *) die "--cut wants before:N, after:N or half:N: $2" ;; esac
+        case ${2#*:} in *[!0-9]*) die "--cut wants a command number: $2" ;; esac
+        cut=$2
+        shift 2
+        ;;
+      --strace)
+        [ $# -ge 2 ] || die "usage: --strace OPTIONS"
+        trace=$2
+        shift 2
+        ;;
       *) break ;;
     esac
   done
-  [ $# -ge 1 ] || die "usage: sandbox.sh run [--tmpfs DIR SIZE] [--read-only DIR] ROOT [DEVICE_PATH...]"
+  [ $# -ge 1 ] || die "usage: sandbox.sh run [OPTION...] ROOT [DEVICE_PATH...]"
   local root
   root=$(checked_root "$1")
   shift
@@ -189,15 +341,34 @@ cmd_run() {
     echo "$daemon" >>"$root/sandbox/daemons.list"
   done
   rm -rf "$root/sandbox/commands.log" "$root/sandbox/shell.log" "$root/sandbox/daemons" "$root/sandbox/tmpfs" \
-    "$root/sandbox/tool.time" "$root/sandbox/tool.hwm"
+    "$root/sandbox/tool.time" "$root/sandbox/tool.hwm" "$root/sandbox/tool.status" "$root/sandbox/tool.out" \
+    "$root/sandbox/tool.err" "$root/sandbox/syslog" "$root/sandbox/tool.log" "$root/sandbox/cut" \
+    "$root/sandbox/cut-now" "$root/sandbox/cut-now.new" "$root/sandbox/strace.log"
   if [ "${SAV3_SANDBOX_TIME:-0}" = 1 ]; then
     echo "/bin/busybox time -v -o /sandbox/tool.time" >"$root/sandbox/tool-timer"
   else
     : >"$root/sandbox/tool-timer"
   fi
+  printf '%s\n' "$cut" | grep . >"$root/sandbox/cut-at" || true
+  if [ -n "$trace" ]; then
+    install_strace "$root"
+    echo "$(cat "$root/sandbox/strace/command") -o /sandbox/strace.log $trace" >"$root/sandbox/tool-tracer"
+  else
+    : >"$root/sandbox/tool-tracer"
+  fi
+  if [ ${#args[@]} -gt 0 ]; then printf '%s\n' "${args[@]}" >"$root/sandbox/tool-args"; else : >"$root/sandbox/tool-args"; fi
   cat >"$root/sandbox/inside.sh" <<'INSIDE'
 # Runs as PID 1 of the sandbox, inside the chroot, with busybox ash.
 cd /
+# The system log: the tool's syslog() writes to /dev/log.
+/bin/busybox rm -f /dev/log
+/bin/busybox syslogd -n -O /sandbox/syslog &
+syslogd=$!
+tries=0
+while [ ! -S /dev/log ] && [ $tries -lt 100 ]; do
+  /bin/busybox sleep 0.05
+  tries=$((tries + 1))
+done
 pids=""
 while read -r daemon; do
   "$daemon" </dev/null >/dev/null 2>&1 &
@@ -208,8 +379,20 @@ done </sandbox/daemons.list
 
 read -r tool </sandbox/tool-command
 read -r timer </sandbox/tool-timer || timer=""
-$timer /bin/busybox env -i PATH=/bin $tool </dev/null >/sandbox/tool.out 2>/sandbox/tool.err
+read -r tracer </sandbox/tool-tracer || tracer=""
+set --
+while IFS= read -r arg; do set -- "$@" "$arg"; done </sandbox/tool-args
+/bin/busybox env -i PATH=/bin $timer $tracer $tool "$@" </dev/null >/sandbox/tool.out 2>/sandbox/tool.err
 echo $? >/sandbox/tool.status
+
+# Every line the tool logged has reached the file once a later line has.
+/bin/busybox logger -t sandbox "end of run"
+tries=0
+while ! /bin/busybox grep -q 'sandbox: end of run' /sandbox/syslog 2>/dev/null && [ $tries -lt 100 ]; do
+  /bin/busybox sleep 0.05
+  tries=$((tries + 1))
+done
+kill "$syslogd"
 
 # A daemon has ended when its /proc entry is gone (ash reaped it while it
 # waited for the tool) or it is a zombie; `wait` then gives its status.
@@ -240,7 +423,7 @@ INSIDE
   # The extra mounts live in the sandbox's mount namespace and vanish with it;
   # a tmpfs is copied out after the run, so only then does the shell outlive
   # the chroot.
-  local launch=exec
+  local launch=exec status=0
   [ -z "$kept" ] || launch=""
   timeout --kill-after=10 600 unshare --mount --pid --fork --kill-child /bin/sh -c "
     set -e
@@ -248,8 +431,30 @@ INSIDE
     mount -t proc proc \"\$1/proc\"
     $mounts :
     $launch chroot \"\$1\" /bin/busybox ash /sandbox/inside.sh >\"\$1/sandbox/inside.log\" 2>&1
-    $kept :" sh "$root" ||
-    die "the sandbox run failed"
+    $kept :" sh "$root" 2>"$root/sandbox/unshare.err" &
+  local timer=$! init=""
+  if [ -n "$cut" ]; then
+    # The watcher: when the shim raises the flag, kill the namespace's PID 1
+    # from outside; the kernel then kills every process in the sandbox.
+    while kill -0 "$timer" 2>/dev/null; do
+      if [ -e "$root/sandbox/cut-now" ]; then
+        [ -n "$init" ] || init=$(child_of "$(child_of "$timer")")
+        [ -z "$init" ] || kill -KILL "$init" 2>/dev/null || true
+      fi
+      sleep 0.05
+    done
+  fi
+  wait "$timer" || status=$?
+  # The tool's own lines, without the time, host and process id.
+  sed -n 's/^.\{15\} [^ ]* \([^ ]*\) sav3-migrate\[[0-9]*\]: /\1 /p' "$root/sandbox/syslog" >"$root/sandbox/tool.log" \
+    2>/dev/null || true
+  if [ -e "$root/sandbox/cut-now" ]; then
+    [ -n "$init" ] || die "the cut point was reached, but the sandbox was not killed"
+    cp "$root/sandbox/cut-now" "$root/sandbox/cut"
+    return 0
+  fi
+  cat "$root/sandbox/unshare.err" >&2
+  [ "$status" = 0 ] || die "the sandbox run failed"
   [ -f "$root/sandbox/tool.status" ] || die "the tool did not run"
 }
 
@@ -263,5 +468,5 @@ case ${1:-} in
     shift
     cmd_run "$@"
     ;;
-  *) die "usage: sandbox.sh check | create ROOT TOOL [LEGACY_DIR] | run [--tmpfs DIR SIZE] [--read-only DIR] ROOT [DEVICE_PATH...]" ;;
+  *) die "usage: sandbox.sh check | create ROOT TOOL [LEGACY_DIR] | run [OPTION...] ROOT [DEVICE_PATH...]" ;;
 esac

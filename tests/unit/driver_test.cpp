@@ -1,34 +1,102 @@
 #include "sav3/driver.h"
 
+#include <linux/magic.h>
+#include <sys/file.h>
+#include <sys/statfs.h>
+#include <syslog.h>
+
+#include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "sav3/crc32.h"
+#include "sav3/migration_state.h"
+#include "sav3/version.h"
 #include "scratch_device.h"
 
 namespace sav3::testing {
 namespace {
 
+namespace fs = std::filesystem;
+
 std::vector<std::string> g_commands;
+std::vector<std::string> g_log;
+std::string g_root;                 // the scratch root the emulated commands work in
+std::string g_state_at_first_copy;  // the state file when "rm -rf /usr/sav/*" came
+int g_cut_after = -1;               // emulate only this many replacement commands
+
+void record_log(int priority, const char* line) {
+  // Whether the scratch tree sits on tmpfs depends on the machine; the one
+  // test that wants the warning looks for it itself.
+  if (priority == LOG_WARNING && std::string(line) == log_line::staging_on_tmpfs) return;
+  g_log.emplace_back(line);
+}
+
 int record_command(const char* command) {
   g_commands.emplace_back(command);
   return 0;
 }
 
-// A run changes into /usr/sav2 before emptying it; every test goes back to
-// where it started, so no later test works inside a deleted scratch tree.
-class Driver : public ScratchDevice {
- protected:
-  void SetUp() override {
-    ASSERT_NE(getcwd(start_dir_, sizeof start_dir_), nullptr);
-    ScratchDevice::SetUp();
-    g_commands.clear();
+std::string read_text(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void remove_top_level(const fs::path& folder, bool (*keep)(const std::string&)) {
+  for (const auto& e : fs::directory_iterator(folder))
+    if (!keep(e.path().filename().string())) fs::remove_all(e.path());
+}
+
+void copy_staging_into(const fs::path& live) {
+  for (const auto& e : fs::directory_iterator(g_root + "/usr/sav3")) {
+    if (e.path().filename().string()[0] == '.') continue;
+    fs::copy(
+        e.path(), live / e.path().filename(),
+        fs::copy_options::recursive | fs::copy_options::overwrite_existing | fs::copy_options::copy_symlinks);
   }
-  void TearDown() override {
-    ASSERT_EQ(chdir(start_dir_), 0);
-    ScratchDevice::TearDown();
+}
+
+// Records every command and does what the four replacement commands do on
+// well-behaved names, in the scratch root (up to g_cut_after of them).
+int emulate_command(const char* command) {
+  const std::string text = command;
+  const auto closing = replacement_commands();
+  int index = -1;
+  for (std::size_t i = 0; i < closing.size(); ++i)
+    if (text == closing[i]) index = static_cast<int>(i);
+  if (index == 0) g_state_at_first_copy = read_text(g_root + path::state);
+  record_command(command);
+  if (index < 0 || (g_cut_after >= 0 && index >= g_cut_after)) return 0;
+  if (index == 0) remove_top_level(g_root + "/usr/sav", [](const std::string& n) { return n[0] == '.'; });
+  if (index == 1)
+    remove_top_level(g_root + "/usr/sav2", [](const std::string& n) { return n.find("update") != n.npos; });
+  if (index == 2) copy_staging_into(g_root + "/usr/sav");
+  if (index == 3) copy_staging_into(g_root + "/usr/sav2");
+  return 0;
+}
+
+// Every entry below a folder with its bytes ("<dir>", "<link>target"),
+// except the top-level names `skip` says.
+std::map<std::string, std::string> listing(const fs::path& folder, bool (*skip)(const std::string&)) {
+  std::map<std::string, std::string> out;
+  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+    const std::string rel = fs::relative(it->path(), folder).string();
+    if (it.depth() == 0 && skip(rel)) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (it->is_symlink())
+      out[rel] = "<link>" + fs::read_symlink(it->path()).string();
+    else if (it->is_directory())
+      out[rel] = "<dir>";
+    else
+      out[rel] = read_text(it->path());
   }
-  char start_dir_[4096] = {};
-};
+  return out;
+}
+bool dot_name(const std::string& n) { return n[0] == '.'; }
+bool update_name(const std::string& n) { return n.find("update") != n.npos; }
 
 const std::vector<std::string> opening = {
     "rm /mnt/2/snmp/sbin/snmpd",
@@ -64,56 +132,487 @@ const std::vector<std::string> closing = {
     "cp -rf /usr/sav3/* /usr/sav/",
     "cp -rf /usr/sav3/* /usr/sav2/",
 };
+std::vector<std::string> all_commands() {
+  std::vector<std::string> all = opening;
+  all.insert(all.end(), closing.begin(), closing.end());
+  return all;
+}
+using Lines = std::vector<std::string>;
 
-TEST_F(Driver, MarkerPresentDoesNothing) {
-  put_text_file(path::marker, "");
-  EXPECT_EQ(run_migration(record_command), 0);
+// A run changes into /usr/sav2 before emptying it; every test goes back to
+// where it started, so no later test works inside a deleted scratch tree.
+class Driver : public ScratchDevice {
+ public:
+  // For the cases' preparations.
+  using ScratchDevice::host;
+  using ScratchDevice::put_text_file;
+
+ protected:
+  void SetUp() override {
+    ASSERT_NE(getcwd(start_dir_, sizeof start_dir_), nullptr);
+    ScratchDevice::SetUp();
+    g_root = root_;
+    g_cut_after = -1;
+    clear();
+    // What the live trees hold before the migration, and the staging tree's
+    // copy of the update log (the opening commands are only recorded).
+    put_text_file("/usr/sav/data/MCUDataItemReport1.txt", "legacy report");
+    put_text_file("/usr/sav/.profile", "dot entry");
+    put_text_file("/usr/sav2/old/file", "stale");
+    put_text_file("/usr/sav2/update_pkg/keep", "update entry");
+    put_text_file("/usr/sav3/update_log", "update log");
+  }
+  void TearDown() override {
+    ASSERT_EQ(chdir(start_dir_), 0);
+    ScratchDevice::TearDown();
+  }
+  void clear() {
+    g_commands.clear();
+    g_log.clear();
+    g_state_at_first_copy.clear();
+  }
+  void run(CommandRunner runner = emulate_command) {
+    clear();
+    EXPECT_EQ(run_migration(runner, record_log), 0);
+    ASSERT_EQ(chdir(start_dir_), 0);
+  }
+  std::string state() const { return read_text(host(path::state)); }
+  std::string state_line() const { return state().substr(0, state().find('\n')); }
+  // Both live trees hold exactly the staging tree (and their own dot or
+  // update entries), byte for byte.
+  void expect_live_trees_replaced() const {
+    const auto staged = listing(host("/usr/sav3"), dot_name);
+    EXPECT_EQ(listing(host("/usr/sav"), dot_name), staged);
+    auto live2 =
+        listing(host("/usr/sav2"), [](const std::string& n) { return update_name(n) && n != "update_log"; });
+    EXPECT_EQ(live2, staged);
+    EXPECT_EQ(read_text(host("/usr/sav/.profile")), "dot entry");
+    EXPECT_EQ(read_text(host("/usr/sav2/update_pkg/keep")), "update entry");
+  }
+  char start_dir_[4096] = {};
+};
+
+TEST_F(Driver, NormalRunIssuesThe30CommandsAndEndsDone) {
+  ASSERT_EQ(retire_and_rebuild_commands().size(), 26u);
+  run();
+  EXPECT_EQ(g_commands, all_commands());
+  EXPECT_EQ(g_log, (Lines{log_line::full_run_no_state, log_line::pending, log_line::done}));
+  EXPECT_EQ(state(), "done\n");
+  expect_live_trees_replaced();
+  headed_payload("/usr/sav/data/device", 38, 1);
+
+  // "pending" and the manifest were on disk before the first replacement
+  // command: every staged file with its size and CRC-32.
+  EXPECT_EQ(g_state_at_first_copy.rfind("pending\nattempts 0\n", 0), 0u) << g_state_at_first_copy;
+  EXPECT_NE(g_state_at_first_copy.find("\ndir data\n"), std::string::npos);
+  const std::string log = "update log";
+  char line[64];
+  std::snprintf(line, sizeof line, "\nfile %zu %08x update_log\n", log.size(),
+                crc32(ConstBytes(reinterpret_cast<const std::uint8_t*>(log.data()), log.size())));
+  EXPECT_NE(g_state_at_first_copy.find(line), std::string::npos) << g_state_at_first_copy;
+  EXPECT_EQ(g_state_at_first_copy.find(".migration"), std::string::npos);
+}
+
+// A missing live tree is created and filled like the other.
+TEST_F(Driver, MissingLiveTreeIsCreated) {
+  for (const char* live : {"/usr/sav", "/usr/sav2"}) {
+    SCOPED_TRACE(live);
+    TearDown();
+    SetUp();
+    fs::remove_all(host(live));
+    run();
+    EXPECT_EQ(g_log,
+              (Lines{log_line::full_run_no_state, std::string("live tree ") + live + " was missing: created",
+                     log_line::pending, log_line::done}));
+    EXPECT_EQ(state(), "done\n");
+    EXPECT_EQ(listing(host(live), dot_name), listing(host("/usr/sav3"), dot_name));
+  }
+}
+
+// The gate and the checks before anything is deleted: only the opening
+// commands run, the live trees keep every byte, the state says why.
+TEST_F(Driver, IncompleteOrUnsuitableRunKeepsTheLiveTrees) {
+  struct Case {
+    const char* name;
+    void (*spoil)(Driver&);
+    std::string state;
+    std::string log;
+  };
+  const Case cases[] = {
+      {"staging folder missing", [](Driver& d) { fs::remove_all(d.host("/usr/sav3/history")); },
+       "kept staging incomplete: folder /usr/sav3/history",
+       "staging incomplete: folder /usr/sav3/history failed: live trees kept"},
+      {"conversion failed", [](Driver& d) { fs::create_directories(d.host(path::inventory)); },
+       "kept staging incomplete: device inventory",
+       "staging incomplete: device inventory failed: live trees kept"},
+      {"/usr/sav2 a file",
+       [](Driver& d) {
+         fs::remove_all(d.host("/usr/sav2"));
+         d.put_text_file("/usr/sav2", "file");
+       },
+       "kept live tree not a folder: /usr/sav2", "live tree /usr/sav2 is not a folder: live trees kept"},
+      {"/usr/sav a link",
+       [](Driver& d) {
+         fs::rename(d.host("/usr/sav"), d.host("/usr/elsewhere"));
+         fs::create_directory_symlink("elsewhere", d.host("/usr/sav"));
+       },
+       "kept live tree not a folder: /usr/sav", "live tree /usr/sav is not a folder: live trees kept"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    c.spoil(*this);
+    const auto sav = listing(host("/usr/sav"), [](const std::string&) { return false; });
+    run();
+    EXPECT_EQ(g_commands, opening);
+    EXPECT_EQ(g_log, (Lines{log_line::full_run_no_state, c.log}));
+    EXPECT_EQ(state(), c.state + "\n");
+    EXPECT_EQ(listing(host("/usr/sav"), [](const std::string&) { return false; }), sav);
+    if (fs::is_directory(host("/usr/sav2"))) {
+      EXPECT_EQ(read_text(host("/usr/sav2/old/file")), "stale");
+    }
+  }
+}
+
+// Without the state "pending" on disk no replacement command runs.
+TEST_F(Driver, UnwritableStateKeepsTheLiveTrees) {
+  put_text_file(std::string(path::state_temp) + "/blocker", "");
+  run();
+  EXPECT_EQ(g_commands, opening);
+  EXPECT_EQ(g_log, (Lines{log_line::full_run_no_state, "could not write the state pending",
+                          "could not write the state kept could not write the state pending"}));
+  EXPECT_FALSE(exists(path::state));
+  EXPECT_EQ(read_text(host("/usr/sav2/old/file")), "stale");
+}
+
+// Runs that change nothing and issue no command at all.
+TEST_F(Driver, RunsThatChangeNothing) {
+  struct Case {
+    const char* name;
+    void (*prepare)(Driver&);
+    std::string log;
+  };
+  const Case cases[] = {
+      {"marker", [](Driver& d) { d.put_text_file(path::marker, ""); }, log_line::marker_present},
+      {"marker while pending",
+       [](Driver& d) {
+         d.put_text_file(path::marker, "");
+         d.put_text_file(path::state, "pending\nattempts 0\n");
+       },
+       log_line::marker_while_pending},
+      {"no /usr/sav3", [](Driver& d) { fs::remove_all(d.host("/usr/sav3")); }, log_line::staging_not_folder},
+      {"/usr/sav3 a file",
+       [](Driver& d) {
+         fs::remove_all(d.host("/usr/sav3"));
+         d.put_text_file("/usr/sav3", "");
+       },
+       log_line::staging_not_folder},
+      {"done, no legacy report",
+       [](Driver& d) {
+         fs::remove(d.host("/usr/sav/data/MCUDataItemReport1.txt"));
+         d.put_text_file(path::state, "done\n");
+       },
+       log_line::already_done},
+      {"abandoned", [](Driver& d) { d.put_text_file(path::state, "abandoned after 3 attempts\n"); },
+       log_line::abandoned_found},
+      {"unknown state", [](Driver& d) { d.put_text_file(path::state, "finished\n"); },
+       log_line::state_unreadable},
+      {"pending without attempts", [](Driver& d) { d.put_text_file(path::state, "pending\n"); },
+       log_line::state_unreadable},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    c.prepare(*this);
+    const auto before = listing(root_, [](const std::string&) { return false; });
+    run();
+    EXPECT_TRUE(g_commands.empty());
+    EXPECT_EQ(g_log, Lines{c.log});
+    EXPECT_EQ(listing(root_, [](const std::string&) { return false; }), before);
+  }
+}
+
+TEST_F(Driver, SecondInstanceDoesNothing) {
+  const int held = open(host("/usr/sav3").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  run();
+  close(held);
   EXPECT_TRUE(g_commands.empty());
+  EXPECT_EQ(g_log, Lines{log_line::locked});
   EXPECT_FALSE(exists(path::inventory));
 }
 
-TEST_F(Driver, NormalRunIssuesThe30CommandsAndConverts) {
-  ASSERT_EQ(retire_and_rebuild_commands().size(), 26u);
-  EXPECT_EQ(run_migration(record_command), 0);
-  std::vector<std::string> expected = opening;
-  expected.insert(expected.end(), closing.begin(), closing.end());
-  EXPECT_EQ(g_commands, expected);
-  headed_payload(path::inventory, 38, 1);
+// A state that allows a full run: all 30 commands, and done at the end.
+TEST_F(Driver, FullRunAfterKeptOrWithLegacyReportsBack) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"kept staging incomplete: device inventory\n", log_line::full_run_after_kept},
+      {"done\n", log_line::full_run_reports_back},
+  };
+  for (const auto& [before, why] : cases) {
+    SCOPED_TRACE(before);
+    put_text_file(path::state, before);
+    run();
+    EXPECT_EQ(g_commands, all_commands());
+    EXPECT_EQ(g_log, (Lines{why, log_line::pending, log_line::done}));
+    EXPECT_EQ(state(), "done\n");
+    put_text_file("/usr/sav/data/MCUDataItemReport1.txt", "legacy report");
+  }
 }
 
-TEST_F(Driver, MissingStagingTreeKeepsTheLiveTrees) {
-  std::filesystem::remove_all(host("/usr/sav3"));
-  EXPECT_EQ(run_migration(record_command), 0);
+// A run cut during the replacement leaves "pending"; the next run converts
+// nothing, issues only the replacement commands and finishes, however far the
+// cut run got.
+TEST_F(Driver, ResumeFinishesAnInterruptedReplacement) {
+  for (int cut_after = 0; cut_after < 4; ++cut_after) {
+    SCOPED_TRACE(cut_after);
+    TearDown();
+    SetUp();
+    g_cut_after = cut_after;
+    run();
+    EXPECT_EQ(state_line(), "pending");
+    ASSERT_EQ(g_log.size(), 3u);
+    EXPECT_EQ(g_log[2].rfind("verification failed: /usr/sav", 0), 0u) << g_log[2];
+
+    g_cut_after = -1;
+    run();
+    EXPECT_EQ(g_commands, closing);
+    EXPECT_EQ(g_log, (Lines{"resumed: attempt 1", log_line::pending, log_line::done}));
+    EXPECT_EQ(state(), "done\n");
+    expect_live_trees_replaced();
+  }
+}
+
+// A staging tree that no longer matches its manifest changes nothing more;
+// the third such attempt abandons, and later runs do nothing.
+TEST_F(Driver, DamagedStagingTreeIsAbandonedAfterThreeAttempts) {
+  g_cut_after = 0;
+  run();
+  ASSERT_EQ(state_line(), "pending");
+  const std::string manifest = state().substr(state().find('\n', std::string("pending\n").size()) + 1);
+  std::vector<std::uint8_t> device = file_bytes(path::inventory);
+  device[40] ^= 1;
+  put_file(path::inventory, device);
+  const auto live = listing(host("/usr/sav2"), [](const std::string&) { return false; });
+  g_cut_after = -1;
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    SCOPED_TRACE(attempt);
+    run();
+    EXPECT_TRUE(g_commands.empty());
+    Lines expected = {"resumed: attempt " + std::to_string(attempt),
+                      "manifest mismatch: /usr/sav3/data/device: nothing more changed"};
+    if (attempt == 3) expected.push_back("abandoned after 3 attempts");
+    EXPECT_EQ(g_log, expected);
+    if (attempt < 3) {
+      EXPECT_EQ(state(), "pending\nattempts " + std::to_string(attempt) + "\n" + manifest);
+    }
+  }
+  EXPECT_EQ(state(), "abandoned after 3 attempts\n");
+  run();
+  EXPECT_EQ(g_log, Lines{log_line::abandoned_found});
+  EXPECT_EQ(listing(host("/usr/sav2"), [](const std::string&) { return false; }), live);
+}
+
+// Names that busybox xargs would split, join or stop at: the tool removes
+// the entries itself, never outside /usr/sav2, never through a link. A
+// leading dash is harmless (xargs gets whole paths): the command runs.
+TEST_F(Driver, Sav2NamesTheShellWouldSplitAreRemovedOneByOne) {
+  const std::pair<const char*, bool> cases[] = {
+      {"a ", true},          {"tab\tname", true},  {"cr\rname", true}, {"quo'te", true}, {"dq\"x", true},
+      {"back\\slash", true}, {"line\nfeed", true}, {"vt\vff\f", true}, {"-dash", false},
+  };
+  for (const auto& [name, by_hand] : cases) {
+    SCOPED_TRACE(name);
+    TearDown();
+    SetUp();
+    put_text_file("/outside/usr/precious", "outside");
+    put_text_file(std::string("/usr/sav2/") + name + "/usr/file", "inside");
+    fs::create_directory_symlink(host("/outside"), host("/usr/sav2/link"));
+    fs::create_directory_symlink(host("/outside"), host("/usr/sav2/update_link_elsewhere"));
+    run();
+    std::vector<std::string> expected = all_commands();
+    Lines log = {log_line::full_run_no_state, log_line::pending, log_line::done};
+    if (by_hand) {
+      expected.erase(expected.begin() + 27);
+      log.insert(log.begin() + 2, log_line::sav2_by_hand);
+    }
+    EXPECT_EQ(g_commands, expected);
+    EXPECT_EQ(g_log, log);
+    EXPECT_EQ(read_text(host("/outside/usr/precious")), "outside");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(host("/usr/sav2/link"))));
+    EXPECT_TRUE(fs::is_symlink(host("/usr/sav2/update_link_elsewhere")));
+    fs::remove(host("/usr/sav2/update_link_elsewhere"));
+    expect_live_trees_replaced();
+    EXPECT_EQ(state(), "done\n");
+  }
+}
+
+// A kept "update" entry that the copy would write through or fail on goes,
+// with either way of emptying /usr/sav2.
+TEST_F(Driver, KeptEntryOfAnotherKindIsRemoved) {
+  struct Case {
+    const char* name;
+    void (*prepare)(Driver&);
+    bool by_hand;
+  };
+  const Case cases[] = {
+      {"link", [](Driver& d) { fs::create_symlink(d.host("/outside/log"), d.host("/usr/sav2/update_log")); },
+       false},
+      {"folder", [](Driver& d) { d.put_text_file("/usr/sav2/update_log/inner", "x"); }, false},
+      {"link, split name",
+       [](Driver& d) {
+         fs::create_symlink(d.host("/outside/log"), d.host("/usr/sav2/update_log"));
+         d.put_text_file("/usr/sav2/a b", "x");
+       },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    put_text_file("/outside/log", "outside");
+    c.prepare(*this);
+    run();
+    Lines expected = {log_line::full_run_no_state, log_line::pending};
+    if (c.by_hand) expected.push_back(log_line::sav2_by_hand);
+    expected.push_back("removed /usr/sav2/update_log: not of the kind the staging tree has there");
+    expected.push_back(log_line::done);
+    EXPECT_EQ(g_log, expected);
+    EXPECT_EQ(read_text(host("/outside/log")), "outside");
+    EXPECT_EQ(read_text(host("/usr/sav2/update_log")), "update log");
+    EXPECT_EQ(state(), "done\n");
+  }
+}
+
+TEST_F(Driver, NotEnoughRoomKeepsTheLiveTrees) {
+  // A sparse staged file far larger than any scratch file system.
+  std::filesystem::resize_file(host("/usr/sav3/update_log"), std::uintmax_t{1} << 43);
+  run();
   EXPECT_EQ(g_commands, opening);
+  ASSERT_EQ(g_log.size(), 2u);
+  EXPECT_EQ(g_log[1].rfind("not enough room on the file system of /usr/sav: need ", 0), 0u) << g_log[1];
+  EXPECT_EQ(state(), "kept not enough room: /usr/sav\n");
+  EXPECT_EQ(read_text(host("/usr/sav2/old/file")), "stale");
 }
 
-TEST_F(Driver, MissingStagingFolderKeepsTheLiveTrees) {
-  std::filesystem::remove_all(host("/usr/sav3/history"));
-  EXPECT_EQ(run_migration(record_command), 0);
-  EXPECT_EQ(g_commands, opening);
+TEST_F(Driver, StagingTreeOnTmpfsIsAWarning) {
+  struct statfs tmp;
+  ASSERT_EQ(statfs("/dev/shm", &tmp), 0);
+  if (static_cast<std::uint32_t>(tmp.f_type) != TMPFS_MAGIC) GTEST_SKIP() << "/dev/shm is not tmpfs here";
+  char templ[] = "/dev/shm/sav3-driver-XXXXXX";
+  ASSERT_NE(mkdtemp(templ), nullptr);
+  fs::create_directories(std::string(templ) + "/usr/sav3");
+  set_device_root(templ);
+  std::vector<std::pair<int, std::string>> lines;
+  static std::vector<std::pair<int, std::string>>* seen = &lines;
+  run_migration(record_command, [](int priority, const char* line) { seen->emplace_back(priority, line); });
+  set_device_root(root_.c_str());
+  fs::remove_all(templ);
+  ASSERT_GE(lines.size(), 1u);
+  EXPECT_EQ(lines[0], std::make_pair(LOG_WARNING, std::string(log_line::staging_on_tmpfs)));
 }
 
-TEST_F(Driver, FailedConversionKeepsTheLiveTrees) {
-  // The inventory cannot be written: its path is taken by a folder.
-  std::filesystem::create_directories(host(path::inventory));
-  EXPECT_EQ(run_migration(record_command), 0);
-  EXPECT_EQ(g_commands, opening);
+TEST(RoomCheck, BlocksAndMargin) {
+  struct Case {
+    RoomDemand demand;
+    RoomFigures figures;
+    bool enough_blocks;
+    bool enough_inodes;
+    std::uint64_t need_kib;
+  };
+  // 4 KiB blocks: the margin is 16 blocks (64 KiB) up to 1600 blocks, then 1%.
+  const Case cases[] = {
+      {{100, 10, 0, 0}, {4096, 1000, 116, 0, 0}, true, true, 464},       // exactly fits
+      {{100, 10, 0, 0}, {4096, 1000, 115, 0, 0}, false, true, 464},      // one block short
+      {{100, 10, 40, 0}, {4096, 1000, 76, 0, 0}, true, true, 304},       // the wipe frees 40
+      {{100, 10, 500, 0}, {4096, 1000, 16, 0, 0}, true, true, 64},       // frees more than it needs
+      {{100, 10, 0, 0}, {4096, 100000, 1099, 0, 0}, false, true, 4400},  // 1% of 100000 = 1000
+      {{100, 10, 0, 0}, {4096, 100001, 1101, 0, 0}, true, true, 4404},   // 1% rounds up
+      {{100, 10, 0, 0}, {1024, 1000, 164, 0, 0}, true, true, 164},       // 1 KiB blocks: margin 64
+      {{100, 10, 0, 3}, {4096, 1000, 1000, 500, 7}, true, true, 464},    // inodes: 10 - 3 = 7
+      {{100, 10, 0, 3}, {4096, 1000, 1000, 500, 6}, true, false, 464},   // one inode short
+      {{100, 10, 0, 0}, {4096, 1000, 1000, 0, 0}, true, true, 464},      // no inode count
+  };
+  for (const Case& c : cases) {
+    const RoomVerdict v = weigh_room(c.demand, c.figures);
+    EXPECT_EQ(v.enough_blocks, c.enough_blocks) << c.figures.free_blocks;
+    EXPECT_EQ(v.enough_inodes, c.enough_inodes) << c.figures.free_inodes;
+    EXPECT_EQ(v.need_kib, c.need_kib) << c.figures.blocks;
+  }
+  const std::uint64_t sizes[][3] = {
+      {0, 4096, 0}, {1, 4096, 1}, {4096, 4096, 1}, {4097, 4096, 2}, {65536, 1024, 64}};
+  for (const auto& s : sizes) EXPECT_EQ(blocks_for(s[0], s[1]), s[2]) << s[0] << " " << s[1];
 }
 
-TEST_F(Driver, Sav2IsEmptiedFromInsideIt) {
-  run_migration(record_command);
-  char during[4096];
-  ASSERT_NE(getcwd(during, sizeof during), nullptr);
-  EXPECT_EQ(std::filesystem::canonical(during), std::filesystem::canonical(host("/usr/sav2")));
-  ASSERT_EQ(chdir(start_dir_), 0);
+TEST(LogNames, EscapedAndBack) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain name", "plain name"},
+      {"tab\there", "tab\\x09here"},
+      {"cr\r", "cr\\x0D"},
+      {"back\\slash", "back\\x5Cslash"},
+      {"del\x7f", "del\\x7F"},
+      {"\xc3\xa9t\xc3\xa9", "\\xC3\\xA9t\\xC3\\xA9"},
+      {"quo'te \"x\"", "quo'te \"x\""},
+  };
+  for (const auto& [name, shown] : cases) {
+    char out[64];
+    ASSERT_TRUE(escape_name(name.c_str(), out, sizeof out));
+    EXPECT_EQ(std::string(out), shown);
+    ASSERT_TRUE(unescape_name(out));
+    EXPECT_EQ(std::string(out), name);
+  }
+  char small[8];
+  EXPECT_FALSE(escape_name("\t\t\t", small, sizeof small));
+  EXPECT_EQ(std::string(small), "\\x09");
+  for (const char* bad : {"a\\", "a\\x4", "a\\y41", "a\\x00"}) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%s", bad);
+    EXPECT_FALSE(unescape_name(text)) << bad;
+  }
+}
 
-  // Without /usr/sav2 the emptying command is skipped, the copies still run.
-  g_commands.clear();
-  std::filesystem::remove_all(host("/usr/sav2"));
-  run_migration(record_command);
-  ASSERT_EQ(g_commands.size(), 29u);
-  EXPECT_EQ(g_commands[26], closing[0]);
-  EXPECT_EQ(g_commands[27], closing[2]);
+TEST(Arguments, NeverStartAMigration) {
+  // "usage" stands for the usage text, which begins with its first line.
+  struct Case {
+    std::vector<const char*> args;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  const std::string version_line = std::string("sav3-migrate ") + version + "\n";
+  const Case cases[] = {
+      {{"sav3-migrate"}, -1, "", ""},
+      {{"sav3-migrate", "now"}, -1, "", ""},
+      {{"sav3-migrate", "--help"}, 0, "usage", ""},
+      {{"sav3-migrate", "--version"}, 0, version_line, ""},
+      {{"sav3-migrate", "-h"}, 2, "", "usage"},
+      {{"sav3-migrate", "-x", "--help"}, 2, "", "usage"},
+      {{"sav3-migrate", "--versions"}, 2, "", "usage"},
+      {{"sav3-migrate", "-"}, 2, "", "usage"},
+  };
+  auto text = [](std::FILE* f) {
+    std::rewind(f);
+    std::string s;
+    for (int ch; (ch = std::fgetc(f)) != EOF;) s.push_back(static_cast<char>(ch));
+    std::fclose(f);
+    return s;
+  };
+  auto matches = [](const std::string& got, const std::string& want) {
+    return want == "usage" ? got.rfind("usage: sav3-migrate\n", 0) == 0 : got == want;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ASSERT_TRUE(out && err);
+    EXPECT_EQ(handle_arguments(static_cast<int>(c.args.size()), c.args.data(), out, err), c.status);
+    const std::string o = text(out);
+    const std::string e = text(err);
+    EXPECT_TRUE(matches(o, c.out)) << o;
+    EXPECT_TRUE(matches(e, c.err)) << e;
+  }
 }
 
 }  // namespace

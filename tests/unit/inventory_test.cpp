@@ -1,5 +1,11 @@
 #include "sav3/inventory.h"
 
+#include <algorithm>
+#include <array>
+#include <tuple>
+#include <utility>
+#include <vector>
+
 #include "scratch_device.h"
 
 namespace sav3::testing {
@@ -103,10 +109,33 @@ TEST_F(Inventory, DispatchWithoutInventoryCallsNothing) {
   g_calls.clear();
   EXPECT_EQ(dispatch_ports({record_lq, record_zrt, record_k3}), 0);
   EXPECT_TRUE(g_calls.empty());
-  // Absent converters are skipped without harm.
-  put_file(path::device_display, {1, 2, 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-  build_device_inventory();
-  EXPECT_EQ(dispatch_ports({nullptr, nullptr, nullptr}), 0);
+}
+
+// The two numberings of one inventory: the dispatches' (LQ boards and ZRT
+// modules share a count) and the inventory pass's (every kind apart).
+TEST(PortPlan, TwoCountingRules) {
+  using Module = std::tuple<unsigned, unsigned, unsigned>;  // port, kind, sequence
+  const struct {
+    std::array<std::uint8_t, 5> codes;  // inventory bytes 0..4
+    std::vector<Module> shared, by_kind;
+  } cases[] = {
+      {{1, 2, 4, 3, 2},
+       {{1, 2, 1}, {2, 4, 1}, {3, 3, 2}, {4, 2, 3}},
+       {{1, 2, 1}, {2, 4, 1}, {3, 3, 1}, {4, 2, 2}}},
+      {{1, 5, 3, 3, 0}, {{2, 3, 1}, {3, 3, 2}}, {{1, 5, 1}, {2, 3, 1}, {3, 3, 2}}},
+      {{1, 1, 6, 0, 4}, {{4, 4, 1}}, {{4, 4, 1}}},  // codes 1 and 6 on a module port take no number
+      {{0, 0, 0, 0, 0}, {}, {}},
+  };
+  for (const auto& c : cases) {
+    std::uint8_t record[38] = {};
+    std::copy(c.codes.begin(), c.codes.end(), record);
+    for (const auto& [rule, expected] :
+         {std::pair{&shared_supply_numbering, c.shared}, std::pair{&numbering_by_kind, c.by_kind}}) {
+      std::vector<Module> got;
+      for (const PlannedModule& m : plan_ports(record, rule)) got.emplace_back(m.port, m.kind, m.sequence);
+      EXPECT_EQ(got, expected) << int{c.codes[1]} << int{c.codes[2]} << int{c.codes[3]} << int{c.codes[4]};
+    }
+  }
 }
 
 }  // namespace

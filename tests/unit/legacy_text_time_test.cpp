@@ -143,8 +143,8 @@ TEST(LegacyTime, SummerTimeGetsTheSummerOffset) {
 
 TEST(Layout, PutAndGetByField) {
   constexpr Field year{"year", 1, 2, Kind::u16be};
-  constexpr Field level{"level", 3, 2, Kind::s8, 100};
-  constexpr Field count{"count", 5, 4, Kind::u8};
+  constexpr Field level{"level", 3, 2, Kind::s16, 100};
+  constexpr Field count{"count", 5, 4, Kind::u32};
   constexpr Field flags{"flags", 0, 1, Kind::flags};
   std::uint8_t rec[9] = {};
   put(rec, year, 2025);

@@ -1,0 +1,138 @@
+// The migration's state on the device and the lines it writes to the system
+// log. Upgrade scripts read the first line of the state file; the log lines
+// are what a firmware engineer finds afterwards in syslog. Both are part of the
+// tool's interface: keep the texts stable.
+#pragma once
+
+namespace sav3 {
+
+namespace path {
+// The state file. Its leading dot keeps it out of "cp -rf /usr/sav3/* ...".
+inline constexpr char state[] = "/usr/sav3/.migration";
+// Written first, flushed, then renamed over the state file: the state file is
+// only ever replaced whole.
+inline constexpr char state_temp[] = "/usr/sav3/.migration.new";
+}  // namespace path
+
+// The state file, one line each, "\n"-terminated:
+//
+//   pending                       the live trees are being replaced
+//   attempts <n>                  resumes started so far (decimal)
+//   dir <path>                    a folder of the staging tree
+//   file <size> <crc32> <path>    a regular file: size in decimal bytes, CRC-32
+//                                 as 8 lower-case hex digits
+//   link <size> <crc32> <path>    a symbolic link: size and CRC-32 of its target text
+//
+// The "dir", "file" and "link" lines are the manifest: every entry below the
+// staging tree's top-level entries (those "/usr/sav3/*" names: no leading dot),
+// each folder before what it holds, paths relative to /usr/sav3 ("cfg/port0"),
+// escaped as in log lines (escape_name).
+//
+//   done                          the live trees hold the staging tree (only line)
+//   kept <reason>                 a full run kept the live trees (only line); the
+//                                 next run is a full run again
+//   abandoned <reason>            three resumes failed; no run changes anything
+//
+// No state file: no run has passed the gate, or a full run is under way.
+namespace state_word {
+inline constexpr char pending[] = "pending";
+inline constexpr char done[] = "done";
+inline constexpr char kept[] = "kept";
+inline constexpr char abandoned[] = "abandoned";
+inline constexpr char attempts[] = "attempts";
+inline constexpr char dir[] = "dir";
+inline constexpr char file[] = "file";
+inline constexpr char link[] = "link";
+}  // namespace state_word
+
+// A resume that fails for the third time turns the state into "abandoned".
+inline constexpr int max_attempts = 3;
+
+// The <reason> after "kept " (printf formats; %s is an escaped device path
+// or a step name from the list in run.cpp).
+namespace kept_reason {
+inline constexpr char staging_incomplete[] = "staging incomplete: %s";
+inline constexpr char live_not_folder[] = "live tree not a folder: %s";
+inline constexpr char no_room[] = "not enough room: %s";
+inline constexpr char staging_unreadable[] = "staging tree unreadable: %s";
+inline constexpr char state_not_written[] = "could not write the state %s";
+}  // namespace kept_reason
+
+// The <reason> after "abandoned ".
+inline constexpr char abandoned_reason[] = "after %d attempts";
+
+// Names in log lines and manifest paths: every byte below 0x20, the byte 0x7f,
+// the backslash and every byte from 0x80 is written as \xNN (two upper-case
+// hex digits); all other bytes stand for themselves.
+
+// The system log lines, one per decision (printf formats). Device paths and
+// names in them are escaped (escape_name). Priorities: LOG_NOTICE for the
+// course of a run, LOG_ERR for a failure that keeps the live trees or leaves
+// the state pending, LOG_WARNING for the tmpfs warning and what could not be
+// removed under /usr/sav2.
+namespace log_line {
+// The marker exists: nothing runs whatever the state says. The second text
+// replaces the first when the state is "pending" (the upgrade script wrote
+// the marker too early).
+inline constexpr char marker_present[] = "marker present: nothing done";
+inline constexpr char marker_while_pending[] = "marker present while the state is pending: nothing done";
+// /usr/sav3 is missing or not a folder: no command, no file touched.
+inline constexpr char staging_not_folder[] = "staging folder /usr/sav3 is not a folder: nothing done";
+// Another sav3-migrate holds the lock on /usr/sav3.
+inline constexpr char locked[] = "another run holds the lock: nothing done";
+// The state file exists but its first line is none of the four states.
+inline constexpr char state_unreadable[] = "state file unreadable: nothing done";
+// The state is "done" and no legacy report is back under /usr/sav/data.
+inline constexpr char already_done[] = "already done: nothing to do";
+// The state is "abandoned".
+inline constexpr char abandoned_found[] = "abandoned earlier: nothing done";
+// A full run starts (before its first command), one of these three.
+inline constexpr char full_run_no_state[] = "full run";
+inline constexpr char full_run_after_kept[] = "full run: the last run kept the live trees";
+inline constexpr char full_run_reports_back[] = "full run: legacy reports back under /usr/sav/data";
+// LOG_WARNING: /usr/sav3 is on tmpfs or ramfs; the run goes on.
+inline constexpr char staging_on_tmpfs[] = "staging tree on a file system that does not survive a reboot";
+// The gate: %s is "folder /usr/sav3/data" (one of the four) or a conversion
+// name ("device inventory", "history port dispatch", ...).
+inline constexpr char staging_incomplete[] = "staging incomplete: %s failed: live trees kept";
+// A live tree exists but is not a folder (a link counts as not a folder):
+// full run: the state becomes kept; resume: it stays pending.
+inline constexpr char live_not_folder[] = "live tree %s is not a folder: live trees kept";
+// A live tree was missing and has been created.
+inline constexpr char live_created[] = "live tree %s was missing: created";
+// The room check failed for the file system holding %s (a live tree).
+inline constexpr char no_room[] = "not enough room on the file system of %s: need %llu KiB, free %llu KiB";
+inline constexpr char no_inodes[] = "not enough inodes on the file system of %s: need %llu, free %llu";
+// The staging tree could not be read or flushed, or holds an entry that is
+// neither a file, a folder nor a link (%s its device path): live trees kept.
+inline constexpr char staging_unreadable[] = "staging tree unreadable: %s: live trees kept";
+// The state file could not be written (%s: the state's first line, e.g.
+// "pending"); with "pending" no replacement command runs.
+inline constexpr char state_not_written[] = "could not write the state %s";
+// Just before the first replacement command (the state "pending" is on disk).
+inline constexpr char pending[] = "pending: replacing the live trees";
+// /usr/sav2 holds a name the shell pipeline would split; the tool removes its
+// entries itself instead of issuing the command.
+inline constexpr char sav2_by_hand[] =
+    "removing the entries of /usr/sav2 one by one (names the shell would split)";
+// While removing under /usr/sav2 (both ways): an entry on another file system
+// is left; an entry that could not be removed; a kept entry removed because
+// it is not of the staging tree's kind (a link, a folder for a file, ...).
+inline constexpr char other_file_system[] = "left on another file system: %s";
+inline constexpr char not_removed[] = "could not remove %s";
+inline constexpr char kept_entry_removed[] = "removed %s: not of the kind the staging tree has there";
+// After the copies: the first device path that does not match, then the state
+// stays pending.
+inline constexpr char verification_failed[] = "verification failed: %s";
+// Both live trees hold the staging tree and are flushed; the state is done.
+inline constexpr char done[] = "done";
+// A run found "pending" (before anything else of the resume).
+inline constexpr char resumed[] = "resumed: attempt %d";
+// The staging tree does not match the manifest (%s: first device path that
+// differs); the state stays pending.
+inline constexpr char manifest_mismatch[] = "manifest mismatch: %s: nothing more changed";
+// The third resume failed, or a run found "pending" after three attempts.
+inline constexpr char abandoned[] = "abandoned after %d attempts";
+}  // namespace log_line
+
+}  // namespace sav3

@@ -1,0 +1,133 @@
+// Will the copies fit? An estimate per file system, before anything is
+// deleted; the check after the copies and the resume are the guarantee.
+#include <sys/statvfs.h>
+#include <syslog.h>
+
+#include <algorithm>
+
+#include "replace.h"
+#include "sav3/device.h"
+#include "sav3/migration_state.h"
+
+namespace sav3 {
+
+std::uint64_t blocks_for(std::uint64_t size, std::uint64_t block_size) {
+  if (block_size == 0) return size;
+  return size / block_size + (size % block_size != 0 ? 1 : 0);
+}
+
+RoomVerdict weigh_room(const RoomDemand& demand, const RoomFigures& figures) {
+  const std::uint64_t block = figures.block_size != 0 ? figures.block_size : 1;
+  // The margin: max(64 KiB, 1% of the file system).
+  const std::uint64_t one_percent = figures.blocks / 100 + (figures.blocks % 100 != 0 ? 1 : 0);
+  const std::uint64_t margin = std::max(blocks_for(64 * 1024, block), one_percent);
+  const std::uint64_t net = demand.blocks > demand.freed_blocks ? demand.blocks - demand.freed_blocks : 0;
+  const std::uint64_t need = net + margin;
+  const std::uint64_t net_inodes =
+      demand.inodes > demand.freed_inodes ? demand.inodes - demand.freed_inodes : 0;
+  RoomVerdict verdict{};
+  verdict.enough_blocks = need <= figures.free_blocks;
+  verdict.enough_inodes = figures.inodes == 0 || net_inodes <= figures.free_inodes;
+  verdict.need_kib = blocks_for(need * block, 1024);
+  verdict.free_kib = figures.free_blocks * block / 1024;
+  verdict.need_inodes = net_inodes;
+  return verdict;
+}
+
+namespace {
+
+struct LiveTree {
+  const char* path;
+  TreeRule rule;
+  dev_t device;
+};
+
+// What one copy of the staging tree needs on a file system of this block size.
+void add_staging_need(std::uint64_t block_size, RoomDemand& demand) {
+  const int staging = open_device_folder(path::staging);
+  if (staging < 0) return;
+  static TreePath walked;
+  walked = {};
+  walk_tree(staging, walked, [&](int, const char* name, const char* path, const struct stat& st) {
+    if (is_top_level(path) && name[0] == '.') return Step::next;
+    demand.inodes += 1;
+    if (S_ISDIR(st.st_mode)) demand.blocks += 1;
+    if (S_ISREG(st.st_mode)) demand.blocks += blocks_for(static_cast<std::uint64_t>(st.st_size), block_size);
+    return Step::enter;
+  });
+  close(staging);
+}
+
+// What the wipe of a live tree frees: the blocks of its files that have no
+// other link, and an inode per entry, on the tree's own file system.
+void add_freed(const LiveTree& tree, std::uint64_t block_size, RoomDemand& demand) {
+  const int root = open_device_folder(tree.path);
+  if (root < 0) return;
+  static TreePath walked;
+  walked = {};
+  walk_tree(root, walked, [&](int, const char* name, const char* path, const struct stat& st) {
+    if (is_top_level(path) && (tree.rule == TreeRule::live2 ? has_update(name) : name[0] == '.'))
+      return Step::next;
+    if (st.st_dev != tree.device) return Step::next;
+    if (S_ISDIR(st.st_mode)) {
+      demand.freed_inodes += 1;
+      return Step::enter;
+    }
+    if (st.st_nlink == 1) {
+      demand.freed_inodes += 1;
+      if (S_ISREG(st.st_mode))
+        demand.freed_blocks += static_cast<std::uint64_t>(st.st_blocks) * 512 / block_size;
+    }
+    return Step::next;
+  });
+  close(root);
+}
+
+}  // namespace
+
+bool enough_room(char* failed, std::size_t failed_size) {
+  LiveTree trees[] = {{path::live, TreeRule::live, 0}, {path::live2, TreeRule::live2, 0}};
+  for (LiveTree& tree : trees) {
+    struct stat st;
+    if (lstat(host_path(tree.path), &st) != 0) {
+      std::snprintf(failed, failed_size, "%s", tree.path);
+      return false;
+    }
+    tree.device = st.st_dev;
+  }
+  const bool shared = trees[0].device == trees[1].device;
+  for (std::size_t first = 0; first < std::size(trees); ++first) {
+    if (shared && first == 1) break;
+    struct statvfs fs;
+    if (statvfs(host_path(trees[first].path), &fs) != 0) {
+      std::snprintf(failed, failed_size, "%s", trees[first].path);
+      return false;
+    }
+    const RoomFigures figures{fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize, fs.f_blocks, fs.f_bavail,
+                              fs.f_files, fs.f_favail};
+    RoomDemand demand{};
+    add_staging_need(figures.block_size, demand);
+    add_freed(trees[first], figures.block_size, demand);
+    if (shared) {
+      // Both live trees take a copy here, and both wipes free room here.
+      demand.blocks *= 2;
+      demand.inodes *= 2;
+      add_freed(trees[1], figures.block_size, demand);
+    }
+    const RoomVerdict verdict = weigh_room(demand, figures);
+    const auto shown = escaped(trees[first].path);
+    if (!verdict.enough_blocks)
+      note(LOG_ERR, log_line::no_room, shown.text, static_cast<unsigned long long>(verdict.need_kib),
+           static_cast<unsigned long long>(verdict.free_kib));
+    if (!verdict.enough_inodes)
+      note(LOG_ERR, log_line::no_inodes, shown.text, static_cast<unsigned long long>(verdict.need_inodes),
+           static_cast<unsigned long long>(figures.free_inodes));
+    if (!verdict.enough_blocks || !verdict.enough_inodes) {
+      std::snprintf(failed, failed_size, "%s", trees[first].path);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace sav3

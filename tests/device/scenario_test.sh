@@ -1,0 +1,410 @@
+#!/usr/bin/env bash
+# Scenarios of the live-tree replacement on the small sample device, in the
+# device sandbox, each with the exact lines the tool must write to the system
+# log ("FACILITY.LEVEL TEXT", without time, host and process id) and what it
+# must and must not change.
+#
+#   scenario_test.sh CASE TOOL
+#     names             /usr/sav2 names that the shell pipeline would split or
+#                       stop at (blank, tab, carriage return, newline, quotes,
+#                       backslash), a leading dash, a link to a folder outside
+#     update-log        a kept /usr/sav2/update_log that is a link to a folder
+#                       outside, or a folder
+#     small-live        /usr/sav2 on a file system too small for the staging
+#                       tree, on a full run and on a resume
+#     missing           /usr/sav2 missing; /usr/sav3 missing or a file
+#     damaged-pending   a staging tree that no longer matches its manifest,
+#                       resumed until abandoned
+#     after-done        a reboot after a complete run (the new firmware has
+#                       changed live files); a downgrade and a re-upgrade
+#     marker            the marker with no state and with "pending"
+#     staging-tmpfs     a staging tree that does not survive a reboot
+#     arguments         --help, --version, -h, -x
+#
+# Exit 0 pass, 1 fail, 77 skip (no sandbox on this machine).
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=tests/device/testlib.sh
+. "$here/testlib.sh"
+case_name=${1:?usage: scenario_test.sh CASE TOOL}
+tool=${2:?usage: scenario_test.sh CASE TOOL}
+begin_device_test "$tool"
+
+full_run=("user.notice full run" "user.notice pending: replacing the live trees" "user.notice done")
+by_hand="user.notice removing the entries of /usr/sav2 one by one (names the shell would split)"
+
+# expect_log WHAT ROOT LINE...: the tool logged exactly these lines.
+expect_log() {
+  local what=$1 root=$2
+  shift 2
+  if ! diff <([ $# -eq 0 ] || printf '%s\n' "$@") "$root/sandbox/tool.log" >"$scratch/log.diff"; then
+    fail "$what: log lines differ (< expected, > logged):"
+    cat "$scratch/log.diff"
+  fi
+}
+
+# expect_commands WHAT ROOT none | all | without-find | replacement
+expect_commands() {
+  local what=$1 root=$2 expected
+  case $3 in
+    none) expected=$(: ) ;;
+    all) expected=$(cat "$here/expected_commands.txt") ;;
+    without-find) expected=$(grep -v '^find /usr/sav2/' "$here/expected_commands.txt") ;;
+    opening) expected=$(head -n 26 "$here/expected_commands.txt") ;;
+  esac
+  if ! diff <(printf '%s' "$expected" | grep . || true) <(cat "$root/sandbox/commands.log" 2>/dev/null || true) \
+    >"$scratch/commands.diff"; then
+    fail "$what: commands differ from '$3' (< expected, > issued):"
+    cat "$scratch/commands.diff"
+  fi
+}
+
+expect_state() { [ "$(state_of "$2")" = "$3" ] || fail "$1: state '$(state_of "$2")', not '$3'"; }
+
+# expect_same WHAT BEFORE AFTER: two snapshots are equal.
+expect_same() {
+  diff "$2" "$3" >"$scratch/same.diff" || {
+    fail "$1:"
+    head -n 20 "$scratch/same.diff"
+  }
+}
+
+# Everything of the sandbox's root but the three trees the tool replaces:
+# what a run must never touch apart from the old programs in /mnt/2.
+outside() {
+  snapshot "$1" mnt/1 mnt/data bin etc sbin
+  ls -A "$1/usr" 2>&1 || true
+}
+
+# /usr/sav is the staging tree; /usr/sav2 is the staging tree and the
+# top-level entries named in the rest of the arguments.
+expect_replaced() {
+  local what=$1 root=$2
+  shift 2
+  diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav" >"$scratch/sav.diff" 2>&1 || {
+    fail "$what: /usr/sav is not the staging tree:"
+    head "$scratch/sav.diff"
+  }
+  local extra
+  diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav2" >"$scratch/sav2.diff" 2>&1 || true
+  extra=$(sed -n 's|^Only in .*/usr/sav2: ||p' "$scratch/sav2.diff" | LC_ALL=C sort)
+  if grep -v '^Only in .*/usr/sav2: ' "$scratch/sav2.diff" | grep -q .; then
+    fail "$what: /usr/sav2 differs from the staging tree:"
+    head "$scratch/sav2.diff"
+  fi
+  [ "$extra" = "$(printf '%s\n' "$@" | LC_ALL=C sort)" ] ||
+    fail "$what: /usr/sav2 holds beside the staging tree: $(echo "$extra" | tr '\n' '|'), not $(printf '%s|' "$@")"
+}
+
+# The sample's /usr/sav2 entries that stay.
+sample_updates=(firmware_update.txt update_pkg)
+
+make_device template "$tool"
+fresh() { rm -rf "${scratch:?}/$1" && cp -a "$scratch/template" "$scratch/$1"; }
+
+# A plain run: what the other cases are compared with.
+fresh plain
+"$sandbox" run "$scratch/plain"
+expect_log plain "$scratch/plain" "${full_run[@]}"
+outside "$scratch/plain" >"$scratch/plain.outside"
+
+# names: each row is a name, what it holds, whether the pipeline may still run
+# (no byte the shell would split or stop at), and a kept entry with the same
+# trouble. Every row also has a link to a folder outside /usr/sav2.
+names() {
+  local kind name inside way kept root
+  while IFS='|' read -r kind name inside way kept; do
+    name=$(printf '%b' "$name")
+    kept=$(printf '%b' "$kept")
+    fresh "$kind"
+    root=$scratch/$kind
+    mkdir -p "$root/usr/sav2/$name/$inside"
+    printf 'data\n' >"$root/usr/sav2/$name/$inside/file"
+    ln -s /mnt/1/etc "$root/usr/sav2/outside"
+    [ -z "$kept" ] || printf 'kept\n' >"$root/usr/sav2/$kept"
+    "$sandbox" run "$scratch/$kind"
+    check_quiet_exit "$root"
+    if [ "$way" = command ]; then
+      expect_log "$kind" "$root" "${full_run[@]}"
+      expect_commands "$kind" "$root" all
+    else
+      expect_log "$kind" "$root" "${full_run[0]}" "${full_run[1]}" "$by_hand" "${full_run[2]}"
+      expect_commands "$kind" "$root" without-find
+    fi
+    outside "$root" >"$scratch/outside"
+    expect_same "$kind: something outside /usr/sav2 changed" "$scratch/plain.outside" "$scratch/outside"
+    if [ -n "$kept" ]; then
+      expect_replaced "$kind" "$root" "${sample_updates[@]}" "$kept"
+    else
+      expect_replaced "$kind" "$root" "${sample_updates[@]}"
+    fi
+    expect_state "$kind" "$root" "done"
+    echo "$kind: $way"
+  done <<'ROWS'
+blank|a |usr|by hand|notes update 
+tab|b\t|mnt|by hand|
+carriage-return|c\r|mnt/1|by hand|update\rlog
+newline|d\nusr|x|by hand|
+single-quote|it's|x|by hand|
+double-quote|say "hi"|x|by hand|
+backslash|e\\usr|x|by hand|
+dash|-rf|mnt|command|
+link-only|plain|x|command|
+ROWS
+}
+
+# update-log: a kept update_log that the copy would write through or fail on.
+update_log() {
+  local kind root
+  for kind in link folder; do
+    fresh "update-log-$kind"
+    root=$scratch/update-log-$kind
+    rm -f "$root/usr/sav2/update_log"
+    if [ $kind = link ]; then
+      ln -s /mnt/1/etc "$root/usr/sav2/update_log"
+    else
+      mkdir -p "$root/usr/sav2/update_log/old"
+      printf 'old\n' >"$root/usr/sav2/update_log/old/entry"
+    fi
+    "$sandbox" run "$root"
+    check_quiet_exit "$root"
+    expect_log "update_log $kind" "$root" "${full_run[0]}" "${full_run[1]}" \
+      "user.notice removed /usr/sav2/update_log: not of the kind the staging tree has there" "${full_run[2]}"
+    expect_commands "update_log $kind" "$root" all
+    outside "$root" >"$scratch/outside"
+    expect_same "update_log $kind: something outside /usr/sav2 changed" "$scratch/plain.outside" "$scratch/outside"
+    expect_replaced "update_log $kind" "$root" "${sample_updates[@]}"
+    expect_state "update_log $kind" "$root" "done"
+  done
+}
+
+# expect_no_room WHAT ROOT FIRST_LINE: the log is FIRST_LINE and the room
+# line for /usr/sav2 (its figures: more needed than free).
+expect_no_room() {
+  local what=$1 root=$2 line
+  line=$(sed -n 2p "$root/sandbox/tool.log")
+  expect_log "$what" "$root" "$3" "$line"
+  if [[ $line =~ ^user\.err\ not\ enough\ room\ on\ the\ file\ system\ of\ /usr/sav2:\ need\ ([0-9]+)\ KiB,\ free\ ([0-9]+)\ KiB$ ]]; then
+    [ "${BASH_REMATCH[1]}" -gt "${BASH_REMATCH[2]}" ] || fail "$what: need ${BASH_REMATCH[1]} KiB is not more than free"
+    [ "${BASH_REMATCH[2]}" -le 512 ] || fail "$what: ${BASH_REMATCH[2]} KiB free on a 512 KiB file system"
+  else
+    fail "$what: no room line for /usr/sav2: '$line'"
+  fi
+}
+
+# expect_live_kept WHAT ROOT: /usr/sav as it was, and /usr/sav2 on its small
+# file system (copied out after the run) as it was.
+expect_live_kept() {
+  snapshot "$scratch/template" usr/sav >"$scratch/before"
+  snapshot "$2" usr/sav >"$scratch/after"
+  expect_same "$1: /usr/sav changed" "$scratch/before" "$scratch/after"
+  snapshot "$scratch/template" usr/sav2 >"$scratch/before"
+  snapshot "$2/sandbox/tmpfs" usr/sav2 >"$scratch/after"
+  expect_same "$1: /usr/sav2 changed" "$scratch/before" "$scratch/after"
+}
+
+# small-live: /usr/sav2 on a 512 KiB file system; the staging tree needs more.
+small_live() {
+  local root=$scratch/small
+  fresh small
+  "$sandbox" run --tmpfs /usr/sav2 512k "$root"
+  check_quiet_exit "$root"
+  expect_no_room "small, full run" "$root" "${full_run[0]}"
+  expect_commands "small, full run" "$root" opening
+  expect_state "small, full run" "$root" "kept not enough room: /usr/sav2"
+  expect_live_kept "small, full run" "$root"
+
+  # A resume: a cut before the first replacement command left "pending".
+  fresh small-resume
+  root=$scratch/small-resume
+  "$sandbox" run --cut before:27 "$root"
+  expect_state "small, cut" "$root" pending
+  "$sandbox" run --tmpfs /usr/sav2 512k "$root"
+  check_quiet_exit "$root"
+  expect_no_room "small, resume" "$root" "user.notice resumed: attempt 1"
+  expect_commands "small, resume" "$root" none
+  expect_state "small, resume" "$root" pending
+  expect_live_kept "small, resume" "$root"
+}
+
+missing() {
+  local root=$scratch/no-sav2
+  fresh no-sav2
+  rm -rf "$root/usr/sav2"
+  "$sandbox" run "$root"
+  check_quiet_exit "$root"
+  expect_log "no /usr/sav2" "$root" "${full_run[0]}" "user.notice live tree /usr/sav2 was missing: created" \
+    "${full_run[1]}" "${full_run[2]}"
+  expect_commands "no /usr/sav2" "$root" all
+  expect_replaced "no /usr/sav2" "$root"
+  expect_state "no /usr/sav2" "$root" "done"
+
+  local kind
+  for kind in missing file; do
+    fresh "staging-$kind"
+    root=$scratch/staging-$kind
+    rm -rf "$root/usr/sav3"
+    [ $kind = missing ] || printf 'not a folder\n' >"$root/usr/sav3"
+    snapshot "$root" >"$scratch/before"
+    "$sandbox" run "$root" /mnt/2/tools/spi /sbin/dhclient
+    check_quiet_exit "$root"
+    expect_log "/usr/sav3 $kind" "$root" "user.err staging folder /usr/sav3 is not a folder: nothing done"
+    expect_commands "/usr/sav3 $kind" "$root" none
+    snapshot "$root" >"$scratch/after"
+    expect_same "/usr/sav3 $kind: the device changed" "$scratch/before" "$scratch/after"
+    [ "$(grep -c ' running$' "$root/sandbox/daemons")" = 2 ] || fail "/usr/sav3 $kind: a daemon was killed"
+  done
+}
+
+# damaged-pending: "pending", then a staging file changes; each run resumes,
+# finds the mismatch and changes nothing more; the third gives up.
+damaged_pending() {
+  local root=$scratch/damaged attempt
+  fresh damaged
+  "$sandbox" run --cut before:27 "$root"
+  expect_state "damaged, cut" "$root" pending
+  printf '\x77' | dd of="$root/usr/sav3/history/port0" bs=1 seek=100 conv=notrunc status=none
+  snapshot "$root" usr/sav usr/sav2 usr/sav3 | grep -v ' usr/sav3/\.migration *$' >"$scratch/before"
+  for attempt in 1 2 3 4; do
+    "$sandbox" run "$root"
+    check_quiet_exit "$root"
+    case $attempt in
+      4)
+        expect_log "damaged, run $attempt" "$root" "user.notice abandoned earlier: nothing done"
+        expect_state "damaged, run $attempt" "$root" "abandoned after 3 attempts"
+        ;;
+      3)
+        expect_log "damaged, run $attempt" "$root" "user.notice resumed: attempt 3" \
+          "user.err manifest mismatch: /usr/sav3/history/port0: nothing more changed" "user.err abandoned after 3 attempts"
+        expect_state "damaged, run $attempt" "$root" "abandoned after 3 attempts"
+        ;;
+      *)
+        expect_log "damaged, run $attempt" "$root" "user.notice resumed: attempt $attempt" \
+          "user.err manifest mismatch: /usr/sav3/history/port0: nothing more changed"
+        expect_state "damaged, run $attempt" "$root" pending
+        ;;
+    esac
+    expect_commands "damaged, run $attempt" "$root" none
+    snapshot "$root" usr/sav usr/sav2 usr/sav3 | grep -v ' usr/sav3/\.migration *$' >"$scratch/after"
+    expect_same "damaged, run $attempt: the trees changed" "$scratch/before" "$scratch/after"
+  done
+}
+
+# after-done: a complete run, then the new firmware changes live files and
+# the device reboots: nothing runs. Then an old firmware writes its reports
+# back (a downgrade) and the upgrade runs again: a full run, the same bytes as
+# the first.
+after_done() {
+  local root=$scratch/after-done
+  fresh after-done
+  "$sandbox" run "$root"
+  expect_state "complete run" "$root" "done"
+  snapshot "$root" usr/sav usr/sav2 usr/sav3 >"$scratch/first"
+  printf 'rewritten by the new firmware\n' >"$root/usr/sav/data/port0"
+  printf 'new\n' >"$root/usr/sav2/cfg/added"
+  snapshot "$root" >"$scratch/before"
+  "$sandbox" run "$root" /mnt/2/tools/keepme
+  check_quiet_exit "$root"
+  expect_log "reboot after done" "$root" "user.notice already done: nothing to do"
+  expect_commands "reboot after done" "$root" none
+  snapshot "$root" >"$scratch/after"
+  expect_same "reboot after done: the device changed" "$scratch/before" "$scratch/after"
+
+  rm -rf "$root/usr/sav"
+  cp -a "$scratch/legacy/usr/sav" "$root/usr/sav"
+  "$sandbox" run "$root"
+  check_quiet_exit "$root"
+  expect_log "re-upgrade" "$root" "user.notice full run: legacy reports back under /usr/sav/data" \
+    "${full_run[1]}" "${full_run[2]}"
+  expect_commands "re-upgrade" "$root" all
+  expect_state "re-upgrade" "$root" "done"
+  snapshot "$root" usr/sav usr/sav2 usr/sav3 >"$scratch/second"
+  expect_same "re-upgrade: not the bytes of the first migration" "$scratch/first" "$scratch/second"
+}
+
+marker() {
+  local root
+  fresh marker
+  root=$scratch/marker
+  printf 'configured\n' >"$root/mnt/data/port0"
+  snapshot "$root" >"$scratch/before"
+  "$sandbox" run "$root"
+  expect_log "marker" "$root" "user.notice marker present: nothing done"
+  expect_commands "marker" "$root" none
+  snapshot "$root" >"$scratch/after"
+  expect_same "marker: the device changed" "$scratch/before" "$scratch/after"
+
+  fresh marker-pending
+  root=$scratch/marker-pending
+  "$sandbox" run --cut before:27 "$root"
+  printf 'configured\n' >"$root/mnt/data/port0"
+  snapshot "$root" >"$scratch/before"
+  "$sandbox" run "$root"
+  check_quiet_exit "$root"
+  expect_log "marker while pending" "$root" "user.notice marker present while the state is pending: nothing done"
+  expect_commands "marker while pending" "$root" none
+  snapshot "$root" >"$scratch/after"
+  expect_same "marker while pending: the device changed" "$scratch/before" "$scratch/after"
+}
+
+staging_tmpfs() {
+  local root=$scratch/staging-tmpfs
+  fresh staging-tmpfs
+  "$sandbox" run --tmpfs /usr/sav3 8m "$root"
+  check_quiet_exit "$root"
+  expect_log "staging on tmpfs" "$root" \
+    "user.warn staging tree on a file system that does not survive a reboot" "${full_run[@]}"
+  expect_commands "staging on tmpfs" "$root" all
+  [ "$(state_of "$root/sandbox/tmpfs")" = "done" ] || fail "staging on tmpfs: state '$(state_of "$root/sandbox/tmpfs")'"
+}
+
+# arguments: no migration, no log line, nothing touched. --help and --version
+# answer on standard output with status 0; anything else beginning with "-"
+# gets the usage on standard error and status 2.
+arguments() {
+  local arg root version
+  version=$(sed -n 's/^project([^)]* VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")
+  [ -n "$version" ] || fail "no project version in CMakeLists.txt"
+  for arg in --help --version -h -x; do
+    fresh "arg$arg"
+    root=$scratch/arg$arg
+    snapshot "$root" >"$scratch/before"
+    "$sandbox" run --arg "$arg" --arg more "$root" /mnt/2/tools/spi
+    expect_log "$arg" "$root"
+    expect_commands "$arg" "$root" none
+    snapshot "$root" >"$scratch/after"
+    expect_same "$arg: the device changed" "$scratch/before" "$scratch/after"
+    [ "$(cat "$root/sandbox/daemons")" = "/mnt/2/tools/spi running" ] || fail "$arg: the daemon was killed"
+  done
+  local box=$scratch/arg--help/sandbox
+  [ "$(cat "$box/tool.status")" = 0 ] && [ ! -s "$box/tool.err" ] || fail "--help: status $(cat "$box/tool.status"), or stderr"
+  grep -q '^usage: sav3-migrate' "$box/tool.out" || fail "--help: no usage on stdout"
+  box=$scratch/arg--version/sandbox
+  [ "$(cat "$box/tool.status")" = 0 ] && [ ! -s "$box/tool.err" ] || fail "--version: status $(cat "$box/tool.status"), or stderr"
+  [ "$(cat "$box/tool.out")" = "sav3-migrate $version" ] || fail "--version: '$(cat "$box/tool.out")', not 'sav3-migrate $version'"
+  for arg in -h -x; do
+    box=$scratch/arg$arg/sandbox
+    [ "$(cat "$box/tool.status")" = 2 ] || fail "$arg: status $(cat "$box/tool.status"), not 2"
+    [ ! -s "$box/tool.out" ] || fail "$arg: printed on stdout"
+    cmp -s "$scratch/arg--help/sandbox/tool.out" "$box/tool.err" || fail "$arg: stderr is not the usage"
+  done
+}
+
+case $case_name in
+  names) names ;;
+  update-log) update_log ;;
+  small-live) small_live ;;
+  missing) missing ;;
+  damaged-pending) damaged_pending ;;
+  after-done) after_done ;;
+  marker) marker ;;
+  staging-tmpfs) staging_tmpfs ;;
+  arguments) arguments ;;
+  *)
+    echo "unknown case $case_name" >&2
+    exit 1
+    ;;
+esac
+
+end_device_test "scenario $case_name"
