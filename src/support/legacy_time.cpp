@@ -207,12 +207,15 @@ const char* parse_legacy_time(const char* text, std::tm& tm) {
 
 namespace {
 
-// The stored seconds of a C text, worked out from scratch: 0 when it does not
-// parse or cannot be converted or does not fit 32 bits.
-std::int32_t convert_legacy_time(const char* text) {
+// The stored seconds of a text (without NUL), worked out from scratch: 0 when
+// it does not parse or cannot be converted or does not fit 32 bits.
+std::int32_t convert_legacy_time(std::string_view text) {
+  char c_text[controller_record::size + 1];
+  std::memcpy(c_text, text.data(), text.size());
+  c_text[text.size()] = '\0';
   std::tm tm;
   std::memset(&tm, 0, sizeof tm);
-  if (parse_legacy_time(text, tm) == nullptr) return 0;
+  if (parse_legacy_time(c_text, tm) == nullptr) return 0;
   long long instant = 0;
   if (!local_instant(wall_clock_seconds(tm), instant)) return 0;
   if (instant < -2147483648LL || instant > 2147483647LL) return 0;
@@ -239,15 +242,31 @@ constexpr std::size_t cache_slots = 4096;  // four times the 1000 times of one r
 constexpr std::size_t cache_probes = 8;
 RememberedTime g_cache[cache_slots];
 
-std::uint32_t text_hash(const char* text, std::size_t n) {
-  std::uint32_t h = 2166136261u;  // FNV-1a
-  for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(text[i])) * 16777619u;
-  return h;
+// A hash of the text eight bytes at a time (it only picks the slot).
+std::size_t text_hash(const char* text, std::size_t n) {
+  std::uint64_t h = n;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text + i, 8);
+    h = (h ^ word) * 0x9E3779B97F4A7C15u;
+  }
+  for (; i < n; ++i) h = (h ^ static_cast<unsigned char>(text[i])) * 0x100000001B3u;
+  return static_cast<std::size_t>(h ^ (h >> 29));
 }
 
-std::int32_t remembered_legacy_time(const char* text, std::size_t n) {
+}  // namespace
+
+std::int32_t legacy_time_seconds(std::string_view text) {
+  // A timestamp lies in a controller record and ends with it at the latest, so
+  // it is taken whole: blanks in the format match runs of any length, so
+  // cutting the text short could turn a time that parses into one that does
+  // not. It ends at its first NUL.
+  text = text.substr(0, controller_record::size);
+  text = text.substr(0, text.find('\0'));
+  const std::size_t n = text.size();
   if (n == 0 || n >= sizeof g_cache[0].text) return convert_legacy_time(text);
-  const std::size_t home = text_hash(text, n) % cache_slots;
+  const std::size_t home = text_hash(text.data(), n) % cache_slots;
   RememberedTime* free_slot = nullptr;
   for (std::size_t i = 0; i < cache_probes; ++i) {
     RememberedTime& e = g_cache[(home + i) % cache_slots];
@@ -255,27 +274,14 @@ std::int32_t remembered_legacy_time(const char* text, std::size_t n) {
       free_slot = &e;
       break;  // entries are only removed all at once, so the text is not further on
     }
-    if (std::memcmp(e.text, text, n + 1) == 0) return e.seconds;
+    if (e.text[n] == '\0' && std::memcmp(e.text, text.data(), n) == 0) return e.seconds;
   }
   RememberedTime& slot = free_slot != nullptr ? *free_slot : g_cache[home];
   const std::int32_t seconds = convert_legacy_time(text);
-  std::memcpy(slot.text, text, n + 1);
+  std::memcpy(slot.text, text.data(), n);
+  slot.text[n] = '\0';
   slot.seconds = seconds;
   return seconds;
-}
-
-}  // namespace
-
-std::int32_t legacy_time_seconds(std::string_view text) {
-  // The parse needs a C text. A timestamp lies in a controller record and ends
-  // with it at the latest, so the buffer holds any timestamp whole: blanks in
-  // the format match runs of any length, so cutting the text short could turn
-  // a time that parses into one that does not.
-  char buffer[controller_record::size + 1];
-  const std::size_t n = text.size() < sizeof buffer - 1 ? text.size() : sizeof buffer - 1;
-  std::memcpy(buffer, text.data(), n);
-  buffer[n] = '\0';
-  return remembered_legacy_time(buffer, std::strlen(buffer));
 }
 
 void forget_legacy_times() {
