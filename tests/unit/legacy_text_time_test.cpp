@@ -24,6 +24,19 @@ TEST(LegacyText, BoundedToItsRecord) {
   EXPECT_EQ(text_at(r.bytes, 100), "");
   r.text(0, "ab");
   EXPECT_EQ(text_at(r.bytes, 0), "ab");
+  // Equality with a literal: the literal's bytes, then a NUL or the record's end.
+  const struct {
+    std::size_t off;
+    const char* literal;
+    bool equal;
+  } cases[] = {{0, "ab", true},   {0, "a", false},      {0, "abc", false}, {4, "Acti", true},
+               {4, "Act", false}, {4, "Active", false}, {8, "", true},     {9, "", false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(text_is(r.bytes, c.off, c.literal), c.equal) << c.off << " " << c.literal;
+    if (c.off <= r.bytes.size()) {
+      EXPECT_EQ(text_is(r.bytes, c.off, c.literal), text_at(r.bytes, c.off) == c.literal);
+    }
+  }
 }
 
 TEST(LegacyText, ShortAnswersNeedTheirNul) {
