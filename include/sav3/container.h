@@ -50,4 +50,9 @@ int read_headed_file(const char* path, Bytes buffer, int size, int count);
 // buffer is not cleared: the caller zero-fills it first.
 int read_plain_record(const char* path, Bytes buffer, int size, int count);
 
+// read_plain_record that fills the whole buffer: the bytes read, then zeros
+// (all zeros when the file cannot be opened). For buffers that are reused
+// without being zero-filled first (the histories' work area).
+int read_plain_record_filled(const char* path, Bytes buffer, int size, int count);
+
 }  // namespace sav3

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string_view>
 
 namespace sav3 {
@@ -23,6 +24,11 @@ namespace sav3 {
 // the signed 32-bit range gives 0: the same bytes on a 64-bit host and on the
 // 32-bit target. Each distinct text is worked out once per run.
 std::int32_t legacy_time_seconds(std::string_view text);
+
+// strptime(text, "%a %b %d %Y %X", &tm) of the C locale, field for field and
+// with the same end of the parse (nullptr when the text does not parse), on a
+// cleared `tm`; only much cheaper.
+const char* parse_legacy_time(const char* text, std::tm& tm);
 
 // Forgets every remembered time. For tests that change the zone (TZ) within
 // one process; the tool never does.

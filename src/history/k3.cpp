@@ -4,6 +4,7 @@
 #include "sav3/k3.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "sav3/container.h"
@@ -18,7 +19,8 @@ namespace sav3 {
 
 namespace {
 
-// About 1 MB in all: the histories' work area, cleared at every call.
+// About 1 MB in all: the histories' work area. The new records come first
+// and start from zeros; the reads fill the reports whole.
 struct K3HistoryBuffers {
   std::uint8_t history[k3_history::record_size * history_records];
   std::uint8_t k3_report[legacy_k3_item::record_size * history_records];
@@ -64,20 +66,20 @@ void fill_k3_history_settings(Bytes out, ConstBytes extension, ConstBytes config
 }  // namespace
 
 int convert_k3_history(unsigned port, unsigned sequence) {
-  K3HistoryBuffers& buf = take_work_area<K3HistoryBuffers>();
+  K3HistoryBuffers& buf = take_work_area<K3HistoryBuffers>(offsetof(K3HistoryBuffers, k3_report));
   std::uint8_t extension[legacy_k3_extension::record_size] = {};
   std::uint8_t config[legacy_k3_config::record_size] = {};
   std::uint8_t settings[legacy_k3_settings::record_size] = {};
 
-  read_plain_record(numbered_path(legacy_k3_item::report_path_format, sequence), buf.k3_report,
-                    legacy_k3_item::record_size, history_records);
+  read_plain_record_filled(numbered_path(legacy_k3_item::report_path_format, sequence), buf.k3_report,
+                           legacy_k3_item::record_size, history_records);
   read_plain_record(legacy_k3_extension::path, extension, legacy_k3_extension::record_size, 1);
   read_plain_record(numbered_path(legacy_k3_config::path_format, sequence), config,
                     legacy_k3_config::record_size, 1);
   read_plain_record(numbered_path(legacy_k3_settings::path_format, sequence), settings,
                     legacy_k3_settings::record_size, 1);
-  read_plain_record(controller_record::report_path, buf.controller_report, controller_record::size,
-                    history_records);
+  read_plain_record_filled(controller_record::report_path, buf.controller_report, controller_record::size,
+                           history_records);
 
   std::uint8_t settings_record[k3_history::record_size] = {};
   fill_k3_history_settings(settings_record, extension, config, settings, sequence);

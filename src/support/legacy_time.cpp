@@ -113,12 +113,109 @@ bool local_instant(long long wall, long long& instant) {
   return true;
 }
 
-// The stored seconds of a C text, worked out from scratch: 0 when it does not
-// parse or cannot be converted or does not fit 32 bits.
-std::int32_t convert_legacy_time(const char* text) {
+// The parse of "%a %b %d %Y %X" as libc's strptime does it in the C locale
+// (the tool never sets a locale), without its cost: strptime tries every
+// weekday and month name, full, abbreviated and alternative, each through
+// strncasecmp and strlen.
+//
+// strptime's rules, step by step: a name matches case-insensitively and the
+// longest matching name wins (the full name over its abbreviation); a blank in
+// the format skips any run of white space, and so does every number before its
+// digits; a number takes at most its width in digits and stops early when one
+// more digit would pass its largest value; ':' must be there. The day of the
+// week is the one the text names; the day of the year follows from the month
+// and the day (day 31 of any month included).
+constexpr const char* weekday_names[7][2] = {{"sunday", "sun"},    {"monday", "mon"},   {"tuesday", "tue"},
+                                             {"wednesday", "wed"}, {"thursday", "thu"}, {"friday", "fri"},
+                                             {"saturday", "sat"}};
+constexpr const char* month_names[12][2] = {{"january", "jan"}, {"february", "feb"}, {"march", "mar"},
+                                            {"april", "apr"},   {"may", "may"},      {"june", "jun"},
+                                            {"july", "jul"},    {"august", "aug"},   {"september", "sep"},
+                                            {"october", "oct"}, {"november", "nov"}, {"december", "dec"}};
+constexpr int days_before_month[2][12] = {{0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334},
+                                          {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335}};
+
+bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// After `name` (lower case) at p, ignoring case; nullptr when it is not there.
+const char* after_name(const char* p, const char* name) {
+  for (; *name != '\0'; ++name, ++p) {
+    const char c = *p >= 'A' && *p <= 'Z' ? static_cast<char>(*p - 'A' + 'a') : *p;
+    if (c != *name) return nullptr;
+  }
+  return p;
+}
+
+// The longest of the names at p: its index and the text after it.
+template <std::size_t N>
+const char* after_longest_name(const char* p, const char* const (&names)[N][2], int& index) {
+  for (std::size_t i = 0; i < N; ++i) {
+    for (const char* name : names[i]) {
+      if (const char* end = after_name(p, name)) {
+        index = static_cast<int>(i);
+        return end;  // names[i][0] is the longer one, and no name begins another's
+      }
+    }
+  }
+  return nullptr;
+}
+
+const char* after_number(const char* p, int largest, int digits, int smallest, int& value) {
+  while (is_blank(*p)) ++p;
+  if (*p < '0' || *p > '9') return nullptr;
+  value = 0;
+  do {
+    value = value * 10 + (*p++ - '0');
+  } while (--digits > 0 && value * 10 <= largest && *p >= '0' && *p <= '9');
+  return value < smallest || value > largest ? nullptr : p;
+}
+
+const char* after_blanks(const char* p) {
+  while (is_blank(*p)) ++p;
+  return p;
+}
+
+}  // namespace
+
+const char* parse_legacy_time(const char* text, std::tm& tm) {
+  int wday = 0;
+  int mon = 0;
+  int mday = 0;
+  int year = 0;
+  int hour = 0;
+  int min = 0;
+  int sec = 0;
+  const char* p = after_longest_name(text, weekday_names, wday);
+  if (p != nullptr) p = after_longest_name(after_blanks(p), month_names, mon);
+  if (p != nullptr) p = after_number(after_blanks(p), 31, 2, 1, mday);
+  if (p != nullptr) p = after_number(after_blanks(p), 9999, 4, 0, year);
+  if (p != nullptr) p = after_number(after_blanks(p), 23, 2, 0, hour);
+  if (p != nullptr) p = *p == ':' ? after_number(p + 1, 59, 2, 0, min) : nullptr;
+  if (p != nullptr) p = *p == ':' ? after_number(p + 1, 61, 2, 0, sec) : nullptr;
+  if (p == nullptr) return nullptr;
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  tm.tm_wday = wday;
+  tm.tm_mon = mon;
+  tm.tm_mday = mday;
+  tm.tm_year = year - 1900;
+  tm.tm_hour = hour;
+  tm.tm_min = min;
+  tm.tm_sec = sec;
+  tm.tm_yday = days_before_month[leap ? 1 : 0][mon] + mday - 1;
+  return p;
+}
+
+namespace {
+
+// The stored seconds of a text (without NUL), worked out from scratch: 0 when
+// it does not parse or cannot be converted or does not fit 32 bits.
+std::int32_t convert_legacy_time(std::string_view text) {
+  char c_text[controller_record::size + 1];
+  std::memcpy(c_text, text.data(), text.size());
+  c_text[text.size()] = '\0';
   std::tm tm;
   std::memset(&tm, 0, sizeof tm);
-  if (strptime(text, "%a %b %d %Y %X", &tm) == nullptr) return 0;
+  if (parse_legacy_time(c_text, tm) == nullptr) return 0;
   long long instant = 0;
   if (!local_instant(wall_clock_seconds(tm), instant)) return 0;
   if (instant < -2147483648LL || instant > 2147483647LL) return 0;
@@ -145,15 +242,31 @@ constexpr std::size_t cache_slots = 4096;  // four times the 1000 times of one r
 constexpr std::size_t cache_probes = 8;
 RememberedTime g_cache[cache_slots];
 
-std::uint32_t text_hash(const char* text, std::size_t n) {
-  std::uint32_t h = 2166136261u;  // FNV-1a
-  for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(text[i])) * 16777619u;
-  return h;
+// A hash of the text eight bytes at a time (it only picks the slot).
+std::size_t text_hash(const char* text, std::size_t n) {
+  std::uint64_t h = n;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text + i, 8);
+    h = (h ^ word) * 0x9E3779B97F4A7C15u;
+  }
+  for (; i < n; ++i) h = (h ^ static_cast<unsigned char>(text[i])) * 0x100000001B3u;
+  return static_cast<std::size_t>(h ^ (h >> 29));
 }
 
-std::int32_t remembered_legacy_time(const char* text, std::size_t n) {
+}  // namespace
+
+std::int32_t legacy_time_seconds(std::string_view text) {
+  // A timestamp lies in a controller record and ends with it at the latest, so
+  // it is taken whole: blanks in the format match runs of any length, so
+  // cutting the text short could turn a time that parses into one that does
+  // not. It ends at its first NUL.
+  text = text.substr(0, controller_record::size);
+  text = text.substr(0, text.find('\0'));
+  const std::size_t n = text.size();
   if (n == 0 || n >= sizeof g_cache[0].text) return convert_legacy_time(text);
-  const std::size_t home = text_hash(text, n) % cache_slots;
+  const std::size_t home = text_hash(text.data(), n) % cache_slots;
   RememberedTime* free_slot = nullptr;
   for (std::size_t i = 0; i < cache_probes; ++i) {
     RememberedTime& e = g_cache[(home + i) % cache_slots];
@@ -161,27 +274,14 @@ std::int32_t remembered_legacy_time(const char* text, std::size_t n) {
       free_slot = &e;
       break;  // entries are only removed all at once, so the text is not further on
     }
-    if (std::memcmp(e.text, text, n + 1) == 0) return e.seconds;
+    if (e.text[n] == '\0' && std::memcmp(e.text, text.data(), n) == 0) return e.seconds;
   }
   RememberedTime& slot = free_slot != nullptr ? *free_slot : g_cache[home];
   const std::int32_t seconds = convert_legacy_time(text);
-  std::memcpy(slot.text, text, n + 1);
+  std::memcpy(slot.text, text.data(), n);
+  slot.text[n] = '\0';
   slot.seconds = seconds;
   return seconds;
-}
-
-}  // namespace
-
-std::int32_t legacy_time_seconds(std::string_view text) {
-  // strptime needs a C text. A timestamp lies in a controller record and ends
-  // with it at the latest, so the buffer holds any timestamp whole: blanks in
-  // the format match runs of any length, so cutting the text short could turn
-  // a time that parses into one that does not.
-  char buffer[controller_record::size + 1];
-  const std::size_t n = text.size() < sizeof buffer - 1 ? text.size() : sizeof buffer - 1;
-  std::memcpy(buffer, text.data(), n);
-  buffer[n] = '\0';
-  return remembered_legacy_time(buffer, std::strlen(buffer));
 }
 
 void forget_legacy_times() {

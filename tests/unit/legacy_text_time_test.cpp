@@ -24,6 +24,19 @@ TEST(LegacyText, BoundedToItsRecord) {
   EXPECT_EQ(text_at(r.bytes, 100), "");
   r.text(0, "ab");
   EXPECT_EQ(text_at(r.bytes, 0), "ab");
+  // Equality with a literal: the literal's bytes, then a NUL or the record's end.
+  const struct {
+    std::size_t off;
+    const char* literal;
+    bool equal;
+  } cases[] = {{0, "ab", true},   {0, "a", false},      {0, "abc", false}, {4, "Acti", true},
+               {4, "Act", false}, {4, "Active", false}, {8, "", true},     {9, "", false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(text_is(r.bytes, c.off, c.literal), c.equal) << c.off << " " << c.literal;
+    if (c.off <= r.bytes.size()) {
+      EXPECT_EQ(text_is(r.bytes, c.off, c.literal), text_at(r.bytes, c.off) == c.literal);
+    }
+  }
 }
 
 TEST(LegacyText, ShortAnswersNeedTheirNul) {
@@ -244,6 +257,82 @@ TEST(LegacyTime, ManyMoreTextsThanRememberedStayExact) {
 
 namespace sav3::testing {
 namespace {
+
+// The quick parse against libc's strptime, fields, end and failure alike: on
+// texts at the edges of its rules, and on many texts made by changing bytes of
+// a valid one (a fixed pseudo-random sequence, the same on every platform).
+void expect_same_as_strptime(const std::string& text, int& differences) {
+  std::tm ours{};
+  std::tm libc{};
+  const char* our_end = parse_legacy_time(text.c_str(), ours);
+  const char* libc_end = strptime(text.c_str(), "%a %b %d %Y %X", &libc);
+  const bool same =
+      our_end == libc_end &&
+      (libc_end == nullptr ||
+       (ours.tm_sec == libc.tm_sec && ours.tm_min == libc.tm_min && ours.tm_hour == libc.tm_hour &&
+        ours.tm_mday == libc.tm_mday && ours.tm_mon == libc.tm_mon && ours.tm_year == libc.tm_year &&
+        ours.tm_wday == libc.tm_wday && ours.tm_yday == libc.tm_yday && ours.tm_isdst == libc.tm_isdst &&
+        ours.tm_gmtoff == libc.tm_gmtoff));
+  if (!same && ++differences <= 10) ADD_FAILURE() << "\"" << text << "\"";
+}
+
+TEST(LegacyTimeParse, SameAsStrptime) {
+  static const char* const texts[] = {
+      "Mon Jan 05 2015 10:20:30",
+      "monday JANUARY 5 2015 1:2:3",
+      "Mond Jan 05 2015 10:20:30",
+      " Mon Jan 05 2015 10:20:30",
+      "Mon\t\n\v\f\rJan05 2015 10:20:30x",
+      "Wednesday Sept 05 2015 10:20:30",
+      "Thu Feb 31 2016 23:59:61",
+      "Thu Feb 32 2016 23:59:59",
+      "Thu Feb 0 2016 23:59:59",
+      "Thu Feb 1 99999 23:59:59",
+      "Thu Feb 1 0 23:59:59",
+      "Thu Feb 1 -5 23:59:59",
+      "Thu Feb 145 23:59:59",
+      "Thu Feb 1 2016 24:00:00",
+      "Thu Feb 1 2016 2:60:00",
+      "Thu Feb 1 2016 2:6:62",
+      "Thu Feb 1 2016 2: 6: 7",
+      "Thu Feb 1 2016 2 :6:7",
+      "Thu May 1 2016 12:00",
+      "Sat Dec 31 2000 23:59:59",
+      "Sun Dec 31 1900 00:00:00",
+      "Tue Feb 29 2100 00:00:00",
+      "Tue Feb 29 2400 00:00:00",
+      "Fri Jul 04 1776 12:00:00",
+      "",
+      "M",
+      "Sun",
+  };
+  int differences = 0;
+  for (const char* text : texts) expect_same_as_strptime(text, differences);
+
+  static const char alphabet[] = " \t0123456789:-+aAbBdDeEfFjJlLmMnNoOpPrRsStTuUvVwWyYxX\xe9";
+  std::uint32_t state = 12345;
+  auto next = [&state] { return state = state * 1103515245u + 12345u, state >> 8; };
+  for (int i = 0; i < 200000; ++i) {
+    std::string text = "Wednesday September 05 2015 10:20:30";
+    if (i % 2 == 0) text = "Wed Sep 5 2015 10:20:30";
+    const int changes = 1 + static_cast<int>(next() % 4);
+    for (int k = 0; k < changes; ++k) {
+      const std::size_t at = next() % (text.size() + 1);
+      const char c = alphabet[next() % (sizeof alphabet - 1)];
+      switch (next() % 3) {
+        case 0:
+          if (at < text.size()) text[at] = c;
+          break;
+        case 1: text.insert(at, 1, c); break;
+        default:
+          if (at < text.size()) text.erase(at, 1);
+          break;
+      }
+    }
+    expect_same_as_strptime(text, differences);
+  }
+  EXPECT_EQ(differences, 0);
+}
 
 // Wall-clock times around the changes of UTC offset, with the instants they
 // name, written from `zdump -v` of the zone database: a time shown twice is the
