@@ -154,7 +154,7 @@ status=0
 say "the live trees"
 state=""
 [ ! -f "$staging/.migration" ] || state=$(head -n 1 "$staging/.migration")
-if [ -d "$staging" ] && diff -rq "$staging" "$device/usr/sav" >/dev/null 2>&1; then
+if [ -d "$staging" ] && [ "$state" = done ] && diff -rq --exclude=.migration "$staging" "$device/usr/sav" >/dev/null 2>&1; then
   kept=$(cd "$device/usr/sav2" && for f in *update*; do
     if [ -e "$f" ] && [ ! -e "$staging/$f" ]; then printf '%s ' "$f"; fi
   done)
