@@ -13,10 +13,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# A 64-bit time_t on the 32-bit target, as the device's libc is built: the
-# timestamp rules must give the same stored seconds as on the host.
-set(CMAKE_CXX_FLAGS_INIT "-D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64")
-set(CMAKE_C_FLAGS_INIT "-D_TIME_BITS=64 -D_FILE_OFFSET_BITS=64")
+# The 64-bit time_t comes from the build itself (CMakeLists.txt), for every
+# target.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Tests (and the discovery of the GoogleTest cases) run under user-mode qemu.

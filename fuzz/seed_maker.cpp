@@ -5,9 +5,11 @@
 // into CORPUS_DIR/headed_reader_fuzz. A seed is laid out as the harness reads
 // it: the selector bytes, then per legacy input a 16-bit length and the bytes
 // (0xFFFF for a missing file), each file cut so that the seed fits in the
-// harness's -max_len.
+// harness's -max_len. The inspector's seeds are the files the migration
+// writes for the sample, each behind the harness's five selector bytes.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -15,7 +17,9 @@
 #include <vector>
 
 #include "converter_targets.h"
+#include "inspect.h"
 #include "sample_device.h"
+#include "sav3/driver.h"
 
 using namespace sav3;
 
@@ -147,5 +151,25 @@ int main(int argc, char** argv) {
   // The headed reader: the sample's inventory as a 38-byte record.
   failed |= write_seed(corpus + "/headed_reader_fuzz", "inventory",
                        make_seed({inventory::record_size - 1, 1}, {path::inventory}));
+
+  // The inspector: every file the migration writes for the sample, as text,
+  // as JSON, and the JSON of the tree around it.
+  for (const char* folder : {path::staging_cfg, path::staging_history})
+    mkdir((sample_root + folder).c_str(), 0755);
+  for (Conversion convert : conversions()) convert();
+  inspect::ExpectedFile files[64];
+  const std::size_t n = inspect::expected_files(inventory_record, files);
+  const std::span<const inspect::FileKind> kinds = inspect::file_kinds();
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::string device_path = std::string(path::staging) + "/" + files[i].name;
+    std::vector<std::uint8_t> seed;
+    if (!read_sample(device_path.c_str(), seed)) continue;
+    seed.resize(std::min(seed.size(), max_len - 5));
+    const std::uint8_t port = static_cast<std::uint8_t>(device_path.back() - '0');
+    const std::uint8_t kind = static_cast<std::uint8_t>(files[i].kind - kinds.data());
+    const std::uint8_t mode = static_cast<std::uint8_t>(i % 3 == 0 ? 0 : i % 3 == 1 ? 1 : 5);
+    seed.insert(seed.begin(), {kind, static_cast<std::uint8_t>(port < 6 ? port : 0), mode, 0, 0});
+    failed |= write_seed(corpus + "/inspect_fuzz", file_name(files[i].name), seed);
+  }
   return failed;
 }

@@ -1,5 +1,7 @@
 #include "inspect.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -14,6 +16,7 @@
 #include "sav3/inventory.h"
 #include "sav3/k3.h"
 #include "sav3/lq_zrt.h"
+#include "sav3/migration_state.h"
 #include "sav3/settings_email.h"
 #include "sav3/settings_ieee8021x.h"
 #include "sav3/settings_snmp.h"
@@ -249,10 +252,13 @@ void field_label(std::span<const Field> fields, std::size_t i, char* out, std::s
 
 // Prints one field's value; returns false when it breaks the record's rules
 // (reserved bytes that are not zero).
-bool print_field(std::FILE* out, const Field& f, ConstBytes record, bool json) {
+bool print_field(std::FILE* out, const Field& f, ConstBytes record, const Options& options) {
+  const bool json = options.json;
   ConstBytes raw = slice(record, f.offset, f.width);
+  // A secret asked for in clear is shown as the text it is.
+  const Kind kind = f.kind == Kind::secret && options.show_secrets ? Kind::text : f.kind;
   char text[96];
-  switch (f.kind) {
+  switch (kind) {
     case Kind::u8:
     case Kind::u16:
     case Kind::u32:
@@ -337,6 +343,7 @@ bool print_field(std::FILE* out, const Field& f, ConstBytes record, bool json) {
       return true;
     }
     case Kind::text: {
+      if (f.kind == Kind::secret) std::fputs(json ? "\"secret\":true," : "(secret) ", out);
       const std::string_view t = text_at(raw, 0);
       const bool full = t.size() == raw.size();
       const std::size_t after = full ? 0 : count_non_zero(slice(raw, t.size() + 1, raw.size()));
@@ -357,10 +364,11 @@ bool print_field(std::FILE* out, const Field& f, ConstBytes record, bool json) {
       return true;
     }
     case Kind::secret: {
-      // Passwords and communities are never printed: only whether one is set.
+      // Passwords, communities and keys are never printed unless asked for:
+      // only whether one is set and its length.
       const std::size_t length = text_at(raw, 0).size();
       if (json)
-        std::fprintf(out, "\"secret\":true,\"length\":%zu", length);
+        std::fprintf(out, "\"secret\":true,\"set\":%s,\"length\":%zu", length ? "true" : "false", length);
       else if (length != 0)
         std::fprintf(out, "(secret, %zu characters, not shown)", length);
       else
@@ -424,8 +432,9 @@ const RecordLayout* nested_layout(const RecordLayout& outer, const Field& f) {
 
 // Prints every field of one record (offsets from `base`, names after
 // `prefix`); returns false when a field breaks the rules.
-bool print_record(std::FILE* out, const RecordLayout& layout, ConstBytes record, bool json,
+bool print_record(std::FILE* out, const RecordLayout& layout, ConstBytes record, const Options& options,
                   std::size_t base = 0, const char* prefix = "", bool first = true) {
+  const bool json = options.json;
   bool ok = true;
   char label[160];
   for (std::size_t i = 0; i < layout.fields.size(); ++i) {
@@ -435,7 +444,7 @@ bool print_record(std::FILE* out, const RecordLayout& layout, ConstBytes record,
     if (const RecordLayout* inner = nested_layout(layout, f)) {
       char inner_prefix[sizeof label + 2];
       std::snprintf(inner_prefix, sizeof inner_prefix, "%s: ", label);
-      ok = print_record(out, *inner, slice(record, f.offset, f.width), json, base + f.offset, inner_prefix,
+      ok = print_record(out, *inner, slice(record, f.offset, f.width), options, base + f.offset, inner_prefix,
                         first && i == 0) &&
            ok;
       continue;
@@ -445,11 +454,11 @@ bool print_record(std::FILE* out, const RecordLayout& layout, ConstBytes record,
       json_string(out, label);
       std::fprintf(out, ",\"offset\":%zu,\"width\":%u,\"type\":\"%s\",", base + f.offset, f.width,
                    kind_name(f.kind));
-      ok = print_field(out, f, record, json) && ok;
+      ok = print_field(out, f, record, options) && ok;
       std::fputc('}', out);
     } else {
       std::fprintf(out, "  %4zu %4u  %-36s ", base + f.offset, f.width, label);
-      ok = print_field(out, f, record, json) && ok;
+      ok = print_field(out, f, record, options) && ok;
       std::fputc('\n', out);
     }
   }
@@ -625,28 +634,55 @@ std::vector<std::uint8_t> load_file(const char* path, int& error) {
   return bytes;
 }
 
-int inspect_file(std::FILE* out, const char* path, const Options& options) {
+bool not_headed(const HeaderCheck& check) {
+  if (check.problems & problem::short_header) return true;
+  // A damaged header keeps its zero reserved bytes; other files' bytes are
+  // anything.
+  return (check.problems & problem::magic) &&
+         (check.problems & (problem::reserved_header | problem::byte_28));
+}
+
+int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options& options) {
   const bool json = options.json;
   int error = 0;
   const std::vector<std::uint8_t> bytes = load_file(path, error);
   if (error != 0) {
+    std::fprintf(err, "sav3-inspect: %s: cannot read: %s\n", path, std::strerror(error));
     if (json) {
       std::fputs("{\"file\":", out);
       json_string(out, path);
       std::fputs(",\"ok\":false,\"error\":", out);
       json_string(out, std::strerror(error));
       std::fputs("}\n", out);
-    } else {
-      std::fprintf(out, "%s: cannot read: %s\n", path, std::strerror(error));
     }
-    return 1;
+    return status::trouble;
   }
   const ConstBytes file(bytes);
   const HeaderCheck check = check_header(file);
+  if (not_headed(check)) {
+    char why[120];
+    if (check.problems & problem::short_header)
+      std::snprintf(why, sizeof why, "not a headed record file: %llu bytes, a header has 30",
+                    static_cast<unsigned long long>(check.length));
+    else
+      std::snprintf(why, sizeof why,
+                    "not a headed record file: byte 0 is 0x%02x, not 0x88, and the header's reserved bytes "
+                    "are not zero",
+                    check.magic);
+    if (json) {
+      std::fputs("{\"file\":", out);
+      json_string(out, path);
+      std::fprintf(out, ",\"kind\":null,\"length\":%llu,\"problems\":[",
+                   static_cast<unsigned long long>(check.length));
+      json_string(out, why);
+      std::fputs("],\"ok\":false}\n", out);
+    } else {
+      std::fprintf(out, "%s: %s\n", path, why);
+    }
+    return status::failed;
+  }
   char why[240] = "";
-  const FileKind* kind = (check.problems & problem::short_header)
-                             ? nullptr
-                             : identify(parse_path(path), check, file, why, sizeof why);
+  const FileKind* kind = identify(parse_path(path), check, file, why, sizeof why);
   bool ok = check.problems == 0 && kind != nullptr;
   char count_problem[120] = "";
   if (kind != nullptr && (check.size != kind->size || check.count != kind->count)) {
@@ -694,7 +730,7 @@ int inspect_file(std::FILE* out, const char* path, const Options& options) {
     std::fputc(']', out);
     if (decode) {
       std::fprintf(out, ",\"record\":%ld,\"fields\":[", index);
-      if (!print_record(out, *kind->layout, record, true)) ok = false;
+      if (!print_record(out, *kind->layout, record, options)) ok = false;
       std::fputc(']', out);
     }
     std::fprintf(out, ",\"ok\":%s}\n", ok ? "true" : "false");
@@ -715,7 +751,7 @@ int inspect_file(std::FILE* out, const char* path, const Options& options) {
   if (decode) {
     if (kind->count > 1)
       std::fprintf(out, "  record %ld of %u (--record N for another)\n", index, kind->count);
-    if (!print_record(out, *kind->layout, record, false)) {
+    if (!print_record(out, *kind->layout, record, options)) {
       std::fprintf(out, "  problem: reserved bytes not zero\n");
       ok = false;
     }
@@ -748,16 +784,66 @@ std::size_t expected_files(ConstBytes inventory, std::span<ExpectedFile> out) {
   return n;
 }
 
-int inspect_tree(std::FILE* out, const char* dir, const Options& options) {
+// The migration's state file in the tree's top folder (".migration"): its
+// first line is the state.
+constexpr const char* state_name = path::state + sizeof path::staging;
+
+bool starts_with_word(const char* line, const char* word) {
+  const std::size_t n = std::strlen(word);
+  return std::strncmp(line, word, n) == 0 && (line[n] == '\0' || line[n] == ' ');
+}
+
+int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options& options) {
   const bool json = options.json;
+  struct stat st {};
+  if (stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::fprintf(err, "sav3-inspect: %s: %s\n", dir, std::strerror(S_ISDIR(st.st_mode) ? errno : ENOTDIR));
+    return status::trouble;
+  }
   char path[600];
+
+  // The migration's state: only a finished one (or a tree without a state
+  // file) can pass.
+  std::snprintf(path, sizeof path, "%s/%s", dir, state_name);
+  char state[128] = "";
+  bool has_state = false;
+  if (std::FILE* f = std::fopen(path, "rb")) {
+    has_state = true;
+    if (std::fgets(state, sizeof state, f) == nullptr) state[0] = '\0';
+    state[std::strcspn(state, "\n")] = '\0';
+    std::fclose(f);
+  }
+  const bool state_ok = !has_state || std::strcmp(state, state_word::done) == 0;
+  const char* state_meaning =
+      !has_state ? nullptr
+      : state_ok ? "the live trees hold the staging tree"
+      : starts_with_word(state, state_word::pending)
+          ? "the live trees are not fully replaced yet; the next run finishes the replacement"
+      : starts_with_word(state, state_word::kept) ? "the live trees kept their old data"
+      : starts_with_word(state, state_word::abandoned)
+          ? "the replacement of the live trees was given up; they may be half replaced"
+          : "not a state the migration writes";
+
   std::snprintf(path, sizeof path, "%s/%s", dir, "data/device");
   int error = 0;
   const std::vector<std::uint8_t> device = load_file(path, error);
   const HeaderCheck device_check = check_header(device);
   std::uint8_t inventory[inventory::record_size] = {};
-  const bool inventory_ok = error == 0 && device_check.problems == 0 &&
-                            device_check.size == inventory::record_size && device_check.count == 1;
+  char inventory_problem[240] = "";
+  if (error != 0) {
+    std::snprintf(inventory_problem, sizeof inventory_problem, "%s",
+                  error == ENOENT ? "missing" : std::strerror(error));
+  } else {
+    for (unsigned b = 0; b < problem::count && inventory_problem[0] == '\0'; ++b)
+      if (device_check.problems & (1u << b))
+        describe_problem(device_check, 1u << b, inventory_problem, sizeof inventory_problem);
+    if (inventory_problem[0] == '\0' &&
+        (device_check.size != inventory::record_size || device_check.count != 1))
+      std::snprintf(inventory_problem, sizeof inventory_problem,
+                    "wrong size: record size %u x count %u, expected %u x 1", device_check.size,
+                    device_check.count, inventory::record_size);
+  }
+  const bool inventory_ok = inventory_problem[0] == '\0';
   if (inventory_ok) copy_bytes(inventory, 0, device, header::size, inventory::record_size);
 
   ExpectedFile files[64];
@@ -766,13 +852,36 @@ int inspect_tree(std::FILE* out, const char* dir, const Options& options) {
   if (json) {
     std::fputs("{\"tree\":", out);
     json_string(out, dir);
-    std::fputs(",\"ports\":[", out);
-    for (int p = 1; p <= port_count; ++p) std::fprintf(out, "%s%u", p > 1 ? "," : "", inventory[p]);
-    std::fputs("],\"files\":[", out);
+    std::fputs(",\"state\":", out);
+    if (has_state)
+      json_string(out, state);
+    else
+      std::fputs("null", out);
+    std::fputs(",\"inventory\":", out);
+    json_string(out, inventory_ok ? "ok" : inventory_problem);
+    std::fputs(",\"ports\":", out);
+    if (inventory_ok) {
+      for (int p = 1; p <= port_count; ++p) std::fprintf(out, "%c%u", p > 1 ? ',' : '[', inventory[p]);
+      std::fputc(']', out);
+    } else {
+      std::fputs("null", out);
+    }
+    std::fputs(",\"files\":[", out);
   } else {
-    std::fprintf(out, "tree %s: ports 1..4 hold type codes %u %u %u %u (%s, %s, %s, %s)\n", dir, inventory[1],
-                 inventory[2], inventory[3], inventory[4], module_name(inventory[1]),
-                 module_name(inventory[2]), module_name(inventory[3]), module_name(inventory[4]));
+    if (!inventory_ok)
+      std::fprintf(out,
+                   "tree %s: the device inventory data/device is %s%s: the module ports' files were not "
+                   "checked\n",
+                   dir, error == 0 ? "damaged: " : "", inventory_problem);
+    else
+      std::fprintf(out, "tree %s: ports 1..4 hold type codes %u %u %u %u (%s, %s, %s, %s)\n", dir,
+                   inventory[1], inventory[2], inventory[3], inventory[4], module_name(inventory[1]),
+                   module_name(inventory[2]), module_name(inventory[3]), module_name(inventory[4]));
+    if (has_state) {
+      std::fputs("state: ", out);
+      quoted_text(out, state);
+      std::fprintf(out, " (%s)\n", state_meaning);
+    }
   }
   for (std::size_t i = 0; i < n; ++i) {
     const FileKind& k = *files[i].kind;
@@ -805,7 +914,7 @@ int inspect_tree(std::FILE* out, const char* dir, const Options& options) {
     const bool is_inventory = &k == &kinds[0];
     const bool ok = problem_line[0] == '\0' && !(is_inventory && !inventory_ok);
     if (is_inventory && !inventory_ok && problem_line[0] == '\0')
-      std::snprintf(problem_line, sizeof problem_line, "unreadable inventory");
+      std::snprintf(problem_line, sizeof problem_line, "%s", inventory_problem);
     if (!ok) ++failed;
     if (json) {
       std::fputs(i ? ",{\"file\":" : "{\"file\":", out);
@@ -828,18 +937,14 @@ int inspect_tree(std::FILE* out, const char* dir, const Options& options) {
         std::fprintf(out, "FAIL  %-18s %-32s %-14s %s\n", files[i].name, k.name, dims, problem_line);
     }
   }
-  if (!inventory_ok) {
-    // Without an inventory the module files cannot be known: never a pass.
-    if (!json)
-      std::fprintf(out,
-                   "the device inventory is missing or damaged: the module ports' files were not checked\n");
-  }
-  const bool all_ok = failed == 0 && inventory_ok;
+  // Without an inventory the module files cannot be known: never a pass.
+  const bool all_ok = failed == 0 && inventory_ok && state_ok;
   if (json)
     std::fprintf(out, "],\"checked\":%zu,\"failed\":%zu,\"ok\":%s}\n", n, failed, all_ok ? "true" : "false");
   else
-    std::fprintf(out, "verdict: %s, %zu files checked, %zu failed\n", all_ok ? "PASS" : "FAIL", n, failed);
-  return all_ok ? 0 : 1;
+    std::fprintf(out, "verdict: %s, %zu files checked, %zu failed%s\n", all_ok ? "PASS" : "FAIL", n, failed,
+                 state_ok ? "" : ", the migration is not finished");
+  return all_ok ? status::ok : status::failed;
 }
 
 }  // namespace sav3::inspect

@@ -73,22 +73,35 @@ struct PathParts {
 };
 PathParts parse_path(const char* path);
 
+// True when the bytes cannot be a headed record file at all (shorter than a
+// header, or no magic byte and a non-zero reserved header area) rather than a
+// damaged one.
+bool not_headed(const HeaderCheck& check);
+
 // The kind of the file, or null with the reason in `why`.
 const FileKind* identify(const PathParts& where, const HeaderCheck& check, ConstBytes file, char* why,
                          std::size_t why_size);
 
 // ---------------------------------------------------------------------------
-// The inspector proper. Each returns 0 when everything holds, 1 otherwise, and
-// prints its report to `out`.
+// The inspector proper. Each prints its report to `out` and returns a status:
+// 0 when everything holds, 1 when a check fails, 2 when a file cannot be read
+// (said on `err` as well).
+
+namespace status {
+inline constexpr int ok = 0;
+inline constexpr int failed = 1;
+inline constexpr int trouble = 2;  // usage, an unreadable file, a failed write
+}  // namespace status
 
 struct Options {
   bool json = false;
-  long record = -1;  // the record of a history to decode; -1: the first
+  bool show_secrets = false;  // passwords, communities, keys in clear
+  long record = -1;           // the record of a history to decode; -1: the first
 };
 
 std::vector<std::uint8_t> load_file(const char* path, int& error);  // error: 0 or errno
 
-int inspect_file(std::FILE* out, const char* path, const Options& options);
+int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options& options);
 
 // The files the migration writes for a device inventory (ports 1..4 by the
 // type codes at inventory bytes 1..4), as folder-relative names such as
@@ -99,6 +112,11 @@ struct ExpectedFile {
 };
 std::size_t expected_files(ConstBytes inventory, std::span<ExpectedFile> out);
 
-int inspect_tree(std::FILE* out, const char* dir, const Options& options);
+int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options& options);
+
+// The command line of sav3-inspect (getopt_long: options anywhere, "--" ends
+// them): the status of the run, the highest of all files; 2 as well when
+// writing `out` failed.
+int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err);
 
 }  // namespace sav3::inspect

@@ -11,24 +11,13 @@ set -euo pipefail
 migrate=${1:?usage: inspect_tree_test.sh MIGRATE SAMPLE INSPECT}
 sample=${2:?usage: inspect_tree_test.sh MIGRATE SAMPLE INSPECT}
 inspect=${3:?usage: inspect_tree_test.sh MIGRATE SAMPLE INSPECT}
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-sandbox=$here/../tests/device/sandbox.sh
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests/device" && pwd)
+# shellcheck source=../tests/device/testlib.sh
+. "$here/testlib.sh"
+begin_device_test "$migrate"
 
-"$sandbox" check || exit $?
-
-scratch=$(mktemp -d /tmp/sav3-inspect-test.XXXXXX)
-failures=0
-cleanup() {
-  if [ "$failures" -ne 0 ]; then echo "scratch folder kept in $scratch"; else rm -rf "$scratch"; fi
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-"$sample" --seed 3 "$scratch/legacy"
-"$sandbox" create "$scratch/device" "$migrate" "$scratch/legacy"
+"$sample" --seed 3 "$scratch/sample"
+"$sandbox" create "$scratch/device" "$migrate" "$scratch/sample"
 "$sandbox" run "$scratch/device"
 staging=$scratch/device/usr/sav3
 
@@ -38,11 +27,11 @@ if ! "$inspect" --tree "$staging" >"$scratch/tree.out"; then
 fi
 grep -q '^verdict: PASS, 31 files checked, 0 failed$' "$scratch/tree.out" || fail "no PASS verdict for 31 files"
 
-# Every file the tree check names decodes without a problem, as text and as JSON.
+# Every file the tree check names decodes without a problem, as text and as
+# JSON (the JSON's validity is checked by the unit tests and the fuzz harness).
 for name in $(awk '$1 == "ok" { print $2 }' "$scratch/tree.out"); do
   "$inspect" "$staging/$name" >"$scratch/one.out" || fail "$name: $(grep problem "$scratch/one.out" | head -1)"
-  "$inspect" --json "$staging/$name" | python3 -c 'import json, sys; assert json.load(sys.stdin)["ok"]' ||
-    fail "$name: no valid JSON with ok true"
+  "$inspect" --json "$staging/$name" | grep -q '"ok":true}$' || fail "$name: no JSON with ok true"
 done
 
 # The legacy values arrive: the K3 module on port 3 has its first threshold of
@@ -60,5 +49,4 @@ fi
 grep -Eq '^FAIL  history/port2 .* missing$' "$scratch/tree2.out" || fail "history/port2 is not named as missing"
 grep -q '^verdict: FAIL, 31 files checked, 1 failed$' "$scratch/tree2.out" || fail "no FAIL verdict naming 1 file"
 
-[ "$failures" -eq 0 ] || exit 1
-echo "PASS"
+end_device_test inspect-tree

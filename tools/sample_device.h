@@ -10,12 +10,31 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace sav3::sample {
+
+struct Options {
+  std::uint64_t seed = 1;
+  // Wall-clock seconds of report record 0 (the others follow hourly); 0: an
+  // hour in 2014 picked by the seed.
+  std::int64_t first_report = 0;
+  // A distinct made-up secret in every credential field the migration carries
+  // (all 16 SNMP list entries and accounts, every 802.1X authentication
+  // text, ...) instead of the few the sample fills; planted_secrets() lists them.
+  bool plant_secrets = false;
+};
 
 // Writes the tree under `root`, a host folder that stands for "/". Returns 0
 // when every file was written; otherwise prints the failing path to stderr
 // and returns 1.
-int write_sample_device(const char* root, std::uint64_t seed);
+int write_sample_device(const char* root, const Options& options);
+inline int write_sample_device(const char* root, std::uint64_t seed) {
+  return write_sample_device(root, Options{seed});
+}
+
+// The texts that Options::plant_secrets writes into the credential fields.
+std::vector<std::string> planted_secrets();
 
 }  // namespace sav3::sample

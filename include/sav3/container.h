@@ -68,10 +68,16 @@ FileResult read_headed_file(const char* path, Bytes buffer, int size, int count)
 // buffer is not cleared: the caller zero-fills it first.
 FileResult read_plain_record(const char* path, Bytes buffer, int size, int count);
 
+// read_plain_record that fills the whole buffer: the bytes read, then zeros
+// (all zeros when the file cannot be opened). For buffers that are reused
+// without being zero-filled first (the histories' work area).
+FileResult read_plain_record_filled(const char* path, Bytes buffer, int size, int count);
+
 // The reads of files that may be missing on purpose: a legacy file the old
-// firmware did not write, or a short one, leaves the caller's zeros, and the
-// conversion goes on with them.
+// firmware did not write, or a short one, leaves zeros, and the conversion
+// goes on with them.
 void read_plain_record_if_present(const char* path, Bytes buffer, int size, int count);
+void read_plain_record_filled_if_present(const char* path, Bytes buffer, int size, int count);
 void read_headed_file_if_present(const char* path, Bytes buffer, int size, int count);
 
 // ---------------------------------------------------------------------------

@@ -24,6 +24,16 @@ inline std::string_view text_at(ConstBytes record, std::size_t off) {
   return {p, n};
 }
 
+// Whether the text at `off` equals a literal (text_at(record, off) == literal),
+// without measuring the text first: the literal's bytes, then a NUL or the end
+// of the record.
+inline bool text_is(ConstBytes record, std::size_t off, std::string_view literal) {
+  if (off > record.size() || record.size() - off < literal.size()) return false;
+  for (std::size_t i = 0; i < literal.size(); ++i)
+    if (record[off + i] != static_cast<std::uint8_t>(literal[i])) return false;
+  return off + literal.size() == record.size() || record[off + literal.size()] == 0;
+}
+
 // A C text held in a character buffer (a line read from a legacy text file):
 // up to its first NUL or the end of the buffer.
 inline std::string_view text_in(const char* buffer, std::size_t buffer_size) {
@@ -36,8 +46,7 @@ inline std::string_view text_in(const char* buffer, std::size_t buffer_size) {
 // word directly: "Yes " and "yes" are not Yes, and neither is a Yes that runs
 // into the end of the record without a terminator.
 inline bool answer_is(ConstBytes record, std::size_t off, std::string_view word) {
-  if (!fits(record, off, word.size() + 1)) return false;
-  return text_at(record, off) == word && record[off + word.size()] == 0;
+  return fits(record, off, word.size() + 1) && text_is(record, off, word);
 }
 
 // Substring search in a fault or mode list, bounded to its record.

@@ -1,18 +1,37 @@
 // Legacy timestamps: texts such as "Mon Jan 05 2015 10:20:30" (format
-// "%a %b %d %Y %X", local time) become signed 32-bit seconds since the epoch.
+// "%a %b %d %Y %X", a wall-clock time in the device's zone) become signed
+// 32-bit seconds since the epoch.
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string_view>
 
 namespace sav3 {
 
-// The broken-down time is cleared before every parse and its daylight-saving
-// flag left to the zone (so a summer time gets the summer offset). Trailing
-// text after the time is allowed. The text is taken whole up to the length of
-// a controller record (where every timestamp lies); beyond that it is cut. A text that does not parse, a time
-// that mktime cannot represent, or one outside the signed 32-bit range gives 0: the same bytes on a 64-bit
-// host and on the 32-bit target.
+// The broken-down time is cleared before every parse; trailing text after the
+// time is allowed. The text is taken whole up to the length of a controller
+// record (where every timestamp lies); beyond that it is cut.
+//
+// The wall-clock time becomes an instant by the zone's UTC offsets alone: a
+// time that the clock shows twice (when the zone sets its clocks back) is the
+// earlier instant; a time that the clock skips (when it sets them forward) is
+// read with the offset in force before the change. Days past the end of a
+// month and second 60 run on into the next ones. So the same text gives the
+// same seconds whatever was converted before it.
+//
+// A text that does not parse, a time that the zone cannot place, or one outside
+// the signed 32-bit range gives 0: the same bytes on a 64-bit host and on the
+// 32-bit target. Each distinct text is worked out once per run.
 std::int32_t legacy_time_seconds(std::string_view text);
+
+// strptime(text, "%a %b %d %Y %X", &tm) of the C locale, field for field and
+// with the same end of the parse (nullptr when the text does not parse), on a
+// cleared `tm`; only much cheaper.
+const char* parse_legacy_time(const char* text, std::tm& tm);
+
+// Forgets every remembered time. For tests that change the zone (TZ) within
+// one process; the tool never does.
+void forget_legacy_times();
 
 }  // namespace sav3

@@ -18,7 +18,7 @@ inline constexpr char path[] = "/usr/sav3/cfg/email";
 inline constexpr int record_size = 456;
 inline constexpr Field short_text_1{"short text 1", 0, 60, Kind::text};
 inline constexpr Field reserved_1{"reserved", 60, 4, Kind::reserved};
-inline constexpr Field short_text_2{"short text 2", 64, 60, Kind::text};
+inline constexpr Field short_text_2{"short text 2", 64, 60, Kind::secret};  // the mail server password
 inline constexpr Field reserved_2{"reserved", 124, 4, Kind::reserved};
 inline constexpr Field short_text_3{"short text 3", 128, 60, Kind::text};
 inline constexpr Field reserved_3{"reserved", 188, 4, Kind::reserved};

@@ -31,7 +31,7 @@ namespace snmp {
 inline constexpr char path[] = "/usr/sav3/cfg/snmp";
 inline constexpr int record_size = 5385;
 inline constexpr Field community{"community", 0, 32, Kind::secret};
-inline constexpr Field block{"snmpcfgse block", 32, 32, Kind::bytes};
+inline constexpr Field block{"snmpcfgse block", 32, 32, Kind::secret};  // the write community
 inline constexpr Field contact{"contact", 64, 16, Kind::text};
 inline constexpr Field name{"name", 80, 16, Kind::text};
 inline constexpr Field location{"location", 96, 16, Kind::text};

@@ -37,7 +37,7 @@ inline constexpr Field option_2{"certificate option 2", 161, 1, Kind::u8};
 inline constexpr Field option_3{"certificate option 3", 162, 1, Kind::u8};
 inline constexpr Field block_1{"certificate block 1", 163, 128, Kind::bytes};
 inline constexpr Field block_2{"certificate block 2", 291, 128, Kind::bytes};
-inline constexpr Field body{"certificate body", 419, 1024, Kind::bytes};
+inline constexpr Field body{"certificate body", 419, 1024, Kind::secret};  // may hold a private key
 inline constexpr Field option_4{"certificate option 4", 1443, 1, Kind::u8};
 inline constexpr Field option_5{"certificate option 5", 1444, 1, Kind::u8};
 inline constexpr Field fields[] = {text_1,  text_2,  reserved, option_1, option_2, option_3,

@@ -50,7 +50,7 @@ inline constexpr Field reserved_721{"reserved", 721, 1, Kind::reserved};
 inline constexpr Field vpn_text1{"VPN text 1", 722, 64, Kind::text};
 inline constexpr Field reserved_786{"reserved", 786, 6, Kind::reserved};
 inline constexpr Field vpn_text2{"VPN text 2", 792, 32, Kind::text};
-inline constexpr Field vpn_text3{"VPN text 3", 824, 32, Kind::text};
+inline constexpr Field vpn_text3{"VPN text 3", 824, 32, Kind::secret};  // the VPN password
 inline constexpr Field ipv6_option{"IPv6 option", 856, 1, Kind::u8};
 inline constexpr Field ipv6_word{"IPv6 word", 857, 4, Kind::u32};
 inline constexpr Field ipv6_block1{"IPv6 block 1", 861, 64, Kind::bytes};

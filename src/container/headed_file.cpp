@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 
 #include "sav3/container.h"
 #include "sav3/device.h"
@@ -72,21 +73,40 @@ FileResult read_headed_file(const char* path, Bytes buffer, int size, int count)
   return FileResult::ok;
 }
 
-FileResult read_plain_record(const char* path, Bytes buffer, int size, int count) {
+namespace {
+
+// The one plain read: how many bytes it delivered in `got`.
+FileResult read_plain(const char* path, Bytes buffer, int size, int count, std::size_t& got) {
+  got = 0;
   std::FILE* f = open_device_file(path, "r");
   if (f == nullptr) return FileResult::open_failed;
   const std::size_t records = records_that_fit(buffer.size(), size, count);
-  if (records != 0) {
-    // One read; a short file leaves the caller's zeros in the rest.
-    const std::size_t got = std::fread(buffer.data(), 1, records * static_cast<std::size_t>(size), f);
-    (void)got;
-  }
+  // One read; a short file leaves the rest of the buffer as it was.
+  if (records != 0) got = std::fread(buffer.data(), 1, records * static_cast<std::size_t>(size), f);
   std::fclose(f);
   return FileResult::ok;
 }
 
+}  // namespace
+
+FileResult read_plain_record(const char* path, Bytes buffer, int size, int count) {
+  std::size_t got = 0;
+  return read_plain(path, buffer, size, count, got);
+}
+
+FileResult read_plain_record_filled(const char* path, Bytes buffer, int size, int count) {
+  std::size_t got = 0;
+  const FileResult result = read_plain(path, buffer, size, count, got);
+  if (got < buffer.size()) std::memset(buffer.data() + got, 0, buffer.size() - got);
+  return result;
+}
+
 void read_plain_record_if_present(const char* path, Bytes buffer, int size, int count) {
   static_cast<void>(read_plain_record(path, buffer, size, count));
+}
+
+void read_plain_record_filled_if_present(const char* path, Bytes buffer, int size, int count) {
+  static_cast<void>(read_plain_record_filled(path, buffer, size, count));
 }
 
 void read_headed_file_if_present(const char* path, Bytes buffer, int size, int count) {

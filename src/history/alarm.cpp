@@ -1,5 +1,6 @@
 #include "sav3/alarm.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -14,10 +15,11 @@
 namespace sav3 {
 
 namespace {
-// The whole controller report and the whole new history at once.
+// The whole new history and the whole controller report at once. The history
+// starts from zeros; the read fills the report whole.
 struct AlarmHistoryBuffers {
-  std::uint8_t report[controller_record::size * history_records];
   std::uint8_t history[alarm_history::size * history_records];
+  std::uint8_t report[controller_record::size * history_records];
 };
 }  // namespace
 
@@ -37,11 +39,11 @@ void read_system_version(Bytes field) {
 
 int convert_alarm_history() {
   namespace hist = alarm_history;
-  AlarmHistoryBuffers& buf = take_work_area<AlarmHistoryBuffers>();
+  AlarmHistoryBuffers& buf = take_work_area<AlarmHistoryBuffers>(offsetof(AlarmHistoryBuffers, report));
   std::uint8_t inventory_record[inventory::record_size] = {};
   read_headed_file_if_present(path::inventory, inventory_record, inventory::record_size, 1);
-  read_plain_record_if_present(controller_record::report_path, buf.report, controller_record::size,
-                               history_records);
+  read_plain_record_filled_if_present(controller_record::report_path, buf.report, controller_record::size,
+                                      history_records);
   // The K3 configuration records do not change during the run: read once.
   const K3ConfiguredOutputs k3 = read_k3_configured_outputs(inventory_record);
   std::uint8_t version[hist::version.width] = {};

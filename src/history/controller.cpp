@@ -1,5 +1,6 @@
 #include "sav3/controller.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "sav3/container.h"
@@ -11,20 +12,22 @@
 namespace sav3 {
 
 namespace {
-// The whole legacy report and the whole new history at once (one headed write).
+// The whole new history and the whole legacy report at once (one headed
+// write). The history starts from zeros; the read fills the report whole.
 struct ControllerHistoryBuffers {
-  std::uint8_t report[controller_record::size * history_records];
   std::uint8_t history[controller_history::size * history_records];
+  std::uint8_t report[controller_record::size * history_records];
 };
 }  // namespace
 
 int convert_controller_history() {
   namespace hist = controller_history;
   namespace legacy = controller_record;
-  ControllerHistoryBuffers& buf = take_work_area<ControllerHistoryBuffers>();
+  ControllerHistoryBuffers& buf =
+      take_work_area<ControllerHistoryBuffers>(offsetof(ControllerHistoryBuffers, report));
   std::uint8_t pwmcfg[legacy_pwmcfg::record_size] = {};
   std::uint8_t reportcfg[legacy_reportcfg::record_size] = {};
-  read_plain_record_if_present(legacy::report_path, buf.report, legacy::size, history_records);
+  read_plain_record_filled_if_present(legacy::report_path, buf.report, legacy::size, history_records);
   read_plain_record_if_present(legacy_pwmcfg::path, pwmcfg, legacy_pwmcfg::record_size, 1);
   read_plain_record_if_present(legacy_reportcfg::path, reportcfg, legacy_reportcfg::record_size, 1);
 

@@ -1,3 +1,4 @@
+#include <cstddef>
 #include <cstring>
 
 #include "sav3/container.h"
@@ -16,7 +17,8 @@ namespace {
 constexpr std::size_t records = history_records;
 
 // All reports and both histories at once, about 0.7 MB in the histories' work
-// area, zero-filled at every call. The report area holds the larger ZRT record.
+// area. The new records come first and start from zeros; the reads fill the
+// legacy buffers whole. The report area holds the larger ZRT record.
 struct SupplyHistoryBuffers {
   std::uint8_t history[supply_history::record_size * records];
   std::uint8_t sub[supply_history_sub::record_size * records];
@@ -54,18 +56,17 @@ void fill_supply_history(Bytes record, const SupplyHistoryInputs& in, unsigned n
 }  // namespace
 
 int convert_supply_history(unsigned port, unsigned n, const SupplyHistorySource& source) {
-  SupplyHistoryBuffers& buf = take_work_area<SupplyHistoryBuffers>();
+  SupplyHistoryBuffers& buf = take_work_area<SupplyHistoryBuffers>(offsetof(SupplyHistoryBuffers, report));
   const auto report_size = static_cast<std::size_t>(source.report_size);
-  const Bytes reports = slice(Bytes(buf.report), 0, report_size * records);
-  read_plain_record_if_present(numbered_path(source.report_path, n), reports, source.report_size,
-                               history_records);
-  read_plain_record_if_present(numbered_path(source.extra_path, n), buf.extra,
-                               legacy_supply_extra::record_size, history_records);
-  read_plain_record_if_present(numbered_path(source.battery_path, n), buf.battery,
-                               legacy_supply_battery::record_size, history_records);
-  read_plain_record_if_present(controller_record::report_path, buf.controller, controller_record::size,
-                               history_records);
-  read_plain_record_if_present(source.progcfg_path, buf.progcfg, legacy_progcfg::record_size, 1);
+  read_plain_record_filled_if_present(numbered_path(source.report_path, n), buf.report, source.report_size,
+                                      history_records);
+  read_plain_record_filled_if_present(numbered_path(source.extra_path, n), buf.extra,
+                                      legacy_supply_extra::record_size, history_records);
+  read_plain_record_filled_if_present(numbered_path(source.battery_path, n), buf.battery,
+                                      legacy_supply_battery::record_size, history_records);
+  read_plain_record_filled_if_present(controller_record::report_path, buf.controller, controller_record::size,
+                                      history_records);
+  read_plain_record_filled_if_present(source.progcfg_path, buf.progcfg, legacy_progcfg::record_size, 1);
 
   for (std::size_t i = 0; i < records; ++i) {
     const SupplyHistoryInputs in{

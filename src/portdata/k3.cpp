@@ -24,16 +24,14 @@ ConstBytes status_word(ConstBytes item, std::size_t group, unsigned i) {
 }
 
 std::uint8_t state_code(ConstBytes word) {
-  const std::string_view text = text_at(word, 0);
-  if (text == "Inactive") return k3_readings::inactive;
-  if (text == "Active") return k3_readings::active;
+  if (text_is(word, 0, "Inactive")) return k3_readings::inactive;
+  if (text_is(word, 0, "Active")) return k3_readings::active;
   return k3_readings::other_state;
 }
 
 std::uint8_t condition_code(ConstBytes word) {
-  const std::string_view text = text_at(word, 0);
-  if (text == "Fault") return k3_readings::fault;
-  if (text == "Normal") return k3_readings::normal;
+  if (text_is(word, 0, "Fault")) return k3_readings::fault;
+  if (text_is(word, 0, "Normal")) return k3_readings::normal;
   return k3_readings::other_condition;
 }
 

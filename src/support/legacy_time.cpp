@@ -1,6 +1,5 @@
 #include "sav3/legacy_time.h"
 
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -8,123 +7,286 @@
 
 namespace sav3 {
 
+// Times past 2038 must not wrap on the 32-bit target: the build gives every
+// target a 64-bit time_t, and a build that lost the flags stops here.
+static_assert(sizeof(std::time_t) == 8, "time_t must be 64 bits (-D_TIME_BITS=64)");
+
 namespace {
 
-// The parse of a timestamp text, remembered by its exact text.
+// Days from 1970-01-01 to the first of the month (month 1..12 of the proleptic
+// Gregorian calendar); any year.
+long long days_from_civil(long long y, unsigned m) {
+  y -= m <= 2 ? 1 : 0;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+// The wall-clock fields as seconds on a clock without zone: days past the end
+// of a month and second 60 run on into the next ones, as mktime normalises.
+long long wall_clock_seconds(const std::tm& tm) {
+  const long long year = 1900LL + tm.tm_year + tm.tm_mon / 12;
+  const int month = tm.tm_mon % 12;
+  const long long days = days_from_civil(year, static_cast<unsigned>(month) + 1) + (tm.tm_mday - 1);
+  return days * 86400 + tm.tm_hour * 3600LL + tm.tm_min * 60LL + tm.tm_sec;
+}
+
+// The zone's UTC offset at an instant; false when libc cannot tell.
+bool utc_offset(long long instant, long long& offset) {
+  const auto t = static_cast<std::time_t>(instant);
+  std::tm local;
+  if (localtime_r(&t, &local) == nullptr) return false;
+  offset = local.tm_gmtoff;
+  return true;
+}
+
+// The offsets at the start of whole days, remembered: the hourly report times
+// of one day share them.
+struct DayOffset {
+  long long day;
+  long long offset;
+  bool known;
+};
+constexpr std::size_t day_slots = 64;
+DayOffset g_day_offsets[day_slots];
+
+bool offset_at_day(long long day, long long& offset) {
+  DayOffset& e = g_day_offsets[static_cast<std::size_t>(day) % day_slots];
+  if (e.known && e.day == day) {
+    offset = e.offset;
+    return true;
+  }
+  if (!utc_offset(day * 86400, offset)) return false;
+  e = DayOffset{day, offset, true};
+  return true;
+}
+
+long long floor_div(long long a, long long b) { return a / b - (a % b != 0 && (a < 0) != (b < 0) ? 1 : 0); }
+
+// The instant that a wall-clock time names in the device's zone, from UTC
+// offsets only (the daylight flag says nothing about the offset: some zones
+// flag their winter time as daylight time).
+//
+// An instant t shows the wall clock `wall` when t + offset(t) == wall. Zone
+// offsets lie within a day, so every such t lies between the starts of the day
+// before and of the day after next (counted on the wall clock); the offsets in
+// force there, before and after, are the candidates.
+// - One candidate fits (the usual case): that instant.
+// - Both fit (the clock was set back and shows the time twice): the earlier.
+// - None fits (the clock was set forward over the time): the time is read with
+//   the offset in force before the change.
+// This holds for shifts of any size (half an hour, a whole skipped day) as long
+// as the zone does not change its offset twice within those three days.
+bool local_instant(long long wall, long long& instant) {
+  const long long day = floor_div(wall, 86400);
+  long long before = 0;
+  long long after = 0;
+  if (!offset_at_day(day - 1, before) || !offset_at_day(day + 2, after)) return false;
+  long long at = 0;
+  if (before == after) {
+    if (!utc_offset(wall - before, at)) return false;
+    if (at == before) {
+      instant = wall - before;
+      return true;
+    }
+  }
+  long long earliest = 0;
+  bool found = false;
+  for (const long long offset : {before, after}) {
+    if (!utc_offset(wall - offset, at)) return false;
+    if (at == offset && (!found || wall - offset < earliest)) {
+      earliest = wall - offset;
+      found = true;
+    }
+  }
+  if (found) {
+    instant = earliest;
+    return true;
+  }
+  // Skipped: the offset before the change is the one in force just before the
+  // earlier of the two readings.
+  const long long larger = before > after ? before : after;
+  if (!utc_offset(wall - larger, at)) return false;
+  instant = wall - at;
+  return true;
+}
+
+// The parse of "%a %b %d %Y %X" as libc's strptime does it in the C locale
+// (the tool never sets a locale), without its cost: strptime tries every
+// weekday and month name, full, abbreviated and alternative, each through
+// strncasecmp and strlen.
+//
+// strptime's rules, step by step: a name matches case-insensitively and the
+// longest matching name wins (the full name over its abbreviation); a blank in
+// the format skips any run of white space, and so does every number before its
+// digits; a number takes at most its width in digits and stops early when one
+// more digit would pass its largest value; ':' must be there. The day of the
+// week is the one the text names; the day of the year follows from the month
+// and the day (day 31 of any month included).
+constexpr const char* weekday_names[7][2] = {{"sunday", "sun"},    {"monday", "mon"},   {"tuesday", "tue"},
+                                             {"wednesday", "wed"}, {"thursday", "thu"}, {"friday", "fri"},
+                                             {"saturday", "sat"}};
+constexpr const char* month_names[12][2] = {{"january", "jan"}, {"february", "feb"}, {"march", "mar"},
+                                            {"april", "apr"},   {"may", "may"},      {"june", "jun"},
+                                            {"july", "jul"},    {"august", "aug"},   {"september", "sep"},
+                                            {"october", "oct"}, {"november", "nov"}, {"december", "dec"}};
+constexpr int days_before_month[2][12] = {{0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334},
+                                          {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335}};
+
+bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// After `name` (lower case) at p, ignoring case; nullptr when it is not there.
+const char* after_name(const char* p, const char* name) {
+  for (; *name != '\0'; ++name, ++p) {
+    const char c = *p >= 'A' && *p <= 'Z' ? static_cast<char>(*p - 'A' + 'a') : *p;
+    if (c != *name) return nullptr;
+  }
+  return p;
+}
+
+// The longest of the names at p: its index and the text after it.
+template <std::size_t N>
+const char* after_longest_name(const char* p, const char* const (&names)[N][2], int& index) {
+  for (std::size_t i = 0; i < N; ++i) {
+    for (const char* name : names[i]) {
+      if (const char* end = after_name(p, name)) {
+        index = static_cast<int>(i);
+        return end;  // names[i][0] is the longer one, and no name begins another's
+      }
+    }
+  }
+  return nullptr;
+}
+
+const char* after_number(const char* p, int largest, int digits, int smallest, int& value) {
+  while (is_blank(*p)) ++p;
+  if (*p < '0' || *p > '9') return nullptr;
+  value = 0;
+  do {
+    value = value * 10 + (*p++ - '0');
+  } while (--digits > 0 && value * 10 <= largest && *p >= '0' && *p <= '9');
+  return value < smallest || value > largest ? nullptr : p;
+}
+
+const char* after_blanks(const char* p) {
+  while (is_blank(*p)) ++p;
+  return p;
+}
+
+}  // namespace
+
+const char* parse_legacy_time(const char* text, std::tm& tm) {
+  int wday = 0;
+  int mon = 0;
+  int mday = 0;
+  int year = 0;
+  int hour = 0;
+  int min = 0;
+  int sec = 0;
+  const char* p = after_longest_name(text, weekday_names, wday);
+  if (p != nullptr) p = after_longest_name(after_blanks(p), month_names, mon);
+  if (p != nullptr) p = after_number(after_blanks(p), 31, 2, 1, mday);
+  if (p != nullptr) p = after_number(after_blanks(p), 9999, 4, 0, year);
+  if (p != nullptr) p = after_number(after_blanks(p), 23, 2, 0, hour);
+  if (p != nullptr) p = *p == ':' ? after_number(p + 1, 59, 2, 0, min) : nullptr;
+  if (p != nullptr) p = *p == ':' ? after_number(p + 1, 61, 2, 0, sec) : nullptr;
+  if (p == nullptr) return nullptr;
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  tm.tm_wday = wday;
+  tm.tm_mon = mon;
+  tm.tm_mday = mday;
+  tm.tm_year = year - 1900;
+  tm.tm_hour = hour;
+  tm.tm_min = min;
+  tm.tm_sec = sec;
+  tm.tm_yday = days_before_month[leap ? 1 : 0][mon] + mday - 1;
+  return p;
+}
+
+namespace {
+
+// The stored seconds of a text (without NUL), worked out from scratch: 0 when
+// it does not parse or cannot be converted or does not fit 32 bits.
+std::int32_t convert_legacy_time(std::string_view text) {
+  char c_text[controller_record::size + 1];
+  std::memcpy(c_text, text.data(), text.size());
+  c_text[text.size()] = '\0';
+  std::tm tm;
+  std::memset(&tm, 0, sizeof tm);
+  if (parse_legacy_time(c_text, tm) == nullptr) return 0;
+  long long instant = 0;
+  if (!local_instant(wall_clock_seconds(tm), instant)) return 0;
+  if (instant < -2147483648LL || instant > 2147483647LL) return 0;
+  return static_cast<std::int32_t>(instant);
+}
+
+// The seconds of every distinct text of a run, remembered by the exact text.
 //
 // One run converts the same 1000 report times up to six times (the controller,
 // module and alarm histories all take record i's time from the controller
-// report), and strptime's weekday and month names make the parse the largest
-// cost of the run. Only the parse is remembered, never the seconds: mktime runs
-// on every call, so a change of zone (TZ, the zone file) is seen exactly as
-// without the cache. The entry keeps every field strptime set, so mktime gets
-// the same broken-down time either way. The tool never changes its locale, so
-// strptime's names are the same for the whole run.
+// report). The seconds depend only on the text and the zone, which the tool
+// never changes, so each text is worked out once, failures included.
 //
 // Bounded and allocation-free: a fixed table in static storage, open
 // addressing over a few slots; when they are all taken, the text's first slot
-// is overwritten. Single-threaded, like the rest of the tool.
-struct ParsedTime {
-  char text[32];  // the exact text strptime saw, NUL-terminated; "" for a free slot
-  std::int32_t year;
-  std::uint16_t yday;
-  std::uint8_t sec, min, hour, mday, mon, wday;
-  bool parsed;  // false: the text does not parse
+// is overwritten (slower, never wrong). Single-threaded, like the rest of the
+// tool.
+struct RememberedTime {
+  char text[32];  // the exact text, NUL-terminated; "" for a free slot
+  std::int32_t seconds;
 };
 
-constexpr std::size_t cache_slots = 2048;  // twice the 1000 times of one report
+constexpr std::size_t cache_slots = 4096;  // four times the 1000 times of one report
 constexpr std::size_t cache_probes = 8;
-ParsedTime g_cache[cache_slots];
+RememberedTime g_cache[cache_slots];
 
-std::uint32_t text_hash(const char* text, std::size_t n) {
-  std::uint32_t h = 2166136261u;  // FNV-1a
-  for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(text[i])) * 16777619u;
-  return h;
-}
-
-bool fits_byte(int v) { return v >= 0 && v <= 255; }
-
-// Whether strptime's fields fit an entry (always, for this format; a field out
-// of range is simply not remembered).
-bool storable(const std::tm& tm) {
-  return fits_byte(tm.tm_sec) && fits_byte(tm.tm_min) && fits_byte(tm.tm_hour) && fits_byte(tm.tm_mday) &&
-         fits_byte(tm.tm_mon) && fits_byte(tm.tm_wday) && tm.tm_yday >= 0 && tm.tm_yday <= 65535 &&
-         tm.tm_isdst == 0 && tm.tm_gmtoff == 0 && tm.tm_zone == nullptr;
-}
-
-void restore(const ParsedTime& e, std::tm& tm) {
-  tm.tm_sec = e.sec;
-  tm.tm_min = e.min;
-  tm.tm_hour = e.hour;
-  tm.tm_mday = e.mday;
-  tm.tm_mon = e.mon;
-  tm.tm_year = e.year;
-  tm.tm_wday = e.wday;
-  tm.tm_yday = e.yday;
-}
-
-void remember(ParsedTime& e, const char* text, std::size_t n, const std::tm* tm) {
-  std::memcpy(e.text, text, n);
-  e.text[n] = '\0';
-  e.parsed = tm != nullptr;
-  if (tm == nullptr) return;
-  e.sec = static_cast<std::uint8_t>(tm->tm_sec);
-  e.min = static_cast<std::uint8_t>(tm->tm_min);
-  e.hour = static_cast<std::uint8_t>(tm->tm_hour);
-  e.mday = static_cast<std::uint8_t>(tm->tm_mday);
-  e.mon = static_cast<std::uint8_t>(tm->tm_mon);
-  e.wday = static_cast<std::uint8_t>(tm->tm_wday);
-  e.yday = static_cast<std::uint16_t>(tm->tm_yday);
-  e.year = tm->tm_year;
-}
-
-// strptime on a cleared broken-down time, through the cache; false when the
-// text does not parse.
-bool parse_legacy_time(const char* text, std::tm& tm) {
-  std::memset(&tm, 0, sizeof tm);
-  const std::size_t n = std::strlen(text);
-  if (n == 0 || n >= sizeof g_cache[0].text) return strptime(text, "%a %b %d %Y %X", &tm) != nullptr;
-
-  const std::size_t home = text_hash(text, n) % cache_slots;
-  ParsedTime* free_slot = nullptr;
-  for (std::size_t i = 0; i < cache_probes; ++i) {
-    ParsedTime& e = g_cache[(home + i) % cache_slots];
-    if (e.text[0] == '\0') {
-      free_slot = &e;
-      break;  // entries are never removed, so the text is not further on
-    }
-    if (std::memcmp(e.text, text, n + 1) == 0) {
-      if (e.parsed) restore(e, tm);
-      return e.parsed;
-    }
+// A hash of the text eight bytes at a time (it only picks the slot).
+std::size_t text_hash(const char* text, std::size_t n) {
+  std::uint64_t h = n;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text + i, 8);
+    h = (h ^ word) * 0x9E3779B97F4A7C15u;
   }
-  const bool parsed = strptime(text, "%a %b %d %Y %X", &tm) != nullptr;
-  if (parsed && !storable(tm)) return true;
-  remember(free_slot != nullptr ? *free_slot : g_cache[home], text, n, parsed ? &tm : nullptr);
-  return parsed;
+  for (; i < n; ++i) h = (h ^ static_cast<unsigned char>(text[i])) * 0x100000001B3u;
+  return static_cast<std::size_t>(h ^ (h >> 29));
 }
 
 }  // namespace
 
 std::int32_t legacy_time_seconds(std::string_view text) {
-  // strptime needs a C text. A timestamp lies in a controller record and ends
-  // with it at the latest, so the buffer holds any timestamp whole: blanks in
-  // the format match runs of any length, so cutting the text short could turn
-  // a time that parses into one that does not.
-  char buffer[controller_record::size + 1];
-  const std::size_t n = text.size() < sizeof buffer - 1 ? text.size() : sizeof buffer - 1;
-  std::memcpy(buffer, text.data(), n);
-  buffer[n] = '\0';
+  // A timestamp lies in a controller record and ends with it at the latest, so
+  // it is taken whole: blanks in the format match runs of any length, so
+  // cutting the text short could turn a time that parses into one that does
+  // not. It ends at its first NUL.
+  text = text.substr(0, controller_record::size);
+  text = text.substr(0, text.find('\0'));
+  const std::size_t n = text.size();
+  if (n == 0 || n >= sizeof g_cache[0].text) return convert_legacy_time(text);
+  const std::size_t home = text_hash(text.data(), n) % cache_slots;
+  RememberedTime* free_slot = nullptr;
+  for (std::size_t i = 0; i < cache_probes; ++i) {
+    RememberedTime& e = g_cache[(home + i) % cache_slots];
+    if (e.text[0] == '\0') {
+      free_slot = &e;
+      break;  // entries are only removed all at once, so the text is not further on
+    }
+    if (e.text[n] == '\0' && std::memcmp(e.text, text.data(), n) == 0) return e.seconds;
+  }
+  RememberedTime& slot = free_slot != nullptr ? *free_slot : g_cache[home];
+  const std::int32_t seconds = convert_legacy_time(text);
+  std::memcpy(slot.text, text.data(), n);
+  slot.text[n] = '\0';
+  slot.seconds = seconds;
+  return seconds;
+}
 
-  std::tm tm;
-  if (!parse_legacy_time(buffer, tm)) return 0;
-  tm.tm_isdst = -1;
-  errno = 0;
-  const std::time_t t = std::mktime(&tm);
-  if (t == static_cast<std::time_t>(-1) && errno != 0) return 0;
-  const long long seconds = static_cast<long long>(t);
-  if (seconds < -2147483648LL || seconds > 2147483647LL) return 0;
-  return static_cast<std::int32_t>(seconds);
+void forget_legacy_times() {
+  std::memset(g_cache, 0, sizeof g_cache);
+  std::memset(g_day_offsets, 0, sizeof g_day_offsets);
 }
 
 }  // namespace sav3

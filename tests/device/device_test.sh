@@ -18,6 +18,13 @@
 #                                     /usr/sav2 keep every byte they had.
 #   device_test.sh same-as-host TOOL HOST_TOOL
 #                                     the same commands and the same bytes
+#   device_test.sh recipe-install TOOL INSPECT SAMPLE_GENERATOR
+#                                     a build with a firmware build system's
+#                                     own toolchain file (no preset), installed
+#                                     with DESTDIR: two static ARM tools that
+#                                     run under qemu; the staged tool writes
+#                                     the same bytes as TOOL on a sample
+#                                     device whose reports run past 2038
 #
 # Exit 0 pass, 1 fail, 77 skip (no sandbox on this machine, or no host tool).
 # SAV3_KEEP_SANDBOX=1 keeps the scratch folders; a failing test keeps them.
@@ -358,6 +365,42 @@ case $case_name in
     diff "$scratch/before" "$scratch/after" || fail "the device's trees changed although the marker exists"
     [ "$(grep -c ' running$' "$scratch/device/sandbox/daemons")" = "${#daemons[@]}" ] ||
       fail "a daemon was killed although the marker exists"
+    ;;
+  recipe-install)
+    generator=${4:?usage: device_test.sh recipe-install TOOL INSPECT SAMPLE_GENERATOR}
+    if ! command -v arm-linux-gnueabihf-g++ >/dev/null || ! command -v qemu-arm-static >/dev/null; then
+      echo "SKIP: no ARM cross compiler or qemu-arm-static"
+      exit 77
+    fi
+    source_dir=$(cd "$here/../.." && pwd)
+    recipe=$scratch/recipe-build image=$scratch/image
+    if ! { cmake -S "$source_dir" -B "$recipe" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/recipe-toolchain.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DSAV3_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr &&
+      cmake --build "$recipe" -j2 && DESTDIR=$image cmake --install "$recipe"; } >"$scratch/recipe.log" 2>&1; then
+      tail -n 30 "$scratch/recipe.log"
+      fail "the build with the recipe's toolchain file, or its install, failed"
+    else
+      installed=$(cd "$image" && find . ! -type d | sort | tr '\n' ' ')
+      [ "$installed" = "./usr/bin/sav3-inspect ./usr/bin/sav3-migrate " ] ||
+        fail "the install holds $installed, not the two tools"
+      for staged in "$image/usr/bin/sav3-migrate" "$image/usr/bin/sav3-inspect"; do
+        # ELF class 1 (32-bit) in byte 4, machine 0x28 (ARM) in bytes 18 and 19.
+        [ "$(od -An -tx1 -j4 -N1 "$staged" | tr -d ' ')$(od -An -tx1 -j18 -N2 "$staged" | tr -d ' ')" = 012800 ] ||
+          fail "$staged is no 32-bit ARM executable"
+        if arm-linux-gnueabihf-readelf -l "$staged" | grep -q INTERP; then fail "$staged is not static"; fi
+      done
+      check "the staged inspector runs under qemu and reports the project's version" \
+        test "$(qemu-arm-static "$image/usr/bin/sav3-inspect" --version)" = "$("$inspect" --version)"
+      # Reports from 2038-01-01: the later ones lie past 2038-01-19.
+      "$generator" --seed 5 --from 2038-01-01 "$scratch/late" >/dev/null
+      host_tool=$tool tool=$image/usr/bin/sav3-migrate
+      compare_with_host "$scratch/late" late
+      history=$scratch/late-tool/usr/sav3/history/port0
+      TZ=":$scratch/late-tool/etc/localtime" "$inspect" --record 0 "$history" | grep -q '(2038-01-01 07:00:00 CET)' ||
+        fail "report 0 is not 2038-01-01 07:00"
+      "$inspect" --record 999 "$history" | grep -q '  0  (not set)' ||
+        fail "report 999 (2038-02-11, past the signed 32-bit seconds) is not stored as 0"
+    fi
     ;;
   same-as-host)
     host_tool=${3:?usage: device_test.sh same-as-host TOOL HOST_TOOL [SAMPLE_GENERATOR]}

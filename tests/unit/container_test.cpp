@@ -141,5 +141,28 @@ TEST_F(Container, HeaderCheckNamesEachDamage) {
   }
 }
 
+// The filling reader leaves nothing of what the buffer held: the bytes read,
+// then zeros.
+TEST_F(Container, FillingPlainReaderZeroesWhatItDoesNotRead) {
+  put_file("/mnt/1/cfg/long", {1, 2, 3, 4, 5, 6, 7, 8});
+  struct Case {
+    const char* path;
+    int size, count;
+    FileResult result;
+    std::vector<std::uint8_t> expected;
+  } cases[] = {
+      {"/mnt/1/cfg/missing", 2, 2, FileResult::open_failed, {0, 0, 0, 0, 0}},
+      {"/mnt/1/cfg/long", 2, 2, FileResult::ok, {1, 2, 3, 4, 0}},
+      {"/mnt/1/cfg/long", 2, 3, FileResult::ok, {1, 2, 3, 4, 0}},  // the buffer holds two records
+      {"/mnt/1/cfg/long", 5, 1, FileResult::ok, {1, 2, 3, 4, 5}},
+      {"/mnt/1/cfg", 1, 5, FileResult::ok, {0, 0, 0, 0, 0}},  // a folder opens but reads nothing
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> buf(5, 0xEE);
+    EXPECT_EQ(read_plain_record_filled(c.path, buf, c.size, c.count), c.result) << c.path;
+    EXPECT_EQ(buf, c.expected) << c.path << " " << c.size << " x " << c.count;
+  }
+}
+
 }  // namespace
 }  // namespace sav3::testing

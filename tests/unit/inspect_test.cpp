@@ -2,14 +2,20 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "json_check.h"
 #include "sample_device.h"
 #include "sav3/controller.h"
 #include "sav3/controller_record.h"
 #include "sav3/driver.h"
 #include "sav3/inventory.h"
+#include "sav3/migration_state.h"
+#include "sav3/settings_email.h"
 #include "sav3/settings_snmp.h"
 #include "sav3/settings_user_accounts.h"
+#include "sav3/version.h"
 #include "scratch_device.h"
 
 namespace sav3::testing {
@@ -17,31 +23,49 @@ namespace {
 
 using namespace sav3::inspect;
 
-// What the inspector prints, and its result.
+// What the inspector prints on its output and on its error stream, and its
+// result.
 struct Report {
   int status = -1;
   std::string text;
+  std::string err;
 };
 
 template <typename F>
 Report capture(F&& run) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  std::FILE* out = open_memstream(&buffer, &size);
+  char *out_buffer = nullptr, *err_buffer = nullptr;
+  std::size_t out_size = 0, err_size = 0;
+  std::FILE* out = open_memstream(&out_buffer, &out_size);
+  std::FILE* err = open_memstream(&err_buffer, &err_size);
   Report r;
-  r.status = run(out);
+  r.status = run(out, err);
   std::fclose(out);
-  r.text.assign(buffer, size);
-  std::free(buffer);
+  std::fclose(err);
+  r.text.assign(out_buffer, out_size);
+  r.err.assign(err_buffer, err_size);
+  std::free(out_buffer);
+  std::free(err_buffer);
   return r;
 }
 
 Report inspect(const std::string& path, Options options = {}) {
-  return capture([&](std::FILE* out) { return inspect_file(out, path.c_str(), options); });
+  return capture(
+      [&](std::FILE* out, std::FILE* err) { return inspect_file(out, err, path.c_str(), options); });
 }
 
 Report tree(const std::string& dir, Options options = {}) {
-  return capture([&](std::FILE* out) { return inspect_tree(out, dir.c_str(), options); });
+  return capture(
+      [&](std::FILE* out, std::FILE* err) { return inspect_tree(out, err, dir.c_str(), options); });
+}
+
+Report command(std::vector<std::string> args) {
+  args.insert(args.begin(), "sav3-inspect");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return capture([&](std::FILE* out, std::FILE* err) {
+    return inspect_command(static_cast<int>(args.size()), argv.data(), out, err);
+  });
 }
 
 bool has(const Report& r, const std::string& needle) { return r.text.find(needle) != std::string::npos; }
@@ -66,6 +90,26 @@ TEST(InspectKinds, EveryLayoutCoversItsRecordExactly) {
     EXPECT_EQ(k.layout->size, k.size) << k.name;
     EXPECT_TRUE(fields_tile(k.layout->fields, k.layout->size)) << k.name << ": fields leave gaps or overlap";
   }
+}
+
+// The checker of the JSON Lines that the tests and the fuzz harness trust.
+TEST(InspectJson, OnlyStrictJsonLinesPass) {
+  const std::pair<const char*, bool> cases[] = {
+      {"{}\n", true},
+      {"{\"a\":[1,-0.5,2e-3,true,false,null,\"x\\u00e9\\n\"],\"b\":{}}\n{\"c\":0}\n", true},
+      {"{}", false},                   // no newline after the object
+      {"[]\n", false},                 // a line is an object
+      {"{\"a\":1,}\n", false},         // trailing comma
+      {"{\"a\":01}\n", false},         // leading zero
+      {"{\"a\":1.}\n", false},         // no digits after the point
+      {"{\"a\":nan}\n", false},        // no such literal
+      {"{\"a\":\"\t\"}\n", false},     // a raw control character in a string
+      {"{\"a\":\"\\x41\"}\n", false},  // no such escape
+      {"{\"a\":\"\\u12\"}\n", false},  // a short \\u escape
+      {"{\"a\":1}{}\n", false},        // two values on a line
+      {"{\"a\" 1}\n", false},          // no colon
+  };
+  for (const auto& [text, valid] : cases) EXPECT_EQ(valid_json_lines(text), valid) << text;
 }
 
 TEST(InspectKinds, ThePathNamesTheFolderAndPort) {
@@ -140,6 +184,10 @@ TEST_F(Inspect, MigratedSampleDeviceInspectsClean) {
     Report r = inspect(p);
     EXPECT_EQ(r.status, 0) << r.text;
     EXPECT_TRUE(has(r, std::string(files[i].kind->name) + ", record size")) << r.text;
+    Options json;
+    json.json = true;
+    r = inspect(p, json);
+    EXPECT_TRUE(valid_json_lines(r.text) && has(r, "\"ok\":true}")) << r.text;
   }
 
   Report k3 = inspect(host("/usr/sav3/cfg/port3"));
@@ -240,7 +288,7 @@ TEST_F(Inspect, DamageIsNamed) {
 
   auto [stub, r8] = damaged([](auto& b) { b.resize(12); });
   EXPECT_EQ(stub, problem::short_header);
-  EXPECT_TRUE(has(r8, "problem: truncated header: 12 bytes, a header has 30")) << r8.text;
+  EXPECT_TRUE(has(r8, "cfg/port0: not a headed record file: 12 bytes, a header has 30\n")) << r8.text;
 
   // A well-formed file of a size the migration never writes there.
   std::vector<std::uint8_t> odd(100, 0);
@@ -262,8 +310,8 @@ TEST_F(Inspect, DamageIsNamed) {
       << r10.text;
 
   Report r11 = inspect(host("/usr/sav3/cfg/nothing"));
-  EXPECT_EQ(r11.status, 1);
-  EXPECT_TRUE(has(r11, "cannot read: No such file or directory")) << r11.text;
+  EXPECT_EQ(r11.status, 2);
+  EXPECT_NE(r11.err.find("cannot read: No such file or directory"), std::string::npos) << r11.err;
 }
 
 // Reserved bytes that are not zero are a fault of the writer.
@@ -277,27 +325,96 @@ TEST_F(Inspect, ReservedBytesMustBeZero) {
   EXPECT_TRUE(has(r, "NOT ZERO: 1 of 4 bytes set")) << r.text;
 }
 
-// Passwords and communities are carried byte for byte but never printed, in
-// text or JSON; an account name beside them is.
-TEST_F(Inspect, SecretsAreNeverShown) {
-  put_text_file("/mnt/1/cfg/authcfg", "WS_USR: operator Pa55-w0rd! admin\n");
-  put_text_file("/mnt/1/cfg/snmpdcfg", "COMMUNITY: c0mmun1ty\nV3_USR: alice s3cr3t-key\n");
-  ASSERT_EQ(convert_user_accounts(), result::ok);
-  ASSERT_EQ(convert_snmp_settings(), result::ok);
-  for (bool json : {false, true}) {
-    Options options;
-    options.json = json;
-    Report accounts = inspect(host("/usr/sav3/cfg/user_info"), options);
-    Report snmp = inspect(host("/usr/sav3/cfg/snmp"), options);
-    EXPECT_EQ(accounts.status, 0) << accounts.text;
-    EXPECT_TRUE(has(accounts, "operator")) << accounts.text;
-    EXPECT_FALSE(has(accounts, "Pa55")) << accounts.text;
-    EXPECT_TRUE(has(snmp, "alice")) << snmp.text;
-    EXPECT_FALSE(has(snmp, "s3cr3t")) << snmp.text;
-    EXPECT_FALSE(has(snmp, "mmun1ty")) << snmp.text;
+// Every credential field of the sample device holds a planted secret: none
+// shows in any report (text, JSON, the tree) unless asked for, and every one
+// does when asked for; the names beside them always show.
+TEST_F(Inspect, PlantedSecretsShowOnlyWhenAsked) {
+  ZoneScope zone("UTC0");
+  sample::Options planted;
+  planted.plant_secrets = true;
+  ASSERT_EQ(sample::write_sample_device(root_.c_str(), planted), 0);
+  ASSERT_EQ(run_migration(no_command), 0);
+  const std::vector<std::uint8_t> device = file_bytes(path::inventory);
+  ExpectedFile files[64];
+  const std::size_t n =
+      expected_files(slice(ConstBytes(device), header::size, inventory::record_size), files);
+  for (bool show : {false, true}) {
+    std::string all;
+    for (bool json : {false, true}) {
+      Options options;
+      options.json = json;
+      options.show_secrets = show;
+      all += tree(host("/usr/sav3"), options).text;
+      for (std::size_t i = 0; i < n; ++i) {
+        Report r = inspect(host(std::string("/usr/sav3/") + files[i].name), options);
+        EXPECT_EQ(r.status, 0) << r.text;
+        EXPECT_TRUE(!json || valid_json_lines(r.text)) << r.text;
+        all += r.text;
+      }
+    }
+    for (const std::string& secret : sample::planted_secrets())
+      EXPECT_EQ(all.find(secret) != std::string::npos, show) << secret << (show ? " not shown" : " shown");
+    EXPECT_NE(all.find("user15"), std::string::npos) << "account names are no secrets";
+    EXPECT_NE(all.find("reader15"), std::string::npos) << "SNMP user names are no secrets";
   }
-  Report text = inspect(host("/usr/sav3/cfg/user_info"));
-  EXPECT_TRUE(has(text, "(secret, 10 characters, not shown)")) << text.text;
+}
+
+// The command line: options anywhere, the statuses, errors on the error
+// stream only, a failed write of the report.
+TEST_F(Inspect, CommandLineFollowsTheConventions) {
+  ASSERT_EQ(convert_email_settings(), result::ok);
+  const std::string good = host("/usr/sav3/cfg/email"), missing = host("/usr/sav3/cfg/none");
+  const std::string noise = host("/usr/sav3/cfg/snmp");
+  put_text_file("/usr/sav3/cfg/snmp", "COMMUNITY: public\nLOCATION: rack 4\n");
+  const std::string version = std::string("sav3-inspect ") + sav3::version + "\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // a part of the report ("" when there is none)
+    std::string err;  // a part of the error stream ("" when it stays empty)
+  };
+  const Case cases[] = {
+      {{"--help"}, 0, "usage: sav3-inspect", ""},
+      {{"-h", good}, 0, "--show-secrets", ""},
+      {{"--version"}, 0, version, ""},
+      {{good, "--json"}, 0, "{\"file\":", ""},
+      {{"--record=0", good}, 0, "e-mail settings", ""},
+      {{"--record", "0", good}, 0, "e-mail settings", ""},
+      {{good, "--record"}, 2, "", "this option wants a value: --record"},
+      {{"--record=x", good}, 2, "", "--record wants a record number from 0, not x"},
+      {{"--bogus", good}, 2, "", "unknown option --bogus"},
+      {{}, 2, "", "no file named"},
+      {{good, noise}, 1, "snmp: not a headed record file: byte 0 is 0x43", ""},
+      {{good, missing, noise}, 2, "not a headed record file", "none: cannot read: No such file"},
+      {{"--", "--json"}, 2, "", "--json: cannot read"},
+      {{"--tree", host("/usr/sav3"), good}, 2, "", "--tree takes no file names"},
+      {{"--tree", host("/usr/sav3"), "--record=1"}, 2, "", "--record does not apply"},
+      {{"--tree", good}, 2, "", "Not a directory"},
+      {{"--tree", host("/usr/sav3")},
+       1,
+       "tree " + host("/usr/sav3") + ": the device inventory data/device is missing",
+       ""},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.args) line += a + " ";
+    Report r = command(c.args);
+    EXPECT_EQ(r.status, c.status) << line << r.text << r.err;
+    EXPECT_TRUE(c.out.empty() ? r.text.empty() : r.text.find(c.out) != std::string::npos) << line << r.text;
+    EXPECT_TRUE(c.err.empty() ? r.err.empty() : r.err.find(c.err) != std::string::npos) << line << r.err;
+  }
+  // The first line of a tree without inventory says so.
+  EXPECT_EQ(command({"--tree", host("/usr/sav3")}).text.rfind("tree ", 0), 0u);
+
+  // A report that cannot be written (a full disk) is a failure, not a pass.
+  std::FILE* full = std::fopen("/dev/full", "w");
+  ASSERT_NE(full, nullptr);
+  std::string arg0 = "sav3-inspect", arg1 = good;
+  char* argv[] = {arg0.data(), arg1.data(), nullptr};
+  Report r = capture([&](std::FILE*, std::FILE* err) { return inspect_command(2, argv, full, err); });
+  std::fclose(full);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("writing the report failed"), std::string::npos) << r.err;
 }
 
 // LQ and ZRT records share a size; byte 0 tells them apart.
@@ -366,6 +483,22 @@ TEST_F(Inspect, TreeChecksEveryFileOfTheInventory) {
   EXPECT_TRUE(has(r, "FAIL  history/port2      ZRT history")) << r.text;
   EXPECT_TRUE(has(r, "missing")) << r.text;
   EXPECT_TRUE(has(r, "verdict: FAIL, 31 files checked, 1 failed")) << r.text;
+
+  // Only a finished migration passes: the state file's first line says so.
+  std::vector<std::uint8_t> zrt_history(std::size_t{104} * 1000, 0);
+  for (std::size_t i = 0; i < zrt_history.size(); i += 104) zrt_history[i] = module_code::zrt;
+  ASSERT_EQ(write_headed_file("/usr/sav3/history/port2", zrt_history, 104, 1000), FileResult::ok);
+  for (const char* state : {"done\n", "pending\nattempt 1\n", "kept room\n", "abandoned manifest\n"}) {
+    put_text_file(path::state, state);
+    r = tree(host("/usr/sav3"));
+    const bool done = state[0] == 'd';
+    EXPECT_EQ(r.status, done ? 0 : 1) << r.text;
+    EXPECT_TRUE(
+        has(r, std::string("state: \"") + std::string(state).substr(0, std::string(state).find('\n'))))
+        << r.text;
+    EXPECT_EQ(has(r, "the migration is not finished"), !done) << r.text;
+  }
+  std::remove(host(path::state).c_str());
 
   // A K3 live record where the inventory says LQ: the type code is named.
   std::vector<std::uint8_t> k3(488, 0);

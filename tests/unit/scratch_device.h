@@ -16,6 +16,7 @@
 
 #include "sav3/container.h"
 #include "sav3/device.h"
+#include "sav3/legacy_time.h"
 
 namespace sav3 {
 // gtest shows a file result by its code.
@@ -120,7 +121,8 @@ struct LegacyRecord {
   std::vector<std::uint8_t> bytes;
 };
 
-// Sets TZ for the length of a scope (timestamps are local times).
+// Sets TZ for the length of a scope (timestamps are local times). The
+// remembered times belong to the zone, so they are forgotten at both ends.
 class ZoneScope {
  public:
   explicit ZoneScope(const char* zone) {
@@ -129,6 +131,7 @@ class ZoneScope {
     if (had_) old_ = old;
     setenv("TZ", zone, 1);
     tzset();
+    forget_legacy_times();
   }
   ~ZoneScope() {
     if (had_)
@@ -136,6 +139,7 @@ class ZoneScope {
     else
       unsetenv("TZ");
     tzset();
+    forget_legacy_times();
   }
 
  private:

@@ -1,14 +1,23 @@
 // sav3-bench: times the 16 conversions of a run, in this process, against a
-// scratch copy of a device, beside the "floor": the least work that moves the
-// same bytes (each legacy file the conversions read, read once with one read;
-// each file they write, written once with one write of as many bytes).
+// scratch copy of a device, beside two floors, the least work that moves the
+// same bytes:
+// - the system-call floor: each legacy file the conversions read, read once
+//   with one read; each file they write, written once with one write of as
+//   many bytes (its bytes move inside the kernel, which callgrind does not
+//   count);
+// - the user-space floor: each legacy file read once through the container's
+//   plain reader and every byte of it looked at; every output byte built once
+//   from them and written through the container's writer with its header and
+//   checksums.
 //
 //   sav3-bench reset ROOT              empty ROOT/usr/sav3 and rebuild it as the
 //                                      opening commands of a run do
 //   sav3-bench convert ROOT            the 16 conversions once, nothing else
-//   sav3-bench floor ROOT PLAN         the floor once
+//   sav3-bench floor ROOT PLAN         the system-call floor once
+//   sav3-bench floor-user ROOT PLAN    the user-space floor once
 //   sav3-bench time ROOT PLAN RUNS     RUNS times: reset, conversions; reset,
-//                                      floor; prints the medians and the ratio
+//                                      each floor; prints the medians and the
+//                                      ratios
 //
 // ROOT is a scratch copy of a legacy device (never the machine's own "/"). The
 // conversions and the floor are kept in functions of their own so that
@@ -31,6 +40,7 @@
 #include <system_error>
 #include <vector>
 
+#include "sav3/container.h"
 #include "sav3/device.h"
 #include "sav3/driver.h"
 
@@ -41,12 +51,15 @@ namespace {
 struct PlanFile {
   std::string path;  // host path (device root in front)
   std::size_t bytes;
+  std::string device_path;
 };
 
 struct Plan {
   std::vector<PlanFile> inputs;
   std::vector<PlanFile> outputs;
   std::vector<unsigned char> buffer;  // holds every input byte at once
+  std::vector<unsigned char> output;  // the largest output's payload
+  unsigned touched = 0;               // what the user-space floor saw of the inputs
 };
 
 [[noreturn]] void fail(const char* what, const std::string& detail) {
@@ -120,6 +133,40 @@ __attribute__((noinline)) int sav3_bench_floor(Plan& plan) {
   return failed;
 }
 
+// The user-space floor: every input read once with the plain reader and each
+// of its bytes added up; every output payload built once, copied from the
+// inputs (cycled), and written with its header and checksums by the
+// container's writer. Returns the number of operations that failed.
+__attribute__((noinline)) int sav3_bench_floor_user(Plan& plan) {
+  int failed = 0;
+  std::size_t at = 0;
+  unsigned sum = 0;
+  for (const PlanFile& in : plan.inputs) {
+    const sav3::Bytes bytes(plan.buffer.data() + at, in.bytes);
+    if (sav3::read_plain_record(in.device_path.c_str(), bytes, static_cast<int>(in.bytes), 1) !=
+        sav3::FileResult::ok)
+      ++failed;
+    for (const unsigned char b : bytes) sum += b;
+    at += in.bytes;
+  }
+  plan.touched = sum;
+  std::size_t from = 0;
+  for (const PlanFile& out : plan.outputs) {
+    const std::size_t payload = out.bytes - sav3::header::size;
+    for (std::size_t i = 0; i < payload;) {
+      if (from == plan.buffer.size()) from = 0;
+      const std::size_t n = std::min(payload - i, plan.buffer.size() - from);
+      std::memcpy(plan.output.data() + i, plan.buffer.data() + from, n);
+      i += n;
+      from += n;
+    }
+    if (sav3::write_headed_file(out.device_path.c_str(), sav3::ConstBytes(plan.output.data(), payload),
+                                static_cast<int>(payload), 1) != sav3::FileResult::ok)
+      ++failed;
+  }
+  return failed;
+}
+
 Plan read_plan(const std::string& root, const char* path) {
   Plan plan;
   std::FILE* f = std::fopen(path, "r");
@@ -129,12 +176,15 @@ Plan read_plan(const std::string& root, const char* path) {
   unsigned long long bytes = 0;
   std::size_t total_in = 0;
   while (std::fscanf(f, "%7s %511s %llu", kind, file, &bytes) == 3) {
-    PlanFile entry{root + file, static_cast<std::size_t>(bytes)};
+    PlanFile entry{root + file, static_cast<std::size_t>(bytes), file};
     if (std::strcmp(kind, "in") == 0) {
       plan.inputs.push_back(entry);
       total_in += entry.bytes;
     } else if (std::strcmp(kind, "out") == 0) {
+      if (entry.bytes < static_cast<std::size_t>(sav3::header::size))
+        fail("output shorter than a header:", file);
       plan.outputs.push_back(entry);
+      plan.output.resize(std::max(plan.output.size(), entry.bytes));
     } else {
       fail("unknown plan line kind", kind);
     }
@@ -168,7 +218,8 @@ std::string checked_root(const char* arg) {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: sav3-bench reset ROOT | convert ROOT | floor ROOT PLAN | time ROOT PLAN RUNS\n"
+               "usage: sav3-bench reset ROOT | convert ROOT | floor ROOT PLAN | floor-user ROOT PLAN |\n"
+               "       time ROOT PLAN RUNS\n"
                "  ROOT is a scratch copy of a legacy device; see the top of tools/bench/bench.cpp\n");
   return 2;
 }
@@ -196,11 +247,17 @@ int main(int argc, char** argv) {
     if (failed != 0) std::fprintf(stderr, "sav3-bench: %d floor operations failed\n", failed);
     return failed == 0 ? 0 : 1;
   }
+  if (mode == "floor-user" && argc == 4) {
+    Plan plan = read_plan(root, argv[3]);
+    const int failed = sav3_bench_floor_user(plan);
+    if (failed != 0) std::fprintf(stderr, "sav3-bench: %d user-space floor operations failed\n", failed);
+    return failed == 0 ? 0 : 1;
+  }
   if (mode == "time" && argc == 5) {
     Plan plan = read_plan(root, argv[3]);
     const int runs = std::atoi(argv[4]);
     if (runs < 1) return usage();
-    std::vector<double> conv_ms, floor_ms;
+    std::vector<double> conv_ms, floor_ms, user_ms;
     for (int i = 0; i < runs; ++i) {
       // Alternate, so that a noisy moment hits both alike.
       reset_staging(root);
@@ -211,12 +268,18 @@ int main(int argc, char** argv) {
       start = now_ms();
       if (sav3_bench_floor(plan) != 0) fail("the floor failed in run", std::to_string(i + 1));
       floor_ms.push_back(now_ms() - start);
+      reset_staging(root);
+      start = now_ms();
+      if (sav3_bench_floor_user(plan) != 0) fail("the user-space floor failed in run", std::to_string(i + 1));
+      user_ms.push_back(now_ms() - start);
     }
-    const double c = median(conv_ms), f = median(floor_ms);
+    const double c = median(conv_ms), f = median(floor_ms), u = median(user_ms);
     std::size_t in_bytes = 0, out_bytes = 0;
     for (const PlanFile& p : plan.inputs) in_bytes += p.bytes;
     for (const PlanFile& p : plan.outputs) out_bytes += p.bytes;
-    std::printf("runs %d\nconversions_ms %.3f\nfloor_ms %.3f\nratio %.2f\n", runs, c, f, c / f);
+    std::printf(
+        "runs %d\nconversions_ms %.3f\nfloor_ms %.3f\nratio %.2f\nfloor_user_ms %.3f\nratio_user %.2f\n",
+        runs, c, f, c / f, u, c / u);
     std::printf("floor_inputs %zu files %zu bytes\nfloor_outputs %zu files %zu bytes\n", plan.inputs.size(),
                 in_bytes, plan.outputs.size(), out_bytes);
     return 0;

@@ -1,0 +1,107 @@
+// The command line of sav3-inspect.
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "inspect.h"
+#include "sav3/version.h"
+
+namespace sav3::inspect {
+
+namespace {
+
+constexpr char usage_text[] =
+    "usage: sav3-inspect [--json] [--show-secrets] [--record N] FILE...\n"
+    "       sav3-inspect [--json] --tree DIR\n"
+    "Checks and decodes the headed record files that sav3-migrate writes.\n"
+    "  FILE              a headed record file of the migration (its kind from its folder and name:\n"
+    "                    data/, cfg/ or history/ and port0, port1, subport1, device, alarm, email, ...);\n"
+    "                    its header is checked and every field of one record decoded\n"
+    "  --record N        the record of a history to decode (0 to 999; default 0)\n"
+    "  --tree DIR        check every file the migration writes for the inventory in DIR/data/device\n"
+    "                    (a staging tree such as /usr/sav3) and the migration's state in DIR/.migration\n"
+    "  --json            JSON Lines: one object per file (one for the whole tree with --tree)\n"
+    "  --show-secrets    show passwords, communities and keys (otherwise only whether one is set\n"
+    "                    and its length)\n"
+    "  -h, --help        this help\n"
+    "  --version         the version\n"
+    "Exit status: 0 all checks hold, 1 a file fails a check, 2 a usage error, a file that cannot be\n"
+    "read or a failed write of the report (the highest when several files are named).\n";
+
+enum : int { opt_json = 256, opt_record, opt_tree, opt_show_secrets, opt_version };
+
+constexpr option long_options[] = {
+    {"json", no_argument, nullptr, opt_json},
+    {"record", required_argument, nullptr, opt_record},
+    {"tree", required_argument, nullptr, opt_tree},
+    {"show-secrets", no_argument, nullptr, opt_show_secrets},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, opt_version},
+    {nullptr, 0, nullptr, 0},
+};
+
+int usage_error(std::FILE* err, const char* message, const char* what) {
+  std::fprintf(err, "sav3-inspect: %s%s\nTry 'sav3-inspect --help'.\n", message, what);
+  return status::trouble;
+}
+
+// What was written to `out` reached it: a full disk or a closed pipe is a
+// failure, never a report taken as given.
+int flushed(std::FILE* out, std::FILE* err, int result) {
+  if (std::fflush(out) != 0 || std::ferror(out)) {
+    std::fprintf(err, "sav3-inspect: writing the report failed: %s\n", std::strerror(errno ? errno : EIO));
+    return status::trouble;
+  }
+  return result;
+}
+
+}  // namespace
+
+int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  Options options;
+  const char* tree = nullptr;
+  bool record_given = false;
+  opterr = 0;  // messages of our own, on `err`
+  optind = 0;  // a full scan from the start at every call
+  for (;;) {
+    const int c = getopt_long(argc, argv, ":h", long_options, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case opt_json: options.json = true; break;
+      case opt_show_secrets: options.show_secrets = true; break;
+      case opt_tree: tree = optarg; break;
+      case opt_record: {
+        char* end = nullptr;
+        errno = 0;
+        const long n = std::strtol(optarg, &end, 10);
+        if (end == optarg || *end != '\0' || n < 0 || errno != 0)
+          return usage_error(err, "--record wants a record number from 0, not ", optarg);
+        options.record = n;
+        record_given = true;
+        break;
+      }
+      case 'h': std::fputs(usage_text, out); return flushed(out, err, status::ok);
+      case opt_version:
+        std::fprintf(out, "sav3-inspect %s\n", sav3::version);
+        return flushed(out, err, status::ok);
+      case ':': return usage_error(err, "this option wants a value: ", argv[optind - 1]);
+      default: return usage_error(err, "unknown option ", argv[optind - 1]);
+    }
+  }
+  if (tree != nullptr) {
+    if (optind < argc) return usage_error(err, "--tree takes no file names: ", argv[optind]);
+    if (record_given) return usage_error(err, "--tree checks whole files, ", "--record does not apply");
+    return flushed(out, err, inspect_tree(out, err, tree, options));
+  }
+  if (optind >= argc) return usage_error(err, "no file named", "");
+  int result = status::ok;
+  for (int i = optind; i < argc; ++i) {
+    const int r = inspect_file(out, err, argv[i], options);
+    if (r > result) result = r;
+  }
+  return flushed(out, err, result);
+}
+
+}  // namespace sav3::inspect
