@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -29,62 +30,25 @@ namespace sav3::inspect {
 
 namespace {
 
-constexpr std::uint8_t lq_or_zrt = module_bit(module_code::lq) | module_bit(module_code::zrt);
-constexpr std::uint8_t lq_only = module_bit(module_code::lq);
-constexpr std::uint8_t zrt_only = module_bit(module_code::zrt);
-constexpr std::uint8_t k3_only = module_bit(module_code::k3);
-constexpr std::uint32_t one = 1, history = history_records;
+constexpr Folder folder_of(std::string_view name) {
+  return name == "data" ? Folder::data : name == "cfg" ? Folder::cfg : Folder::history;
+}
 
-// Every file the migration writes under the staging tree. A layout of null
-// means the converter's field table is not there yet: the file is still
-// checked (header, size, count, type code) but its fields are not decoded.
-constexpr FileKind kinds[] = {
-    {"device inventory", Folder::data, Naming::fixed, "device", 0, false, inventory::record_size, one,
-     &inventory::layout},
-    {"controller live record", Folder::data, Naming::controller, nullptr, 0, true, controller_live::size, one,
-     &controller_live::layout},
-    {"LQ live record", Folder::data, Naming::port, nullptr, lq_only, true, 92, one, &lq_live::layout},
-    {"ZRT live record", Folder::data, Naming::port, nullptr, zrt_only, true, 92, one, &zrt_live::layout},
-    {"supply live sub-record", Folder::data, Naming::subport, nullptr, lq_or_zrt, false, 90, one,
-     &supply_live_sub::layout},
-    {"K3 live record", Folder::data, Naming::port, nullptr, k3_only, true, k3_live::record_size, one,
-     &k3_live::layout},
-    {"alarm state record", Folder::data, Naming::fixed, "alarm", 0, false, alarm_state::size, one,
-     &alarm_state::layout},
+constexpr Naming naming_of(std::string_view name) {
+  if (name.ends_with("port%d")) return name.starts_with("sub") ? Naming::subport : Naming::port;
+  return name == "port0" ? Naming::controller : Naming::fixed;
+}
 
-    {"controller configuration record", Folder::cfg, Naming::controller, nullptr, 0, false,
-     controller_config::size, one, &controller_config::layout},
-    {"supply configuration record", Folder::cfg, Naming::port, nullptr, lq_or_zrt, false, 103, one,
-     &supply_config::layout},
-    {"supply configuration sub-record", Folder::cfg, Naming::subport, nullptr, lq_or_zrt, false, 27, one,
-     &supply_config_sub::layout},
-    {"K3 port configuration", Folder::cfg, Naming::port, nullptr, k3_only, false, k3_config::record_size, one,
-     &k3_config::layout},
-    {"e-mail settings", Folder::cfg, Naming::fixed, "email", 0, false, email::record_size, one,
-     &email::layout},
-    {"SNMP settings", Folder::cfg, Naming::fixed, "snmp", 0, false, snmp::record_size, one, &snmp::layout},
-    {"SSL certificate settings", Folder::cfg, Naming::fixed, "ssl", 0, false, ssl::record_size, one,
-     &ssl::layout},
-    {"TCP/IP settings", Folder::cfg, Naming::fixed, "tcp_ip", 0, false, tcpip::record_size, one,
-     &tcpip::layout},
-    {"user accounts", Folder::cfg, Naming::fixed, "user_info", 0, false, user_info::record_size, one,
-     &user_info::layout},
-    {"web access settings", Folder::cfg, Naming::fixed, "web", 0, false, web::record_size, one, &web::layout},
-    {"IEEE 802.1X settings", Folder::cfg, Naming::fixed, "ieee802_1x", 0, false, ieee8021x::record_size, one,
-     &ieee8021x::layout},
-
-    {"controller history", Folder::history, Naming::controller, nullptr, 0, true, controller_history::size,
-     history, &controller_history::layout},
-    {"LQ history", Folder::history, Naming::port, nullptr, lq_only, true, 104, history, &lq_history::layout},
-    {"ZRT history", Folder::history, Naming::port, nullptr, zrt_only, true, 104, history,
-     &zrt_history::layout},
-    {"supply history sub-records", Folder::history, Naming::subport, nullptr, lq_or_zrt, false, 12, history,
-     &supply_history_sub::layout},
-    {"K3 history", Folder::history, Naming::port, nullptr, k3_only, true, k3_history::record_size, history,
-     &k3_history::layout},
-    {"alarm history", Folder::history, Naming::fixed, "alarm", 0, false, alarm_history::size, history,
-     &alarm_history::layout},
-};
+// Every file the migration writes under the staging tree, in the order of its
+// table.
+constexpr std::array<FileKind, output_files.size()> kinds = [] {
+  std::array<FileKind, output_files.size()> all{};
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const OutputFile& f = output_files[i];
+    all[i] = FileKind{f, folder_of(output_folder(f)), naming_of(output_name(f)), output_name(f).data()};
+  }
+  return all;
+}();
 
 const char* module_name(std::uint8_t code) {
   switch (code) {
@@ -115,14 +79,9 @@ bool name_matches(const FileKind& k, const PathParts& where) {
   return false;
 }
 
+// The name of a kind's file in the tree ("data/port1").
 void file_name_of(const FileKind& k, unsigned port, char* out, std::size_t n) {
-  const char* folder = folder_name(k.folder);
-  switch (k.naming) {
-    case Naming::fixed: std::snprintf(out, n, "%s/%s", folder, k.file); break;
-    case Naming::controller: std::snprintf(out, n, "%s/port0", folder); break;
-    case Naming::port: std::snprintf(out, n, "%s/port%u", folder, port); break;
-    case Naming::subport: std::snprintf(out, n, "%s/subport%u", folder, port); break;
-  }
+  std::snprintf(out, n, "%s", output_path(k, port).text + sizeof path::staging);
 }
 
 // ---------------------------------------------------------------------------

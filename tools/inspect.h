@@ -14,13 +14,14 @@
 #include "sav3/bytes.h"
 #include "sav3/container.h"
 #include "sav3/layout.h"
+#include "sav3/output_files.h"
 
 namespace sav3::inspect {
 
 // ---------------------------------------------------------------------------
-// The files the migration writes: the one table of their places, record sizes,
-// counts and layouts. The tree check and the kind of a single file both come
-// from it.
+// The kinds of file: the migration's table of output files, with the folder
+// and the naming of each path. The tree check and the kind of a single file
+// both come from it.
 
 enum class Folder : std::uint8_t { data, cfg, history };
 
@@ -31,18 +32,10 @@ enum class Naming : std::uint8_t {
   subport,     // "subport%d" of a module port 1..4
 };
 
-constexpr std::uint8_t module_bit(std::uint8_t code) { return static_cast<std::uint8_t>(1u << code); }
-
-struct FileKind {
-  const char* name;  // what the file holds, as printed
+struct FileKind : OutputFile {
   Folder folder;
   Naming naming;
-  const char* file;      // the fixed name (Naming::fixed only)
-  std::uint8_t modules;  // module_bit()s of the module kinds that get this file (port and subport)
-  bool type_code_first;  // byte 0 of every record holds the module type code
-  std::uint32_t size;
-  std::uint32_t count;
-  const RecordLayout* layout;  // the converter's field table; null while it has none
+  const char* file;  // the name in its folder ("email", "port0", "port%d")
 };
 
 std::span<const FileKind> file_kinds();
@@ -108,7 +101,7 @@ int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options
 // "data/port1".
 struct ExpectedFile {
   const FileKind* kind;
-  char name[32];
+  char name[sizeof(PathName::text)];
 };
 std::size_t expected_files(ConstBytes inventory, std::span<ExpectedFile> out);
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "sav3/alarm.h"
@@ -63,7 +64,8 @@ struct OutputFile {
   const char* name;  // what the file holds, as the inspector names it
   // The device path; a per-port file has "%d" for its module port 1..4.
   const char* path;
-  const RecordLayout* layout;  // the record's fields and size
+  const RecordLayout* layout;  // the record's fields
+  std::uint32_t size;          // of a record: the layout's
   std::uint32_t count;         // records in the file
   // module_bit()s of the module kinds whose ports get this file; 0 for the
   // files of the controller and of the whole device.
@@ -72,47 +74,54 @@ struct OutputFile {
   // files of one size apart).
   bool type_code_first;
 
-  constexpr std::uint32_t size() const { return layout->size; }
   constexpr bool per_port() const { return modules != 0; }
 };
 
-namespace output_detail {
+namespace output_files_table {
 inline constexpr std::uint8_t lq = module_bit(module_code::lq);
 inline constexpr std::uint8_t zrt = module_bit(module_code::zrt);
-inline constexpr std::uint8_t supply = lq | zrt;
+inline constexpr std::uint8_t lq_zrt = lq | zrt;
 inline constexpr std::uint8_t k3 = module_bit(module_code::k3);
-inline constexpr std::uint32_t one = 1;
 inline constexpr std::uint32_t history = history_records;
-}  // namespace output_detail
+inline constexpr bool code_first = true;  // type_code_first
 
-inline constexpr OutputFile output_files[] = {
+// A row: the record size comes from the layout.
+constexpr OutputFile row(Output id, const char* name, const char* path, const RecordLayout& layout,
+                         std::uint32_t count, std::uint8_t modules, bool type_code_first = false) {
+  return {id, name, path, &layout, layout.size, count, modules, type_code_first};
+}
+
+inline constexpr OutputFile rows[] = {
     // clang-format off
-    {Output::inventory,          "device inventory",                path::inventory,         &inventory::layout,          output_detail::one,     0,                      false},
-    {Output::controller_live,    "controller live record",          controller_live::path,   &controller_live::layout,    output_detail::one,     0,                      true},
-    {Output::lq_live,            "LQ live record",                  path::data_port,         &lq_live::layout,            output_detail::one,     output_detail::lq,      true},
-    {Output::zrt_live,           "ZRT live record",                 path::data_port,         &zrt_live::layout,           output_detail::one,     output_detail::zrt,     true},
-    {Output::supply_live_sub,    "supply live sub-record",          path::data_subport,      &supply_live_sub::layout,    output_detail::one,     output_detail::supply,  false},
-    {Output::k3_live,            "K3 live record",                  path::data_port,         &k3_live::layout,            output_detail::one,     output_detail::k3,      true},
-    {Output::alarm_state,        "alarm state record",              alarm_state::path,       &alarm_state::layout,        output_detail::one,     0,                      false},
-    {Output::controller_config,  "controller configuration record", controller_config::path, &controller_config::layout,  output_detail::one,     0,                      false},
-    {Output::supply_config,      "supply configuration record",     path::cfg_port,          &supply_config::layout,      output_detail::one,     output_detail::supply,  false},
-    {Output::supply_config_sub,  "supply configuration sub-record", path::cfg_subport,       &supply_config_sub::layout,  output_detail::one,     output_detail::supply,  false},
-    {Output::k3_config,          "K3 port configuration",           path::cfg_port,          &k3_config::layout,          output_detail::one,     output_detail::k3,      false},
-    {Output::email,              "e-mail settings",                 email::path,             &email::layout,              output_detail::one,     0,                      false},
-    {Output::snmp,               "SNMP settings",                   snmp::path,              &snmp::layout,               output_detail::one,     0,                      false},
-    {Output::ssl,                "SSL certificate settings",        ssl::path,               &ssl::layout,                output_detail::one,     0,                      false},
-    {Output::tcpip,              "TCP/IP settings",                 tcpip::path,             &tcpip::layout,              output_detail::one,     0,                      false},
-    {Output::user_info,          "user accounts",                   user_info::path,         &user_info::layout,          output_detail::one,     0,                      false},
-    {Output::web,                "web access settings",             web::path,               &web::layout,                output_detail::one,     0,                      false},
-    {Output::ieee8021x,          "IEEE 802.1X settings",            ieee8021x::path,         &ieee8021x::layout,          output_detail::one,     0,                      false},
-    {Output::controller_history, "controller history",              controller_history::path, &controller_history::layout, output_detail::history, 0,                     true},
-    {Output::lq_history,         "LQ history",                      path::history_port,      &lq_history::layout,         output_detail::history, output_detail::lq,      true},
-    {Output::zrt_history,        "ZRT history",                     path::history_port,      &zrt_history::layout,        output_detail::history, output_detail::zrt,     true},
-    {Output::supply_history_sub, "supply history sub-records",      path::history_subport,   &supply_history_sub::layout, output_detail::history, output_detail::supply,  false},
-    {Output::k3_history,         "K3 history",                      path::history_port,      &k3_history::layout,         output_detail::history, output_detail::k3,      true},
-    {Output::alarm_history,      "alarm history",                   alarm_history::path,     &alarm_history::layout,      output_detail::history, 0,                      false},
+    row(Output::inventory,          "device inventory",                path::inventory,          inventory::layout,          1,       0),
+    row(Output::controller_live,    "controller live record",          controller_live::path,    controller_live::layout,    1,       0,      code_first),
+    row(Output::lq_live,            "LQ live record",                  path::data_port,          lq_live::layout,            1,       lq,     code_first),
+    row(Output::zrt_live,           "ZRT live record",                 path::data_port,          zrt_live::layout,           1,       zrt,    code_first),
+    row(Output::supply_live_sub,    "supply live sub-record",          path::data_subport,       supply_live_sub::layout,    1,       lq_zrt),
+    row(Output::k3_live,            "K3 live record",                  path::data_port,          k3_live::layout,            1,       k3,     code_first),
+    row(Output::alarm_state,        "alarm state record",              alarm_state::path,        alarm_state::layout,        1,       0),
+    row(Output::controller_config,  "controller configuration record", controller_config::path,  controller_config::layout,  1,       0),
+    row(Output::supply_config,      "supply configuration record",     path::cfg_port,           supply_config::layout,      1,       lq_zrt),
+    row(Output::supply_config_sub,  "supply configuration sub-record", path::cfg_subport,        supply_config_sub::layout,  1,       lq_zrt),
+    row(Output::k3_config,          "K3 port configuration",           path::cfg_port,           k3_config::layout,          1,       k3),
+    row(Output::email,              "e-mail settings",                 email::path,              email::layout,              1,       0),
+    row(Output::snmp,               "SNMP settings",                   snmp::path,               snmp::layout,               1,       0),
+    row(Output::ssl,                "SSL certificate settings",        ssl::path,                ssl::layout,                1,       0),
+    row(Output::tcpip,              "TCP/IP settings",                 tcpip::path,              tcpip::layout,              1,       0),
+    row(Output::user_info,          "user accounts",                   user_info::path,          user_info::layout,          1,       0),
+    row(Output::web,                "web access settings",             web::path,                web::layout,                1,       0),
+    row(Output::ieee8021x,          "IEEE 802.1X settings",            ieee8021x::path,          ieee8021x::layout,          1,       0),
+    row(Output::controller_history, "controller history",              controller_history::path, controller_history::layout, history, 0,      code_first),
+    row(Output::lq_history,         "LQ history",                      path::history_port,       lq_history::layout,         history, lq,     code_first),
+    row(Output::zrt_history,        "ZRT history",                     path::history_port,       zrt_history::layout,        history, zrt,    code_first),
+    row(Output::supply_history_sub, "supply history sub-records",      path::history_subport,    supply_history_sub::layout, history, lq_zrt),
+    row(Output::k3_history,         "K3 history",                      path::history_port,       k3_history::layout,         history, k3,     code_first),
+    row(Output::alarm_history,      "alarm history",                   alarm_history::path,      alarm_history::layout,      history, 0),
     // clang-format on
 };
+}  // namespace output_files_table
+
+inline constexpr std::span<const OutputFile> output_files = output_files_table::rows;
 
 constexpr const OutputFile& output_file(Output id) { return output_files[static_cast<std::size_t>(id)]; }
 
@@ -129,20 +138,27 @@ constexpr std::string_view output_name(const OutputFile& f) {
   return p.substr(p.rfind('/') + 1);
 }
 
-namespace output_detail {
-constexpr bool table_is_sound() {
-  for (std::size_t i = 0; i < std::size(output_files); ++i) {
+namespace output_files_table {
+constexpr bool is_sound() {
+  for (std::size_t i = 0; i < output_files.size(); ++i) {
     const OutputFile& f = output_files[i];
     if (static_cast<std::size_t>(f.id) != i) return false;  // output_file() indexes by id
     const std::string_view p(f.path);
     if (!p.starts_with("/usr/sav3/")) return false;
     if (f.per_port() != output_name(f).ends_with("port%d")) return false;
-    if (f.type_code_first && f.layout->fields.empty()) return false;
+    // Every byte of a record belongs to one field.
+    if (!fields_tile(f.layout->fields, f.size)) return false;
+    if (f.count != 1 && f.count != history_records) return false;
+    if (f.type_code_first && (f.layout->fields.empty() || f.layout->fields[0].offset != 0)) return false;
+    // One file per path for a module kind.
+    for (std::size_t j = 0; j < i; ++j)
+      if (p == output_files[j].path && (!f.per_port() || (f.modules & output_files[j].modules) != 0))
+        return false;
   }
   return true;
 }
-static_assert(table_is_sound());
-}  // namespace output_detail
+static_assert(is_sound());
+}  // namespace output_files_table
 
 // The device path of an output file: the port filled in for a per-port file.
 PathName output_path(const OutputFile& file, unsigned port);

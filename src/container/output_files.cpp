@@ -13,7 +13,7 @@ PathName output_path(const OutputFile& file, unsigned port) {
 
 FileResult write_output(Output id, unsigned port, ConstBytes records) {
   const OutputFile& file = output_file(id);
-  return write_headed_file(output_path(file, port), records, static_cast<int>(file.size()),
+  return write_headed_file(output_path(file, port), records, static_cast<int>(file.size),
                            static_cast<int>(file.count));
 }
 

@@ -82,16 +82,6 @@ bool has_field(const Report& r, const std::string& name, const std::string& valu
   return false;
 }
 
-TEST(InspectKinds, EveryLayoutCoversItsRecordExactly) {
-  for (const FileKind& k : file_kinds()) {
-    EXPECT_GT(k.size, 0u) << k.name;
-    EXPECT_TRUE(k.count == 1 || k.count == 1000) << k.name;
-    if (k.layout == nullptr) continue;
-    EXPECT_EQ(k.layout->size, k.size) << k.name;
-    EXPECT_TRUE(fields_tile(k.layout->fields, k.layout->size)) << k.name << ": fields leave gaps or overlap";
-  }
-}
-
 // The checker of the JSON Lines that the tests and the fuzz harness trust.
 TEST(InspectJson, OnlyStrictJsonLinesPass) {
   const std::pair<const char*, bool> cases[] = {
