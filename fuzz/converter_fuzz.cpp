@@ -16,10 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const unsigned port = 1 + in.byte() % port_count;
   const unsigned sequence = 1 + in.byte() % 4;
   fuzz::scratch_root();
-  for (const fuzz::Output& o : t.outputs) {
-    if (o.size == 0) continue;
-    fuzz::make_parents(numbered_path(o.path, port));
-    fuzz::remove_device_file(numbered_path(o.path, port));
+  for (const Output o : t.written()) {
+    const PathName path = output_path(output_file(o), port);
+    fuzz::make_parents(path);
+    fuzz::remove_device_file(path);
   }
   in.place_all(t.inputs, sequence);
   const int rc = t.run != nullptr ? t.run() : t.run_module(port, sequence);
@@ -27,9 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fprintf(stderr, "%s returned %d\n", t.name, rc);
     std::abort();
   }
-  for (const fuzz::Output& o : t.outputs) {
-    if (o.size == 0) continue;
-    fuzz::check_output({numbered_path(o.path, port), o.size, o.count});
-  }
+  for (const Output o : t.written()) fuzz::check_output(output_file(o), port);
   return 0;
 }

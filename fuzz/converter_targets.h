@@ -7,19 +7,7 @@
 #include <span>
 
 #include "fuzz_device.h"
-#include "sav3/alarm.h"
-#include "sav3/controller.h"
-#include "sav3/controller_record.h"
-#include "sav3/inventory.h"
-#include "sav3/k3.h"
-#include "sav3/lq_zrt.h"
-#include "sav3/settings_email.h"
-#include "sav3/settings_ieee8021x.h"
-#include "sav3/settings_snmp.h"
-#include "sav3/settings_ssl.h"
-#include "sav3/settings_tcpip.h"
-#include "sav3/settings_user_accounts.h"
-#include "sav3/settings_web.h"
+#include "sav3/output_files.h"
 
 namespace sav3::fuzz {
 
@@ -30,8 +18,11 @@ struct Target {
   // (port, sequence), both drawn from the fuzz input.
   int (*run)();
   int (*run_module)(unsigned port, unsigned sequence);
-  Output outputs[2];    // "%d" in a path stands for the port; size 0 ends the list
+  Output outputs[2];  // the files it writes (the port's for a module converter)
+  std::size_t output_count;
   std::uint8_t module;  // the module kind of a module converter (module_code), else 0
+
+  std::span<const Output> written() const { return {outputs, output_count}; }
 };
 
 // ---------------------------------------------------------------------------
@@ -124,16 +115,8 @@ inline constexpr Input ieee8021x_inputs[] = {{legacy_ieee8021x::path}, {nullptr}
 // ---------------------------------------------------------------------------
 // The families.
 
-inline constexpr int one = 1;
-inline constexpr int history = history_records;
-
 inline constexpr Target inventory_targets[] = {
-    {"device inventory",
-     inventory_inputs,
-     build_device_inventory,
-     nullptr,
-     {{path::inventory, inventory::record_size, one}},
-     0},
+    {"device inventory", inventory_inputs, build_device_inventory, nullptr, {Output::inventory}, 1, 0},
 };
 
 inline constexpr Target portcfg_targets[] = {
@@ -141,27 +124,29 @@ inline constexpr Target portcfg_targets[] = {
      controller_config_inputs,
      convert_controller_config,
      nullptr,
-     {{controller_config::path, controller_config::size, one}},
+     {Output::controller_config},
+     1,
      0},
     {"LQ configuration",
      lq_config_inputs,
      nullptr,
      convert_lq_config,
-     {{path::cfg_port, supply_config::record_size, one},
-      {path::cfg_subport, supply_config_sub::record_size, one}},
+     {Output::supply_config, Output::supply_config_sub},
+     2,
      module_code::lq},
     {"ZRT configuration",
      zrt_config_inputs,
      nullptr,
      convert_zrt_config,
-     {{path::cfg_port, supply_config::record_size, one},
-      {path::cfg_subport, supply_config_sub::record_size, one}},
+     {Output::supply_config, Output::supply_config_sub},
+     2,
      module_code::zrt},
     {"K3 configuration",
      k3_config_inputs,
      nullptr,
      convert_k3_config,
-     {{path::cfg_port, k3_config::record_size, one}},
+     {Output::k3_config},
+     1,
      module_code::k3},
 };
 
@@ -170,34 +155,25 @@ inline constexpr Target portdata_targets[] = {
      controller_live_inputs,
      convert_controller_live_data,
      nullptr,
-     {{controller_live::path, controller_live::size, one}},
+     {Output::controller_live},
+     1,
      0},
     {"LQ live data",
      lq_live_inputs,
      nullptr,
      convert_lq_live_data,
-     {{path::data_port, supply_live::record_size, one},
-      {path::data_subport, supply_live_sub::record_size, one}},
+     {Output::lq_live, Output::supply_live_sub},
+     2,
      module_code::lq},
     {"ZRT live data",
      zrt_live_inputs,
      nullptr,
      convert_zrt_live_data,
-     {{path::data_port, supply_live::record_size, one},
-      {path::data_subport, supply_live_sub::record_size, one}},
+     {Output::zrt_live, Output::supply_live_sub},
+     2,
      module_code::zrt},
-    {"K3 live data",
-     k3_live_inputs,
-     nullptr,
-     convert_k3_live_data,
-     {{path::data_port, k3_live::record_size, one}},
-     module_code::k3},
-    {"alarm state",
-     alarm_state_inputs,
-     convert_alarm_state,
-     nullptr,
-     {{alarm_state::path, alarm_state::size, one}},
-     0},
+    {"K3 live data", k3_live_inputs, nullptr, convert_k3_live_data, {Output::k3_live}, 1, module_code::k3},
+    {"alarm state", alarm_state_inputs, convert_alarm_state, nullptr, {Output::alarm_state}, 1, 0},
 };
 
 inline constexpr Target history_targets[] = {
@@ -205,63 +181,40 @@ inline constexpr Target history_targets[] = {
      controller_history_inputs,
      convert_controller_history,
      nullptr,
-     {{controller_history::path, controller_history::size, history}},
+     {Output::controller_history},
+     1,
      0},
     {"LQ history",
      lq_history_inputs,
      nullptr,
      convert_lq_history,
-     {{path::history_port, supply_history::record_size, history},
-      {path::history_subport, supply_history_sub::record_size, history}},
+     {Output::lq_history, Output::supply_history_sub},
+     2,
      module_code::lq},
     {"ZRT history",
      zrt_history_inputs,
      nullptr,
      convert_zrt_history,
-     {{path::history_port, supply_history::record_size, history},
-      {path::history_subport, supply_history_sub::record_size, history}},
+     {Output::zrt_history, Output::supply_history_sub},
+     2,
      module_code::zrt},
-    {"K3 history",
-     k3_history_inputs,
-     nullptr,
-     convert_k3_history,
-     {{path::history_port, k3_history::record_size, history}},
-     module_code::k3},
-    {"alarm history",
-     alarm_history_inputs,
-     convert_alarm_history,
-     nullptr,
-     {{alarm_history::path, alarm_history::size, history}},
-     0},
+    {"K3 history", k3_history_inputs, nullptr, convert_k3_history, {Output::k3_history}, 1, module_code::k3},
+    {"alarm history", alarm_history_inputs, convert_alarm_history, nullptr, {Output::alarm_history}, 1, 0},
 };
 
 inline constexpr Target settings_targets[] = {
-    {"e-mail settings",
-     email_inputs,
-     convert_email_settings,
-     nullptr,
-     {{email::path, email::record_size, one}},
-     0},
-    {"SNMP settings", snmp_inputs, convert_snmp_settings, nullptr, {{snmp::path, snmp::record_size, one}}, 0},
-    {"SSL settings", ssl_inputs, convert_ssl_settings, nullptr, {{ssl::path, ssl::record_size, one}}, 0},
-    {"TCP/IP settings",
-     tcpip_inputs,
-     convert_tcpip_settings,
-     nullptr,
-     {{tcpip::path, tcpip::record_size, one}},
-     0},
-    {"user accounts",
-     user_accounts_inputs,
-     convert_user_accounts,
-     nullptr,
-     {{user_info::path, user_info::record_size, one}},
-     0},
-    {"web settings", web_inputs, convert_web_settings, nullptr, {{web::path, web::record_size, one}}, 0},
+    {"e-mail settings", email_inputs, convert_email_settings, nullptr, {Output::email}, 1, 0},
+    {"SNMP settings", snmp_inputs, convert_snmp_settings, nullptr, {Output::snmp}, 1, 0},
+    {"SSL settings", ssl_inputs, convert_ssl_settings, nullptr, {Output::ssl}, 1, 0},
+    {"TCP/IP settings", tcpip_inputs, convert_tcpip_settings, nullptr, {Output::tcpip}, 1, 0},
+    {"user accounts", user_accounts_inputs, convert_user_accounts, nullptr, {Output::user_info}, 1, 0},
+    {"web settings", web_inputs, convert_web_settings, nullptr, {Output::web}, 1, 0},
     {"IEEE 802.1X settings",
      ieee8021x_inputs,
      convert_ieee8021x_settings,
      nullptr,
-     {{ieee8021x::path, ieee8021x::record_size, one}},
+     {Output::ieee8021x},
+     1,
      0},
 };
 

@@ -18,6 +18,7 @@
 #include "sav3/bytes.h"
 #include "sav3/container.h"
 #include "sav3/device.h"
+#include "sav3/output_files.h"
 
 namespace sav3::fuzz {
 
@@ -25,13 +26,6 @@ namespace sav3::fuzz {
 // module sequence number of a module converter.
 struct Input {
   const char* path;
-};
-
-// A file the converter must write.
-struct Output {
-  const char* path;
-  int size;
-  int count;
 };
 
 inline int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return std::remove(path); }
@@ -113,25 +107,22 @@ struct Splitter {
 
 // The output exists with 30 + size x count bytes and both checksums hold;
 // anything else stops the fuzzer with the path named.
-inline void check_output(const Output& out) {
-  std::FILE* f = std::fopen(host_path(out.path), "r");
+// An output file as the table says: present, its header whole, both
+// checksums right, and the table's record size and count.
+inline void check_output(const OutputFile& file, unsigned port) {
+  const PathName path = output_path(file, port);
+  std::FILE* f = std::fopen(host_path(path), "r");
   if (f == nullptr) {
-    std::fprintf(stderr, "missing output %s\n", out.path);
+    std::fprintf(stderr, "missing output %s\n", path.text);
     std::abort();
   }
   static std::uint8_t data[header::size + 1000 * 640 + 1];
-  const std::size_t want =
-      header::size + static_cast<std::size_t>(out.size) * static_cast<std::size_t>(out.count);
   const std::size_t got = std::fread(data, 1, sizeof data, f);
   std::fclose(f);
-  if (got != want) {
-    std::fprintf(stderr, "%s: %zu bytes, expected %zu\n", out.path, got, want);
-    std::abort();
-  }
-  std::uint8_t head[header::size];
-  make_header(head, ConstBytes(data + header::size, got - header::size), out.size, out.count);
-  if (std::memcmp(head, data, header::size) != 0) {
-    std::fprintf(stderr, "%s: header or checksum wrong\n", out.path);
+  const HeaderCheck check = check_header(ConstBytes(data, got));
+  if (check.problems != 0 || check.size != file.size || check.count != file.count) {
+    std::fprintf(stderr, "%s: header problems 0x%x, %u x %u records, expected %u x %u\n", path.text,
+                 check.problems, check.size, check.count, file.size, file.count);
     std::abort();
   }
 }

@@ -45,18 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const inspect::FileKind> kinds = inspect::file_kinds();
   const unsigned port = data[1] % 6;
   char device_path[96];
-  if (data[0] < kinds.size()) {
-    const inspect::FileKind& k = kinds[data[0]];
-    const char* folder = inspect::folder_name(k.folder);
-    if (k.naming == inspect::Naming::fixed)
-      std::snprintf(device_path, sizeof device_path, "%s/%s/%s", path::staging, folder, k.file);
-    else
-      std::snprintf(device_path, sizeof device_path, "%s/%s/%sport%u", path::staging, folder,
-                    k.naming == inspect::Naming::subport ? "sub" : "",
-                    k.naming == inspect::Naming::controller ? 0 : port);
-  } else {
+  if (data[0] < kinds.size())
+    std::snprintf(device_path, sizeof device_path, "%s", output_path(kinds[data[0]], port).text);
+  else
     std::snprintf(device_path, sizeof device_path, "%s/data/port%u7", path::staging, port);
-  }
   write_device_file(device_path, data + head, size - head);
   if (data[2] & 8) write_device_file(state_path, data + head, size - head);
 

@@ -165,10 +165,9 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> seed;
     if (!read_sample(device_path.c_str(), seed)) continue;
     seed.resize(std::min(seed.size(), max_len - 5));
-    const std::uint8_t port = static_cast<std::uint8_t>(device_path.back() - '0');
     const std::uint8_t kind = static_cast<std::uint8_t>(files[i].kind - kinds.data());
     const std::uint8_t mode = static_cast<std::uint8_t>(i % 3 == 0 ? 0 : i % 3 == 1 ? 1 : 5);
-    seed.insert(seed.begin(), {kind, static_cast<std::uint8_t>(port < 6 ? port : 0), mode, 0, 0});
+    seed.insert(seed.begin(), {kind, static_cast<std::uint8_t>(files[i].port), mode, 0, 0});
     failed |= write_seed(corpus + "/inspect_fuzz", file_name(files[i].name), seed);
   }
   return failed;

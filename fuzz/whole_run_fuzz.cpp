@@ -16,13 +16,13 @@ namespace {
 // Whether the conversions write the file: a module port file when the
 // dispatches convert the module kind, any other file when a target lists it
 // as an output.
-bool written_by_the_conversions(const inspect::FileKind& kind, std::uint8_t module, const char* device_path) {
-  if (kind.naming == inspect::Naming::port || kind.naming == inspect::Naming::subport)
+bool written_by_the_conversions(const OutputFile& file, std::uint8_t module) {
+  if (file.per_port())
     return module == module_code::lq || module == module_code::zrt || module == module_code::k3;
   for (const fuzz::Family& family : fuzz::families)
     for (const fuzz::Target& t : family.targets)
-      for (const fuzz::Output& o : t.outputs)
-        if (o.size != 0 && std::strcmp(o.path, device_path) == 0) return true;
+      for (const Output o : t.written())
+        if (o == file.id) return true;
   return false;
 }
 
@@ -52,15 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   inspect::ExpectedFile files[64];
   const std::size_t n = inspect::expected_files(inventory_record, files);
   for (std::size_t i = 0; i < n; ++i) {
-    char device_path[96];
-    std::snprintf(device_path, sizeof device_path, "%s/%s", path::staging, files[i].name);
-    const inspect::FileKind& kind = *files[i].kind;
-    const unsigned port = kind.naming == inspect::Naming::port || kind.naming == inspect::Naming::subport
-                              ? static_cast<unsigned>(device_path[std::strlen(device_path) - 1] - '0')
-                              : 0;
-    const std::uint8_t module = port != 0 ? inventory_record[port] : 0;
-    if (!device_file_exists(device_path) && !written_by_the_conversions(kind, module, device_path)) continue;
-    fuzz::check_output({device_path, static_cast<int>(kind.size), static_cast<int>(kind.count)});
+    const OutputFile& file = *files[i].kind;
+    const unsigned port = files[i].port;
+    const std::uint8_t module = file.per_port() ? inventory_record[port] : 0;
+    if (!device_file_exists(output_path(file, port)) && !written_by_the_conversions(file, module)) continue;
+    fuzz::check_output(file, port);
   }
   return 0;
 }

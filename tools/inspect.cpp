@@ -723,6 +723,7 @@ std::size_t expected_files(ConstBytes inventory, std::span<ExpectedFile> out) {
   auto add = [&](const FileKind& k, unsigned port) {
     if (n >= out.size()) return;
     out[n].kind = &k;
+    out[n].port = port;
     file_name_of(k, port, out[n].name, sizeof out[n].name);
     ++n;
   };

@@ -101,6 +101,7 @@ int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options
 // "data/port1".
 struct ExpectedFile {
   const FileKind* kind;
+  unsigned port;  // 1..4 for a per-port file, else 0
   char name[sizeof(PathName::text)];
 };
 std::size_t expected_files(ConstBytes inventory, std::span<ExpectedFile> out);

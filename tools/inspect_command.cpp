@@ -15,6 +15,7 @@ namespace {
 constexpr char usage_text[] =
     "usage: sav3-inspect [--json] [--show-secrets] [--record N] FILE...\n"
     "       sav3-inspect [--json] --tree DIR\n"
+    "       sav3-inspect --outputs\n"
     "Checks and decodes the headed record files that sav3-migrate writes.\n"
     "  FILE              a headed record file of the migration (its kind from its folder and name:\n"
     "                    data/, cfg/ or history/ and port0, port1, subport1, device, alarm, email, ...);\n"
@@ -22,6 +23,10 @@ constexpr char usage_text[] =
     "  --record N        the record of a history to decode (0 to 999; default 0)\n"
     "  --tree DIR        check every file the migration writes for the inventory in DIR/data/device\n"
     "                    (a staging tree such as /usr/sav3) and the migration's state in DIR/.migration\n"
+    "  --outputs         the table of the files the migration writes, one line each: device path\n"
+    "                    (%d: the module port 1..4), record size, record count, the module type\n"
+    "                    codes whose ports get it (- for the controller's and the device's files),\n"
+    "                    whether byte 0 of every record holds the type code (yes/no), what it holds\n"
     "  --json            JSON Lines: one object per file (one for the whole tree with --tree)\n"
     "  --show-secrets    show passwords, communities and keys (otherwise only whether one is set\n"
     "                    and its length)\n"
@@ -30,16 +35,13 @@ constexpr char usage_text[] =
     "Exit status: 0 all checks hold, 1 a file fails a check, 2 a usage error, a file that cannot be\n"
     "read or a failed write of the report (the highest when several files are named).\n";
 
-enum : int { opt_json = 256, opt_record, opt_tree, opt_show_secrets, opt_version };
+enum : int { opt_json = 256, opt_record, opt_tree, opt_show_secrets, opt_version, opt_outputs };
 
 constexpr option long_options[] = {
-    {"json", no_argument, nullptr, opt_json},
-    {"record", required_argument, nullptr, opt_record},
-    {"tree", required_argument, nullptr, opt_tree},
-    {"show-secrets", no_argument, nullptr, opt_show_secrets},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, opt_version},
-    {nullptr, 0, nullptr, 0},
+    {"json", no_argument, nullptr, opt_json},       {"record", required_argument, nullptr, opt_record},
+    {"tree", required_argument, nullptr, opt_tree}, {"show-secrets", no_argument, nullptr, opt_show_secrets},
+    {"outputs", no_argument, nullptr, opt_outputs}, {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, opt_version}, {nullptr, 0, nullptr, 0},
 };
 
 int usage_error(std::FILE* err, const char* message, const char* what) {
@@ -57,12 +59,27 @@ int flushed(std::FILE* out, std::FILE* err, int result) {
   return result;
 }
 
+// The table of output files, for scripts (the device tests).
+void list_outputs(std::FILE* out) {
+  for (const OutputFile& f : output_files) {
+    char codes[16] = "-";
+    std::size_t used = 0;
+    for (unsigned code = 0; code < 8; ++code)
+      if (f.modules & module_bit(static_cast<std::uint8_t>(code)))
+        used += static_cast<std::size_t>(
+            std::snprintf(codes + used, sizeof codes - used, "%s%u", used ? "," : "", code));
+    std::fprintf(out, "%s %u %u %s %s %s\n", f.path, f.size, f.count, codes, f.type_code_first ? "yes" : "no",
+                 f.name);
+  }
+}
+
 }  // namespace
 
 int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err) {
   Options options;
   const char* tree = nullptr;
   bool record_given = false;
+  bool outputs = false;
   opterr = 0;  // messages of our own, on `err`
   optind = 0;  // a full scan from the start at every call
   for (;;) {
@@ -82,6 +99,7 @@ int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err) {
         record_given = true;
         break;
       }
+      case opt_outputs: outputs = true; break;
       case 'h': std::fputs(usage_text, out); return flushed(out, err, status::ok);
       case opt_version:
         std::fprintf(out, "sav3-inspect %s\n", sav3::version);
@@ -89,6 +107,12 @@ int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err) {
       case ':': return usage_error(err, "this option wants a value: ", argv[optind - 1]);
       default: return usage_error(err, "unknown option ", argv[optind - 1]);
     }
+  }
+  if (outputs) {
+    if (optind < argc) return usage_error(err, "--outputs takes no file names: ", argv[optind]);
+    if (tree != nullptr) return usage_error(err, "--outputs lists the table, ", "--tree does not apply");
+    list_outputs(out);
+    return flushed(out, err, status::ok);
   }
   if (tree != nullptr) {
     if (optind < argc) return usage_error(err, "--tree takes no file names: ", argv[optind]);

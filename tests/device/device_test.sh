@@ -77,7 +77,6 @@ check_inventory() {
     fail "inventory: $line"
     return
   fi
-  [ "$line" = "size 38 count 1" ] || fail "inventory: $line, not size 38 count 1"
   local expect=(1 2 3 4 5) port
   for port in 0 1 2 3 4; do
     [ "$(byte "$inv" $((30 + port)))" = "${expect[$port]}" ] ||
@@ -150,8 +149,8 @@ check_live_trees() {
   [ ! -e "$root/usr/sav/cfg/oldsetting" ] || fail "/usr/sav/cfg/oldsetting not removed"
 }
 
-# check_port_file ROOT PATH SIZE COUNT: a headed record file of that shape.
-check_port_file() {
+# check_output_file ROOT PATH SIZE COUNT: a headed record file of that shape.
+check_output_file() {
   local out
   if ! out=$(headed "$1$2"); then
     fail "$2: $out"
@@ -160,29 +159,50 @@ check_port_file() {
   [ "$out" = "size $3 count $4" ] || fail "$2: $out, not size $3 count $4"
 }
 
-# The K3 module of port 3: its configuration, live record and history.
-check_k3_port() {
-  check_port_file "$1" /usr/sav3/cfg/port3 489 1
-  check_port_file "$1" /usr/sav3/data/port3 488 1
-  check_port_file "$1" /usr/sav3/history/port3 267 1000
-  [ "$(byte "$1/usr/sav3/data/port3" 30)" = 4 ] || fail "/usr/sav3/data/port3 does not start with the K3 code"
-  [ ! -e "$1/usr/sav3/cfg/subport3" ] || fail "a K3 module got a sub-record"
+# The table of the files the migration writes (sav3-inspect --outputs), one
+# line each: device path (%d: the port), record size, record count, the module
+# type codes whose ports get it ("-": the controller's and the device's
+# files), whether byte 0 of every record holds the type code, what it holds.
+outputs() { "$inspect" --outputs; }
+
+# check_fixed_outputs ROOT: the files every complete migration writes,
+# whatever sits on the ports, each of the table's record size and count.
+check_fixed_outputs() {
+  local path size count
+  while read -r path size count _; do
+    if [ -f "$1$path" ]; then
+      check_output_file "$1" "$path" "$size" "$count"
+    else
+      fail "complete migration without $path"
+    fi
+  done < <(outputs | awk '$4 == "-"')
 }
 
-# The LQ board of port 1 and the ZRT module of port 2: configuration, live
-# data and history, each with its sub-record file.
-check_supply_ports() {
-  local port code
-  for port in 1 2; do
-    check_port_file "$1" /usr/sav3/cfg/port$port 103 1
-    check_port_file "$1" /usr/sav3/cfg/subport$port 27 1
-    check_port_file "$1" /usr/sav3/data/port$port 92 1
-    check_port_file "$1" /usr/sav3/data/subport$port 90 1
-    check_port_file "$1" /usr/sav3/history/port$port 104 1000
-    check_port_file "$1" /usr/sav3/history/subport$port 12 1000
-    code=$((port + 1))
-    [ "$(byte "$1/usr/sav3/data/port$port" 30)" = $code ] || fail "/usr/sav3/data/port$port does not start with code $code"
-    [ "$(byte "$1/usr/sav3/history/port$port" 30)" = $code ] || fail "/usr/sav3/history/port$port does not start with code $code"
+# check_module_ports ROOT: each port's files as the table says for the type
+# code that the inventory gives the port: every file its module gets, of the
+# table's record size and count, with the type code in byte 0 where the table
+# says so; no other port file (a K3 module gets no sub-record, the fifth kind
+# no file at all).
+check_module_ports() {
+  local root=$1 port code path size count codes first file
+  local -A want
+  for port in 1 2 3 4; do
+    code=$(byte "$root/usr/sav3/data/device" $((30 + port)))
+    want=()
+    while read -r path size count codes first _; do
+      [[ ",$codes," == *",$code,"* ]] || continue
+      # shellcheck disable=SC2059 # the table's path is the format
+      printf -v file "$path" "$port"
+      want[$file]=1
+      check_output_file "$root" "$file" "$size" "$count"
+      [ "$first" = no ] || [ "$(byte "$root$file" 30)" = "$code" ] ||
+        fail "$file does not start with the type code $code"
+    done < <(outputs | awk '$4 != "-"')
+    while read -r path _; do
+      # shellcheck disable=SC2059
+      printf -v file "$path" "$port"
+      [ -n "${want[$file]:-}" ] || [ ! -e "$root$file" ] || fail "$file written for a module of type code $code"
+    done < <(outputs | awk '$4 != "-" && !seen[$1]++')
   done
 }
 
@@ -224,10 +244,6 @@ compare_with_host() {
     "$(wc -l <"$scratch/$name-tool/sandbox/commands.log") commands"
 }
 
-# The files every complete migration writes, whatever sits on the ports.
-always_written=(data/device data/port0 data/alarm cfg/port0 cfg/email cfg/snmp cfg/ssl cfg/tcp_ip cfg/user_info
-  cfg/web cfg/ieee802_1x history/port0 history/alarm)
-
 # check_outcome ROOT BEFORE: the run either completed (all 30 commands; every
 # file the tool wrote is a valid headed record file; the live trees are the
 # staging tree; the state "done") or stopped before the replacement (26
@@ -242,9 +258,7 @@ check_outcome() {
   if [ "$n" = 30 ]; then
     check_commands "$root" 30
     [ "$state" = "done" ] || fail "complete migration with the state '$state'"
-    for rel in "${always_written[@]}"; do
-      [ -f "$root/usr/sav3/$rel" ] || fail "complete migration without /usr/sav3/$rel"
-    done
+    check_fixed_outputs "$root"
     while IFS= read -r rel; do
       case $rel in
         update_log | data/userlogindata.txt | etc/*) continue ;;
@@ -347,8 +361,8 @@ case $case_name in
     check_programs_retired "$scratch/device"
     check_staging "$scratch/device"
     check_inventory "$scratch/device"
-    check_k3_port "$scratch/device"
-    check_supply_ports "$scratch/device"
+    check_fixed_outputs "$scratch/device"
+    check_module_ports "$scratch/device"
     check_live_trees "$scratch/device"
     ;;
   marker)

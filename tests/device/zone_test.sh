@@ -69,25 +69,40 @@ times() {
 
 staging=$box/usr/sav3
 checked=0
-for file in history/port0 history/port1 history/port2 history/port3 history/alarm; do
-  [ -f "$staging/$file" ] || continue
-  for i in "${!report_seconds[@]}"; do
-    got=$(times "$staging/$file" "$i")
-    [ -n "$got" ] || fail "$file record $i: no time field"
-    for t in $got; do
-      [ "$t" = "${report_seconds[$i]}" ] ||
-        fail "$file record $i (\"${report_texts[$i]}\"): $t, not ${report_seconds[$i]}"
-    done
-    checked=$((checked + 1))
+# Every history and live file the migration wrote, from its table of output
+# files (sav3-inspect --outputs: device path, %d for the port, first). The
+# sub-records of a history carry no time of their own.
+while read -r path _; do
+  for port in 1 2 3 4; do
+    # shellcheck disable=SC2059 # the table's path is the format
+    printf -v device_path "$path" "$port"
+    file=${device_path#/usr/sav3/}
+    [ -f "$staging/$file" ] || continue
+    case $file in
+      history/*)
+        for i in "${!report_seconds[@]}"; do
+          got=$(times "$staging/$file" "$i")
+          if [ -z "$got" ]; then
+            case $file in history/subport*) continue 2 ;; esac
+            fail "$file record $i: no time field"
+          fi
+          for t in $got; do
+            [ "$t" = "${report_seconds[$i]}" ] ||
+              fail "$file record $i (\"${report_texts[$i]}\"): $t, not ${report_seconds[$i]}"
+          done
+          checked=$((checked + 1))
+        done
+        ;;
+      data/*)
+        for t in $(times "$staging/$file" 0); do
+          [ "$t" = "$item_seconds" ] || fail "$file (\"$item_text\"): $t, not $item_seconds"
+          checked=$((checked + 1))
+        done
+        ;;
+    esac
+    [[ $path == *%d ]] || break # a fixed file: once
   done
-done
-for file in data/port0 data/port1 data/port2 data/port3 data/subport1 data/subport2 data/alarm; do
-  [ -f "$staging/$file" ] || continue
-  for t in $(times "$staging/$file" 0); do
-    [ "$t" = "$item_seconds" ] || fail "$file (\"$item_text\"): $t, not $item_seconds"
-    checked=$((checked + 1))
-  done
-done
+done < <("$inspect" --outputs | awk '!seen[$1]++')
 [ "$checked" -ge 30 ] || fail "only $checked times checked"
 echo "$checked stored times checked"
 [ "$failures" -eq 0 ]

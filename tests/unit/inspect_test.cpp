@@ -380,6 +380,8 @@ TEST_F(Inspect, CommandLineFollowsTheConventions) {
       {{"--tree", host("/usr/sav3"), good}, 2, "", "--tree takes no file names"},
       {{"--tree", host("/usr/sav3"), "--record=1"}, 2, "", "--record does not apply"},
       {{"--tree", good}, 2, "", "Not a directory"},
+      {{"--outputs"}, 0, "\n/usr/sav3/cfg/subport%d 27 1 2,3 no supply configuration sub-record\n", ""},
+      {{"--outputs", good}, 2, "", "--outputs takes no file names"},
       {{"--tree", host("/usr/sav3")},
        1,
        "tree " + host("/usr/sav3") + ": the device inventory data/device is missing",
