@@ -7,8 +7,10 @@
 // record shared by all K3 modules.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "sav3/convert.h"
 #include "sav3/layout.h"
@@ -51,6 +53,7 @@ inline constexpr std::size_t setting_a = 160;
 inline constexpr std::size_t setting_b = 192;
 inline constexpr std::size_t setting_c = 224;
 inline constexpr std::size_t setting_d = 256;
+inline constexpr std::size_t setting_groups[] = {setting_a, setting_b, setting_c, setting_d};
 // int32 values kept in hundredths; the new configuration record stores them in
 // crossed pairs (356 before 352, 428 before 424).
 inline constexpr std::size_t hundredths_352 = 352;
@@ -125,6 +128,33 @@ inline constexpr std::uint8_t answer_no = 0, answer_other = 1;
 // (or report) record.
 void fill_k3_readings(Bytes record, ConstBytes item);
 
+// Settings A to D of the eight outputs (the configuration record's four
+// float32 groups), as every new K3 record keeps them: in hundredths, four
+// groups of eight 16-bit values one after the other (A of outputs 1..8, then
+// B, C, D). The records name the groups differently.
+namespace k3_settings {
+inline constexpr std::size_t groups = 4;
+inline constexpr std::size_t count = groups * k3_outputs;
+using Names = std::array<const char*, groups>;
+inline constexpr Names setting_names = {"setting A of output", "setting B of output", "setting C of output",
+                                        "setting D of output"};
+constexpr std::array<Field, count> fields(std::uint16_t first, const Names& names) {
+  auto group = [&](unsigned g) {
+    const auto at = static_cast<std::uint16_t>(first + 2 * k3_outputs * g);
+    return field_array<k3_outputs>(names[g], at, 2, 2, Kind::u16, 100);
+  };
+  return join_fields(group(0), group(1), group(2), group(3));
+}
+// Setting g (0 for A .. 3 for D) of output i (0..7) among a record's fields.
+constexpr const Field& setting(std::span<const Field, count> fields, unsigned g, unsigned i) {
+  return fields[g * k3_outputs + i];
+}
+}  // namespace k3_settings
+
+// Stores settings A to D of a legacy K3 configuration record into a record's
+// fields of them.
+void put_k3_settings(Bytes record, std::span<const Field, k3_settings::count> fields, ConstBytes config);
+
 // The K3 port configuration record "/usr/sav3/cfg/port%d".
 namespace k3_config {
 inline constexpr int record_size = 489;
@@ -141,14 +171,9 @@ inline constexpr auto group_4 =
     field_array<k3_outputs>("configuration group 4 of output", 284, 1, 1, Kind::u8);
 inline constexpr auto group_5 =
     field_array<k3_outputs>("configuration group 5 of output", 292, 1, 1, Kind::u8);
-inline constexpr auto value_1 =
-    field_array<k3_outputs>("configuration value 1 of output", 300, 2, 2, Kind::u16, 100);
-inline constexpr auto value_2 =
-    field_array<k3_outputs>("configuration value 2 of output", 316, 2, 2, Kind::u16, 100);
-inline constexpr auto value_3 =
-    field_array<k3_outputs>("configuration value 3 of output", 332, 2, 2, Kind::u16, 100);
-inline constexpr auto value_4 =
-    field_array<k3_outputs>("configuration value 4 of output", 348, 2, 2, Kind::u16, 100);
+inline constexpr auto values =
+    k3_settings::fields(300, {"configuration value 1 of output", "configuration value 2 of output",
+                              "configuration value 3 of output", "configuration value 4 of output"});
 inline constexpr Field hundredths_1{"hundredths value 1", 364, 4, Kind::f32};
 inline constexpr Field hundredths_2{"hundredths value 2", 368, 4, Kind::f32};
 inline constexpr Field hundredths_3{"hundredths value 3", 372, 4, Kind::f32};
@@ -158,10 +183,10 @@ inline constexpr Field reserved_middle{"reserved", 388, 16, Kind::reserved};
 inline constexpr auto extension = field_array<k3_outputs>("extension word of output", 404, 4, 4, Kind::bytes);
 inline constexpr Field reserved_tail{"reserved", 436, 52, Kind::reserved};
 inline constexpr Field trailer{"output settings trailer", 488, 1, Kind::u8};
-inline constexpr auto fields = join_fields(
-    single(reserved_head), settings_block, group_1, group_2, group_3, group_4, group_5, value_1, value_2,
-    value_3, value_4, single(hundredths_1), single(hundredths_2), single(hundredths_3), single(hundredths_4),
-    enabled, single(reserved_middle), extension, single(reserved_tail), single(trailer));
+inline constexpr auto fields =
+    join_fields(single(reserved_head), settings_block, group_1, group_2, group_3, group_4, group_5, values,
+                single(hundredths_1), single(hundredths_2), single(hundredths_3), single(hundredths_4),
+                enabled, single(reserved_middle), extension, single(reserved_tail), single(trailer));
 static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"K3 port configuration", record_size, fields};
 }  // namespace k3_config
@@ -174,18 +199,15 @@ inline constexpr auto settings_block =
     field_array<k3_outputs>("settings block of output", 82, 32, 32, Kind::bytes);
 inline constexpr Field reserved_1{"reserved", 338, 1, Kind::reserved};
 inline constexpr auto small_setting = field_array<40>("small setting", 339, 1, 1, Kind::u8);
-inline constexpr auto setting_a = field_array<k3_outputs>("setting A of output", 379, 2, 2, Kind::u16, 100);
-inline constexpr auto setting_b = field_array<k3_outputs>("setting B of output", 395, 2, 2, Kind::u16, 100);
-inline constexpr auto setting_c = field_array<k3_outputs>("setting C of output", 411, 2, 2, Kind::u16, 100);
-inline constexpr auto setting_d = field_array<k3_outputs>("setting D of output", 427, 2, 2, Kind::u16, 100);
+inline constexpr auto settings = k3_settings::fields(379, k3_settings::setting_names);
 inline constexpr auto enabled = field_array<k3_outputs>("enabled flag of output", 443, 1, 1, Kind::u8);
 inline constexpr auto extension_2 =
     field_array<k3_outputs>("extension value 2 of output", 451, 4, 4, Kind::bytes);
 inline constexpr Field reserved_2{"reserved", 483, 1, Kind::reserved};
 inline constexpr Field reading_time{"reading time", 484, 4, Kind::epoch};
 inline constexpr auto fields =
-    join_fields(k3_readings::fields, settings_block, single(reserved_1), small_setting, setting_a, setting_b,
-                setting_c, setting_d, enabled, extension_2, single(reserved_2), single(reading_time));
+    join_fields(k3_readings::fields, settings_block, single(reserved_1), small_setting, settings, enabled,
+                extension_2, single(reserved_2), single(reading_time));
 static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"K3 live record", record_size, fields};
 }  // namespace k3_live
@@ -199,10 +221,7 @@ inline constexpr int record_size = 267;
 inline constexpr auto extension_2 =
     field_array<k3_outputs>("extension value 2 of output", 82, 4, 4, Kind::bytes);
 inline constexpr auto small_setting = field_array<40>("small setting", 114, 1, 1, Kind::u8);
-inline constexpr auto setting_a = field_array<k3_outputs>("setting A of output", 154, 2, 2, Kind::u16, 100);
-inline constexpr auto setting_b = field_array<k3_outputs>("setting B of output", 170, 2, 2, Kind::u16, 100);
-inline constexpr auto setting_c = field_array<k3_outputs>("setting C of output", 186, 2, 2, Kind::u16, 100);
-inline constexpr auto setting_d = field_array<k3_outputs>("setting D of output", 202, 2, 2, Kind::u16, 100);
+inline constexpr auto settings = k3_settings::fields(154, k3_settings::setting_names);
 inline constexpr auto enabled = field_array<k3_outputs>("enabled flag of output", 218, 1, 1, Kind::u8);
 inline constexpr auto extension_1 =
     field_array<k3_outputs>("extension value 1 of output", 226, 4, 4, Kind::bytes);
@@ -210,8 +229,8 @@ inline constexpr Field reserved_1{"reserved", 258, 1, Kind::reserved};
 inline constexpr Field record_time{"record time", 259, 4, Kind::epoch};
 inline constexpr Field reserved_2{"reserved", 263, 4, Kind::reserved};
 inline constexpr auto fields =
-    join_fields(k3_readings::fields, extension_2, small_setting, setting_a, setting_b, setting_c, setting_d,
-                enabled, extension_1, single(reserved_1), single(record_time), single(reserved_2));
+    join_fields(k3_readings::fields, extension_2, small_setting, settings, enabled, extension_1,
+                single(reserved_1), single(record_time), single(reserved_2));
 static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"K3 history record", record_size, fields};
 }  // namespace k3_history

@@ -45,14 +45,7 @@ void fill_k3_history_settings(Bytes out, ConstBytes extension, ConstBytes config
   }
   for (unsigned j = 0; j < small_setting_count; ++j)
     put_low_bits(out, k3_history::small_setting[j], read32le(config, small_settings + 4 * j));
-  for (unsigned i = 0; i < k3_outputs; ++i)
-    put_scaled(out, k3_history::setting_a[i], read_f32le(config, setting_a + 4 * i));
-  for (unsigned i = 0; i < k3_outputs; ++i)
-    put_scaled(out, k3_history::setting_b[i], read_f32le(config, setting_b + 4 * i));
-  for (unsigned i = 0; i < k3_outputs; ++i)
-    put_scaled(out, k3_history::setting_c[i], read_f32le(config, setting_c + 4 * i));
-  for (unsigned i = 0; i < k3_outputs; ++i)
-    put_scaled(out, k3_history::setting_d[i], read_f32le(config, setting_d + 4 * i));
+  put_k3_settings(out, k3_history::settings, config);
   const std::uint32_t mask = read32le(settings, legacy_k3_settings::enable_mask);
   for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_history::enabled[i], (mask >> i) & 1u);
   // The first table has no block for a fourth module: its values stay zero

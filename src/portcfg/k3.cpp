@@ -33,14 +33,7 @@ void fill_k3_config(Bytes out, ConstBytes settings, ConstBytes config, ConstByte
     put_low_bits(out, k3_config::group_4[i], group_value(config, 4, i));
   for (unsigned i = 0; i < k3_outputs; ++i)
     put_low_bits(out, k3_config::group_5[i], group_value(config, 5, i));
-  for (unsigned i = 0; i < k3_outputs; ++i)
-    put_scaled(out, k3_config::value_1[i], read_f32le(config, setting_a + 4 * i));
-  for (unsigned i = 0; i < k3_outputs; ++i)
-    put_scaled(out, k3_config::value_2[i], read_f32le(config, setting_b + 4 * i));
-  for (unsigned i = 0; i < k3_outputs; ++i)
-    put_scaled(out, k3_config::value_3[i], read_f32le(config, setting_c + 4 * i));
-  for (unsigned i = 0; i < k3_outputs; ++i)
-    put_scaled(out, k3_config::value_4[i], read_f32le(config, setting_d + 4 * i));
+  put_k3_settings(out, k3_config::values, config);
   // The new firmware keeps the pairs crossed: 356 before 352, 428 before 424.
   put_f32(out, k3_config::hundredths_1, hundredths_to_float(read32le_signed(config, hundredths_356)));
   put_f32(out, k3_config::hundredths_2, hundredths_to_float(read32le_signed(config, hundredths_352)));

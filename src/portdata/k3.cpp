@@ -61,6 +61,13 @@ void fill_k3_readings(Bytes record, ConstBytes item) {
     put_scaled(record, k3_readings::reading_c[i], read_f32le(item, reading_c + 4 * i));
 }
 
+void put_k3_settings(Bytes record, std::span<const Field, k3_settings::count> fields, ConstBytes config) {
+  for (unsigned g = 0; g < k3_settings::groups; ++g)
+    for (unsigned i = 0; i < k3_outputs; ++i)
+      put_scaled(record, k3_settings::setting(fields, g, i),
+                 read_f32le(config, legacy_k3_config::setting_groups[g] + 4 * i));
+}
+
 int convert_k3_live_data(unsigned port, unsigned sequence) {
   std::uint8_t record[k3_live::record_size] = {};
   std::uint8_t extension[legacy_k3_extension::record_size] = {};
@@ -87,14 +94,7 @@ int convert_k3_live_data(unsigned port, unsigned sequence) {
               legacy_k3_settings::block + legacy_k3_settings::block_stride * i);
   for (unsigned j = 0; j < legacy_k3_config::small_setting_count; ++j)
     put_low_bits(out, k3_live::small_setting[j], read32le(config, legacy_k3_config::small_settings + 4 * j));
-  for (unsigned i = 0; i < k3_outputs; ++i)
-    put_scaled(out, k3_live::setting_a[i], read_f32le(config, legacy_k3_config::setting_a + 4 * i));
-  for (unsigned i = 0; i < k3_outputs; ++i)
-    put_scaled(out, k3_live::setting_b[i], read_f32le(config, legacy_k3_config::setting_b + 4 * i));
-  for (unsigned i = 0; i < k3_outputs; ++i)
-    put_scaled(out, k3_live::setting_c[i], read_f32le(config, legacy_k3_config::setting_c + 4 * i));
-  for (unsigned i = 0; i < k3_outputs; ++i)
-    put_scaled(out, k3_live::setting_d[i], read_f32le(config, legacy_k3_config::setting_d + 4 * i));
+  put_k3_settings(out, k3_live::settings, config);
   const std::uint32_t mask = read32le(settings, legacy_k3_settings::enable_mask);
   for (unsigned i = 0; i < k3_outputs; ++i) put(out, k3_live::enabled[i], (mask >> i) & 1u);
   // The live record takes the module's block of the second table, which has a

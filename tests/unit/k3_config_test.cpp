@@ -81,11 +81,12 @@ TEST_F(K3Config, SecondModuleOnPortFour) {
   EXPECT_EQ(get(rec, cfg::group_2[7]), 0xFFu);
   EXPECT_EQ(get(rec, cfg::group_5[3]), 0xFFu);
   EXPECT_EQ(get(rec, cfg::group_4[3]), 0u);
-  EXPECT_EQ(get(rec, cfg::value_1[0]), 0u) << "-1.5 x 100 is negative";
-  EXPECT_EQ(get(rec, cfg::value_1[1]), 1234u);
-  EXPECT_EQ(get(rec, cfg::value_2[2]), 65534u) << "655.35f x 100 lies just below 65535";
-  EXPECT_EQ(get(rec, cfg::value_3[5]), 0u) << "65536 keeps its low 16 bits";
-  EXPECT_EQ(get(rec, cfg::value_4[7]), 0xFFFFu);
+  EXPECT_EQ(get(rec, k3_settings::setting(cfg::values, 0, 0)), 0u) << "-1.5 x 100 is negative";
+  EXPECT_EQ(get(rec, k3_settings::setting(cfg::values, 0, 1)), 1234u);
+  EXPECT_EQ(get(rec, k3_settings::setting(cfg::values, 1, 2)), 65534u)
+      << "655.35f x 100 lies just below 65535";
+  EXPECT_EQ(get(rec, k3_settings::setting(cfg::values, 2, 5)), 0u) << "65536 keeps its low 16 bits";
+  EXPECT_EQ(get(rec, k3_settings::setting(cfg::values, 3, 7)), 0xFFFFu);
 
   // Crossed pairs: 356 before 352, 428 before 424.
   EXPECT_EQ(get_f32(rec, cfg::hundredths_1), -0.05f);

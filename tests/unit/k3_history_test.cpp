@@ -127,10 +127,10 @@ TEST_F(K3History, RecordsJoinTheReportsOfTheSameIndex) {
   auto first = record_of(payload, 0);
   for (unsigned j = 0; j < 40; ++j) EXPECT_EQ(get(first, hist::small_setting[j]), (300 + j) & 0xFFu);
   EXPECT_EQ(get(first, hist::small_setting[0]), 44u);
-  EXPECT_EQ(get(first, hist::setting_a[0]), 150u);
-  EXPECT_EQ(get(first, hist::setting_b[1]), 200u);
-  EXPECT_EQ(get(first, hist::setting_c[2]), 0u);
-  EXPECT_EQ(get(first, hist::setting_d[7]), 0u);
+  EXPECT_EQ(get(first, k3_settings::setting(hist::settings, 0, 0)), 150u);
+  EXPECT_EQ(get(first, k3_settings::setting(hist::settings, 1, 1)), 200u);
+  EXPECT_EQ(get(first, k3_settings::setting(hist::settings, 2, 2)), 0u);
+  EXPECT_EQ(get(first, k3_settings::setting(hist::settings, 3, 7)), 0u);
   const std::uint8_t enabled[8] = {1, 0, 1, 0, 0, 0, 0, 0};
   for (unsigned k = 0; k < 8; ++k) EXPECT_EQ(get(first, hist::enabled[k]), enabled[k]) << "output " << k;
   // The second module: block 1 at bytes 32 to 63, block 2 at 128 to 159.

@@ -107,10 +107,10 @@ TEST_F(K3Live, ReadingsSettingsFlagsExtensionAndTime) {
           << "output " << i << " byte " << b;
   }
   for (unsigned j = 0; j < 40; ++j) EXPECT_EQ(get(rec, live::small_setting[j]), j) << "small setting " << j;
-  EXPECT_EQ(get(rec, live::setting_a[0]), 150u);
-  EXPECT_EQ(get(rec, live::setting_b[1]), 0u);
-  EXPECT_EQ(get(rec, live::setting_c[6]), 225u);
-  EXPECT_EQ(get(rec, live::setting_d[7]), 65534u);
+  EXPECT_EQ(get(rec, k3_settings::setting(live::settings, 0, 0)), 150u);
+  EXPECT_EQ(get(rec, k3_settings::setting(live::settings, 1, 1)), 0u);
+  EXPECT_EQ(get(rec, k3_settings::setting(live::settings, 2, 6)), 225u);
+  EXPECT_EQ(get(rec, k3_settings::setting(live::settings, 3, 7)), 65534u);
 
   // Mask 0x185: outputs 0, 2 and 7; bit 8 belongs to no output.
   const std::uint8_t enabled[8] = {1, 0, 1, 0, 0, 0, 0, 1};
