@@ -656,7 +656,7 @@ int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options
       check.size != 0 && file.size() > 30 ? static_cast<std::uint32_t>((file.size() - 30) / check.size) : 0;
   long index = options.record < 0 ? 0 : options.record;
   char record_problem[120] = "";
-  const bool decodable = kind != nullptr && kind->layout != nullptr && check.size == kind->size;
+  const bool decodable = kind != nullptr && check.size == kind->size;
   if (decodable && (index >= static_cast<long>(kind->count) || index >= static_cast<long>(records_present))) {
     std::snprintf(record_problem, sizeof record_problem, "record %ld is not in the file (%u records present)",
                   index, records_present);
@@ -704,9 +704,6 @@ int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options
   for (const char* p : {static_cast<const char*>(why), static_cast<const char*>(count_problem),
                         static_cast<const char*>(record_problem)})
     if (p[0]) std::fprintf(out, "  problem: %s\n", p);
-  if (kind != nullptr && kind->layout == nullptr)
-    std::fprintf(out, "  (no field table for the %s in this build: header and size checked only)\n",
-                 kind->name);
   if (decode) {
     if (kind->count > 1)
       std::fprintf(out, "  record %ld of %u (--record N for another)\n", index, kind->count);
