@@ -1,7 +1,7 @@
 // The files the migration writes: one table of their device paths, record
 // layouts, record counts and the module kinds that get them. The converters
 // write through it; the inspector, its tree check, the fuzz harnesses and the
-// device tests (through `sav3-inspect --list-outputs`) read it. A new or
+// device tests (through `sav3-inspect --outputs`) read it. A new or
 // changed output file is one row here.
 #pragma once
 
