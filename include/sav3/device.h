@@ -35,13 +35,6 @@ inline constexpr char live[] = "/usr/sav";
 inline constexpr char live2[] = "/usr/sav2";
 inline constexpr char inventory[] = "/usr/sav3/data/device";
 inline constexpr char device_display[] = "/mnt/1/cfg/devicedisplay";
-// The port files of the modules, by port index 1..4 (see numbered_path).
-inline constexpr char cfg_port[] = "/usr/sav3/cfg/port%d";
-inline constexpr char cfg_subport[] = "/usr/sav3/cfg/subport%d";
-inline constexpr char data_port[] = "/usr/sav3/data/port%d";
-inline constexpr char data_subport[] = "/usr/sav3/data/subport%d";
-inline constexpr char history_port[] = "/usr/sav3/history/port%d";
-inline constexpr char history_subport[] = "/usr/sav3/history/subport%d";
 }  // namespace path
 
 // A device path with a number filled in ("/usr/sav3/cfg/port%d").
