@@ -781,7 +781,8 @@ int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options&
           ? "the replacement of the live trees was given up; they may be half replaced"
           : "not a state the migration writes";
 
-  std::snprintf(path, sizeof path, "%s/%s", dir, "data/device");
+  const FileKind& inventory_kind = kinds[static_cast<std::size_t>(Output::inventory)];
+  std::snprintf(path, sizeof path, "%s/%s/%s", dir, folder_name(inventory_kind.folder), inventory_kind.file);
   int error = 0;
   const std::vector<std::uint8_t> device = load_file(path, error);
   const HeaderCheck device_check = check_header(device);
@@ -795,10 +796,10 @@ int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options&
       if (device_check.problems & (1u << b))
         describe_problem(device_check, 1u << b, inventory_problem, sizeof inventory_problem);
     if (inventory_problem[0] == '\0' &&
-        (device_check.size != inventory::record_size || device_check.count != 1))
+        (device_check.size != inventory_kind.size || device_check.count != inventory_kind.count))
       std::snprintf(inventory_problem, sizeof inventory_problem,
-                    "wrong size: record size %u x count %u, expected %u x 1", device_check.size,
-                    device_check.count, inventory::record_size);
+                    "wrong size: record size %u x count %u, expected %u x %u", device_check.size,
+                    device_check.count, inventory_kind.size, inventory_kind.count);
   }
   const bool inventory_ok = inventory_problem[0] == '\0';
   if (inventory_ok) copy_bytes(inventory, 0, device, header::size, inventory::record_size);
@@ -868,7 +869,7 @@ int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options&
         }
       }
     }
-    const bool is_inventory = &k == &kinds[0];
+    const bool is_inventory = &k == &inventory_kind;
     const bool ok = problem_line[0] == '\0' && !(is_inventory && !inventory_ok);
     if (is_inventory && !inventory_ok && problem_line[0] == '\0')
       std::snprintf(problem_line, sizeof problem_line, "%s", inventory_problem);
