@@ -234,20 +234,13 @@ const char* kind_name(Kind k) {
   return "?";
 }
 
-// The printed name of field i. A run of three or more fields that share one
-// name is a field array: each gets its index in the run. A pair is a value
-// stored twice: the second is marked "again".
-void field_label(std::span<const Field> fields, std::size_t i, char* out, std::size_t n) {
-  auto same = [&](std::size_t a, std::size_t b) { return std::strcmp(fields[a].name, fields[b].name) == 0; };
-  std::size_t start = i, end = i + 1;
-  while (start > 0 && same(start - 1, i)) --start;
-  while (end < fields.size() && same(end, i)) ++end;
-  if (end - start >= 3)
-    std::snprintf(out, n, "%s %zu", fields[i].name, i - start);
-  else if (end - start == 2 && i != start)
-    std::snprintf(out, n, "%s, again", fields[i].name);
+// The printed label of a field: its name, and for an entry of a field array
+// its index.
+void field_label(const Field& f, char* out, std::size_t n) {
+  if (f.index >= 0)
+    std::snprintf(out, n, "%s %d", f.name, f.index);
   else
-    std::snprintf(out, n, "%s", fields[i].name);
+    std::snprintf(out, n, "%s", f.name);
 }
 
 // Prints one field's value; returns false when it breaks the record's rules
@@ -440,7 +433,7 @@ bool print_record(std::FILE* out, const RecordLayout& layout, ConstBytes record,
   for (std::size_t i = 0; i < layout.fields.size(); ++i) {
     const Field& f = layout.fields[i];
     int used = std::snprintf(label, sizeof label, "%s", prefix);
-    field_label(layout.fields, i, label + used, sizeof label - static_cast<std::size_t>(used));
+    field_label(f, label + used, sizeof label - static_cast<std::size_t>(used));
     if (const RecordLayout* inner = nested_layout(layout, f)) {
       char inner_prefix[sizeof label + 2];
       std::snprintf(inner_prefix, sizeof inner_prefix, "%s: ", label);
