@@ -193,27 +193,178 @@ const char* kind_name(Kind k) {
   return "?";
 }
 
-// The printed name of field i. A run of three or more fields that share one
-// name is a field array: each gets its index in the run. A pair is a value
-// stored twice: the second is marked "again".
-void field_label(std::span<const Field> fields, std::size_t i, char* out, std::size_t n) {
-  auto same = [&](std::size_t a, std::size_t b) { return std::strcmp(fields[a].name, fields[b].name) == 0; };
-  std::size_t start = i, end = i + 1;
-  while (start > 0 && same(start - 1, i)) --start;
-  while (end < fields.size() && same(end, i)) ++end;
-  if (end - start >= 3)
-    std::snprintf(out, n, "%s %zu", fields[i].name, i - start);
-  else if (end - start == 2 && i != start)
-    std::snprintf(out, n, "%s, again", fields[i].name);
+// The bytes of a field that the text form shows in hex; the JSON form has all.
+constexpr std::size_t hex_pairs_shown = 32;
+
+// The printed label of a field: its name, and for an entry of a field array
+// its index.
+void field_label(const Field& f, char* out, std::size_t n) {
+  if (f.index >= 0)
+    std::snprintf(out, n, "%s %d", f.name, f.index);
   else
-    std::snprintf(out, n, "%s", fields[i].name);
+    std::snprintf(out, n, "%s", f.name);
 }
 
-// Prints one field's value; returns false when it breaks the record's rules
+// ---------------------------------------------------------------------------
+// The one renderer of fields. Every value of a field is worked out once and
+// handed to the emitter as facts; only the emitter's leaves know the form:
+//   text   "  offset width  label   first fact  (further facts, ...)"
+//   JSON   {"name":label,"offset":...,"width":...,"type":...,"key":value,...}
+// A leaf given no text phrase is left out of the text form, one given no key
+// out of the JSON form.
+class Emitter {
+ public:
+  Emitter(std::FILE* out, bool json) : out_(out), json_(json) {}
+
+  void begin_field(const char* label, std::size_t offset, unsigned width, const char* type) {
+    text_facts_ = 0;
+    if (json_) {
+      std::fputs(fields_++ ? ",{\"name\":" : "{\"name\":", out_);
+      json_string(out_, label);
+      std::fprintf(out_, ",\"offset\":%zu,\"width\":%u,\"type\":\"%s\"", offset, width, type);
+    } else {
+      std::fprintf(out_, "  %4zu %4u  %-36s ", offset, width, label);
+    }
+  }
+
+  void end_field() {
+    if (json_)
+      std::fputc('}', out_);
+    else
+      std::fputs(text_facts_ > 1 ? ")\n" : "\n", out_);
+  }
+
+  // An integer: decimal in both forms, in text after `prefix` (null: JSON
+  // only).
+  void integer(const char* key, long long v, const char* prefix = "") {
+    if (key_(key)) std::fprintf(out_, "%lld", v);
+    if (prefix && text_()) std::fprintf(out_, "%s%lld", prefix, v);
+  }
+
+  // A bit field: decimal in JSON, `digits` hex digits after 0x in text.
+  void hex_integer(const char* key, std::uint32_t v, int digits) {
+    if (key_(key)) std::fprintf(out_, "%u", v);
+    if (text_()) std::fprintf(out_, "0x%0*x", digits, v);
+  }
+
+  // A 32-bit word's bits: 8 hex digits, a JSON string, after 0x in text.
+  void hex_word(const char* key, std::uint32_t v) {
+    if (key_(key)) std::fprintf(out_, "\"%08x\"", v);
+    if (text_()) std::fprintf(out_, "0x%08x", v);
+  }
+
+  // A number already formatted (valid JSON), with its unit ("" for none): in
+  // JSON the unit is a member of its own.
+  void number(const char* key, const char* v, const char* unit) {
+    if (key_(key)) {
+      std::fputs(v, out_);
+      if (unit[0]) std::fprintf(out_, ",\"unit\":\"%s\"", unit);
+    }
+    if (text_()) std::fprintf(out_, "%s%s%s", v, unit[0] ? " " : "", unit);
+  }
+
+  // A float: null in JSON when it is no finite number; in text after
+  // `prefix`.
+  void real(const char* key, double v, const char* prefix = "") {
+    if (key_(key)) {
+      if (std::isfinite(v))
+        std::fprintf(out_, "%.9g", v);
+      else
+        std::fputs("null", out_);
+    }
+    if (text_()) std::fprintf(out_, "%s%.9g", prefix, v);
+  }
+
+  // The numbers of the set bits: a list in JSON, "bits 0 1" in text (left out
+  // of the text when none is set).
+  void bits(const char* key, std::uint32_t v) {
+    if (key_(key)) {
+      std::fputc('[', out_);
+      for (unsigned b = 0, first = 1; b < 32; ++b)
+        if (v & (1u << b)) {
+          std::fprintf(out_, "%s%u", first ? "" : ",", b);
+          first = 0;
+        }
+      std::fputc(']', out_);
+    }
+    if (v != 0 && text_()) {
+      std::fputs("bits", out_);
+      for (unsigned b = 0; b < 32; ++b)
+        if (v & (1u << b)) std::fprintf(out_, " %u", b);
+    }
+  }
+
+  // A phrase that may be missing (the local time of a time field): a JSON
+  // string, or null; in text as it is, or `missing`.
+  void phrase(const char* key, const char* v, const char* missing) {
+    if (key_(key)) {
+      if (v)
+        json_string(out_, v);
+      else
+        std::fputs("null", out_);
+    }
+    if (text_()) std::fputs(v ? v : missing, out_);
+  }
+
+  // A text: a JSON string, or quoted in text.
+  void string(const char* key, std::string_view v) {
+    if (key_(key)) json_string(out_, v);
+    if (text_()) quoted_text(out_, v);
+  }
+
+  // Bytes: hex digits in JSON; in text `phrase` (left out when empty) or,
+  // when it is null, hex pairs: the first few, then "..." when there are more.
+  void hex(const char* key, ConstBytes b, const char* phrase) {
+    if (key_(key)) {
+      std::fputc('"', out_);
+      hex_bytes(out_, b, b.size(), "");
+      std::fputc('"', out_);
+    }
+    if (phrase != nullptr) {
+      if (phrase[0]) note(phrase);
+    } else if (text_()) {
+      hex_bytes(out_, b, hex_pairs_shown, " ");
+      if (b.size() > hex_pairs_shown) std::fputs(" ...", out_);
+    }
+  }
+
+  // A yes or no: true or false in JSON, `phrase` in text (left out when null).
+  void flag(const char* key, bool v, const char* phrase) {
+    if (key_(key)) std::fputs(v ? "true" : "false", out_);
+    if (phrase) note(phrase);
+  }
+
+  // A remark of the text form only.
+  void note(const char* phrase) {
+    if (text_()) std::fputs(phrase, out_);
+  }
+
+ private:
+  // Starts the JSON member `key` (false in text or without a key).
+  bool key_(const char* key) {
+    if (!json_ || key == nullptr) return false;
+    std::fprintf(out_, ",\"%s\":", key);
+    return true;
+  }
+  // Starts the next fact in text: the first as it is, the others in
+  // parentheses after it (false in JSON).
+  bool text_() {
+    if (json_) return false;
+    std::fputs(text_facts_ == 0 ? "" : text_facts_ == 1 ? "  (" : ", ", out_);
+    ++text_facts_;
+    return true;
+  }
+
+  std::FILE* out_;
+  bool json_;
+  unsigned fields_ = 0;      // fields emitted so far (JSON: the comma before the next)
+  unsigned text_facts_ = 0;  // facts of the current field in the text form
+};
+
+// Emits one field's value; returns false when it breaks the record's rules
 // (reserved bytes that are not zero).
-bool print_field(std::FILE* out, const Field& f, ConstBytes record, const Options& options) {
-  const bool json = options.json;
-  ConstBytes raw = slice(record, f.offset, f.width);
+bool emit_value(Emitter& e, const Field& f, ConstBytes record, const Options& options) {
+  const ConstBytes raw = slice(record, f.offset, f.width);
   // A secret asked for in clear is shown as the text it is.
   const Kind kind = f.kind == Kind::secret && options.show_secrets ? Kind::text : f.kind;
   char text[96];
@@ -225,100 +376,43 @@ bool print_field(std::FILE* out, const Field& f, ConstBytes record, const Option
     case Kind::s32:
     case Kind::u16be: {
       const std::uint32_t v = get(record, f);
-      const bool is_signed = sav3::is_signed(f.kind);
-      const double physical =
-          is_signed ? static_cast<double>(static_cast<std::int32_t>(v)) : static_cast<double>(v);
-      if (json) {
-        if (is_signed)
-          std::fprintf(out, "\"raw\":%d", static_cast<std::int32_t>(v));
-        else
-          std::fprintf(out, "\"raw\":%u", v);
-        if (f.scale != 1) {
-          format_scaled(physical / f.scale, f.scale, text, sizeof text);
-          std::fprintf(out, ",\"scale\":%u,\"value\":%s", f.scale, text);
-          if (scale_unit(f.scale)[0]) std::fprintf(out, ",\"unit\":\"%s\"", scale_unit(f.scale));
-        }
-      } else {
-        if (is_signed)
-          std::fprintf(out, "%d", static_cast<std::int32_t>(v));
-        else
-          std::fprintf(out, "%u", v);
-        if (f.scale != 1) {
-          format_scaled(physical / f.scale, f.scale, text, sizeof text);
-          std::fprintf(out, "  (%s%s%s)", text, scale_unit(f.scale)[0] ? " " : "", scale_unit(f.scale));
-        }
+      const long long value = is_signed(f.kind) ? static_cast<std::int32_t>(v) : static_cast<long long>(v);
+      e.integer("raw", value);
+      if (f.scale != 1) {
+        e.integer("scale", f.scale, nullptr);
+        format_scaled(static_cast<double>(value) / f.scale, f.scale, text, sizeof text);
+        e.number("value", text, scale_unit(f.scale));
       }
       return true;
     }
     case Kind::flags: {
       const std::uint32_t v = get(record, f);
-      if (json) {
-        std::fprintf(out, "\"raw\":%u,\"bits\":[", v);
-        for (unsigned b = 0, first = 1; b < 32; ++b)
-          if (v & (1u << b)) {
-            std::fprintf(out, "%s%u", first ? "" : ",", b);
-            first = 0;
-          }
-        std::fputc(']', out);
-      } else {
-        std::fprintf(out, "0x%0*x", static_cast<int>(f.width * 2), v);
-        if (v != 0) {
-          std::fprintf(out, "  (bits");
-          for (unsigned b = 0; b < 32; ++b)
-            if (v & (1u << b)) std::fprintf(out, " %u", b);
-          std::fputc(')', out);
-        }
-      }
+      e.hex_integer("raw", v, static_cast<int>(f.width * 2));
+      e.bits("bits", v);
       return true;
     }
     case Kind::f32: {
-      const float v = get_f32(record, f);
-      const std::uint32_t bits = read32le(record, f.offset);
-      if (json) {
-        if (std::isfinite(v))
-          std::fprintf(out, "\"value\":%.9g,\"bits\":\"%08x\"", static_cast<double>(v), bits);
-        else
-          std::fprintf(out, "\"value\":null,\"bits\":\"%08x\"", bits);
-      } else {
-        std::fprintf(out, "%.9g  (0x%08x)", static_cast<double>(v), bits);
-      }
+      e.real("value", static_cast<double>(get_f32(record, f)));
+      e.hex_word("bits", read32le(record, f.offset));
       return true;
     }
     case Kind::epoch: {
       const std::int32_t v = get_signed(record, f);
-      if (v != 0)
-        format_time(v, text, sizeof text);
-      else
-        std::snprintf(text, sizeof text, "not set");
-      if (json) {
-        std::fprintf(out, "\"raw\":%d,\"time\":", v);
-        if (v != 0)
-          json_string(out, text);
-        else
-          std::fputs("null", out);
-      } else {
-        std::fprintf(out, "%d  (%s)", v, text);
-      }
+      if (v != 0) format_time(v, text, sizeof text);
+      e.integer("raw", v);
+      e.phrase("time", v != 0 ? text : nullptr, "not set");
       return true;
     }
     case Kind::text: {
-      if (f.kind == Kind::secret) std::fputs(json ? "\"secret\":true," : "(secret) ", out);
       const std::string_view t = text_at(raw, 0);
       const bool full = t.size() == raw.size();
       const std::size_t after = full ? 0 : count_non_zero(slice(raw, t.size() + 1, raw.size()));
-      if (json) {
-        std::fputs("\"text\":", out);
-        json_string(out, t);
-        std::fprintf(out, ",\"terminated\":%s", full ? "false" : "true");
-        if (after) {
-          std::fputs(",\"hex\":\"", out);
-          hex_bytes(out, raw, raw.size(), "");
-          std::fputc('"', out);
-        }
-      } else {
-        quoted_text(out, t);
-        if (full && !raw.empty()) std::fputs("  (fills the field, no terminator)", out);
-        if (after) std::fprintf(out, "  (+%zu non-zero bytes after the terminator)", after);
+      e.string("text", t);
+      if (f.kind == Kind::secret) e.flag("secret", true, "secret");
+      e.flag("terminated", !full, full && !raw.empty() ? "fills the field, no terminator" : nullptr);
+      if (after) {
+        std::snprintf(text, sizeof text, "+%zu non-zero bytes after the terminator", after);
+        e.hex("hex", raw, text);
       }
       return true;
     }
@@ -326,45 +420,37 @@ bool print_field(std::FILE* out, const Field& f, ConstBytes record, const Option
       // Passwords, communities and keys are never printed unless asked for:
       // only whether one is set and its length.
       const std::size_t length = text_at(raw, 0).size();
-      if (json)
-        std::fprintf(out, "\"secret\":true,\"set\":%s,\"length\":%zu", length ? "true" : "false", length);
-      else if (length != 0)
-        std::fprintf(out, "(secret, %zu characters, not shown)", length);
+      if (length != 0)
+        std::snprintf(text, sizeof text, "(secret, %zu characters, not shown)", length);
       else
-        std::fputs("(empty)", out);
+        std::snprintf(text, sizeof text, "(empty)");
+      e.flag("secret", true, nullptr);
+      e.flag("set", length != 0, text);
+      e.integer("length", static_cast<long long>(length), nullptr);
       return true;
     }
     case Kind::bytes: {
-      if (json) {
-        std::fputs("\"hex\":\"", out);
-        hex_bytes(out, raw, raw.size(), "");
-        std::fputc('"', out);
-        return true;
-      }
       if (raw.size() == 4) {
-        hex_bytes(out, raw, 4, " ");
-        const std::uint32_t w = read32le(raw, 0);
-        std::fprintf(out, "  (word %u, float %.9g)", w, static_cast<double>(read_f32le(raw, 0)));
+        e.hex("hex", raw, nullptr);
+        e.integer("word", read32le(raw, 0), "word ");
+        e.real("float", static_cast<double>(read_f32le(raw, 0)), "float ");
       } else if (all_zero(raw)) {
-        std::fprintf(out, "all zero");
+        e.hex("hex", raw, "all zero");
       } else if (looks_like_text(raw)) {
-        quoted_text(out, text_at(raw, 0));
-        std::fputs("  (as text)", out);
+        e.hex("hex", raw, "");
+        e.string(nullptr, text_at(raw, 0));
+        e.note("as text");
       } else {
-        hex_bytes(out, raw, 32, " ");
-        if (raw.size() > 32)
-          std::fprintf(out, " ...  (%zu bytes, %zu not zero)", raw.size(), count_non_zero(raw));
+        e.hex("hex", raw, nullptr);
+        std::snprintf(text, sizeof text, "%zu bytes, %zu not zero", raw.size(), count_non_zero(raw));
+        if (raw.size() > hex_pairs_shown) e.note(text);
       }
       return true;
     }
     case Kind::reserved: {
       const std::size_t set = count_non_zero(raw);
-      if (json)
-        std::fprintf(out, "\"zero\":%s", set ? "false" : "true");
-      else if (set)
-        std::fprintf(out, "NOT ZERO: %zu of %u bytes set", set, f.width);
-      else
-        std::fputs("zero", out);
+      std::snprintf(text, sizeof text, "NOT ZERO: %zu of %u bytes set", set, unsigned{f.width});
+      e.flag("zero", set == 0, set ? text : "zero");
       return set == 0;
     }
   }
@@ -389,37 +475,25 @@ const RecordLayout* nested_layout(const RecordLayout& outer, const Field& f) {
   return nullptr;
 }
 
-// Prints every field of one record (offsets from `base`, names after
+// Emits every field of one record (offsets from `base`, labels after
 // `prefix`); returns false when a field breaks the rules.
-bool print_record(std::FILE* out, const RecordLayout& layout, ConstBytes record, const Options& options,
-                  std::size_t base = 0, const char* prefix = "", bool first = true) {
-  const bool json = options.json;
+bool emit_record(Emitter& e, const RecordLayout& layout, ConstBytes record, const Options& options,
+                 std::size_t base = 0, const char* prefix = "") {
   bool ok = true;
   char label[160];
-  for (std::size_t i = 0; i < layout.fields.size(); ++i) {
-    const Field& f = layout.fields[i];
-    int used = std::snprintf(label, sizeof label, "%s", prefix);
-    field_label(layout.fields, i, label + used, sizeof label - static_cast<std::size_t>(used));
+  for (const Field& f : layout.fields) {
+    const int used = std::snprintf(label, sizeof label, "%s", prefix);
+    field_label(f, label + used, sizeof label - static_cast<std::size_t>(used));
     if (const RecordLayout* inner = nested_layout(layout, f)) {
       char inner_prefix[sizeof label + 2];
       std::snprintf(inner_prefix, sizeof inner_prefix, "%s: ", label);
-      ok = print_record(out, *inner, slice(record, f.offset, f.width), options, base + f.offset, inner_prefix,
-                        first && i == 0) &&
+      ok = emit_record(e, *inner, slice(record, f.offset, f.width), options, base + f.offset, inner_prefix) &&
            ok;
       continue;
     }
-    if (json) {
-      std::fputs(first && i == 0 ? "{\"name\":" : ",{\"name\":", out);
-      json_string(out, label);
-      std::fprintf(out, ",\"offset\":%zu,\"width\":%u,\"type\":\"%s\",", base + f.offset, f.width,
-                   kind_name(f.kind));
-      ok = print_field(out, f, record, options) && ok;
-      std::fputc('}', out);
-    } else {
-      std::fprintf(out, "  %4zu %4u  %-36s ", base + f.offset, f.width, label);
-      ok = print_field(out, f, record, options) && ok;
-      std::fputc('\n', out);
-    }
+    e.begin_field(label, base + f.offset, f.width, kind_name(f.kind));
+    ok = emit_value(e, f, record, options) && ok;
+    e.end_field();
   }
   return ok;
 }
@@ -689,7 +763,8 @@ int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options
     std::fputc(']', out);
     if (decode) {
       std::fprintf(out, ",\"record\":%ld,\"fields\":[", index);
-      if (!print_record(out, *kind->layout, record, options)) ok = false;
+      Emitter e(out, true);
+      if (!emit_record(e, *kind->layout, record, options)) ok = false;
       std::fputc(']', out);
     }
     std::fprintf(out, ",\"ok\":%s}\n", ok ? "true" : "false");
@@ -707,7 +782,8 @@ int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options
   if (decode) {
     if (kind->count > 1)
       std::fprintf(out, "  record %ld of %u (--record N for another)\n", index, kind->count);
-    if (!print_record(out, *kind->layout, record, options)) {
+    Emitter e(out, false);
+    if (!emit_record(e, *kind->layout, record, options)) {
       std::fprintf(out, "  problem: reserved bytes not zero\n");
       ok = false;
     }

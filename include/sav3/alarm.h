@@ -23,7 +23,7 @@ inline constexpr char path[] = "/usr/sav3/data/alarm";
 inline constexpr int size = 570;
 inline constexpr std::uint16_t block_size = 17;
 inline constexpr Field controller_word{"controller alarm word", 0, 2, Kind::flags};
-inline constexpr Field controller_rest{"reserved", 2, 15, Kind::reserved};
+inline constexpr Field controller_rest{"reserved at 2", 2, 15, Kind::reserved};
 // The alarm block of port p (1..4) is port_block[p - 1], at 17 x p.
 inline constexpr Field port_block[4] = {
     {"port 1 alarm block", 17, 17, Kind::bytes},
@@ -31,9 +31,9 @@ inline constexpr Field port_block[4] = {
     {"port 3 alarm block", 51, 17, Kind::bytes},
     {"port 4 alarm block", 68, 17, Kind::bytes},
 };
-inline constexpr Field reserved_blocks{"reserved", 85, 476, Kind::reserved};  // room for 28 more blocks
+inline constexpr Field reserved_blocks{"reserved at 85", 85, 476, Kind::reserved};  // room for 28 more blocks
 inline constexpr Field shared_flag{"shared flag", 561, 1, Kind::flags};
-inline constexpr Field reserved_2{"reserved", 562, 4, Kind::reserved};
+inline constexpr Field reserved_2{"reserved at 562", 562, 4, Kind::reserved};
 inline constexpr Field state_time{"state time", 566, 4, Kind::epoch};
 inline constexpr Field fields[] = {controller_word, controller_rest, port_block[0],   port_block[1],
                                    port_block[2],   port_block[3],   reserved_blocks, shared_flag,

@@ -32,10 +32,10 @@ inline constexpr Field reading_e{"reading E", 7, 2, Kind::s16, 100};
 inline constexpr Field reading_f{"reading F", 9, 2, Kind::s16, 100};
 inline constexpr Field reading_b{"reading B", 11, 2, Kind::s16, 100};
 inline constexpr Field reading_c{"reading C", 13, 2, Kind::s16, 100};
-inline constexpr Field reserved_1{"reserved", 15, 4, Kind::reserved};
+inline constexpr Field reserved_1{"reserved at 15", 15, 4, Kind::reserved};
 inline constexpr Field pwm_word_1{"PWM word 1", 19, 2, Kind::u16};
 inline constexpr Field pwm_word_2{"PWM word 2", 21, 2, Kind::u16};
-inline constexpr Field reserved_2{"reserved", 23, 4, Kind::reserved};
+inline constexpr Field reserved_2{"reserved at 23", 23, 4, Kind::reserved};
 inline constexpr Field reading_time{"reading time", 27, 4, Kind::epoch};
 inline constexpr Field fields[] = {module_type, tenths,     state_flags, reading_a,   reading_d,
                                    reading_e,   reading_f,  reading_b,   reading_c,   reserved_1,
@@ -62,8 +62,8 @@ inline constexpr Field limit[10] = {
     {"limit 7", 48, 2, Kind::s16, 100}, {"limit 8", 50, 2, Kind::s16, 100},
     {"limit 9", 56, 2, Kind::s16, 100}, {"limit 10", 58, 2, Kind::s16, 100},
 };
-inline constexpr Field reserved_3{"reserved", 52, 4, Kind::reserved};
-inline constexpr Field reserved_4{"reserved", 60, 4, Kind::reserved};
+inline constexpr Field reserved_3{"reserved at 52", 52, 4, Kind::reserved};
+inline constexpr Field reserved_4{"reserved at 60", 60, 4, Kind::reserved};
 inline constexpr Field fields[] = {controller_live::module_type,
                                    controller_live::tenths,
                                    controller_live::state_flags,
@@ -113,7 +113,7 @@ inline constexpr Field name[9] = {
     {"name slot 8", 260, 32, Kind::text},
 };
 inline constexpr char enclosure_name[] = "Enclosure Temperature";
-inline constexpr Field reserved_1{"reserved", 292, 64, Kind::reserved};
+inline constexpr Field reserved_1{"reserved at 292", 292, 64, Kind::reserved};
 inline constexpr Field range[2] = {{"range low", 356, 2, Kind::s16, 100},
                                    {"range high", 358, 2, Kind::s16, 100}};
 inline constexpr Field limit[10] = {
@@ -123,8 +123,8 @@ inline constexpr Field limit[10] = {
     {"limit 7", 372, 2, Kind::s16, 100}, {"limit 8", 374, 2, Kind::s16, 100},
     {"limit 9", 380, 2, Kind::s16, 100}, {"limit 10", 382, 2, Kind::s16, 100},
 };
-inline constexpr Field reserved_2{"reserved", 376, 4, Kind::reserved};
-inline constexpr Field reserved_3{"reserved", 384, 4, Kind::reserved};
+inline constexpr Field reserved_2{"reserved at 376", 376, 4, Kind::reserved};
+inline constexpr Field reserved_3{"reserved at 384", 384, 4, Kind::reserved};
 inline constexpr Field pwm_setting{"PWM setting", 388, 1, Kind::u8};
 inline constexpr Field report_flags{"report flags", 389, 4, Kind::flags};
 // Each report flag bit and the reportcfg byte that sets it when non-zero
@@ -146,7 +146,7 @@ constexpr bool report_bits_pick_controller_choices() {
   return true;
 }
 static_assert(report_bits_pick_controller_choices());
-inline constexpr Field reserved_4{"reserved", 393, 32, Kind::reserved};
+inline constexpr Field reserved_4{"reserved at 393", 393, 32, Kind::reserved};
 inline constexpr Field fields[] = {control_flags, name[0],     name[1],      name[2],    name[3],    name[4],
                                    name[5],       name[6],     name[7],      name[8],    reserved_1, range[0],
                                    range[1],      limit[0],    limit[1],     limit[2],   limit[3],   limit[4],

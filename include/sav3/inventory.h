@@ -17,7 +17,7 @@ inline constexpr Field port_code[5] = {
     {"port 0 type", 0, 1, Kind::u8}, {"port 1 type", 1, 1, Kind::u8}, {"port 2 type", 2, 1, Kind::u8},
     {"port 3 type", 3, 1, Kind::u8}, {"port 4 type", 4, 1, Kind::u8},
 };
-inline constexpr Field reserved{"reserved", 5, 28, Kind::reserved};
+inline constexpr Field reserved{"reserved at 5", 5, 28, Kind::reserved};
 inline constexpr Field option_flag{"option flag", 33, 1, Kind::u8};
 inline constexpr Field lq_count{"LQ boards", 34, 1, Kind::u8};
 inline constexpr Field zrt_count{"ZRT modules", 35, 1, Kind::u8};

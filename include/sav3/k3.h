@@ -158,7 +158,7 @@ void put_k3_settings(Bytes record, std::span<const Field, k3_settings::count> fi
 // The K3 port configuration record "/usr/sav3/cfg/port%d".
 namespace k3_config {
 inline constexpr int record_size = 489;
-inline constexpr Field reserved_head{"reserved", 0, 4, Kind::reserved};
+inline constexpr Field reserved_head{"reserved at 0", 0, 4, Kind::reserved};
 inline constexpr auto settings_block =
     field_array<k3_outputs>("settings block of output", 4, 32, 32, Kind::bytes);
 inline constexpr auto group_1 =
@@ -179,9 +179,9 @@ inline constexpr Field hundredths_2{"hundredths value 2", 368, 4, Kind::f32};
 inline constexpr Field hundredths_3{"hundredths value 3", 372, 4, Kind::f32};
 inline constexpr Field hundredths_4{"hundredths value 4", 376, 4, Kind::f32};
 inline constexpr auto enabled = field_array<k3_outputs>("enabled flag of output", 380, 1, 1, Kind::u8);
-inline constexpr Field reserved_middle{"reserved", 388, 16, Kind::reserved};
+inline constexpr Field reserved_middle{"reserved at 388", 388, 16, Kind::reserved};
 inline constexpr auto extension = field_array<k3_outputs>("extension word of output", 404, 4, 4, Kind::bytes);
-inline constexpr Field reserved_tail{"reserved", 436, 52, Kind::reserved};
+inline constexpr Field reserved_tail{"reserved at 436", 436, 52, Kind::reserved};
 inline constexpr Field trailer{"output settings trailer", 488, 1, Kind::u8};
 inline constexpr auto fields =
     join_fields(single(reserved_head), settings_block, group_1, group_2, group_3, group_4, group_5, values,
@@ -197,13 +197,13 @@ namespace k3_live {
 inline constexpr int record_size = 488;
 inline constexpr auto settings_block =
     field_array<k3_outputs>("settings block of output", 82, 32, 32, Kind::bytes);
-inline constexpr Field reserved_1{"reserved", 338, 1, Kind::reserved};
+inline constexpr Field reserved_1{"reserved at 338", 338, 1, Kind::reserved};
 inline constexpr auto small_setting = field_array<40>("small setting", 339, 1, 1, Kind::u8);
 inline constexpr auto settings = k3_settings::fields(379, k3_settings::setting_names);
 inline constexpr auto enabled = field_array<k3_outputs>("enabled flag of output", 443, 1, 1, Kind::u8);
 inline constexpr auto extension_2 =
     field_array<k3_outputs>("extension value 2 of output", 451, 4, 4, Kind::bytes);
-inline constexpr Field reserved_2{"reserved", 483, 1, Kind::reserved};
+inline constexpr Field reserved_2{"reserved at 483", 483, 1, Kind::reserved};
 inline constexpr Field reading_time{"reading time", 484, 4, Kind::epoch};
 inline constexpr auto fields =
     join_fields(k3_readings::fields, settings_block, single(reserved_1), small_setting, settings, enabled,
@@ -225,9 +225,9 @@ inline constexpr auto settings = k3_settings::fields(154, k3_settings::setting_n
 inline constexpr auto enabled = field_array<k3_outputs>("enabled flag of output", 218, 1, 1, Kind::u8);
 inline constexpr auto extension_1 =
     field_array<k3_outputs>("extension value 1 of output", 226, 4, 4, Kind::bytes);
-inline constexpr Field reserved_1{"reserved", 258, 1, Kind::reserved};
+inline constexpr Field reserved_1{"reserved at 258", 258, 1, Kind::reserved};
 inline constexpr Field record_time{"record time", 259, 4, Kind::epoch};
-inline constexpr Field reserved_2{"reserved", 263, 4, Kind::reserved};
+inline constexpr Field reserved_2{"reserved at 263", 263, 4, Kind::reserved};
 inline constexpr auto fields =
     join_fields(k3_readings::fields, extension_2, small_setting, settings, enabled, extension_1,
                 single(reserved_1), single(record_time), single(reserved_2));

@@ -37,6 +37,8 @@ enum class Kind : std::uint8_t {
 };
 
 struct Field {
+  // The field's label, as the inspector prints it: unique in its record, with
+  // the entry's index after it for an entry of a field array.
   const char* name;
   std::uint16_t offset;
   std::uint16_t width;
@@ -44,6 +46,9 @@ struct Field {
   // The stored integer is the physical value times `scale` (100 for a reading
   // kept in hundredths, 3600 for hours kept in seconds); 1 for plain values.
   std::uint32_t scale = 1;
+  // The entry's number in its field array (field_array); -1 for a field of its
+  // own.
+  std::int16_t index = -1;
 };
 
 // The width that an integer kind names, or 0 for the kinds of any width.
@@ -69,13 +74,17 @@ struct RecordLayout {
 
 // A run of equal fields, one after the other `stride` bytes apart (the 16
 // entries of a list, the outputs of a module): entry i starts at
-// first + stride x i. All entries share the name; the index tells them apart.
+// first + stride x i. All entries share the name; each carries its index
+// (counted from `first_index`), which tells them apart wherever they are put.
 template <std::size_t N>
 constexpr std::array<Field, N> field_array(const char* name, std::uint16_t first, std::uint16_t stride,
-                                           std::uint16_t width, Kind kind, std::uint32_t scale = 1) {
+                                           std::uint16_t width, Kind kind, std::uint32_t scale = 1,
+                                           std::int16_t first_index = 0) {
   std::array<Field, N> entries{};
   for (std::size_t i = 0; i < N; ++i)
-    entries[i] = Field{name, static_cast<std::uint16_t>(first + stride * i), width, kind, scale};
+    entries[i] = Field{name,  static_cast<std::uint16_t>(first + stride * i),
+                       width, kind,
+                       scale, static_cast<std::int16_t>(first_index + static_cast<std::int16_t>(i))};
   return entries;
 }
 

@@ -31,7 +31,8 @@ std::int32_t legacy_time_seconds(std::string_view text);
 const char* parse_legacy_time(const char* text, std::tm& tm);
 
 // Forgets every remembered time. For tests that change the zone (TZ) within
-// one process; the tool never does.
+// one process, and for the benchmark, whose every timed run must start as a
+// tool run does; the tool itself never calls it.
 void forget_legacy_times();
 
 }  // namespace sav3

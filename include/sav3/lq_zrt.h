@@ -277,11 +277,11 @@ inline constexpr Field year_span{"year span, seconds", 22, 4, Kind::u32, 3153600
 inline constexpr Field setting_12{"setting 12", 26, 4, Kind::bytes};
 inline constexpr Field day_count{"day count, seconds", 30, 4, Kind::u32, 86400};
 inline constexpr Field email_byte{"e-mail byte", 34, 1, Kind::u8};
-inline constexpr Field reserved_35{"reserved", 35, 4, Kind::reserved};
+inline constexpr Field reserved_35{"reserved at 35", 35, 4, Kind::reserved};
 inline constexpr Field setting_7{"setting 7", 39, 1, Kind::u8};
 inline constexpr Field setting_13_zero{"setting 13 is zero", 40, 1, Kind::u8};
 inline constexpr Field report_flags{"report flags", 41, 4, Kind::flags};
-inline constexpr Field reserved_45{"reserved", 45, 58, Kind::reserved};
+inline constexpr Field reserved_45{"reserved at 45", 45, 58, Kind::reserved};
 inline constexpr Field fields[] = {
     warning_switch,  setting_4,    setting_5,   setting_6,  setting_1,        setting_2,
     setting_3,       year,         date_second, date_third, warning_duration, battery_warning_value,
@@ -296,7 +296,7 @@ inline constexpr std::uint32_t warning_switch_on = 0x4000;  // bit 14, whatever 
 namespace supply_config_sub {
 inline constexpr int record_size = 27;
 inline constexpr Field monitor_flags{"monitor flags", 0, 1, Kind::flags};
-inline constexpr Field reserved_1{"reserved", 1, 26, Kind::reserved};
+inline constexpr Field reserved_1{"reserved at 1", 1, 26, Kind::reserved};
 inline constexpr Field fields[] = {monitor_flags, reserved_1};
 static_assert(fields_tile(fields, record_size));
 inline constexpr RecordLayout layout{"supply configuration sub-record", record_size, fields};
@@ -352,9 +352,9 @@ inline constexpr Field battery_warning_value{"battery warning value", 55, 2, Kin
 inline constexpr Field setting_10{"setting 10", 57, 4, Kind::bytes};
 inline constexpr Field setting_11{"setting 11", 61, 4, Kind::bytes};
 inline constexpr Field warning_duration{"warning duration, seconds", 69, 4, Kind::u32, 3600};
-inline constexpr Field battery_warning_value_again{"battery warning value", 73, 2, Kind::u16, 100};
+inline constexpr Field battery_warning_value_again{"battery warning value, again", 73, 2, Kind::u16, 100};
 inline constexpr Field record_flags{"record flags", 75, 1, Kind::flags};
-inline constexpr Field reserved_76{"reserved", 76, 16, Kind::reserved};
+inline constexpr Field reserved_76{"reserved at 76", 76, 16, Kind::reserved};
 // Bytes 38 to 91 of both live records.
 inline constexpr auto tail_fields =
     join_fields(supply_record::setting_fields,
@@ -368,15 +368,15 @@ inline constexpr unsigned live_record_bit = 0;    // of the record flags: always
 // Fields of the LQ and ZRT history records.
 namespace supply_history {
 inline constexpr int record_size = 104;
-inline constexpr Field reserved_45{"reserved", 45, 4, Kind::reserved};
+inline constexpr Field reserved_45{"reserved at 45", 45, 4, Kind::reserved};
 inline constexpr Field battery_value_d{"battery value D", 49, 4, Kind::bytes};
 inline constexpr Field battery_reading_c{"battery reading C", 55, 2, Kind::u16, 100};
 inline constexpr Field extra_value_1{"extra value 1", 57, 4, Kind::bytes};
 inline constexpr Field extra_value_2{"extra value 2", 61, 4, Kind::bytes};
 inline constexpr Field extra_duration{"extra duration, seconds", 69, 4, Kind::u32, 3600};
-inline constexpr Field battery_reading_c_again{"battery reading C", 73, 2, Kind::u16, 100};
+inline constexpr Field battery_reading_c_again{"battery reading C, again", 73, 2, Kind::u16, 100};
 inline constexpr Field flags_3{"flags 3", 75, 1, Kind::flags};
-inline constexpr Field reserved_76{"reserved", 76, 20, Kind::reserved};
+inline constexpr Field reserved_76{"reserved at 76", 76, 20, Kind::reserved};
 inline constexpr Field year_span{"battery year span, seconds", 96, 4, Kind::u32, 31536000};
 inline constexpr Field day_span{"battery day span, seconds", 100, 4, Kind::s32, 86400};
 // Bytes 38 to 103 of both history records.
@@ -390,7 +390,7 @@ inline constexpr auto tail_fields = join_fields(
 // LQ fields of both the live and the history record.
 namespace lq_readings {
 inline constexpr Field tenths_quantity{"tenths quantity", 2, 1, Kind::u8, 10};
-inline constexpr Field reserved_6{"reserved", 6, 2, Kind::reserved};
+inline constexpr Field reserved_6{"reserved at 6", 6, 2, Kind::reserved};
 inline constexpr Field board_reading_b{"board reading B", 8, 2, Kind::u16, 100};
 inline constexpr Field board_reading_a{"board reading A", 10, 2, Kind::u16, 100};
 inline constexpr Field board_reading_c{"board reading C", 12, 2, Kind::u16, 100};
@@ -433,7 +433,7 @@ using namespace supply_record;
 using namespace supply_live;
 using namespace lq_readings;
 inline constexpr Field controller_reading{"controller reading", 14, 2, Kind::u16, 100};
-inline constexpr Field controller_reading_again{"controller reading", 16, 2, Kind::u16, 100};
+inline constexpr Field controller_reading_again{"controller reading, again", 16, 2, Kind::u16, 100};
 inline constexpr auto fields =
     join_fields(std::array{module_type, model, tenths_quantity}, flag_fields,
                 std::array{reserved_6, board_reading_b, board_reading_a, board_reading_c, controller_reading,
@@ -449,7 +449,7 @@ using namespace supply_record;
 using namespace supply_live;
 using namespace zrt_readings;
 inline constexpr Field controller_reading{"controller reading", 12, 2, Kind::u16, 100};
-inline constexpr Field controller_reading_again{"controller reading", 14, 2, Kind::u16, 100};
+inline constexpr Field controller_reading_again{"controller reading, again", 14, 2, Kind::u16, 100};
 inline constexpr auto fields = join_fields(
     std::array{module_type, model, small_count}, flag_fields,
     std::array{module_reading_c, module_reading_b, module_reading_a, controller_reading,
@@ -464,7 +464,7 @@ inline constexpr RecordLayout layout{"ZRT live record", record_size, fields};
 namespace supply_live_sub {
 inline constexpr int record_size = 90;
 inline constexpr Field sub_flags{"sub flags", 0, 1, Kind::flags};
-inline constexpr Field reserved_1{"reserved", 1, 1, Kind::reserved};
+inline constexpr Field reserved_1{"reserved at 1", 1, 1, Kind::reserved};
 // The controller reading again, here kept signed.
 inline constexpr Field controller_reading{"controller reading", 2, 2, Kind::s16, 100};
 inline constexpr Field monitor_reading_1{"monitor reading 1", 4, 2, Kind::u16, 100};
@@ -472,7 +472,7 @@ inline constexpr Field monitor_reading_2{"monitor reading 2", 6, 2, Kind::u16, 1
 inline constexpr auto cell_reading =
     field_array<legacy_crw::cell_count>("cell reading", 8, 2, 2, Kind::u16, 100);
 inline constexpr Field monitor_count{"monitor count", 68, 1, Kind::u8};
-inline constexpr Field reserved_69{"reserved", 69, 17, Kind::reserved};
+inline constexpr Field reserved_69{"reserved at 69", 69, 17, Kind::reserved};
 inline constexpr Field reading_time{"reading time", 86, 4, Kind::epoch};
 inline constexpr auto fields = join_fields(single(sub_flags), single(reserved_1), single(controller_reading),
                                            single(monitor_reading_1), single(monitor_reading_2), cell_reading,
@@ -505,7 +505,7 @@ using namespace supply_record;
 using namespace supply_history;
 using namespace zrt_readings;
 inline constexpr Field battery_reading_a{"battery reading A", 12, 2, Kind::u16, 100};
-inline constexpr Field battery_reading_a_again{"battery reading A", 14, 2, Kind::u16, 100};
+inline constexpr Field battery_reading_a_again{"battery reading A, again", 14, 2, Kind::u16, 100};
 inline constexpr auto fields = join_fields(
     std::array{module_type, model, small_count}, flag_fields,
     std::array{module_reading_c, module_reading_b, module_reading_a, battery_reading_a,
@@ -519,7 +519,7 @@ inline constexpr RecordLayout layout{"ZRT history record", record_size, fields};
 // zero bytes, kept for the new firmware's file set.
 namespace supply_history_sub {
 inline constexpr int record_size = 12;
-inline constexpr Field reserved{"reserved", 0, 12, Kind::reserved};
+inline constexpr Field reserved{"reserved at 0", 0, 12, Kind::reserved};
 inline constexpr Field fields[] = {reserved};
 inline constexpr RecordLayout layout{"supply history sub-record", record_size, fields};
 }  // namespace supply_history_sub

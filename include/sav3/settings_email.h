@@ -17,11 +17,11 @@ namespace email {
 inline constexpr char path[] = "/usr/sav3/cfg/email";
 inline constexpr int record_size = 456;
 inline constexpr Field short_text_1{"short text 1", 0, 60, Kind::text};
-inline constexpr Field reserved_1{"reserved", 60, 4, Kind::reserved};
+inline constexpr Field reserved_1{"reserved at 60", 60, 4, Kind::reserved};
 inline constexpr Field short_text_2{"short text 2", 64, 60, Kind::secret};  // the mail server password
-inline constexpr Field reserved_2{"reserved", 124, 4, Kind::reserved};
+inline constexpr Field reserved_2{"reserved at 124", 124, 4, Kind::reserved};
 inline constexpr Field short_text_3{"short text 3", 128, 60, Kind::text};
-inline constexpr Field reserved_3{"reserved", 188, 4, Kind::reserved};
+inline constexpr Field reserved_3{"reserved at 188", 188, 4, Kind::reserved};
 inline constexpr Field option_b{"option byte B", 192, 1, Kind::u8};
 inline constexpr Field number{"number", 193, 2, Kind::u16};
 inline constexpr Field option_a{"option byte A", 195, 1, Kind::u8};

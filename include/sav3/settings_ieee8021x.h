@@ -41,7 +41,7 @@ inline constexpr Field text_2{"text 2", 65, 64, Kind::text};
 inline constexpr Field option_2{"option 2", 129, 1, Kind::u8};
 // The authentication texts: passwords, key passphrases and shared secrets among
 // them, in slots whose roles the old firmware did not fix; all shown as secrets.
-inline constexpr auto texts_3_to_19 = field_array<17>("texts 3 to 19", 130, 64, 64, Kind::secret);
+inline constexpr auto texts_3_to_19 = field_array<17>("text", 130, 64, 64, Kind::secret, 1, 3);
 inline constexpr Field option_3{"option 3", 1218, 1, Kind::u8};
 inline constexpr Field option_4{"option 4", 1219, 1, Kind::u8};
 inline constexpr Field option_5{"option 5", 1220, 1, Kind::u8};

@@ -46,9 +46,9 @@ inline constexpr auto v3_usr_first = field_array<16>("V3_USR first word", 1149, 
 inline constexpr auto v3_usr_second = field_array<16>("V3_USR second word", 1661, 32, 32, Kind::secret);
 // Slots of 64 bytes of which only the first 32 are ever filled.
 inline constexpr auto addr_first = field_array<16>("Addr_snmp first word", 2173, 64, 32, Kind::text);
-inline constexpr auto addr_first_spare = field_array<16>("reserved", 2205, 64, 32, Kind::reserved);
+inline constexpr auto addr_first_spare = field_array<16>("Addr_snmp spare", 2205, 64, 32, Kind::reserved);
 inline constexpr auto addr_second = field_array<16>("Addr_snmp second word", 3197, 8, 8, Kind::text);
-inline constexpr Field reserved{"reserved", 3325, 1024, Kind::reserved};
+inline constexpr Field reserved{"reserved at 3325", 3325, 1024, Kind::reserved};
 // Bit n set for each stored entry n: always a run of low bits.
 inline constexpr Field sec_name_mask{"SEC_NAME entry mask", 4349, 4, Kind::flags};
 inline constexpr Field v3_usr_mask{"V3_USR entry mask", 4353, 4, Kind::flags};

@@ -31,7 +31,7 @@ inline constexpr char path[] = "/usr/sav3/cfg/ssl";
 inline constexpr int record_size = 1445;
 inline constexpr Field text_1{"certificate text 1", 0, 32, Kind::bytes};
 inline constexpr Field text_2{"certificate text 2", 32, 100, Kind::bytes};
-inline constexpr Field reserved{"reserved", 132, 28, Kind::reserved};
+inline constexpr Field reserved{"reserved at 132", 132, 28, Kind::reserved};
 inline constexpr Field option_1{"certificate option 1", 160, 1, Kind::u8};
 inline constexpr Field option_2{"certificate option 2", 161, 1, Kind::u8};
 inline constexpr Field option_3{"certificate option 3", 162, 1, Kind::u8};

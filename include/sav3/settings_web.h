@@ -13,16 +13,16 @@ namespace web {
 inline constexpr char path[] = "/usr/sav3/cfg/web";
 inline constexpr int record_size = 241;
 
-inline constexpr Field reserved_0{"reserved", 0, 4, Kind::reserved};
+inline constexpr Field reserved_0{"reserved at 0", 0, 4, Kind::reserved};
 inline constexpr Field assignment_block{"assignment block", 4, 64, Kind::bytes};
 inline constexpr Field assignment_text{"first assignment text", 68, 60, Kind::bytes};
-inline constexpr Field reserved_128{"reserved", 128, 4, Kind::reserved};
+inline constexpr Field reserved_128{"reserved at 128", 128, 4, Kind::reserved};
 inline constexpr Field battery_warning_block{"battery warning block", 132, 50, Kind::bytes};
-inline constexpr Field reserved_182{"reserved", 182, 14, Kind::reserved};
+inline constexpr Field reserved_182{"reserved at 182", 182, 14, Kind::reserved};
 inline constexpr Field duration{"duration", 196, 4, Kind::s32, 3600};
 inline constexpr Field lock_word{"lock word", 200, 4, Kind::u32};
 inline constexpr Field pwm_word{"PWM word", 204, 4, Kind::u32};
-inline constexpr Field reserved_208{"reserved", 208, 4, Kind::reserved};
+inline constexpr Field reserved_208{"reserved at 208", 208, 4, Kind::reserved};
 inline constexpr Field battery_warning_word{"battery warning word", 212, 4, Kind::u32};
 inline constexpr Field event_bits1{"e-mail event bits 1", 216, 1, Kind::flags};
 inline constexpr Field event_bits2{"e-mail event bits 2", 217, 1, Kind::flags};
@@ -32,7 +32,7 @@ inline constexpr Field report_interval{"report interval, seconds", 223, 4, Kind:
 inline constexpr Field remember_user{"remember user", 227, 1, Kind::u8};
 inline constexpr Field report_word{"report word", 228, 4, Kind::u32};
 inline constexpr Field report_byte{"report byte", 232, 1, Kind::u8};
-inline constexpr Field reserved_233{"reserved", 233, 8, Kind::reserved};
+inline constexpr Field reserved_233{"reserved at 233", 233, 8, Kind::reserved};
 
 inline constexpr Field fields[] = {
     reserved_0,           assignment_block, assignment_text, reserved_128, battery_warning_block,

@@ -1,7 +1,11 @@
 #include "inspect.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -80,6 +84,116 @@ bool has_field(const Report& r, const std::string& name, const std::string& valu
     at = v;
   }
   return false;
+}
+
+// The members of each field of a JSON report, as written ("key", value).
+using JsonField = std::vector<std::pair<std::string, std::string>>;
+
+std::string json_token(const std::string& s, std::size_t& at) {
+  const std::size_t start = at;
+  if (s[at] == '"') {
+    for (++at; s[at] != '"'; ++at)
+      if (s[at] == '\\') ++at;
+    ++at;
+  } else {
+    while (at < s.size() && (s[at] == '[' || std::string(",}").find(s[at]) == std::string::npos))
+      at = s[at] == '[' ? s.find(']', at) + 1 : at + 1;
+  }
+  return s.substr(start, at - start);
+}
+
+std::vector<JsonField> json_fields(const std::string& report) {
+  std::vector<JsonField> fields;
+  std::size_t at = report.find("\"fields\":[");
+  if (at == std::string::npos) return fields;
+  for (at += 10; report[at] == '{';) {
+    JsonField f;
+    for (++at; report[at] == '"'; at += report[at] == ',') {
+      const std::string key = json_token(report, at);
+      ++at;
+      f.emplace_back(key.substr(1, key.size() - 2), json_token(report, at));
+    }
+    fields.push_back(f);
+    at += report[at + 1] == ',' ? 2 : 1;
+  }
+  return fields;
+}
+
+// The bytes of a JSON string.
+std::string decoded(const std::string& json) {
+  std::string out;
+  for (std::size_t i = 1; i + 1 < json.size(); ++i) {
+    if (json[i] == '\\' && json[++i] == 'u') {
+      out += static_cast<char>(std::stoul(json.substr(i + 1, 4), nullptr, 16));
+      i += 4;
+    } else {
+      out += json[i];
+    }
+  }
+  return out;
+}
+
+// A text field's bytes as the text form quotes them: printable bytes as they
+// are, others as \xNN.
+std::string quoted(const std::string& bytes) {
+  std::string out = "\"";
+  for (unsigned char c : bytes) {
+    char b[8];
+    std::snprintf(b, sizeof b, c == '"' || c == '\\' ? "\\%c" : c < 0x20 || c >= 0x7f ? "\\x%02x" : "%c", c);
+    out += b;
+  }
+  return out + "\"";
+}
+
+// One record's report in both forms: the same fields in the same order with
+// the same labels, no label twice, and every number and text of a field's
+// JSON shown in its text line as the text form writes it.
+void expect_same_fields(const Report& text, const Report& json) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, end; (end = text.text.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::size_t offset;
+    unsigned width;
+    const std::string line = text.text.substr(at, end - at);
+    if (std::sscanf(line.c_str(), "  %zu %u", &offset, &width) == 2) lines.push_back(line);
+  }
+  const std::vector<JsonField> fields = json_fields(json.text);
+  ASSERT_EQ(lines.size(), fields.size()) << text.text << json.text;
+  std::set<std::string> labels;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    std::map<std::string, std::string> m(fields[i].begin(), fields[i].end());
+    const std::string label = decoded(m["name"]);
+    EXPECT_TRUE(labels.insert(label).second) << "two fields labelled " << label << "\n" << text.text;
+    if (label.rfind("reserved at ", 0) == 0) {
+      EXPECT_EQ(label.substr(12), m["offset"]) << label;
+    }
+    char head[200];
+    std::snprintf(head, sizeof head, "  %4s %4s  %-36s ", m["offset"].c_str(), m["width"].c_str(),
+                  label.c_str());
+    ASSERT_EQ(lines[i].rfind(head, 0), 0u) << lines[i] << " is not " << head;
+    const std::string shown = " " + lines[i].substr(std::strlen(head) - 1) + " ";
+    for (const auto& [key, value] : fields[i]) {
+      if (key == "name" || key == "offset" || key == "width" || key == "type" || key == "scale" ||
+          key == "hex" || value == "true" || value == "false" || value == "null" || value == "[]")
+        continue;
+      std::string want = key == "text" ? quoted(decoded(value)) : value[0] == '"' ? decoded(value) : value;
+      if (key == "bits" && value[0] == '"') want = "0x" + want;
+      if (key == "bits" && value[0] == '[') {
+        want = "bits " + value.substr(1, value.size() - 2);
+        std::replace(want.begin(), want.end(), ',', ' ');
+      }
+      if (m["type"] == "\"flags\"" && key == "raw") {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%0*lx", 2 * std::stoi(m["width"]), std::stoul(value));
+        want = hex;
+      }
+      if (key == "length" && value == "0") want = "empty";
+      bool found = false;
+      for (std::size_t at = shown.find(want); at != std::string::npos && !found;
+           at = shown.find(want, at + 1))
+        found = std::strchr(" (", shown[at - 1]) && std::strchr(" ),", shown[at + want.size()]);
+      EXPECT_TRUE(found) << key << " " << value << " is not shown as " << want << " in " << lines[i];
+    }
+  }
 }
 
 // The checker of the JSON Lines that the tests and the fuzz harness trust.
@@ -169,16 +283,24 @@ TEST_F(Inspect, MigratedSampleDeviceInspectsClean) {
   const std::size_t n =
       expected_files(slice(ConstBytes(device), header::size, inventory::record_size), files);
   EXPECT_EQ(n, 31u);
+  std::set<const FileKind*> kinds;
   for (std::size_t i = 0; i < n; ++i) {
     const std::string p = host(std::string("/usr/sav3/") + files[i].name);
-    Report r = inspect(p);
-    EXPECT_EQ(r.status, 0) << r.text;
-    EXPECT_TRUE(has(r, std::string(files[i].kind->name) + ", record size")) << r.text;
-    Options json;
-    json.json = true;
-    r = inspect(p, json);
-    EXPECT_TRUE(valid_json_lines(r.text) && has(r, "\"ok\":true}")) << r.text;
+    kinds.insert(files[i].kind);
+    for (bool show : {false, true}) {
+      Options options;
+      options.show_secrets = show;
+      Report r = inspect(p, options);
+      EXPECT_EQ(r.status, 0) << r.text;
+      EXPECT_TRUE(has(r, std::string(files[i].kind->name) + ", record size")) << r.text;
+      options.json = true;
+      Report json = inspect(p, options);
+      EXPECT_TRUE(valid_json_lines(json.text) && has(json, "\"ok\":true}")) << json.text;
+      SCOPED_TRACE(files[i].name);
+      expect_same_fields(r, json);
+    }
   }
+  EXPECT_EQ(kinds.size(), file_kinds().size()) << "the sample device has a file of every kind";
 
   Report k3 = inspect(host("/usr/sav3/cfg/port3"));
   EXPECT_TRUE(has_field(k3, "configuration value 1 of output 0", "1080  (10.80)")) << k3.text;
