@@ -206,8 +206,11 @@ void field_label(const Field& f, char* out, std::size_t n) {
 }
 
 // ---------------------------------------------------------------------------
-// The one renderer of fields. Every value of a field is worked out once and
-// handed to the emitter as facts; only the emitter's leaves know the form:
+// The one renderer of the reports. The inspector works out every fact once
+// and hands it to the emitter; only the emitter's methods know the form, text
+// or one JSON object per line.
+//
+// A field's value is told in leaves:
 //   text   "  offset width  label   first fact  (further facts, ...)"
 //   JSON   {"name":label,"offset":...,"width":...,"type":...,"key":value,...}
 // A leaf given no text phrase is left out of the text form, one given no key
@@ -219,7 +222,7 @@ class Emitter {
   void begin_field(const char* label, std::size_t offset, unsigned width, const char* type) {
     text_facts_ = 0;
     if (json_) {
-      std::fputs(fields_++ ? ",{\"name\":" : "{\"name\":", out_);
+      std::fputs(items_++ ? ",{\"name\":" : "{\"name\":", out_);
       json_string(out_, label);
       std::fprintf(out_, ",\"offset\":%zu,\"width\":%u,\"type\":\"%s\"", offset, width, type);
     } else {
@@ -297,12 +300,7 @@ class Emitter {
   // A phrase that may be missing (the local time of a time field): a JSON
   // string, or null; in text as it is, or `missing`.
   void phrase(const char* key, const char* v, const char* missing) {
-    if (key_(key)) {
-      if (v)
-        json_string(out_, v);
-      else
-        std::fputs("null", out_);
-    }
+    if (key_(key)) string_or_null_(v);
     if (text_()) std::fputs(v ? v : missing, out_);
   }
 
@@ -339,12 +337,101 @@ class Emitter {
     if (text_()) std::fputs(phrase, out_);
   }
 
+  // --- The report of one file.
+
+  // A file that cannot be read (said on the error stream as well): a line of
+  // its own in JSON, nothing in text.
+  void unreadable_file(const char* path, const char* error) {
+    if (!json_) return;
+    open_("file", path);
+    std::fputs(",\"ok\":false,\"error\":", out_);
+    json_string(out_, error);
+    std::fputs("}\n", out_);
+  }
+
+  // Bytes that are no headed record file at all, and why.
+  void not_headed_file(const char* path, std::uint64_t length, const char* why) {
+    if (json_) {
+      open_("file", path);
+      std::fprintf(out_, ",\"kind\":null,\"length\":%llu,\"problems\":[",
+                   static_cast<unsigned long long>(length));
+      json_string(out_, why);
+      std::fputs("],\"ok\":false}\n", out_);
+    } else {
+      std::fprintf(out_, "%s: %s\n", path, why);
+    }
+  }
+
+  // The head of a headed file's report: its kind (null: unknown) and its
+  // header's record size and count.
+  void begin_file(const char* path, const char* kind, const HeaderCheck& check) {
+    if (json_) {
+      open_("file", path);
+      std::fputs(",\"kind\":", out_);
+      string_or_null_(kind);
+      std::fprintf(out_, ",\"length\":%llu,\"record_size\":%u,\"record_count\":%u",
+                   static_cast<unsigned long long>(check.length), check.size, check.count);
+    } else {
+      std::fprintf(out_, "%s: %s, record size %u x count %u, header %s\n", path, kind ? kind : "unknown kind",
+                   check.size, check.count, check.problems ? "DAMAGED" : "ok");
+    }
+  }
+
+  // A list of problems: the JSON member `key`, a line each in text.
+  void begin_problems(const char* key) {
+    items_ = 0;
+    if (json_) std::fprintf(out_, ",\"%s\":[", key);
+  }
+  void problem(const char* line) {
+    if (json_) {
+      if (items_++) std::fputc(',', out_);
+      json_string(out_, line);
+    } else {
+      std::fprintf(out_, "  problem: %s\n", line);
+    }
+  }
+  void end_problems() {
+    if (json_) std::fputc(']', out_);
+  }
+
+  // The fields of record `index` of `count` follow.
+  void begin_record(long index, std::uint32_t count) {
+    items_ = 0;
+    if (json_)
+      std::fprintf(out_, ",\"record\":%ld,\"fields\":[", index);
+    else if (count > 1)
+      std::fprintf(out_, "  record %ld of %u (--record N for another)\n", index, count);
+  }
+  // `fields_ok`: no field broke the record's rules (text: a problem line when
+  // one did; JSON: the file's "ok" says it).
+  void end_record(bool fields_ok) {
+    if (json_)
+      std::fputc(']', out_);
+    else if (!fields_ok)
+      std::fputs("  problem: reserved bytes not zero\n", out_);
+  }
+
+  void end_file(bool ok) {
+    if (json_) std::fprintf(out_, ",\"ok\":%s}\n", ok ? "true" : "false");
+  }
+
  private:
   // Starts the JSON member `key` (false in text or without a key).
   bool key_(const char* key) {
     if (!json_ || key == nullptr) return false;
     std::fprintf(out_, ",\"%s\":", key);
     return true;
+  }
+  // Starts a JSON object with the string member `key`.
+  void open_(const char* key, const char* value) {
+    std::fprintf(out_, "{\"%s\":", key);
+    json_string(out_, value);
+  }
+  void string_or_null_(const char* v) {
+    if (v)
+      json_string(out_, v);
+    else
+      std::fputs("null", out_);
   }
   // Starts the next fact in text: the first as it is, the others in
   // parentheses after it (false in JSON).
@@ -357,7 +444,7 @@ class Emitter {
 
   std::FILE* out_;
   bool json_;
-  unsigned fields_ = 0;      // fields emitted so far (JSON: the comma before the next)
+  unsigned items_ = 0;       // items of the current list so far (JSON: the comma before the next)
   unsigned text_facts_ = 0;  // facts of the current field in the text form
 };
 
@@ -496,23 +583,6 @@ bool emit_record(Emitter& e, const RecordLayout& layout, ConstBytes record, cons
     e.end_field();
   }
   return ok;
-}
-
-void problems_text(std::FILE* out, const HeaderCheck& check, bool json) {
-  char line[200];
-  bool first = true;
-  for (unsigned b = 0; b < problem::count; ++b) {
-    const std::uint32_t bit = 1u << b;
-    if (!(check.problems & bit)) continue;
-    describe_problem(check, bit, line, sizeof line);
-    if (json) {
-      if (!first) std::fputc(',', out);
-      json_string(out, line);
-    } else {
-      std::fprintf(out, "  problem: %s\n", line);
-    }
-    first = false;
-  }
 }
 
 }  // namespace
@@ -676,18 +746,12 @@ bool not_headed(const HeaderCheck& check) {
 }
 
 int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options& options) {
-  const bool json = options.json;
+  Emitter e(out, options.json);
   int error = 0;
   const std::vector<std::uint8_t> bytes = load_file(path, error);
   if (error != 0) {
     std::fprintf(err, "sav3-inspect: %s: cannot read: %s\n", path, std::strerror(error));
-    if (json) {
-      std::fputs("{\"file\":", out);
-      json_string(out, path);
-      std::fputs(",\"ok\":false,\"error\":", out);
-      json_string(out, std::strerror(error));
-      std::fputs("}\n", out);
-    }
+    e.unreadable_file(path, std::strerror(error));
     return status::trouble;
   }
   const ConstBytes file(bytes);
@@ -702,16 +766,7 @@ int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options
                     "not a headed record file: byte 0 is 0x%02x, not 0x88, and the header's reserved bytes "
                     "are not zero",
                     check.magic);
-    if (json) {
-      std::fputs("{\"file\":", out);
-      json_string(out, path);
-      std::fprintf(out, ",\"kind\":null,\"length\":%llu,\"problems\":[",
-                   static_cast<unsigned long long>(check.length));
-      json_string(out, why);
-      std::fputs("],\"ok\":false}\n", out);
-    } else {
-      std::fprintf(out, "%s: %s\n", path, why);
-    }
+    e.not_headed_file(path, check.length, why);
     return status::failed;
   }
   char why[240] = "";
@@ -737,58 +792,31 @@ int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options
     ok = false;
   }
   const bool decode = decodable && record_problem[0] == '\0';
-  const ConstBytes record =
-      decode ? slice(file, 30 + static_cast<std::size_t>(index) * kind->size, kind->size) : ConstBytes{};
 
-  if (json) {
-    std::fputs("{\"file\":", out);
-    json_string(out, path);
-    std::fputs(",\"kind\":", out);
-    if (kind)
-      json_string(out, kind->name);
-    else
-      std::fputs("null", out);
-    std::fprintf(out, ",\"length\":%llu,\"record_size\":%u,\"record_count\":%u,\"header_problems\":[",
-                 static_cast<unsigned long long>(check.length), check.size, check.count);
-    problems_text(out, check, true);
-    std::fputs("],\"problems\":[", out);
-    bool first = true;
-    for (const char* p : {static_cast<const char*>(why), static_cast<const char*>(count_problem),
-                          static_cast<const char*>(record_problem)})
-      if (p[0]) {
-        if (!first) std::fputc(',', out);
-        json_string(out, p);
-        first = false;
-      }
-    std::fputc(']', out);
-    if (decode) {
-      std::fprintf(out, ",\"record\":%ld,\"fields\":[", index);
-      Emitter e(out, true);
-      if (!emit_record(e, *kind->layout, record, options)) ok = false;
-      std::fputc(']', out);
+  e.begin_file(path, kind ? kind->name : nullptr, check);
+  char line[200];
+  e.begin_problems("header_problems");
+  for (unsigned b = 0; b < problem::count; ++b)
+    if (check.problems & (1u << b)) {
+      describe_problem(check, 1u << b, line, sizeof line);
+      e.problem(line);
     }
-    std::fprintf(out, ",\"ok\":%s}\n", ok ? "true" : "false");
-    return ok ? 0 : 1;
-  }
-
-  std::fprintf(out, "%s: %s", path, kind ? kind->name : "unknown kind");
-  if (!(check.problems & problem::short_header))
-    std::fprintf(out, ", record size %u x count %u", check.size, check.count);
-  std::fprintf(out, ", header %s\n", check.problems ? "DAMAGED" : "ok");
-  problems_text(out, check, false);
+  e.end_problems();
+  e.begin_problems("problems");
   for (const char* p : {static_cast<const char*>(why), static_cast<const char*>(count_problem),
                         static_cast<const char*>(record_problem)})
-    if (p[0]) std::fprintf(out, "  problem: %s\n", p);
+    if (p[0]) e.problem(p);
+  e.end_problems();
   if (decode) {
-    if (kind->count > 1)
-      std::fprintf(out, "  record %ld of %u (--record N for another)\n", index, kind->count);
-    Emitter e(out, false);
-    if (!emit_record(e, *kind->layout, record, options)) {
-      std::fprintf(out, "  problem: reserved bytes not zero\n");
-      ok = false;
-    }
+    e.begin_record(index, kind->count);
+    const bool fields_ok =
+        emit_record(e, *kind->layout,
+                    slice(file, 30 + static_cast<std::size_t>(index) * kind->size, kind->size), options);
+    e.end_record(fields_ok);
+    ok = ok && fields_ok;
   }
-  return ok ? 0 : 1;
+  e.end_file(ok);
+  return ok ? status::ok : status::failed;
 }
 
 std::size_t expected_files(ConstBytes inventory, std::span<ExpectedFile> out) {
