@@ -415,6 +415,83 @@ class Emitter {
     if (json_) std::fprintf(out_, ",\"ok\":%s}\n", ok ? "true" : "false");
   }
 
+  // --- The report of a whole tree.
+
+  // Its head: the inventory's type codes of ports 1..4 (null when the
+  // inventory cannot be used, `inventory_problem` says why; `damaged`: it was
+  // read but fails its check) and the migration's state (null: no state file)
+  // with its meaning. The files follow.
+  void begin_tree(const char* dir, const std::uint8_t* ports, const char* inventory_problem, bool damaged,
+                  const char* state, const char* state_meaning) {
+    items_ = 0;
+    if (json_) {
+      open_("tree", dir);
+      std::fputs(",\"state\":", out_);
+      string_or_null_(state);
+      std::fputs(",\"inventory\":", out_);
+      json_string(out_, ports ? "ok" : inventory_problem);
+      std::fputs(",\"ports\":", out_);
+      if (ports) {
+        for (int p = 1; p <= port_count; ++p) std::fprintf(out_, "%c%u", p > 1 ? ',' : '[', ports[p]);
+        std::fputc(']', out_);
+      } else {
+        std::fputs("null", out_);
+      }
+      std::fputs(",\"files\":[", out_);
+      return;
+    }
+    if (!ports)
+      std::fprintf(out_,
+                   "tree %s: the device inventory data/device is %s%s: the module ports' files were not "
+                   "checked\n",
+                   dir, damaged ? "damaged: " : "", inventory_problem);
+    else
+      std::fprintf(out_, "tree %s: ports 1..4 hold type codes %u %u %u %u (%s, %s, %s, %s)\n", dir, ports[1],
+                   ports[2], ports[3], ports[4], module_name(ports[1]), module_name(ports[2]),
+                   module_name(ports[3]), module_name(ports[4]));
+    if (state) {
+      std::fputs("state: ", out_);
+      quoted_text(out_, state);
+      std::fprintf(out_, " (%s)\n", state_meaning);
+    }
+  }
+
+  // One file of the tree: its name, kind and dimensions, and its problem
+  // (null when it passes).
+  void tree_file(const char* name, const FileKind& k, const char* problem) {
+    if (json_) {
+      if (items_++) std::fputc(',', out_);
+      open_("file", name);
+      std::fputs(",\"kind\":", out_);
+      json_string(out_, k.name);
+      std::fprintf(out_, ",\"record_size\":%u,\"record_count\":%u,\"ok\":%s", k.size, k.count,
+                   problem ? "false" : "true");
+      if (problem) {
+        std::fputs(",\"problem\":", out_);
+        json_string(out_, problem);
+      }
+      std::fputc('}', out_);
+      return;
+    }
+    char dims[32];
+    std::snprintf(dims, sizeof dims, "%5u x %u", k.size, k.count);
+    if (problem)
+      std::fprintf(out_, "FAIL  %-18s %-32s %-14s %s\n", name, k.name, dims, problem);
+    else
+      std::fprintf(out_, "ok    %-18s %-32s %s\n", name, k.name, dims);
+  }
+
+  // The verdict: `checked` files, `failed` of them; `finished`: the
+  // migration's state lets the tree pass.
+  void end_tree(std::size_t checked, std::size_t failed, bool ok, bool finished) {
+    if (json_)
+      std::fprintf(out_, "],\"checked\":%zu,\"failed\":%zu,\"ok\":%s}\n", checked, failed,
+                   ok ? "true" : "false");
+    else
+      std::fprintf(out_, "verdict: %s, %zu files checked, %zu failed%s\n", ok ? "PASS" : "FAIL", checked,
+                   failed, finished ? "" : ", the migration is not finished");
+  }
+
  private:
   // Starts the JSON member `key` (false in text or without a key).
   bool key_(const char* key) {
@@ -855,7 +932,6 @@ bool starts_with_word(const char* line, const char* word) {
 }
 
 int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options& options) {
-  const bool json = options.json;
   struct stat st {};
   if (stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) {
     std::fprintf(err, "sav3-inspect: %s: %s\n", dir, std::strerror(S_ISDIR(st.st_mode) ? errno : ENOTDIR));
@@ -911,40 +987,9 @@ int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options&
   ExpectedFile files[64];
   const std::size_t n = expected_files(inventory, files);
   std::size_t failed = 0;
-  if (json) {
-    std::fputs("{\"tree\":", out);
-    json_string(out, dir);
-    std::fputs(",\"state\":", out);
-    if (has_state)
-      json_string(out, state);
-    else
-      std::fputs("null", out);
-    std::fputs(",\"inventory\":", out);
-    json_string(out, inventory_ok ? "ok" : inventory_problem);
-    std::fputs(",\"ports\":", out);
-    if (inventory_ok) {
-      for (int p = 1; p <= port_count; ++p) std::fprintf(out, "%c%u", p > 1 ? ',' : '[', inventory[p]);
-      std::fputc(']', out);
-    } else {
-      std::fputs("null", out);
-    }
-    std::fputs(",\"files\":[", out);
-  } else {
-    if (!inventory_ok)
-      std::fprintf(out,
-                   "tree %s: the device inventory data/device is %s%s: the module ports' files were not "
-                   "checked\n",
-                   dir, error == 0 ? "damaged: " : "", inventory_problem);
-    else
-      std::fprintf(out, "tree %s: ports 1..4 hold type codes %u %u %u %u (%s, %s, %s, %s)\n", dir,
-                   inventory[1], inventory[2], inventory[3], inventory[4], module_name(inventory[1]),
-                   module_name(inventory[2]), module_name(inventory[3]), module_name(inventory[4]));
-    if (has_state) {
-      std::fputs("state: ", out);
-      quoted_text(out, state);
-      std::fprintf(out, " (%s)\n", state_meaning);
-    }
-  }
+  Emitter e(out, options.json);
+  e.begin_tree(dir, inventory_ok ? inventory : nullptr, inventory_problem, error == 0,
+               has_state ? state : nullptr, state_meaning);
   for (std::size_t i = 0; i < n; ++i) {
     const FileKind& k = *files[i].kind;
     std::snprintf(path, sizeof path, "%s/%s", dir, files[i].name);
@@ -978,34 +1023,11 @@ int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options&
     if (is_inventory && !inventory_ok && problem_line[0] == '\0')
       std::snprintf(problem_line, sizeof problem_line, "%s", inventory_problem);
     if (!ok) ++failed;
-    if (json) {
-      std::fputs(i ? ",{\"file\":" : "{\"file\":", out);
-      json_string(out, files[i].name);
-      std::fputs(",\"kind\":", out);
-      json_string(out, k.name);
-      std::fprintf(out, ",\"record_size\":%u,\"record_count\":%u,\"ok\":%s", k.size, k.count,
-                   ok ? "true" : "false");
-      if (!ok) {
-        std::fputs(",\"problem\":", out);
-        json_string(out, problem_line);
-      }
-      std::fputc('}', out);
-    } else {
-      char dims[32];
-      std::snprintf(dims, sizeof dims, "%5u x %u", k.size, k.count);
-      if (ok)
-        std::fprintf(out, "ok    %-18s %-32s %s\n", files[i].name, k.name, dims);
-      else
-        std::fprintf(out, "FAIL  %-18s %-32s %-14s %s\n", files[i].name, k.name, dims, problem_line);
-    }
+    e.tree_file(files[i].name, k, ok ? nullptr : problem_line);
   }
   // Without an inventory the module files cannot be known: never a pass.
   const bool all_ok = failed == 0 && inventory_ok && state_ok;
-  if (json)
-    std::fprintf(out, "],\"checked\":%zu,\"failed\":%zu,\"ok\":%s}\n", n, failed, all_ok ? "true" : "false");
-  else
-    std::fprintf(out, "verdict: %s, %zu files checked, %zu failed%s\n", all_ok ? "PASS" : "FAIL", n, failed,
-                 state_ok ? "" : ", the migration is not finished");
+  e.end_tree(n, failed, all_ok, state_ok);
   return all_ok ? status::ok : status::failed;
 }
 
