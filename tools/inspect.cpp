@@ -924,6 +924,39 @@ bool starts_with_word(const char* line, const char* word) {
   return std::strncmp(line, word, n) == 0 && (line[n] == '\0' || line[n] == ' ');
 }
 
+// Checks the file of kind `k` at `path` (its bytes in `bytes`): `problem`
+// gets the first thing wrong with it, "" when nothing is: that it cannot be
+// read, its header's first problem, a record size or count other than its
+// kind's, a record without the kind's type code in byte 0. Returns the error
+// of the read (0 or errno).
+int check_tree_file(const char* path, const FileKind& k, std::vector<std::uint8_t>& bytes, char* problem,
+                    std::size_t n) {
+  int error = 0;
+  bytes = load_file(path, error);
+  problem[0] = '\0';
+  if (error != 0) {
+    std::snprintf(problem, n, "%s", error == ENOENT ? "missing" : std::strerror(error));
+    return error;
+  }
+  const HeaderCheck c = check_header(bytes);
+  for (unsigned b = 0; b < problem::count && problem[0] == '\0'; ++b)
+    if (c.problems & (1u << b)) describe_problem(c, 1u << b, problem, n);
+  if (problem[0] == '\0' && (c.size != k.size || c.count != k.count))
+    std::snprintf(problem, n, "wrong size: record size %u x count %u, expected %u x %u", c.size, c.count,
+                  k.size, k.count);
+  if (problem[0] == '\0' && k.type_code_first) {
+    const std::uint8_t code = type_code_of(k);
+    for (std::uint32_t r = 0; r < k.count; ++r) {
+      const std::uint8_t got = read8(bytes, header::size + std::size_t{r} * k.size);
+      if (got != code) {
+        std::snprintf(problem, n, "record %u holds type code %u, expected %u", r, got, code);
+        break;
+      }
+    }
+  }
+  return 0;
+}
+
 int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options& options) {
   struct stat st {};
   if (stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -956,24 +989,11 @@ int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options&
 
   const FileKind& inventory_kind = kinds[static_cast<std::size_t>(Output::inventory)];
   std::snprintf(path, sizeof path, "%s/%s/%s", dir, folder_name(inventory_kind.folder), inventory_kind.file);
-  int error = 0;
-  const std::vector<std::uint8_t> device = load_file(path, error);
-  const HeaderCheck device_check = check_header(device);
+  std::vector<std::uint8_t> device;
+  char inventory_problem[240];
+  const int inventory_error =
+      check_tree_file(path, inventory_kind, device, inventory_problem, sizeof inventory_problem);
   std::uint8_t inventory[inventory::record_size] = {};
-  char inventory_problem[240] = "";
-  if (error != 0) {
-    std::snprintf(inventory_problem, sizeof inventory_problem, "%s",
-                  error == ENOENT ? "missing" : std::strerror(error));
-  } else {
-    for (unsigned b = 0; b < problem::count && inventory_problem[0] == '\0'; ++b)
-      if (device_check.problems & (1u << b))
-        describe_problem(device_check, 1u << b, inventory_problem, sizeof inventory_problem);
-    if (inventory_problem[0] == '\0' &&
-        (device_check.size != inventory_kind.size || device_check.count != inventory_kind.count))
-      std::snprintf(inventory_problem, sizeof inventory_problem,
-                    "wrong size: record size %u x count %u, expected %u x %u", device_check.size,
-                    device_check.count, inventory_kind.size, inventory_kind.count);
-  }
   const bool inventory_ok = inventory_problem[0] == '\0';
   if (inventory_ok) copy_bytes(inventory, 0, device, header::size, inventory::record_size);
 
@@ -981,40 +1001,20 @@ int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options&
   const std::size_t n = expected_files(inventory, files);
   std::size_t failed = 0;
   Emitter e(out, options.json);
-  e.begin_tree(dir, inventory_ok ? inventory : nullptr, inventory_problem, error == 0,
+  e.begin_tree(dir, inventory_ok ? inventory : nullptr, inventory_problem, inventory_error == 0,
                has_state ? state : nullptr, state_meaning);
   for (std::size_t i = 0; i < n; ++i) {
     const FileKind& k = *files[i].kind;
-    std::snprintf(path, sizeof path, "%s/%s", dir, files[i].name);
-    const std::vector<std::uint8_t> bytes = load_file(path, error);
-    char problem_line[240] = "";
-    if (error != 0) {
-      std::snprintf(problem_line, sizeof problem_line, "%s",
-                    error == ENOENT ? "missing" : std::strerror(error));
-    } else {
-      const HeaderCheck c = check_header(bytes);
-      for (unsigned b = 0; b < problem::count && problem_line[0] == '\0'; ++b)
-        if (c.problems & (1u << b)) describe_problem(c, 1u << b, problem_line, sizeof problem_line);
-      if (problem_line[0] == '\0' && (c.size != k.size || c.count != k.count))
-        std::snprintf(problem_line, sizeof problem_line,
-                      "wrong size: record size %u x count %u, expected %u x %u", c.size, c.count, k.size,
-                      k.count);
-      if (problem_line[0] == '\0' && k.type_code_first) {
-        const std::uint8_t code = type_code_of(k);
-        for (std::uint32_t r = 0; r < k.count; ++r) {
-          const std::uint8_t got = read8(bytes, header::size + std::size_t{r} * k.size);
-          if (got != code) {
-            std::snprintf(problem_line, sizeof problem_line, "record %u holds type code %u, expected %u", r,
-                          got, code);
-            break;
-          }
-        }
-      }
-    }
-    const bool is_inventory = &k == &inventory_kind;
-    const bool ok = problem_line[0] == '\0' && !(is_inventory && !inventory_ok);
-    if (is_inventory && !inventory_ok && problem_line[0] == '\0')
+    // The inventory was checked first: its row says what the head says.
+    char problem_line[240];
+    if (&k == &inventory_kind) {
       std::snprintf(problem_line, sizeof problem_line, "%s", inventory_problem);
+    } else {
+      std::snprintf(path, sizeof path, "%s/%s", dir, files[i].name);
+      std::vector<std::uint8_t> bytes;
+      check_tree_file(path, k, bytes, problem_line, sizeof problem_line);
+    }
+    const bool ok = problem_line[0] == '\0';
     if (!ok) ++failed;
     e.tree_file(files[i].name, k, ok ? nullptr : problem_line);
   }
