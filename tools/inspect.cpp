@@ -492,7 +492,7 @@ class Emitter {
     std::fprintf(out_, ",\"%s\":", key);
     return true;
   }
-  // Starts a JSON object with the string member `key`.
+  // Starts a JSON object, its first member `key` with the string `value`.
   void open_(const char* key, const char* value) {
     std::fprintf(out_, "{\"%s\":", key);
     json_string(out_, value);
