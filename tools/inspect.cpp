@@ -87,31 +87,24 @@ void file_name_of(const FileKind& k, unsigned port, char* out, std::size_t n) {
 // ---------------------------------------------------------------------------
 // Output helpers.
 
-void json_string(std::FILE* out, std::string_view s) {
+// A string in double quotes: a quote or a backslash in it gets a backslash
+// before it, a byte outside printable ASCII is written by `escape` (JSON: the
+// \u form; text: the \x form).
+void quoted(std::FILE* out, std::string_view s, const char* escape) {
   std::fputc('"', out);
   for (unsigned char c : s) {
     if (c == '"' || c == '\\')
       std::fprintf(out, "\\%c", c);
     else if (c < 0x20 || c >= 0x7F)
-      std::fprintf(out, "\\u%04x", c);
+      std::fprintf(out, escape, c);
     else
       std::fputc(c, out);
   }
   std::fputc('"', out);
 }
 
-void quoted_text(std::FILE* out, std::string_view s) {
-  std::fputc('"', out);
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\')
-      std::fprintf(out, "\\%c", c);
-    else if (c < 0x20 || c >= 0x7F)
-      std::fprintf(out, "\\x%02x", c);
-    else
-      std::fputc(c, out);
-  }
-  std::fputc('"', out);
-}
+void json_string(std::FILE* out, std::string_view s) { quoted(out, s, "\\u%04x"); }
+void quoted_text(std::FILE* out, std::string_view s) { quoted(out, s, "\\x%02x"); }
 
 void hex_bytes(std::FILE* out, ConstBytes b, std::size_t limit, const char* separator) {
   for (std::size_t i = 0; i < b.size() && i < limit; ++i)
@@ -206,8 +199,11 @@ void field_label(const Field& f, char* out, std::size_t n) {
 }
 
 // ---------------------------------------------------------------------------
-// The one renderer of fields. Every value of a field is worked out once and
-// handed to the emitter as facts; only the emitter's leaves know the form:
+// The one renderer of the reports. The inspector works out every fact once
+// and hands it to the emitter; only the emitter's methods know the form, text
+// or one JSON object per line.
+//
+// A field's value is told in leaves:
 //   text   "  offset width  label   first fact  (further facts, ...)"
 //   JSON   {"name":label,"offset":...,"width":...,"type":...,"key":value,...}
 // A leaf given no text phrase is left out of the text form, one given no key
@@ -219,7 +215,7 @@ class Emitter {
   void begin_field(const char* label, std::size_t offset, unsigned width, const char* type) {
     text_facts_ = 0;
     if (json_) {
-      std::fputs(fields_++ ? ",{\"name\":" : "{\"name\":", out_);
+      std::fputs(items_++ ? ",{\"name\":" : "{\"name\":", out_);
       json_string(out_, label);
       std::fprintf(out_, ",\"offset\":%zu,\"width\":%u,\"type\":\"%s\"", offset, width, type);
     } else {
@@ -297,12 +293,7 @@ class Emitter {
   // A phrase that may be missing (the local time of a time field): a JSON
   // string, or null; in text as it is, or `missing`.
   void phrase(const char* key, const char* v, const char* missing) {
-    if (key_(key)) {
-      if (v)
-        json_string(out_, v);
-      else
-        std::fputs("null", out_);
-    }
+    if (key_(key)) string_or_null_(v);
     if (text_()) std::fputs(v ? v : missing, out_);
   }
 
@@ -339,12 +330,178 @@ class Emitter {
     if (text_()) std::fputs(phrase, out_);
   }
 
+  // --- The report of one file.
+
+  // A file that cannot be read (said on the error stream as well): a line of
+  // its own in JSON, nothing in text.
+  void unreadable_file(const char* path, const char* error) {
+    if (!json_) return;
+    open_("file", path);
+    std::fputs(",\"ok\":false,\"error\":", out_);
+    json_string(out_, error);
+    std::fputs("}\n", out_);
+  }
+
+  // Bytes that are no headed record file at all, and why.
+  void not_headed_file(const char* path, std::uint64_t length, const char* why) {
+    if (json_) {
+      open_("file", path);
+      std::fprintf(out_, ",\"kind\":null,\"length\":%llu,\"problems\":[",
+                   static_cast<unsigned long long>(length));
+      json_string(out_, why);
+      std::fputs("],\"ok\":false}\n", out_);
+    } else {
+      std::fprintf(out_, "%s: %s\n", path, why);
+    }
+  }
+
+  // The head of a headed file's report: its kind (null: unknown) and its
+  // header's record size and count.
+  void begin_file(const char* path, const char* kind, const HeaderCheck& check) {
+    if (json_) {
+      open_("file", path);
+      std::fputs(",\"kind\":", out_);
+      string_or_null_(kind);
+      std::fprintf(out_, ",\"length\":%llu,\"record_size\":%u,\"record_count\":%u",
+                   static_cast<unsigned long long>(check.length), check.size, check.count);
+    } else {
+      std::fprintf(out_, "%s: %s, record size %u x count %u, header %s\n", path, kind ? kind : "unknown kind",
+                   check.size, check.count, check.problems ? "DAMAGED" : "ok");
+    }
+  }
+
+  // A list of problems: the JSON member `key`, a line each in text.
+  void begin_problems(const char* key) {
+    items_ = 0;
+    if (json_) std::fprintf(out_, ",\"%s\":[", key);
+  }
+  void problem(const char* line) {
+    if (json_) {
+      if (items_++) std::fputc(',', out_);
+      json_string(out_, line);
+    } else {
+      std::fprintf(out_, "  problem: %s\n", line);
+    }
+  }
+  void end_problems() {
+    if (json_) std::fputc(']', out_);
+  }
+
+  // The fields of record `index` of `count` follow.
+  void begin_record(long index, std::uint32_t count) {
+    items_ = 0;
+    if (json_)
+      std::fprintf(out_, ",\"record\":%ld,\"fields\":[", index);
+    else if (count > 1)
+      std::fprintf(out_, "  record %ld of %u (--record N for another)\n", index, count);
+  }
+  // `fields_ok`: no field broke the record's rules (text: a problem line when
+  // one did; JSON: the file's "ok" says it).
+  void end_record(bool fields_ok) {
+    if (json_)
+      std::fputc(']', out_);
+    else if (!fields_ok)
+      std::fputs("  problem: reserved bytes not zero\n", out_);
+  }
+
+  void end_file(bool ok) {
+    if (json_) std::fprintf(out_, ",\"ok\":%s}\n", ok ? "true" : "false");
+  }
+
+  // --- The report of a whole tree.
+
+  // Its head: the inventory's type codes of ports 1..4 (null when the
+  // inventory cannot be used, `inventory_problem` says why; `damaged`: it was
+  // read but fails its check) and the migration's state (null: no state file)
+  // with its meaning. The files follow.
+  void begin_tree(const char* dir, const std::uint8_t* ports, const char* inventory_problem, bool damaged,
+                  const char* state, const char* state_meaning) {
+    items_ = 0;
+    if (json_) {
+      open_("tree", dir);
+      std::fputs(",\"state\":", out_);
+      string_or_null_(state);
+      std::fputs(",\"inventory\":", out_);
+      json_string(out_, ports ? "ok" : inventory_problem);
+      std::fputs(",\"ports\":", out_);
+      if (ports) {
+        for (int p = 1; p <= port_count; ++p) std::fprintf(out_, "%c%u", p > 1 ? ',' : '[', ports[p]);
+        std::fputc(']', out_);
+      } else {
+        std::fputs("null", out_);
+      }
+      std::fputs(",\"files\":[", out_);
+      return;
+    }
+    if (!ports)
+      std::fprintf(out_,
+                   "tree %s: the device inventory data/device is %s%s: the module ports' files were not "
+                   "checked\n",
+                   dir, damaged ? "damaged: " : "", inventory_problem);
+    else
+      std::fprintf(out_, "tree %s: ports 1..4 hold type codes %u %u %u %u (%s, %s, %s, %s)\n", dir, ports[1],
+                   ports[2], ports[3], ports[4], module_name(ports[1]), module_name(ports[2]),
+                   module_name(ports[3]), module_name(ports[4]));
+    if (state) {
+      std::fputs("state: ", out_);
+      quoted_text(out_, state);
+      std::fprintf(out_, " (%s)\n", state_meaning);
+    }
+  }
+
+  // One file of the tree: its name, kind and dimensions, and its problem
+  // (null when it passes).
+  void tree_file(const char* name, const FileKind& k, const char* problem) {
+    if (json_) {
+      if (items_++) std::fputc(',', out_);
+      open_("file", name);
+      std::fputs(",\"kind\":", out_);
+      json_string(out_, k.name);
+      std::fprintf(out_, ",\"record_size\":%u,\"record_count\":%u,\"ok\":%s", k.size, k.count,
+                   problem ? "false" : "true");
+      if (problem) {
+        std::fputs(",\"problem\":", out_);
+        json_string(out_, problem);
+      }
+      std::fputc('}', out_);
+      return;
+    }
+    char dims[32];
+    std::snprintf(dims, sizeof dims, "%5u x %u", k.size, k.count);
+    if (problem)
+      std::fprintf(out_, "FAIL  %-18s %-32s %-14s %s\n", name, k.name, dims, problem);
+    else
+      std::fprintf(out_, "ok    %-18s %-32s %s\n", name, k.name, dims);
+  }
+
+  // The verdict: `checked` files, `failed` of them; `finished`: the
+  // migration's state lets the tree pass.
+  void end_tree(std::size_t checked, std::size_t failed, bool ok, bool finished) {
+    if (json_)
+      std::fprintf(out_, "],\"checked\":%zu,\"failed\":%zu,\"ok\":%s}\n", checked, failed,
+                   ok ? "true" : "false");
+    else
+      std::fprintf(out_, "verdict: %s, %zu files checked, %zu failed%s\n", ok ? "PASS" : "FAIL", checked,
+                   failed, finished ? "" : ", the migration is not finished");
+  }
+
  private:
   // Starts the JSON member `key` (false in text or without a key).
   bool key_(const char* key) {
     if (!json_ || key == nullptr) return false;
     std::fprintf(out_, ",\"%s\":", key);
     return true;
+  }
+  // Starts a JSON object, its first member `key` with the string `value`.
+  void open_(const char* key, const char* value) {
+    std::fprintf(out_, "{\"%s\":", key);
+    json_string(out_, value);
+  }
+  void string_or_null_(const char* v) {
+    if (v)
+      json_string(out_, v);
+    else
+      std::fputs("null", out_);
   }
   // Starts the next fact in text: the first as it is, the others in
   // parentheses after it (false in JSON).
@@ -357,7 +514,7 @@ class Emitter {
 
   std::FILE* out_;
   bool json_;
-  unsigned fields_ = 0;      // fields emitted so far (JSON: the comma before the next)
+  unsigned items_ = 0;       // items of the current list so far (JSON: the comma before the next)
   unsigned text_facts_ = 0;  // facts of the current field in the text form
 };
 
@@ -496,23 +653,6 @@ bool emit_record(Emitter& e, const RecordLayout& layout, ConstBytes record, cons
     e.end_field();
   }
   return ok;
-}
-
-void problems_text(std::FILE* out, const HeaderCheck& check, bool json) {
-  char line[200];
-  bool first = true;
-  for (unsigned b = 0; b < problem::count; ++b) {
-    const std::uint32_t bit = 1u << b;
-    if (!(check.problems & bit)) continue;
-    describe_problem(check, bit, line, sizeof line);
-    if (json) {
-      if (!first) std::fputc(',', out);
-      json_string(out, line);
-    } else {
-      std::fprintf(out, "  problem: %s\n", line);
-    }
-    first = false;
-  }
 }
 
 }  // namespace
@@ -676,18 +816,12 @@ bool not_headed(const HeaderCheck& check) {
 }
 
 int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options& options) {
-  const bool json = options.json;
+  Emitter e(out, options.json);
   int error = 0;
   const std::vector<std::uint8_t> bytes = load_file(path, error);
   if (error != 0) {
     std::fprintf(err, "sav3-inspect: %s: cannot read: %s\n", path, std::strerror(error));
-    if (json) {
-      std::fputs("{\"file\":", out);
-      json_string(out, path);
-      std::fputs(",\"ok\":false,\"error\":", out);
-      json_string(out, std::strerror(error));
-      std::fputs("}\n", out);
-    }
+    e.unreadable_file(path, std::strerror(error));
     return status::trouble;
   }
   const ConstBytes file(bytes);
@@ -702,16 +836,7 @@ int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options
                     "not a headed record file: byte 0 is 0x%02x, not 0x88, and the header's reserved bytes "
                     "are not zero",
                     check.magic);
-    if (json) {
-      std::fputs("{\"file\":", out);
-      json_string(out, path);
-      std::fprintf(out, ",\"kind\":null,\"length\":%llu,\"problems\":[",
-                   static_cast<unsigned long long>(check.length));
-      json_string(out, why);
-      std::fputs("],\"ok\":false}\n", out);
-    } else {
-      std::fprintf(out, "%s: %s\n", path, why);
-    }
+    e.not_headed_file(path, check.length, why);
     return status::failed;
   }
   char why[240] = "";
@@ -737,58 +862,31 @@ int inspect_file(std::FILE* out, std::FILE* err, const char* path, const Options
     ok = false;
   }
   const bool decode = decodable && record_problem[0] == '\0';
-  const ConstBytes record =
-      decode ? slice(file, 30 + static_cast<std::size_t>(index) * kind->size, kind->size) : ConstBytes{};
 
-  if (json) {
-    std::fputs("{\"file\":", out);
-    json_string(out, path);
-    std::fputs(",\"kind\":", out);
-    if (kind)
-      json_string(out, kind->name);
-    else
-      std::fputs("null", out);
-    std::fprintf(out, ",\"length\":%llu,\"record_size\":%u,\"record_count\":%u,\"header_problems\":[",
-                 static_cast<unsigned long long>(check.length), check.size, check.count);
-    problems_text(out, check, true);
-    std::fputs("],\"problems\":[", out);
-    bool first = true;
-    for (const char* p : {static_cast<const char*>(why), static_cast<const char*>(count_problem),
-                          static_cast<const char*>(record_problem)})
-      if (p[0]) {
-        if (!first) std::fputc(',', out);
-        json_string(out, p);
-        first = false;
-      }
-    std::fputc(']', out);
-    if (decode) {
-      std::fprintf(out, ",\"record\":%ld,\"fields\":[", index);
-      Emitter e(out, true);
-      if (!emit_record(e, *kind->layout, record, options)) ok = false;
-      std::fputc(']', out);
+  e.begin_file(path, kind ? kind->name : nullptr, check);
+  char line[200];
+  e.begin_problems("header_problems");
+  for (unsigned b = 0; b < problem::count; ++b)
+    if (check.problems & (1u << b)) {
+      describe_problem(check, 1u << b, line, sizeof line);
+      e.problem(line);
     }
-    std::fprintf(out, ",\"ok\":%s}\n", ok ? "true" : "false");
-    return ok ? 0 : 1;
-  }
-
-  std::fprintf(out, "%s: %s", path, kind ? kind->name : "unknown kind");
-  if (!(check.problems & problem::short_header))
-    std::fprintf(out, ", record size %u x count %u", check.size, check.count);
-  std::fprintf(out, ", header %s\n", check.problems ? "DAMAGED" : "ok");
-  problems_text(out, check, false);
+  e.end_problems();
+  e.begin_problems("problems");
   for (const char* p : {static_cast<const char*>(why), static_cast<const char*>(count_problem),
                         static_cast<const char*>(record_problem)})
-    if (p[0]) std::fprintf(out, "  problem: %s\n", p);
+    if (p[0]) e.problem(p);
+  e.end_problems();
   if (decode) {
-    if (kind->count > 1)
-      std::fprintf(out, "  record %ld of %u (--record N for another)\n", index, kind->count);
-    Emitter e(out, false);
-    if (!emit_record(e, *kind->layout, record, options)) {
-      std::fprintf(out, "  problem: reserved bytes not zero\n");
-      ok = false;
-    }
+    e.begin_record(index, kind->count);
+    const bool fields_ok =
+        emit_record(e, *kind->layout,
+                    slice(file, 30 + static_cast<std::size_t>(index) * kind->size, kind->size), options);
+    e.end_record(fields_ok);
+    ok = ok && fields_ok;
   }
-  return ok ? 0 : 1;
+  e.end_file(ok);
+  return ok ? status::ok : status::failed;
 }
 
 std::size_t expected_files(ConstBytes inventory, std::span<ExpectedFile> out) {
@@ -826,8 +924,40 @@ bool starts_with_word(const char* line, const char* word) {
   return std::strncmp(line, word, n) == 0 && (line[n] == '\0' || line[n] == ' ');
 }
 
+// Checks the file of kind `k` at `path` (its bytes in `bytes`): `problem`
+// gets the first thing wrong with it, "" when nothing is: that it cannot be
+// read, its header's first problem, a record size or count other than its
+// kind's, a record without the kind's type code in byte 0. Returns the error
+// of the read (0 or errno).
+int check_tree_file(const char* path, const FileKind& k, std::vector<std::uint8_t>& bytes, char* problem,
+                    std::size_t n) {
+  int error = 0;
+  bytes = load_file(path, error);
+  problem[0] = '\0';
+  if (error != 0) {
+    std::snprintf(problem, n, "%s", error == ENOENT ? "missing" : std::strerror(error));
+    return error;
+  }
+  const HeaderCheck c = check_header(bytes);
+  for (unsigned b = 0; b < problem::count && problem[0] == '\0'; ++b)
+    if (c.problems & (1u << b)) describe_problem(c, 1u << b, problem, n);
+  if (problem[0] == '\0' && (c.size != k.size || c.count != k.count))
+    std::snprintf(problem, n, "wrong size: record size %u x count %u, expected %u x %u", c.size, c.count,
+                  k.size, k.count);
+  if (problem[0] == '\0' && k.type_code_first) {
+    const std::uint8_t code = type_code_of(k);
+    for (std::uint32_t r = 0; r < k.count; ++r) {
+      const std::uint8_t got = read8(bytes, header::size + std::size_t{r} * k.size);
+      if (got != code) {
+        std::snprintf(problem, n, "record %u holds type code %u, expected %u", r, got, code);
+        break;
+      }
+    }
+  }
+  return 0;
+}
+
 int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options& options) {
-  const bool json = options.json;
   struct stat st {};
   if (stat(dir, &st) != 0 || !S_ISDIR(st.st_mode)) {
     std::fprintf(err, "sav3-inspect: %s: %s\n", dir, std::strerror(S_ISDIR(st.st_mode) ? errno : ENOTDIR));
@@ -859,125 +989,38 @@ int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options&
 
   const FileKind& inventory_kind = kinds[static_cast<std::size_t>(Output::inventory)];
   std::snprintf(path, sizeof path, "%s/%s/%s", dir, folder_name(inventory_kind.folder), inventory_kind.file);
-  int error = 0;
-  const std::vector<std::uint8_t> device = load_file(path, error);
-  const HeaderCheck device_check = check_header(device);
+  std::vector<std::uint8_t> device;
+  char inventory_problem[240];
+  const int inventory_error =
+      check_tree_file(path, inventory_kind, device, inventory_problem, sizeof inventory_problem);
   std::uint8_t inventory[inventory::record_size] = {};
-  char inventory_problem[240] = "";
-  if (error != 0) {
-    std::snprintf(inventory_problem, sizeof inventory_problem, "%s",
-                  error == ENOENT ? "missing" : std::strerror(error));
-  } else {
-    for (unsigned b = 0; b < problem::count && inventory_problem[0] == '\0'; ++b)
-      if (device_check.problems & (1u << b))
-        describe_problem(device_check, 1u << b, inventory_problem, sizeof inventory_problem);
-    if (inventory_problem[0] == '\0' &&
-        (device_check.size != inventory_kind.size || device_check.count != inventory_kind.count))
-      std::snprintf(inventory_problem, sizeof inventory_problem,
-                    "wrong size: record size %u x count %u, expected %u x %u", device_check.size,
-                    device_check.count, inventory_kind.size, inventory_kind.count);
-  }
   const bool inventory_ok = inventory_problem[0] == '\0';
   if (inventory_ok) copy_bytes(inventory, 0, device, header::size, inventory::record_size);
 
   ExpectedFile files[64];
   const std::size_t n = expected_files(inventory, files);
   std::size_t failed = 0;
-  if (json) {
-    std::fputs("{\"tree\":", out);
-    json_string(out, dir);
-    std::fputs(",\"state\":", out);
-    if (has_state)
-      json_string(out, state);
-    else
-      std::fputs("null", out);
-    std::fputs(",\"inventory\":", out);
-    json_string(out, inventory_ok ? "ok" : inventory_problem);
-    std::fputs(",\"ports\":", out);
-    if (inventory_ok) {
-      for (int p = 1; p <= port_count; ++p) std::fprintf(out, "%c%u", p > 1 ? ',' : '[', inventory[p]);
-      std::fputc(']', out);
-    } else {
-      std::fputs("null", out);
-    }
-    std::fputs(",\"files\":[", out);
-  } else {
-    if (!inventory_ok)
-      std::fprintf(out,
-                   "tree %s: the device inventory data/device is %s%s: the module ports' files were not "
-                   "checked\n",
-                   dir, error == 0 ? "damaged: " : "", inventory_problem);
-    else
-      std::fprintf(out, "tree %s: ports 1..4 hold type codes %u %u %u %u (%s, %s, %s, %s)\n", dir,
-                   inventory[1], inventory[2], inventory[3], inventory[4], module_name(inventory[1]),
-                   module_name(inventory[2]), module_name(inventory[3]), module_name(inventory[4]));
-    if (has_state) {
-      std::fputs("state: ", out);
-      quoted_text(out, state);
-      std::fprintf(out, " (%s)\n", state_meaning);
-    }
-  }
+  Emitter e(out, options.json);
+  e.begin_tree(dir, inventory_ok ? inventory : nullptr, inventory_problem, inventory_error == 0,
+               has_state ? state : nullptr, state_meaning);
   for (std::size_t i = 0; i < n; ++i) {
     const FileKind& k = *files[i].kind;
-    std::snprintf(path, sizeof path, "%s/%s", dir, files[i].name);
-    const std::vector<std::uint8_t> bytes = load_file(path, error);
-    char problem_line[240] = "";
-    if (error != 0) {
-      std::snprintf(problem_line, sizeof problem_line, "%s",
-                    error == ENOENT ? "missing" : std::strerror(error));
-    } else {
-      const HeaderCheck c = check_header(bytes);
-      for (unsigned b = 0; b < problem::count && problem_line[0] == '\0'; ++b)
-        if (c.problems & (1u << b)) describe_problem(c, 1u << b, problem_line, sizeof problem_line);
-      if (problem_line[0] == '\0' && (c.size != k.size || c.count != k.count))
-        std::snprintf(problem_line, sizeof problem_line,
-                      "wrong size: record size %u x count %u, expected %u x %u", c.size, c.count, k.size,
-                      k.count);
-      if (problem_line[0] == '\0' && k.type_code_first) {
-        const std::uint8_t code = type_code_of(k);
-        for (std::uint32_t r = 0; r < k.count; ++r) {
-          const std::uint8_t got = read8(bytes, header::size + std::size_t{r} * k.size);
-          if (got != code) {
-            std::snprintf(problem_line, sizeof problem_line, "record %u holds type code %u, expected %u", r,
-                          got, code);
-            break;
-          }
-        }
-      }
-    }
-    const bool is_inventory = &k == &inventory_kind;
-    const bool ok = problem_line[0] == '\0' && !(is_inventory && !inventory_ok);
-    if (is_inventory && !inventory_ok && problem_line[0] == '\0')
+    // The inventory was checked first: its row says what the head says.
+    char problem_line[240];
+    if (&k == &inventory_kind) {
       std::snprintf(problem_line, sizeof problem_line, "%s", inventory_problem);
-    if (!ok) ++failed;
-    if (json) {
-      std::fputs(i ? ",{\"file\":" : "{\"file\":", out);
-      json_string(out, files[i].name);
-      std::fputs(",\"kind\":", out);
-      json_string(out, k.name);
-      std::fprintf(out, ",\"record_size\":%u,\"record_count\":%u,\"ok\":%s", k.size, k.count,
-                   ok ? "true" : "false");
-      if (!ok) {
-        std::fputs(",\"problem\":", out);
-        json_string(out, problem_line);
-      }
-      std::fputc('}', out);
     } else {
-      char dims[32];
-      std::snprintf(dims, sizeof dims, "%5u x %u", k.size, k.count);
-      if (ok)
-        std::fprintf(out, "ok    %-18s %-32s %s\n", files[i].name, k.name, dims);
-      else
-        std::fprintf(out, "FAIL  %-18s %-32s %-14s %s\n", files[i].name, k.name, dims, problem_line);
+      std::snprintf(path, sizeof path, "%s/%s", dir, files[i].name);
+      std::vector<std::uint8_t> bytes;
+      check_tree_file(path, k, bytes, problem_line, sizeof problem_line);
     }
+    const bool ok = problem_line[0] == '\0';
+    if (!ok) ++failed;
+    e.tree_file(files[i].name, k, ok ? nullptr : problem_line);
   }
   // Without an inventory the module files cannot be known: never a pass.
   const bool all_ok = failed == 0 && inventory_ok && state_ok;
-  if (json)
-    std::fprintf(out, "],\"checked\":%zu,\"failed\":%zu,\"ok\":%s}\n", n, failed, all_ok ? "true" : "false");
-  else
-    std::fprintf(out, "verdict: %s, %zu files checked, %zu failed%s\n", all_ok ? "PASS" : "FAIL", n, failed,
-                 state_ok ? "" : ", the migration is not finished");
+  e.end_tree(n, failed, all_ok, state_ok);
   return all_ok ? status::ok : status::failed;
 }
 
