@@ -119,7 +119,8 @@ bool local_instant(long long wall, long long& instant) {
 // strncasecmp and strlen.
 //
 // strptime's rules, step by step: a name matches case-insensitively and the
-// longest matching name wins (the full name over its abbreviation); a blank in
+// longest matching name wins (the full name over its abbreviation; the day of
+// the week has a twist, see after_weekday_name); a blank in
 // the format skips any run of white space, and so does every number before its
 // digits; a number takes at most its width in digits and stops early when one
 // more digit would pass its largest value; ':' must be there. The day of the
@@ -146,18 +147,40 @@ const char* after_name(const char* p, const char* name) {
   return p;
 }
 
-// The longest of the names at p: its index and the text after it.
-template <std::size_t N>
-const char* after_longest_name(const char* p, const char* const (&names)[N][2], int& index) {
-  for (std::size_t i = 0; i < N; ++i) {
-    for (const char* name : names[i]) {
+// The month: the longest of the names at p (the full name over its
+// abbreviation; no name begins another month's); its index and the text after
+// it.
+const char* after_month_name(const char* p, int& index) {
+  for (std::size_t i = 0; i < 12; ++i) {
+    for (const char* name : month_names[i]) {
       if (const char* end = after_name(p, name)) {
         index = static_cast<int>(i);
-        return end;  // names[i][0] is the longer one, and no name begins another's
+        return end;
       }
     }
   }
   return nullptr;
+}
+
+// The day of the week, as libc scans for it: the days are tried in order,
+// Sunday first, and after a day whose abbreviation matches, the later days
+// are tried where that abbreviation ends (libc moves its position there while
+// testing the abbreviation); the match that ends furthest wins. So "MonWed"
+// reads as Wednesday and the parse goes on after "Wed", while "Monday" is
+// Monday (no later day matches "day").
+const char* after_weekday_name(const char* p, int& index) {
+  const char* longest = nullptr;
+  for (std::size_t i = 0; i < 7; ++i) {
+    for (const char* name : weekday_names[i]) {
+      const char* end = after_name(p, name);
+      if (end != nullptr && (longest == nullptr || end > longest)) {
+        longest = end;
+        index = static_cast<int>(i);
+      }
+    }
+    if (const char* end = after_name(p, weekday_names[i][1])) p = end;
+  }
+  return longest;
 }
 
 const char* after_number(const char* p, int largest, int digits, int smallest, int& value) {
@@ -185,8 +208,8 @@ const char* parse_legacy_time(const char* text, std::tm& tm) {
   int hour = 0;
   int min = 0;
   int sec = 0;
-  const char* p = after_longest_name(text, weekday_names, wday);
-  if (p != nullptr) p = after_longest_name(after_blanks(p), month_names, mon);
+  const char* p = after_weekday_name(text, wday);
+  if (p != nullptr) p = after_month_name(after_blanks(p), mon);
   if (p != nullptr) p = after_number(after_blanks(p), 31, 2, 1, mday);
   if (p != nullptr) p = after_number(after_blanks(p), 9999, 4, 0, year);
   if (p != nullptr) p = after_number(after_blanks(p), 23, 2, 0, hour);

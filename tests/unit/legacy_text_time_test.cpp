@@ -305,6 +305,15 @@ TEST(LegacyTimeParse, SameAsStrptime) {
       "",
       "M",
       "Sun",
+      // libc tries the days in order and moves on past each abbreviation it
+      // meets: a later day may follow, the longest match wins.
+      "MonWed Sep 05 2015 10:20:30",
+      "SunMonTueWed Jan 05 2015 10:20:30",
+      "sunMONDAY Jan 05 2015 10:20:30",
+      "SunSat Jan 05 2015 10:20:30",
+      "WedMon Jan 05 2015 10:20:30",
+      "MondayTue Jan 05 2015 10:20:30",
+      "MonSep 05 2015 10:20:30",
   };
   int differences = 0;
   for (const char* text : texts) expect_same_as_strptime(text, differences);
