@@ -9,9 +9,8 @@
 //
 // Only what the converter builds needs zeros to start from: its legacy
 // buffers are filled whole by read_plain_record_filled (the bytes read, then
-// zeros).
-// So a converter puts its new records first in its struct and has only those
-// zero-filled, rather than the whole megabyte at every call.
+// zeros). So a converter puts its new records first in its struct and has
+// only those zero-filled, rather than the whole megabyte at every call.
 #pragma once
 
 #include <cstddef>

@@ -120,12 +120,12 @@ bool local_instant(long long wall, long long& instant) {
 //
 // strptime's rules, step by step: a name matches case-insensitively and the
 // longest matching name wins (the full name over its abbreviation; the day of
-// the week has a twist, see after_weekday_name); a blank in
-// the format skips any run of white space, and so does every number before its
-// digits; a number takes at most its width in digits and stops early when one
-// more digit would pass its largest value; ':' must be there. The day of the
-// week is the one the text names; the day of the year follows from the month
-// and the day (day 31 of any month included).
+// the week has a twist, see after_weekday_name); a blank in the format skips
+// any run of white space, and so does every number before its digits; a number
+// takes at most its width in digits and stops early when one more digit would
+// pass its largest value; ':' must be there. The day of the week is the one
+// the text names; the day of the year follows from the month and the day (day
+// 31 of any month included).
 constexpr const char* weekday_names[7][2] = {{"sunday", "sun"},    {"monday", "mon"},   {"tuesday", "tue"},
                                              {"wednesday", "wed"}, {"thursday", "thu"}, {"friday", "fri"},
                                              {"saturday", "sat"}};
