@@ -4,6 +4,20 @@
 
 sav3_apt_updated=${sav3_apt_updated:-no}
 
+# The Debian packages of each job, named here only.
+# shellcheck disable=SC2034 # used by the scripts that source this file
+build_packages=(cmake ninja-build g++ libgtest-dev googletest)
+# shellcheck disable=SC2034
+sandbox_packages=(busybox-static tzdata strace)
+# shellcheck disable=SC2034
+arm_packages=(g++-arm-linux-gnueabihf qemu-user-static)
+# clang only recommends its sanitizer and fuzzer runtimes; packages install
+# without recommendations.
+# shellcheck disable=SC2034
+fuzz_packages=(clang libclang-rt-dev)
+# shellcheck disable=SC2034
+test_packages=("${build_packages[@]}" "${sandbox_packages[@]}" "${arm_packages[@]}" "${fuzz_packages[@]}")
+
 # ensure_packages PKG...: returns non-zero when a package is missing and cannot
 # be installed (not root, no apt-get, install failed).
 ensure_packages() {

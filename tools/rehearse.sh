@@ -20,7 +20,7 @@
 # every file checks; 1: it did not; 2: usage or a backup that cannot be used.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-sandbox=$here/../tests/device/sandbox.sh
+sandbox=$here/../scripts/sandbox.sh
 default_zone=Europe/Berlin # the sandbox's
 
 usage() {

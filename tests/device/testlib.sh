@@ -8,7 +8,7 @@
 #                     keeps the scratch folder, and so does SAV3_KEEP_SANDBOX=1.
 # end_device_test NAME   report and exit: 0 pass, 1 fail.
 
-sandbox=${here:?}/sandbox.sh
+sandbox=${here:?}/../../scripts/sandbox.sh
 failures=0
 
 begin_device_test() {

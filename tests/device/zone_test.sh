@@ -15,7 +15,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-sandbox=$here/sandbox.sh
+sandbox=$here/../../scripts/sandbox.sh
 tool=${1:?usage: zone_test.sh TOOL INSPECT}
 inspect=${2:?usage: zone_test.sh TOOL INSPECT}
 [ -x "$inspect" ] || {

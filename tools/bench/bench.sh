@@ -62,8 +62,8 @@ user_ir=$(instructions sav3_bench_floor_user floor-user "$work/plan")
 
 # 3
 box=$work/box
-"$top/tests/device/sandbox.sh" create "$box" "$host/bin/sav3-migrate" "$work/legacy"
-SAV3_SANDBOX_TIME=1 "$top/tests/device/sandbox.sh" run "$box"
+"$top/scripts/sandbox.sh" create "$box" "$host/bin/sav3-migrate" "$work/legacy"
+SAV3_SANDBOX_TIME=1 "$top/scripts/sandbox.sh" run "$box"
 peak_kb=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$box/sandbox/tool.time")
 tool_status=$(cat "$box/sandbox/tool.status")
 # The last command of the run starts after every conversion: the tool's VmHWM

@@ -65,7 +65,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=../../scripts/packages.sh
-. "$here/../../scripts/packages.sh"
+. "$here/packages.sh"
 
 skip=77
 zone=/usr/share/zoneinfo/Europe/Berlin
@@ -87,7 +87,7 @@ is_arm_binary() {
 # database while another job installs packages can fail for a moment.
 ensure_busybox_and_zone() {
   [ -n "$(busybox_path)" ] && [ -f "$zone" ] && return 0
-  ensure_packages busybox-static tzdata
+  ensure_packages "${sandbox_packages[@]}"
 }
 
 # The processes a fresh PID namespace shows; only its PID 1 (busybox ps
