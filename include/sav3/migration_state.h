@@ -29,17 +29,21 @@ inline constexpr char state_temp[] = "/usr/sav3/.migration.new";
 // escaped as in log lines (escape_name).
 //
 //   done                          the live trees hold the staging tree (only line)
-//   kept <reason>                 a full run kept the live trees (only line); the
-//                                 next run is a full run again
+//   kept <reason>                 a full run kept the live trees, or one is under
+//                                 way ("kept interrupted"); the next run is a full
+//                                 run again, until the count below reaches 3
+//   runs <n>                      after "kept": full runs since the last "pending"
+//                                 or since the file was deleted (decimal)
 //   abandoned <reason>            three resumes failed; no run changes anything
 //
-// No state file: no run has passed the gate, or a full run is under way.
+// No state file: no run has started yet.
 namespace state_word {
 inline constexpr char pending[] = "pending";
 inline constexpr char done[] = "done";
 inline constexpr char kept[] = "kept";
 inline constexpr char abandoned[] = "abandoned";
 inline constexpr char attempts[] = "attempts";
+inline constexpr char runs[] = "runs";
 inline constexpr char dir[] = "dir";
 inline constexpr char file[] = "file";
 inline constexpr char link[] = "link";
@@ -47,6 +51,9 @@ inline constexpr char link[] = "link";
 
 // A resume that fails for the third time turns the state into "abandoned".
 inline constexpr int max_attempts = 3;
+// A device whose full runs kept the live trees this often stops trying (each
+// full run kills the DHCP client): "kept" with "runs 3" changes nothing.
+inline constexpr int max_kept_runs = 3;
 
 // The <reason> after "kept " (printf formats; %s is an escaped device path
 // or a step name from the list in run.cpp).
@@ -56,7 +63,28 @@ inline constexpr char live_not_folder[] = "live tree not a folder: %s";
 inline constexpr char no_room[] = "not enough room: %s";
 inline constexpr char staging_unreadable[] = "staging tree unreadable: %s";
 inline constexpr char state_not_written[] = "could not write the state %s";
+// Written before a full run's first command and replaced at its end: found
+// at the start of a run, it means the last full run was cut short.
+inline constexpr char interrupted[] = "interrupted";
+// A legacy input that exists but could not be read (%s: "PATH: ERROR").
+inline constexpr char unreadable[] = "unreadable: %s";
+// The opening commands did not copy a legacy file into the staging tree.
+inline constexpr char copy_incomplete[] = "copy incomplete: %s";
+// A check before the first command (%s: "CHECK: PATH: ERROR").
+inline constexpr char precondition[] = "precondition failed: %s";
 }  // namespace kept_reason
+
+// The checks that come before the first command of a run (the CHECK of the
+// "precondition failed" lines).
+namespace precondition {
+inline constexpr char folder[] = "folder";              // a tree that does not resolve to a folder
+inline constexpr char separate[] = "separate";          // a tree that is, holds or lies in another
+inline constexpr char writable[] = "writable";          // a tree on a read-only mount, or no probe
+inline constexpr char copy_source[] = "copy source";    // a FIFO, socket or device the copies would read
+inline constexpr char legacy_input[] = "legacy input";  // a legacy input that cannot be read
+inline constexpr char room[] = "room";                  // the predicted staging tree does not fit
+inline constexpr char mount_point[] = "mount point";    // a mount below /usr/sav the wipe cannot remove
+}  // namespace precondition
 
 // The <reason> after "abandoned ".
 inline constexpr char abandoned_reason[] = "after %d attempts";
@@ -65,6 +93,10 @@ inline constexpr char abandoned_reason[] = "after %d attempts";
 // the backslash and every byte from 0x80 is written as \xNN (two upper-case
 // hex digits); all other bytes stand for themselves.
 
+// Where a failure set errno, its line ends with ": " and the system's error
+// text in the C locale (strerror of a static binary: "Read-only file system"),
+// escaped like names.
+//
 // The system log lines, one per decision (printf formats). Device paths and
 // names in them are escaped (escape_name). Priorities: LOG_NOTICE for the
 // course of a run, LOG_ERR for a failure that keeps the live trees or leaves
@@ -86,6 +118,20 @@ inline constexpr char state_unreadable[] = "state file unreadable: nothing done"
 inline constexpr char already_done[] = "already done: nothing to do";
 // The state is "abandoned".
 inline constexpr char abandoned_found[] = "abandoned earlier: nothing done";
+// The state is "kept" with "runs 3" or more.
+inline constexpr char kept_settled[] =
+    "kept after %d runs: nothing done; remove /usr/sav3/.migration to try again";
+// A check before the first command failed (CHECK from the precondition words,
+// the escaped device path, the error text): no command runs, nothing is
+// deleted; a full run records "kept precondition failed: ...", a resume
+// leaves "pending" as it is and counts no attempt.
+inline constexpr char precondition_failed[] = "precondition failed: %s: %s: %s: nothing done";
+// The zone the run reads legacy times in (once per full run): TZ (escaped)
+// when set, else /etc/localtime; LOG_WARNING when libc fell back to UTC
+// without being told to.
+inline constexpr char zone_from_tz[] = "times read in zone TZ=%s";
+inline constexpr char zone_from_localtime[] = "times read in zone /etc/localtime";
+inline constexpr char zone_fallback_utc[] = "no zone file found: times read as UTC";
 // A full run starts (before its first command), one of these three.
 inline constexpr char full_run_no_state[] = "full run";
 inline constexpr char full_run_after_kept[] = "full run: the last run kept the live trees";
@@ -95,6 +141,11 @@ inline constexpr char staging_on_tmpfs[] = "staging tree on a file system that d
 // The gate: %s is "folder /usr/sav3/data" (one of the four) or a conversion
 // name ("device inventory", "history port dispatch", ...).
 inline constexpr char staging_incomplete[] = "staging incomplete: %s failed: live trees kept";
+// A legacy input (or a file the opening commands copied) exists but could
+// not be read to its end (%s: its device path, then the error text).
+inline constexpr char cannot_read[] = "cannot read %s: %s: live trees kept";
+// The opening commands left a copy that differs from its source.
+inline constexpr char copy_incomplete[] = "copy incomplete: %s: live trees kept";
 // A live tree exists but is not a folder (a link counts as not a folder):
 // full run: the state becomes kept; resume: it stays pending.
 inline constexpr char live_not_folder[] = "live tree %s is not a folder: live trees kept";
@@ -115,6 +166,12 @@ inline constexpr char pending[] = "pending: replacing the live trees";
 // entries itself instead of issuing the command.
 inline constexpr char sav2_by_hand[] =
     "removing the entries of /usr/sav2 one by one (names the shell would split)";
+inline constexpr char sav2_by_hand_mount[] = "removing the entries of /usr/sav2 one by one (a mount point: %s)";
+inline constexpr char sav2_by_hand_long[] =
+    "removing the entries of /usr/sav2 one by one (a path too long for the shell)";
+// A top-level entry of /usr/sav2 that the staging tree does not name and
+// that is or holds a mount point: left whole, like an "update" entry.
+inline constexpr char left_mount_point[] = "left mount point %s with all on it";
 // While removing under /usr/sav2 (both ways): an entry on another file system
 // is left; an entry that could not be removed; a kept entry removed because
 // it is not of the staging tree's kind (a link, a folder for a file, ...).
@@ -131,6 +188,9 @@ inline constexpr char resumed[] = "resumed: attempt %d";
 // The staging tree does not match the manifest (%s: first device path that
 // differs); the state stays pending.
 inline constexpr char manifest_mismatch[] = "manifest mismatch: %s: nothing more changed";
+// A resume could not write its attempt count (%s: the error text): it
+// replaces only a live tree that lacks a listed entry and never abandons.
+inline constexpr char state_not_writable[] = "state not writable: %s: pending stays";
 // The third resume failed, or a run found "pending" after three attempts.
 inline constexpr char abandoned[] = "abandoned after %d attempts";
 }  // namespace log_line
