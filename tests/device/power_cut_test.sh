@@ -181,12 +181,13 @@ conversion_points() {
 }
 
 # The call of the tool's own removal under /usr/sav2 half-way through it:
-# the unlinkat calls between the renames that install "pending" and "done".
+# the unlinkat calls between the renames that install "pending" and "done"
+# (the first rename installs "kept interrupted").
 own_removal_point() {
   cp -a "$scratch/$device" "$scratch/traced-removal"
   "$sandbox" run --strace "-e trace=unlinkat,rename" "$scratch/traced-removal"
   grep -E '^(unlinkat|rename)\(' "$scratch/traced-removal/sandbox/strace.log" |
-    awk '/^rename/ { renames++; next } { n++; if (renames == 1) inside[++k] = n }
+    awk '/^rename/ { renames++; next } { n++; if (renames == 2) inside[++k] = n }
       END { if (k > 1) print "unlinkat@" inside[int((k + 1) / 2)] }'
 }
 
