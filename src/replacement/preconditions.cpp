@@ -15,12 +15,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "room.h"
 #include "sav3/device.h"
 #include "sav3/legacy_file.h"
 #include "sav3/legacy_inputs.h"
 #include "sav3/migration_state.h"
 #include "sav3/system_log.h"
-#include "room.h"
 #include "tree.h"
 
 namespace sav3 {
@@ -266,7 +266,8 @@ bool room_predicted(PreconditionFailure& f) {
   if (ok) return true;
   char why[96];
   if (shortfall.tree[0] == '\0') return fail(f, precondition::room, path::staging, "cannot tell");
-  std::snprintf(why, sizeof why, "need %llu KiB, free %llu KiB", static_cast<unsigned long long>(shortfall.need_kib),
+  std::snprintf(why, sizeof why, "need %llu KiB, free %llu KiB",
+                static_cast<unsigned long long>(shortfall.need_kib),
                 static_cast<unsigned long long>(shortfall.free_kib));
   return fail(f, precondition::room, shortfall.tree, why);
 }

@@ -14,8 +14,8 @@
 #include "sav3/container.h"
 #include "sav3/device.h"
 #include "sav3/inventory.h"
-#include "sav3/output_files.h"
 #include "sav3/migration_state.h"
+#include "sav3/output_files.h"
 #include "sav3/system_log.h"
 #include "tree.h"
 
@@ -155,7 +155,8 @@ bool output_named(const StagingPrediction& p, const char* folder, const char* na
       continue;
     }
     for (const PlannedModule& m : plan)
-      if ((f.modules & module_bit(m.kind)) != 0 && std::strcmp(numbered_path(f.path, m.port), path) == 0) return true;
+      if ((f.modules & module_bit(m.kind)) != 0 && std::strcmp(numbered_path(f.path, m.port), path) == 0)
+        return true;
   }
   return false;
 }
@@ -239,7 +240,9 @@ bool staging_has_room(const StagingPrediction& prediction, RoomShortfall& shortf
   return verdict.enough_blocks && verdict.enough_inodes;
 }
 
-bool enough_room(char* failed, std::size_t failed_size) { return enough_room(failed, failed_size, nullptr, 0, nullptr); }
+bool enough_room(char* failed, std::size_t failed_size) {
+  return enough_room(failed, failed_size, nullptr, 0, nullptr);
+}
 
 bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction* prediction,
                  std::uint64_t staging_blocks, RoomShortfall* shortfall) {

@@ -330,6 +330,23 @@ TEST_F(Driver, RunsThatChangeNothing) {
        log_line::state_unreadable},
       {"pending without attempts", [](Driver& d) { d.put_text_file(path::state, "pending\n"); },
        log_line::state_unreadable},
+      // Manifest paths that could name something outside the tree.
+      {"manifest path with ..",
+       [](Driver& d) {
+         d.put_text_file(path::state, "pending\nattempts 0\ndir data\nfile 1 00000000 data/../x\n");
+       },
+       log_line::state_unreadable},
+      {"absolute manifest path",
+       [](Driver& d) { d.put_text_file(path::state, "pending\nattempts 0\nfile 1 00000000 /etc/passwd\n"); },
+       log_line::state_unreadable},
+      {"manifest path in an unlisted folder",
+       [](Driver& d) {
+         d.put_text_file(path::state, "pending\nattempts 0\ndir data\nfile 1 00000000 cfg/x\n");
+       },
+       log_line::state_unreadable},
+      {"kept after 3 runs",
+       [](Driver& d) { d.put_text_file(path::state, "kept staging incomplete: x\nruns 3\n"); },
+       "kept after 3 runs: nothing done; remove /usr/sav3/.migration to try again"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -494,6 +511,31 @@ TEST_F(Driver, KeptEntryOfAnotherKindIsRemoved) {
     EXPECT_EQ(read_text(host("/usr/sav2/update_log")), "update log");
     EXPECT_EQ(state(), "done\n");
   }
+}
+
+// Predicted before the first command: a copied file far larger than the
+// staging file system stops the run at no cost.
+TEST_F(Driver, NotEnoughRoomForThePredictedStagingTree) {
+  put_text_file("/usr/sav/update_log", "");
+  std::filesystem::resize_file(host("/usr/sav/update_log"), std::uintmax_t{1} << 43);
+  run();
+  EXPECT_EQ(g_commands, Lines{});
+  ASSERT_EQ(g_log.size(), 2u);
+  EXPECT_EQ(g_log[1].rfind("precondition failed: room: /usr/sav3: need ", 0), 0u) << g_log[1];
+  EXPECT_EQ(state().rfind("kept precondition failed: room: /usr/sav3: need ", 0), 0u) << state();
+}
+
+// A staging tree the room check cannot walk whole (deeper than its walks
+// go): "cannot tell" is not "enough".
+TEST_F(Driver, RoomThatCannotBeToldKeepsTheLiveTrees) {
+  std::string deep = "/usr/sav3/data";
+  for (int level = 0; level < 70; ++level) deep += "/d";
+  fs::create_directories(host(deep));
+  run();
+  EXPECT_EQ(g_commands, opening);
+  EXPECT_EQ(g_log, (Lines{log_line::full_run_no_state,
+                          "cannot tell the room needed on the file system of /usr/sav: live trees kept"}));
+  EXPECT_EQ(state(), "kept not enough room: /usr/sav\nruns 1\n");
 }
 
 TEST_F(Driver, NotEnoughRoomKeepsTheLiveTrees) {
