@@ -92,6 +92,9 @@ bool write_staging_manifest(std::FILE* out, char* failed, std::size_t failed_siz
         return Step::enter;
       },
       [&](int, const char*, const char* path, const struct stat&, int folder) {
+        // A folder's entries reach the medium with the folder, not with the
+        // files: without this a cut after "pending" could keep a file whose
+        // name is lost, and the resume would find the staging tree short.
         if (fsync(folder) == 0) return true;
         name_failure(failed, failed_size, path::staging, path);
         return false;

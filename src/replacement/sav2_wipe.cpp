@@ -33,7 +33,7 @@ bool splits_in_xargs(const char* name) {
 // a path too long for the shell's tools. `mount` names the first mount point.
 enum class ShellTrouble { none, names, mount_point, too_long };
 
-ShellTrouble shell_trouble(int live2, dev_t device, char (&mount)[512]) {
+ShellTrouble shell_trouble(int live2, dev_t device, char (&mount)[sizeof TreePath{}.text + 16]) {
   TreePath walked{};
   ShellTrouble trouble = ShellTrouble::none;
   const bool listed =
@@ -80,7 +80,7 @@ void empty_live2(CommandRunner run_command, const char* command) {
   }
   const int staging = open_device_folder(path::staging);
   char shown[512];
-  char mount[512] = {};
+  char mount[sizeof TreePath{}.text + 16] = {};
   const ShellTrouble trouble = shell_trouble(live2, root.st_dev, mount);
   if (trouble == ShellTrouble::none) {
     // From inside /usr/sav2, so that a piece of a split name could only

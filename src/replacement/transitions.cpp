@@ -108,6 +108,10 @@ bool replace_live_trees(CommandRunner run_command, const Sequence& sequence) {
   empty_live2(run_command, closing[empty_live2_command]);
   run_command(closing[copy_live]);
   run_command(closing[copy_live2]);
+  // cp -rf flushes nothing: the check flushes every file and folder it reads.
+  // Without that, a cut soon after "done" could keep the new names over empty
+  // or short files (the medium gets file data later than the names), and no
+  // later run would look at them again.
   char failed[sizeof TreePath{}.text + 64];
   if (!tree_matches_manifest(path::live, TreeRule::live, true, failed, sizeof failed) ||
       !tree_matches_manifest(path::live2, TreeRule::live2, true, failed, sizeof failed)) {
