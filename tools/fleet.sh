@@ -101,6 +101,10 @@ run_job() {
   name=$(name_of "$backup")
   umask 077
   work=$(mktemp -d "${TMPDIR:-/tmp}/sav3-fleet.XXXXXX")
+  # Gone however the job ends (the sandboxes' mounts went with them); the
+  # name is put in now, since `work` is local.
+  # shellcheck disable=SC2064
+  [ $keep = yes ] || trap "rm -rf --one-file-system $(printf %q "$work")" EXIT
   local options=()
   [ -z "$zone" ] || options+=(--zone "$zone")
   [ $keep = no ] || options+=(--keep)
@@ -125,7 +129,6 @@ run_job() {
   mv "$reports/$name.json.new" "$reports/$name.json"
   mv "$reports/$name.txt.new" "$reports/$name.txt"
   jq -r .verdict "$reports/$name.json" >>"$out/progress"
-  [ $keep = yes ] || rm -rf --one-file-system "$work"
 }
 
 # compare_with_baseline BACKUP WORK [OPTION...]: the same rehearsal with
@@ -193,11 +196,12 @@ start=$SECONDS
 # progress: one line, rewritten in place on a terminal; else a line whenever a
 # backup finishes.
 progress() {
-  local finished failed left="" line
+  local finished failed left="" line seconds
   finished=$(wc -l <"$out/progress")
   failed=$(grep -cv '^done$' "$out/progress" || true)
   if [ "$finished" -gt 0 ] && [ "$finished" -lt "$todo" ]; then
-    left=", about $(((SECONDS - start) * (todo - finished) / finished + 1)) s left"
+    seconds=$(((SECONDS - start) * (todo - finished) / finished + 1))
+    [ $seconds -lt 120 ] && left=", about $seconds s left" || left=", about $((seconds / 60 + 1)) min left"
   fi
   line="rehearsed $finished of $todo: $((finished - failed)) done, $failed not done, $((todo - finished)) remaining$left"
   if [ -t 2 ]; then
