@@ -146,17 +146,23 @@ compare_with_baseline() {
   if [ -d "$work/tool/usr/sav3" ] && [ -d "$work/baseline/usr/sav3" ]; then
     "$inspect" --diff "$work/tool/usr/sav3" "$work/baseline/usr/sav3" >>"$work/report" 2>&1 || status=$?
     "$inspect" --diff --json "$work/tool/usr/sav3" "$work/baseline/usr/sav3" >"$work/diff.jsonl" 2>/dev/null || true
+    jq -e . "$work/diff.jsonl" >/dev/null 2>&1 || { status=2 && : >"$work/diff.jsonl"; }
   else
     echo "not compared: a rehearsal made no staging tree" >>"$work/report"
     status=2
     : >"$work/diff.jsonl"
   fi
+  # A line of --diff --json per file that is not the same (its path, status
+  # and the fields that differ), then a summary line without a path.
   jq -c -a -n --arg name "$name" --arg baseline "$baseline" --argjson status "$status" \
     --slurpfile tool "$work/tool.json" --slurpfile other "$work/baseline.json" \
     --slurpfile diff "$work/diff.jsonl" '
+    def differences: select(type == "object" and has("path")) | . as $file |
+      if (($file.fields // []) | length) > 0 then $file.fields[] | "\($file.path): \(.label)"
+      else "\($file.path): \($file.status)" end;
     {name: $name} + $tool[0] + {baseline: {tool: $baseline, verdict: $other[0].verdict, state: $other[0].state,
       outputs: (if $status == 0 then "same" elif $status == 1 then "different" else "not compared" end),
-      differences: [$diff[] | differences]}}' >"$work/outcome.json"
+      differences: ([$diff[] | differences] | unique)}}' >"$work/outcome.json"
 }
 
 if [ $job = yes ]; then
