@@ -19,13 +19,14 @@ in the device sandbox, one sandbox per backup, N at a time (default: as many
 as cores), on this machine only: backups hold credentials. A progress line
 says how many are done and failed, how many remain and the time left.
 
---out DIR   where the reports go (default: rehearsals). DIR/reports/NAME.txt
-            is the report of the backup NAME (the last part of its path) and
-            NAME.json its outcome; each is written under a temporary name,
-            then renamed. A second invocation with the same DIR skips the
-            backups whose report exists (delete it to rehearse one again).
-            At the end DIR/summary.txt (also printed) counts the backups per
-            verdict and reason and lists the slowest and the failures, and
+--out DIR   where the reports go (default: build/rehearsals, which git
+            ignores). DIR/reports/NAME.txt is the report of the backup NAME
+            (the last part of its path) and NAME.json its outcome; each is
+            written under a temporary name, then renamed. A second
+            invocation with the same DIR skips the backups whose report
+            exists (delete it to rehearse one again). At the end
+            DIR/summary.txt (also printed) counts the backups per verdict
+            and reason and lists the slowest and the failures, and
             DIR/rehearsals.jsonl holds one JSON object per backup, in order.
 --zone ZONE the zone of the devices whose backup carries none (a file "zone"
             inside it, or NAME.zone beside it).
@@ -41,7 +42,7 @@ Exit 0: every backup's migration completed; 1: some did not; 2: usage.
 EOF
 }
 
-jobs=$(nproc) out=rehearsals zone="" keep=no baseline="" job=no
+jobs=$(nproc) out=build/rehearsals zone="" keep=no baseline="" job=no
 backups=()
 pass=() # the options every job gets
 while [ $# -gt 0 ]; do
