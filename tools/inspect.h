@@ -42,6 +42,15 @@ std::span<const FileKind> file_kinds();
 
 const char* folder_name(Folder f);
 
+// The name of a module type code ("LQ", "K3", "empty").
+const char* module_name(std::uint8_t code);
+
+// The type code that byte 0 of a kind's records holds.
+std::uint8_t type_code_of(const FileKind& k);
+
+// The name of a kind's file in the tree ("data/port1").
+void file_name_of(const FileKind& k, unsigned port, char* out, std::size_t n);
+
 // ---------------------------------------------------------------------------
 // The 30-byte header.
 
