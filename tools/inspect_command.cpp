@@ -21,6 +21,14 @@ namespace {
   X(tree, "tree", required_argument,                                                                        \
     "  --tree DIR        check every file the migration writes for the inventory in DIR/data/device\n"      \
     "                    (a staging tree such as /usr/sav3) and the migration's state in DIR/.migration\n") \
+  X(diff, "diff", no_argument,                                                                              \
+    "  --diff A B        compare two headed record files of one kind, or two trees such as /usr/sav3:\n"    \
+    "                    the files on one side only (\"only in A\", \"only in B\"), and per file that\n"    \
+    "                    differs (\"differs\") the fields that differ with the values in A and B, in a\n"   \
+    "                    history how many records differ and the first of them; a secret that differs\n"    \
+    "                    is shown only with --show-secrets; files that are not headed record files\n"       \
+    "                    are compared byte for byte (\"bytes differ\"). Exit status 0 same, 1 different,\n" \
+    "                    2 an error\n")                                                                     \
   X(outputs, "outputs", no_argument,                                                                        \
     "  --outputs         the table of the files the migration writes, one line each: device path\n"         \
     "                    (%d: the module port 1..4), record size, record count, the module type\n"          \
@@ -51,6 +59,7 @@ constexpr option long_options[] = {
 constexpr char usage_text[] =
     "usage: sav3-inspect [--json] [--show-secrets] [--record N] FILE...\n"
     "       sav3-inspect [--json] --tree DIR\n"
+    "       sav3-inspect [--json] [--show-secrets] --diff A B\n"
     "       sav3-inspect --outputs\n"
     "Checks and decodes the headed record files that sav3-migrate writes.\n"
     "  FILE              a headed record file of the migration (its kind from its folder and name:\n"
@@ -98,6 +107,7 @@ int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err) {
   const char* tree = nullptr;
   bool record_given = false;
   bool outputs = false;
+  bool diff = false;
   opterr = 0;  // messages of our own, on `err`
   optind = 0;  // a full scan from the start at every call
   for (;;) {
@@ -118,6 +128,7 @@ int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err) {
         break;
       }
       case opt_outputs: outputs = true; break;
+      case opt_diff: diff = true; break;
       case 'h':
       case opt_help: std::fputs(usage_text, out); return flushed(out, err, status::ok);
       case opt_version:
@@ -128,10 +139,17 @@ int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
   }
   if (outputs) {
+    if (diff) return usage_error(err, "--outputs lists the table, ", "--diff does not apply");
     if (optind < argc) return usage_error(err, "--outputs takes no file names: ", argv[optind]);
     if (tree != nullptr) return usage_error(err, "--outputs lists the table, ", "--tree does not apply");
     list_outputs(out);
     return flushed(out, err, status::ok);
+  }
+  if (diff) {
+    if (tree != nullptr) return usage_error(err, "--diff compares files or trees, ", "--tree does not apply");
+    if (record_given) return usage_error(err, "--diff compares every record, ", "--record does not apply");
+    if (argc - optind != 2) return usage_error(err, "--diff wants two files or two folders", "");
+    return flushed(out, err, inspect_diff(out, err, argv[optind], argv[optind + 1], options));
   }
   if (tree != nullptr) {
     if (optind < argc) return usage_error(err, "--tree takes no file names: ", argv[optind]);
