@@ -154,13 +154,14 @@ compare_with_baseline() {
     : >"$work/diff.jsonl"
   fi
   # A line of --diff --json per file that is not the same (its path, status
-  # and the fields that differ), then a summary line without a path.
+  # and the fields that differ), then a summary line without a path. A is the
+  # tool's tree, B the baseline's.
   jq -c -a -n --arg name "$name" --arg baseline "$baseline" --argjson status "$status" \
     --slurpfile tool "$work/tool.json" --slurpfile other "$work/baseline.json" \
     --slurpfile diff "$work/diff.jsonl" '
     def differences: select(type == "object" and has("path")) | . as $file |
       if (($file.fields // []) | length) > 0 then $file.fields[] | "\($file.path): \(.label)"
-      else "\($file.path): \($file.status)" end;
+      else "\($file.path): \({"only in A": "only with the tool", "only in B": "only with the baseline"}[$file.status] // $file.status)" end;
     {name: $name} + $tool[0] + {baseline: {tool: $baseline, verdict: $other[0].verdict, state: $other[0].state,
       outputs: (if $status == 0 then "same" elif $status == 1 then "different" else "not compared" end),
       differences: ([$diff[] | differences] | unique)}}' >"$work/outcome.json"

@@ -92,6 +92,27 @@ grep -q "(1 now with [0-9]* jobs in [0-9]* s, 4 finished earlier)" "$scratch/sum
   fail "the second run wrote other reports than seed1's"
 [ "$(wc -l <"$out/rehearsals.jsonl")" = ${#backups[@]} ] || fail "the resumed run's JSON Lines lack backups"
 
+# Compared with a baseline: BASELINE | outputs | the fields that differ | backups
+cp "$test_tool" "$scratch/made/sav3-migrate"
+baselines=(
+  "$scratch/made/sav3-migrate|different|cfg/port0: range low|seed1 seed3.tar.gz"
+  "$tool|same||seed1"
+)
+for row in "${baselines[@]}"; do
+  IFS="|" read -r baseline outputs fields list <<<"$row"
+  read -ra names <<<"$list"
+  rm -rf "$out"
+  "$fleet" --out "$out" --baseline "$baseline" "$tool" "$inspect" "${names[@]/#/$b/}" \
+    >"$scratch/summary" 2>&1 || fail "baseline $baseline: the batch failed"
+  "$test_tool" json-lines "$out/rehearsals.jsonl" || fail "baseline $baseline: not strict JSON Lines"
+  got=$(jq -r '[.baseline.outputs, (.baseline.differences | join(", "))] | join("|")' "$out/rehearsals.jsonl" |
+    sort -u)
+  [ "$got" = "$outputs|$fields" ] || fail "baseline $baseline: \"$got\", not \"$outputs|$fields\" on each device"
+  n=${#names[@]}
+  grep -Eq "^  $outputs +$n devices\$" "$scratch/summary" || fail "baseline $baseline: the summary does not count $n $outputs"
+  [ -z "$fields" ] || grep -Eq "^ +$n  $fields\$" "$scratch/summary" || fail "baseline $baseline: not $n devices for $fields"
+done
+
 after=$(cd "$b" && find . -type f -exec sha256sum {} + | sort)
 [ "$before" = "$after" ] || fail "a backup was modified"
 end_device_test fleet
