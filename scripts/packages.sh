@@ -11,12 +11,16 @@ build_packages=(cmake ninja-build g++ libgtest-dev googletest)
 sandbox_packages=(busybox-static tzdata strace)
 # shellcheck disable=SC2034
 arm_packages=(g++-arm-linux-gnueabihf qemu-user-static)
+# Rehearsing many device backups at once: the job runner and the JSON tool.
+# shellcheck disable=SC2034
+fleet_packages=(parallel jq)
 # clang only recommends its sanitizer and fuzzer runtimes; packages install
 # without recommendations.
 # shellcheck disable=SC2034
 fuzz_packages=(clang libclang-rt-dev)
 # shellcheck disable=SC2034
-test_packages=("${build_packages[@]}" "${sandbox_packages[@]}" "${arm_packages[@]}" "${fuzz_packages[@]}")
+test_packages=("${build_packages[@]}" "${sandbox_packages[@]}" "${arm_packages[@]}" "${fuzz_packages[@]}"
+  "${fleet_packages[@]}")
 
 # ensure_packages PKG...: returns non-zero when a package is missing and cannot
 # be installed (not root, no apt-get, install failed).

@@ -42,6 +42,15 @@ std::span<const FileKind> file_kinds();
 
 const char* folder_name(Folder f);
 
+// The name of a module type code ("LQ", "K3", "empty").
+const char* module_name(std::uint8_t code);
+
+// The type code that byte 0 of a kind's records holds.
+std::uint8_t type_code_of(const FileKind& k);
+
+// The name of a kind's file in the tree ("data/port1").
+void file_name_of(const FileKind& k, unsigned port, char* out, std::size_t n);
+
 // ---------------------------------------------------------------------------
 // The 30-byte header.
 
@@ -107,6 +116,16 @@ struct ExpectedFile {
 std::size_t expected_files(ConstBytes inventory, std::span<ExpectedFile> out);
 
 int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options& options);
+
+// Compares two headed record files of one kind, or two staging trees (every
+// file under them, by its path): prints the files on one side only, and per
+// file that differs the fields that differ (both values as inspect_file shows
+// them; a secret's only with show_secrets), in a history how many records
+// differ and the first of them; a file that does not decode whole (not
+// headed, of no known kind, another kind on each side, damaged in size) is
+// compared as bytes. Returns 0 same, 1 different, 2 when a file or folder
+// cannot be read.
+int inspect_diff(std::FILE* out, std::FILE* err, const char* a, const char* b, const Options& options);
 
 // The command line of sav3-inspect (getopt_long: options anywhere, "--" ends
 // them): the status of the run, the highest of all files; 2 as well when

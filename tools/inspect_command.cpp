@@ -12,37 +12,64 @@ namespace sav3::inspect {
 
 namespace {
 
+// The options, declared once: X(id, name, has_arg, help) with the option's
+// lines of the help text, each ending in a newline. The enum of their ids,
+// the getopt table and the help text are made from this list.
+#define SAV3_INSPECT_OPTIONS(X)                                                                             \
+  X(record, "record", required_argument,                                                                    \
+    "  --record N        the record of a history to decode (0 to 999; default 0)\n")                        \
+  X(tree, "tree", required_argument,                                                                        \
+    "  --tree DIR        check every file the migration writes for the inventory in DIR/data/device\n"      \
+    "                    (a staging tree such as /usr/sav3) and the migration's state in DIR/.migration\n") \
+  X(diff, "diff", no_argument,                                                                              \
+    "  --diff A B        compare two headed record files of one kind, or two trees such as /usr/sav3:\n"    \
+    "                    the files on one side only (\"only in A\", \"only in B\"), and per file that\n"    \
+    "                    differs (\"differs\") the fields that differ with the values in A and B, in a\n"   \
+    "                    history how many records differ and the first of them; a secret that differs\n"    \
+    "                    is shown only with --show-secrets; files that are not headed record files\n"       \
+    "                    are compared byte for byte (\"bytes differ\"). Exit status 0 same, 1 different,\n" \
+    "                    2 an error\n")                                                                     \
+  X(outputs, "outputs", no_argument,                                                                        \
+    "  --outputs         the table of the files the migration writes, one line each: device path\n"         \
+    "                    (%d: the module port 1..4), record size, record count, the module type\n"          \
+    "                    codes whose ports get it (- for the controller's and the device's files),\n"       \
+    "                    whether byte 0 of every record holds the type code (yes/no), what it holds\n")     \
+  X(json, "json", no_argument,                                                                              \
+    "  --json            JSON Lines: one object per file (one for the whole tree with --tree)\n")           \
+  X(show_secrets, "show-secrets", no_argument,                                                              \
+    "  --show-secrets    show passwords, communities and keys (otherwise only whether one is set\n"         \
+    "                    and its length)\n")                                                                \
+  X(help, "help", no_argument, "  -h, --help        this help\n")                                           \
+  X(version, "version", no_argument, "  --version         the version\n")
+
+enum : int {
+  opt_none = 256,
+#define SAV3_OPTION_ID(id, name, has_arg, help) opt_##id,
+  SAV3_INSPECT_OPTIONS(SAV3_OPTION_ID)
+#undef SAV3_OPTION_ID
+};
+
+constexpr option long_options[] = {
+#define SAV3_OPTION_ENTRY(id, name, has_arg, help) {name, has_arg, nullptr, opt_##id},
+    SAV3_INSPECT_OPTIONS(SAV3_OPTION_ENTRY)
+#undef SAV3_OPTION_ENTRY
+        {nullptr, 0, nullptr, 0},
+};
+
 constexpr char usage_text[] =
     "usage: sav3-inspect [--json] [--show-secrets] [--record N] FILE...\n"
     "       sav3-inspect [--json] --tree DIR\n"
+    "       sav3-inspect [--json] [--show-secrets] --diff A B\n"
     "       sav3-inspect --outputs\n"
     "Checks and decodes the headed record files that sav3-migrate writes.\n"
     "  FILE              a headed record file of the migration (its kind from its folder and name:\n"
     "                    data/, cfg/ or history/ and port0, port1, subport1, device, alarm, email, ...);\n"
     "                    its header is checked and every field of one record decoded\n"
-    "  --record N        the record of a history to decode (0 to 999; default 0)\n"
-    "  --tree DIR        check every file the migration writes for the inventory in DIR/data/device\n"
-    "                    (a staging tree such as /usr/sav3) and the migration's state in DIR/.migration\n"
-    "  --outputs         the table of the files the migration writes, one line each: device path\n"
-    "                    (%d: the module port 1..4), record size, record count, the module type\n"
-    "                    codes whose ports get it (- for the controller's and the device's files),\n"
-    "                    whether byte 0 of every record holds the type code (yes/no), what it holds\n"
-    "  --json            JSON Lines: one object per file (one for the whole tree with --tree)\n"
-    "  --show-secrets    show passwords, communities and keys (otherwise only whether one is set\n"
-    "                    and its length)\n"
-    "  -h, --help        this help\n"
-    "  --version         the version\n"
-    "Exit status: 0 all checks hold, 1 a file fails a check, 2 a usage error, a file that cannot be\n"
-    "read or a failed write of the report (the highest when several files are named).\n";
-
-enum : int { opt_json = 256, opt_record, opt_tree, opt_show_secrets, opt_version, opt_outputs };
-
-constexpr option long_options[] = {
-    {"json", no_argument, nullptr, opt_json},       {"record", required_argument, nullptr, opt_record},
-    {"tree", required_argument, nullptr, opt_tree}, {"show-secrets", no_argument, nullptr, opt_show_secrets},
-    {"outputs", no_argument, nullptr, opt_outputs}, {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, opt_version}, {nullptr, 0, nullptr, 0},
-};
+#define SAV3_OPTION_HELP(id, name, has_arg, help) help
+    SAV3_INSPECT_OPTIONS(SAV3_OPTION_HELP)
+#undef SAV3_OPTION_HELP
+        "Exit status: 0 all checks hold, 1 a file fails a check, 2 a usage error, a file that cannot be\n"
+        "read or a failed write of the report (the highest when several files are named).\n";
 
 int usage_error(std::FILE* err, const char* message, const char* what) {
   std::fprintf(err, "sav3-inspect: %s%s\nTry 'sav3-inspect --help'.\n", message, what);
@@ -80,6 +107,7 @@ int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err) {
   const char* tree = nullptr;
   bool record_given = false;
   bool outputs = false;
+  bool diff = false;
   opterr = 0;  // messages of our own, on `err`
   optind = 0;  // a full scan from the start at every call
   for (;;) {
@@ -100,7 +128,9 @@ int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err) {
         break;
       }
       case opt_outputs: outputs = true; break;
-      case 'h': std::fputs(usage_text, out); return flushed(out, err, status::ok);
+      case opt_diff: diff = true; break;
+      case 'h':
+      case opt_help: std::fputs(usage_text, out); return flushed(out, err, status::ok);
       case opt_version:
         std::fprintf(out, "sav3-inspect %s\n", sav3::version);
         return flushed(out, err, status::ok);
@@ -109,10 +139,17 @@ int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
   }
   if (outputs) {
+    if (diff) return usage_error(err, "--outputs lists the table, ", "--diff does not apply");
     if (optind < argc) return usage_error(err, "--outputs takes no file names: ", argv[optind]);
     if (tree != nullptr) return usage_error(err, "--outputs lists the table, ", "--tree does not apply");
     list_outputs(out);
     return flushed(out, err, status::ok);
+  }
+  if (diff) {
+    if (tree != nullptr) return usage_error(err, "--diff compares files or trees, ", "--tree does not apply");
+    if (record_given) return usage_error(err, "--diff compares every record, ", "--record does not apply");
+    if (argc - optind != 2) return usage_error(err, "--diff wants two files or two folders", "");
+    return flushed(out, err, inspect_diff(out, err, argv[optind], argv[optind + 1], options));
   }
   if (tree != nullptr) {
     if (optind < argc) return usage_error(err, "--tree takes no file names: ", argv[optind]);

@@ -1,44 +1,92 @@
 #!/usr/bin/env bash
 # Migrates a copy of a device's legacy trees in the device sandbox and reports
-# what the migration made of them: the tool's exit status, the commands it
-# issued, the inspector's verdict on the staging tree, and whether the live
-# trees were replaced (and if not, why: the migration's state and the tool's
-# system log lines). The backup itself is never modified.
-#
-#   rehearse.sh [--zone ZONE] [--keep | --into DIR] TOOL INSPECT BACKUP
-#
-# BACKUP: a folder laid out like the device (mnt/1/cfg/..., usr/sav/...,
-# usr/sav2/...) or a .tar or .tar.gz archive of one. Only its mnt and usr
-# trees are taken; they may hold files and folders only (no links, no device
-# nodes). The working copy is made in a folder only its owner can read and
-# removed afterwards, unless --keep (or --into DIR, which makes the sandbox
-# there and keeps it). ZONE: the device's zone (a name under
-# /usr/share/zoneinfo); a backup carries none. TOOL: sav3-migrate (an ARM
-# build runs through qemu-arm-static); INSPECT: a sav3-inspect that runs here.
-#
-# Exit 0: the migration completed, the live trees hold the staging tree and
-# every file checks; 1: it did not; 2: usage or a backup that cannot be used.
+# what the migration made of them; the usage text below says how. The backup
+# itself is never modified.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 sandbox=$here/../scripts/sandbox.sh
+# shellcheck source=scripts/packages.sh
+. "$here/../scripts/packages.sh"
 default_zone=Europe/Berlin # the sandbox's
 
 usage() {
-  echo "usage: rehearse.sh [--zone ZONE] [--keep | --into DIR] TOOL INSPECT BACKUP" >&2
-  exit 2
+  cat <<'EOF'
+usage: rehearse.sh [--zone ZONE] [--keep | --into DIR] [--json FILE] TOOL INSPECT BACKUP
+
+Migrates a copy of BACKUP in the device sandbox with TOOL and reports the
+tool's exit status, the commands it issued, the inspector's verdict on the
+staging tree, and whether the live trees were replaced (if not, why: the
+migration's state and the tool's system log lines).
+
+BACKUP   a folder laid out like the device (mnt/1/cfg/..., usr/sav/...,
+         usr/sav2/...) or a .tar or .tar.gz archive of one. Only its mnt and
+         usr trees are taken; they may hold files and folders only (no links,
+         no device nodes).
+TOOL     sav3-migrate (an ARM build runs through qemu-arm-static)
+INSPECT  a sav3-inspect that runs here
+--zone ZONE  the device's zone, a name under /usr/share/zoneinfo (default:
+         the sandbox's, Europe/Berlin). A file "zone" holding the name inside
+         the backup (at its top), or else beside it (NAME.zone beside the
+         folder NAME or the archive NAME.tar or NAME.tar.gz), is the device's
+         own and takes precedence.
+--keep   keep the working copy (made in a folder only its owner can read and
+         otherwise removed); --into DIR makes the sandbox in DIR and keeps it.
+--json FILE  also write the outcome as one JSON object on one line: path,
+         verdict (done, kept, pending, abandoned or failed), state (the first
+         line of the state file), reason, replaced, zone, status (the tool's
+         exit status), commands, seconds, log (the tool's system log lines).
+
+Exit 0: the migration completed, the live trees hold the staging tree and
+every file checks; 1: it did not; 2: usage, or a backup that cannot be used.
+EOF
+}
+start=$(date +%s%N)
+zone=$default_zone keep=no into="" json=""
+backup=""
+
+# The outcome as one JSON object (--json): VERDICT REASON [STATUS REPLACED STATE].
+write_json() {
+  [ -n "$json" ] || return 0
+  local commands=/dev/null log=/dev/null
+  if [ -n "${box:-}" ]; then
+    [ ! -f "$box/commands.log" ] || commands=$box/commands.log
+    [ ! -f "$box/tool.log" ] || log=$box/tool.log
+  fi
+  jq -n -c -a --arg path "$backup" --arg verdict "$1" --arg reason "$2" --arg status "${3:-}" \
+    --arg replaced "${4:-false}" --arg state "${5:-}" --arg zone "$zone" \
+    --arg seconds "$((($(date +%s%N) - start) / 1000000))" \
+    --rawfile commands "$commands" --rawfile log "$log" '
+    def lines: split("\n") | map(select(. != ""));
+    {path: $path, verdict: $verdict, state: $state, reason: $reason, replaced: ($replaced == "true"),
+     zone: $zone, status: (if $status == "" then null else ($status | tonumber) end),
+     commands: ($commands | lines), seconds: ($seconds | tonumber / 1000), log: ($log | lines)}' >"$json"
 }
 refuse() {
   echo "rehearse: $*" >&2
+  write_json failed "$*"
   exit 2
 }
 say() { printf '\n== %s\n' "$*"; }
+valid_zone() {
+  case $1 in
+    *..* | /* | "" | *[!A-Za-z0-9_+/-]*) refuse "not a zone name: $1" ;;
+  esac
+  [ -f "/usr/share/zoneinfo/$1" ] || refuse "no zone $1 in /usr/share/zoneinfo (package tzdata)"
+}
 
-zone=$default_zone keep=no into=""
 while [ $# -gt 0 ]; do
   case $1 in
-    --zone)
-      [ $# -ge 2 ] || usage
-      zone=$2
+    --help)
+      usage
+      exit 0
+      ;;
+    --zone | --into | --json)
+      [ $# -ge 2 ] || { usage >&2 && exit 2; }
+      case $1 in
+        --zone) zone=$2 ;;
+        --into) into=$2 ;;
+        --json) json=$2 ;;
+      esac
       shift 2
       ;;
     --zone=*)
@@ -49,24 +97,17 @@ while [ $# -gt 0 ]; do
       keep=yes
       shift
       ;;
-    --into)
-      [ $# -ge 2 ] || usage
-      into=$2
-      shift 2
-      ;;
     --) shift && break ;;
-    -*) usage ;;
+    -*) usage >&2 && exit 2 ;;
     *) break ;;
   esac
 done
-[ $# -eq 3 ] || usage
+[ $# -eq 3 ] || { usage >&2 && exit 2; }
 tool=$1 inspect=$2 backup=$3
+[ -z "$json" ] || ensure_packages "${fleet_packages[@]}" || { echo "rehearse: --json needs jq" >&2 && exit 2; }
 [ -f "$tool" ] || refuse "no tool at $tool"
 [ -x "$inspect" ] || refuse "no inspector at $inspect"
-case $zone in
-  *..* | /* | "" | *[!A-Za-z0-9_+/-]*) refuse "not a zone name: $zone" ;;
-esac
-[ -f "/usr/share/zoneinfo/$zone" ] || refuse "no zone $zone in /usr/share/zoneinfo (package tzdata)"
+valid_zone "$zone"
 [ -e "$backup" ] || refuse "no backup at $backup"
 "$sandbox" check >/dev/null || refuse "this machine cannot make the device sandbox: $("$sandbox" check | tail -1)"
 
@@ -101,7 +142,7 @@ else
     *) refuse "$backup is neither a folder nor a .tar or .tar.gz archive" ;;
   esac
   names=$work/names types=$work/types
-  tar -tf "$backup" >"$names" 2>"$work/tar.err" || refuse "cannot read the archive: $(tail -1 "$work/tar.err")"
+  tar -tf "$backup" >"$names" 2>"$work/tar.err" || refuse "cannot read the archive: $(grep -m 1 . "$work/tar.err")"
   tar -tvf "$backup" | cut -c1 >"$types"
   # Member names stay inside the copy: no absolute names, no "..".
   bad=$(grep -E '^/|(^|/)\.\.(/|$)' "$names" | head -n 5 || true)
@@ -126,20 +167,46 @@ if [ ${#missing[@]} -ne 0 ]; then
   refuse "$backup is not laid out like a device: no ${missing[*]} (it holds: ${found:-nothing})"
 fi
 
+# The device's own zone, when the backup carries one (a plain file, never a
+# link: its first line is printed).
+zone_file="" zone_source=""
+if [ -d "$backup" ]; then
+  zone_file=$backup/zone zone_source="the backup's zone file"
+else
+  zone_file=$work/extracted/zone zone_source="the archive's zone file"
+fi
+if [ ! -f "$zone_file" ] || [ -L "$zone_file" ]; then
+  zone_file=${backup%/}
+  zone_file=${zone_file%.gz}
+  zone_file=${zone_file%.tgz}
+  zone_file=${zone_file%.tar}.zone zone_source=$zone_file
+fi
+if [ -f "$zone_file" ] && [ ! -L "$zone_file" ]; then
+  zone=$(head -c 200 "$zone_file" | head -n 1 | tr -d ' \t\r')
+  valid_zone "$zone"
+  zone_source=" (from $zone_source)"
+else
+  zone_source=""
+fi
+
 say "backup $backup ($kind): $(find "$copy" -type f | wc -l) files, $(du -sk "$copy" | cut -f1) KB"
 [ "$(od -An -tx1 -j18 -N2 "$tool" | tr -d ' \n')" = 2800 ] && how="the ARM tool through qemu-arm-static" ||
   how="the host tool"
 device=${into:-$work/device}
-say "migrating a copy in the device sandbox ($how; zone $zone)"
-"$sandbox" create "$device" "$tool" "$copy"
+say "migrating a copy in the device sandbox ($how; zone $zone$zone_source)"
+"$sandbox" create "$device" "$tool" "$copy" || refuse "the device sandbox could not be made"
 device=$(cd "$device" && pwd)
-cp "/usr/share/zoneinfo/$zone" "$device/etc/localtime"
-start=$(date +%s%N)
-"$sandbox" run "$device" /mnt/2/snmp/sbin/snmpd /mnt/2/tools/spi /sbin/dhclient
-end=$(date +%s%N)
 box=$device/sandbox
-echo "exit status $(cat "$box/tool.status"), $(wc -c <"$box/tool.out") + $(wc -c <"$box/tool.err") bytes" \
-  "printed by the tool, $(wc -l <"$box/commands.log") shell commands, $(((end - start) / 1000000)) ms"
+cp "/usr/share/zoneinfo/$zone" "$device/etc/localtime"
+tool_start=$(date +%s%N)
+"$sandbox" run "$device" /mnt/2/snmp/sbin/snmpd /mnt/2/tools/spi /sbin/dhclient || refuse "the sandbox run failed"
+end=$(date +%s%N)
+tool_status=$(cat "$box/tool.status")
+# A tool that issues no command (a migration done or abandoned earlier) leaves
+# no command log.
+[ -f "$box/commands.log" ] || : >"$box/commands.log"
+echo "exit status $tool_status, $(wc -c <"$box/tool.out") + $(wc -c <"$box/tool.err") bytes" \
+  "printed by the tool, $(wc -l <"$box/commands.log") shell commands, $(((end - tool_start) / 1000000)) ms"
 echo "old daemons: $(tr '\n' ';' <"$box/daemons" | sed 's/;$//; s/;/; /g') (137: killed)"
 echo "commands:"
 awk '{ printf "  %2d  %s\n", NR, $0 }' "$box/commands.log"
@@ -148,19 +215,19 @@ awk '{ printf "  %2d  %s\n", NR, $0 }' "$box/commands.log"
 staging=$device/usr/sav3
 export TZ=":$device/etc/localtime"
 say "checking every file the tool wrote (sav3-inspect --tree /usr/sav3)"
-status=0
-"$inspect" --tree "$staging" || status=1
+checked=yes
+"$inspect" --tree "$staging" || checked=no
 
 say "the live trees"
-state=""
+state="" replaced=false
 [ ! -f "$staging/.migration" ] || state=$(head -n 1 "$staging/.migration")
-if [ -d "$staging" ] && [ "$state" = done ] && diff -rq --exclude=.migration "$staging" "$device/usr/sav" >/dev/null 2>&1; then
+if [ -d "$staging" ] && [ "$state" = "done" ] && diff -rq --exclude=.migration "$staging" "$device/usr/sav" >/dev/null 2>&1; then
+  replaced=true
   kept=$(cd "$device/usr/sav2" && for f in *update*; do
     if [ -e "$f" ] && [ ! -e "$staging/$f" ]; then printf '%s ' "$f"; fi
   done)
   echo "/usr/sav and /usr/sav2 now hold the staging tree; /usr/sav2 kept its entries: ${kept:-none}"
 else
-  status=1
   echo "/usr/sav and /usr/sav2 were not replaced"
 fi
 echo "state (the first line of /usr/sav3/.migration): ${state:-none}"
@@ -170,6 +237,25 @@ if [ -s "$box/tool.log" ]; then
 else
   echo "the tool logged nothing"
 fi
+# The verdict: the state's first word when the tool ran and the state is one
+# of its own; a failure with its reason otherwise.
+reason=${state#* }
+[ "$reason" != "$state" ] || reason=""
+case $state in
+  done) verdict="done" ;;
+  "kept "* | "pending" | "pending "* | "abandoned "*) verdict=${state%% *} ;;
+  *) verdict=failed reason="no migration state${state:+: $state}" ;;
+esac
+if [ "$tool_status" != 0 ]; then
+  verdict=failed reason="the tool exited with status $tool_status"
+elif [ "$verdict" = "done" ] && [ $replaced = false ]; then
+  verdict=failed reason="state done, but the live trees do not hold the staging tree"
+elif [ "$verdict" = "done" ] && [ $checked = no ]; then
+  verdict=failed reason="state done, but files that the tool wrote do not check"
+fi
+status=0
+[ "$verdict" = "done" ] || status=1
+write_json "$verdict" "$reason" "$tool_status" "$replaced" "$state"
 echo
 if [ $status -eq 0 ]; then
   echo "rehearsal: the migration completed and every file it wrote checks"

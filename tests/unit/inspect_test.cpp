@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -630,6 +632,117 @@ TEST_F(Inspect, TreeChecksEveryFileOfTheInventory) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(has(r, "FAIL  data/device")) << r.text;
   EXPECT_TRUE(has(r, "module ports' files were not checked")) << r.text;
+}
+
+// --diff between a migrated tree and a copy of it changed by hand (checksums
+// mended, so that only the named field differs): what differs is named, and
+// only that; a secret's values only when asked for.
+TEST_F(Inspect, DiffNamesWhatDiffers) {
+  ZoneScope zone("UTC0");
+  sample::Options planted;
+  planted.plant_secrets = true;
+  ASSERT_EQ(sample::write_sample_device(root_.c_str(), planted), 0);
+  ASSERT_EQ(run_migration(no_command), 0);
+  const std::string a = host("/usr/sav3"), b = root_ + "/copy";
+  const std::vector<std::uint8_t> accounts = file_bytes(user_info::path);
+  const std::string secret(get_text(ConstBytes(accounts).subspan(header::size), user_info::second_word[0]));
+  ASSERT_EQ(secret.rfind("Pl4nted", 0), 0u) << secret;
+  put_text_file("/usr/sav3/etc/TZ", "CET-1CEST,M3.5.0,M10.5.0/3\n");  // copied, not converted
+  // Sets `field` of record `r` of the copy's file `name` (of a text, its first
+  // byte) and mends its header.
+  auto set_field = [&](const char* name, std::uint32_t r, const Field& f, std::uint32_t v) {
+    std::vector<std::uint8_t> file = file_bytes(std::string("/copy/") + name);
+    const std::uint32_t size = read32le(file, header::record_size),
+                        count = read32le(file, header::record_count);
+    const Bytes record = Bytes(file).subspan(header::size + std::size_t{r} * size, size);
+    if (integer_width(f.kind) != 0)
+      put_low_bits(record, f, v);
+    else
+      write8(record, f.offset, v);
+    std::uint8_t head[header::size];
+    make_header(head, ConstBytes(file).subspan(header::size), static_cast<int>(size),
+                static_cast<int>(count));
+    std::copy(head, head + header::size, file.begin());
+    put_file(std::string("/copy/") + name, file);
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    bool show_secrets;
+    int status;
+    std::vector<std::string> shown;      // each in the text report
+    std::vector<std::string> not_shown;  // none of them
+    const char* json_line;               // the JSON line of the file (null: no file line)
+  };
+  const Case cases[] = {
+      {"the tree itself", [] {}, false, 0, {"same: "}, {"differs", "only in"}, nullptr},
+      {"one field of one history record",
+       [&] { set_field("history/port0", 7, controller_history::limit[6], 12345); },
+       false,
+       1,
+       {"differs: history/port0 (controller history)\n  record 7: limit 7: ", " -> 12345  (123.45)\n",
+        "  1 of 1000 records differ, the first: 7\n", "files compared, 1 differ)"},
+       {"limit 6", "record 6", "record 8"},
+       R"({"path":"history/port0","kind":"controller history","status":"differs","fields":[{"label":"limit 7","record":7,)"},
+      {"a secret, not shown",
+       [&] { set_field("cfg/user_info", 0, user_info::second_word[0], 'X'); },
+       false,
+       1,
+       {"differs: cfg/user_info (user accounts)\n  second word 0: the secrets differ (--show-secrets shows "
+        "them)\n"},
+       {secret, "\"X"},
+       R"({"path":"cfg/user_info","kind":"user accounts","status":"differs","fields":[{"label":"second word 0","a":null,"b":null,"secret":true}]})"},
+      {"a secret, shown",
+       [&] { set_field("cfg/user_info", 0, user_info::second_word[0], 'X'); },
+       true,
+       1,
+       {"  second word 0: \"" + secret},
+       {"the secrets differ"},
+       nullptr},
+      {"a file that is no headed record file",
+       [&] { put_text_file("/copy/etc/TZ", "UTC0\n"); },
+       false,
+       1,
+       {"bytes differ: etc/TZ\n"},
+       {"differs: etc"},
+       R"({"path":"etc/TZ","kind":null,"status":"bytes differ"})"},
+      {"a file on one side only",
+       [&] { std::filesystem::remove(host("/copy/data/port2")); },
+       false,
+       1,
+       {"only in A: data/port2\n"},
+       {"only in B"},
+       R"({"path":"data/port2","kind":null,"status":"only in A"})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(b);
+    std::filesystem::copy(a, b, std::filesystem::copy_options::recursive);
+    c.change();
+    std::vector<std::string> args = {"--diff", a, b};
+    if (c.show_secrets) args.insert(args.begin(), "--show-secrets");
+    const Report text = command(args);
+    EXPECT_EQ(text.status, c.status) << text.text << text.err;
+    for (const std::string& s : c.shown) EXPECT_TRUE(has(text, s)) << s << " not in\n" << text.text;
+    for (const std::string& s : c.not_shown) EXPECT_FALSE(has(text, s)) << s << " in\n" << text.text;
+    args.insert(args.begin(), "--json");
+    const Report json = command(args);
+    EXPECT_EQ(json.status, c.status);
+    EXPECT_TRUE(valid_json_lines(json.text)) << json.text;
+    EXPECT_TRUE(has(json, c.status == 0 ? "\"same\":true}\n" : "\"differing\":1,\"same\":false}\n"))
+        << json.text;
+    // One line for the file and the summary's.
+    EXPECT_EQ(std::count(json.text.begin(), json.text.end(), '\n'), c.status == 0 ? 1 : 2) << json.text;
+    if (c.json_line) {
+      EXPECT_EQ(json.text.rfind(c.json_line, 0), 0u) << json.text;
+    }
+    for (const std::string& s : c.not_shown) EXPECT_FALSE(has(json, s)) << s << " in\n" << json.text;
+  }
+  // Two files of the migration, of one kind, and a usage error.
+  const Report files = command({"--diff", a + "/history/port0", b + "/history/port0"});
+  EXPECT_EQ(files.status, 0) << files.text;
+  EXPECT_EQ(command({"--diff", a}).status, 2);
+  EXPECT_EQ(command({"--diff", a, a + "/history/port0"}).status, 2);
 }
 
 }  // namespace
