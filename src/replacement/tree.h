@@ -23,27 +23,16 @@ struct TreePath {
 // What a walk does with a folder it has just visited.
 enum class Step { enter, next, stop };
 
-inline constexpr int max_tree_depth = 64;
-
 bool has_update(const char* name);  // the name holds the bytes "update"
 bool is_top_level(const char* relative_path);
 
-// Every entry below the folder open at dirfd, depth first, links never
-// followed: visit(dirfd, name, path, st) first; for a folder that it enters,
-// its entries, then leave(dirfd, name, path, st, folder_fd). Returns false
-// when a folder could not be read, a path was too long, visit said stop or
-// leave failed (the walk goes on after all but stop).
+// Below this depth a walk does not go (and says so): one open folder per
+// level, well within the open files a process has.
+inline constexpr int max_tree_depth = 512;
+
 template <class Visit, class Leave>
-bool walk_tree(int dirfd, TreePath& path, Visit&& visit, Leave&& leave, int depth = 0) {
-  if (depth >= max_tree_depth) return false;
-  const int own = dup(dirfd);
-  if (own < 0) return false;
-  DIR* dir = fdopendir(own);
-  if (dir == nullptr) {
-    close(own);
-    return false;
-  }
-  rewinddir(dir);
+bool walk_folder(DIR* dir, TreePath& path, Visit&& visit, Leave&& leave, int depth) {
+  const int dirfd = ::dirfd(dir);
   bool ok = true;
   const std::size_t mark = path.length;
   while (dirent* e = readdir(dir)) {
@@ -69,18 +58,41 @@ bool walk_tree(int dirfd, TreePath& path, Visit&& visit, Leave&& leave, int dept
       break;
     }
     if (step == Step::enter && S_ISDIR(st.st_mode)) {
-      const int sub = openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (sub < 0) {
+      const int sub = depth + 1 < max_tree_depth
+                          ? openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                          : -1;
+      DIR* below = sub >= 0 ? fdopendir(sub) : nullptr;
+      if (below == nullptr) {
+        if (sub >= 0) close(sub);
         ok = false;
       } else {
-        if (!walk_tree(sub, path, visit, leave, depth + 1)) ok = false;
-        if (!leave(dirfd, name, path.text, st, sub)) ok = false;
-        close(sub);
+        if (!walk_folder(below, path, visit, leave, depth + 1)) ok = false;
+        if (!leave(dirfd, name, path.text, st, ::dirfd(below))) ok = false;
+        closedir(below);
       }
     }
     path.length = mark;
     path.text[mark] = '\0';
   }
+  return ok;
+}
+
+// Every entry below the folder open at dirfd, depth first, links never
+// followed: visit(dirfd, name, path, st) first; for a folder that it enters,
+// its entries, then leave(dirfd, name, path, st, folder_fd). Returns false
+// when a folder could not be read, a path was too long or too deep, visit
+// said stop or leave failed (the walk goes on after all but stop).
+template <class Visit, class Leave>
+bool walk_tree(int dirfd, TreePath& path, Visit&& visit, Leave&& leave) {
+  const int own = dup(dirfd);
+  if (own < 0) return false;
+  DIR* dir = fdopendir(own);
+  if (dir == nullptr) {
+    close(own);
+    return false;
+  }
+  rewinddir(dir);
+  const bool ok = walk_folder(dir, path, visit, leave, 0);
   closedir(dir);
   return ok;
 }

@@ -27,7 +27,7 @@
 #include "json_check.h"
 #include "sav3/bytes.h"
 #include "sav3/container.h"
-#include "sav3/driver.h"
+#include "sav3/migration.h"
 
 namespace {
 

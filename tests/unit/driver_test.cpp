@@ -529,7 +529,7 @@ TEST_F(Driver, NotEnoughRoomForThePredictedStagingTree) {
 // go): "cannot tell" is not "enough".
 TEST_F(Driver, RoomThatCannotBeToldKeepsTheLiveTrees) {
   std::string deep = "/usr/sav3/data";
-  for (int level = 0; level < 70; ++level) deep += "/d";
+  for (int level = 0; level < 600; ++level) deep += "/d";
   fs::create_directories(host(deep));
   run();
   EXPECT_EQ(g_commands, opening);

@@ -642,7 +642,7 @@ TEST_F(Inspect, DiffNamesWhatDiffers) {
   sample::Options planted;
   planted.plant_secrets = true;
   ASSERT_EQ(sample::write_sample_device(root_.c_str(), planted), 0);
-  ASSERT_EQ(run_migration(no_command), 0);
+  convert_all();
   const std::string a = host("/usr/sav3"), b = root_ + "/copy";
   const std::vector<std::uint8_t> accounts = file_bytes(user_info::path);
   const std::string secret(get_text(ConstBytes(accounts).subspan(header::size), user_info::second_word[0]));
