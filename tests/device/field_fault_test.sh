@@ -109,7 +109,7 @@ boots() {
     }
     box=$scratch/$row.boot$boot
     mkdir -p "$box"
-    cp "$root"/sandbox/{tool.*,commands.log,daemons} "$box/" 2>/dev/null || true
+    cp "$root"/sandbox/{tool.*,commands.log,shell.log,strace.log,daemons} "$box/" 2>/dev/null || true
     expect_log "$what" "$root" "${log[@]}"
     expect_commands "$what" "$root" "$commands"
     expect_text "$what: state" "$(state_line "$root" 1)" "${state/#none/}"
@@ -132,7 +132,7 @@ boots() {
 
 # run_row GROUP NAME [host] END...: the row's lines are in `lines`.
 run_row() {
-  local row=$2 root=$scratch/$2 line checks=() boot=0 started=0
+  local row=$2 root=$scratch/$2 line checks=() boot=0 started=0 before=$failures
   shift 2
   if [ "${1-}" = host ]; then
     shift
@@ -162,7 +162,11 @@ run_row() {
   for line in "${checks[@]}"; do
     (cd "$root" && eval "$line") >/dev/null 2>&1 || fail "$row: $line"
   done
-  echo "$row: $boot boots"
+  if [ "$failures" = "$before" ]; then
+    echo "$row: $boot boots: pass"
+  else
+    echo "$row: $boot boots: $((failures - before)) check(s) failed"
+  fi
 }
 
 rows=0 header=() lines=()
