@@ -19,7 +19,7 @@
 #include "converter_targets.h"
 #include "inspect.h"
 #include "sample_device.h"
-#include "sav3/driver.h"
+#include "sav3/migration.h"
 
 using namespace sav3;
 
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
   // as JSON, and the JSON of the tree around it.
   for (const char* folder : {path::staging_cfg, path::staging_history})
     mkdir((sample_root + folder).c_str(), 0755);
-  for (Conversion convert : conversions()) convert();
+  for (const NamedConversion& step : conversions()) step.convert();
   inspect::ExpectedFile files[64];
   const std::size_t n = inspect::expected_files(inventory_record, files);
   const std::span<const inspect::FileKind> kinds = inspect::file_kinds();

@@ -7,7 +7,7 @@
 
 #include "converter_targets.h"
 #include "inspect.h"
-#include "sav3/driver.h"
+#include "sav3/migration.h"
 
 using namespace sav3;
 
@@ -37,9 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < inputs.count; ++i) in.place(inputs.paths[i]);
 
   int step = 0;
-  for (Conversion convert : conversions()) {
+  for (const NamedConversion& each : conversions()) {
     ++step;
-    const int rc = convert();
+    const int rc = each.convert();
     if (rc != result::ok) {
       std::fprintf(stderr, "conversion %d returned %d\n", step, rc);
       std::abort();

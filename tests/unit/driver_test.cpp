@@ -1,5 +1,3 @@
-#include "sav3/driver.h"
-
 #include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/statfs.h>
@@ -10,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "replacement/room.h"
 #include "sav3/crc32.h"
+#include "sav3/migration.h"
 #include "sav3/migration_state.h"
 #include "sav3/version.h"
 #include "scratch_device.h"

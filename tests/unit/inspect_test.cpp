@@ -13,7 +13,7 @@
 #include "sample_device.h"
 #include "sav3/controller.h"
 #include "sav3/controller_record.h"
-#include "sav3/driver.h"
+#include "sav3/migration.h"
 #include "sav3/inventory.h"
 #include "sav3/migration_state.h"
 #include "sav3/settings_email.h"

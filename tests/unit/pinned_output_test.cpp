@@ -18,9 +18,9 @@
 #include "sample_device.h"
 #include "sav3/convert.h"
 #include "sav3/crc32.h"
-#include "sav3/driver.h"
 #include "sav3/legacy_text.h"
 #include "sav3/legacy_time.h"
+#include "sav3/migration.h"
 #include "scratch_device.h"
 
 namespace sav3::testing {
@@ -38,7 +38,7 @@ class MigratedSample : public ScratchDevice {
     ScratchDevice::SetUp();
     ASSERT_EQ(sample::write_sample_device(root_.c_str(), 1), 0);
     ZoneScope utc("UTC0");
-    for (Conversion convert : conversions()) ASSERT_EQ(convert(), 0);
+    for (const NamedConversion& step : conversions()) ASSERT_EQ(step.convert(), 0);
   }
 };
 

@@ -43,8 +43,8 @@
 
 #include "sav3/container.h"
 #include "sav3/device.h"
-#include "sav3/driver.h"
 #include "sav3/legacy_time.h"
+#include "sav3/migration.h"
 
 namespace fs = std::filesystem;
 
@@ -98,7 +98,7 @@ void reset_staging(const std::string& root) {
 // The 16 conversions of a run, in run order; the number that failed.
 __attribute__((noinline)) int sav3_bench_conversions() {
   int failed = 0;
-  for (sav3::Conversion convert : sav3::conversions()) failed += convert() != 0 ? 1 : 0;
+  for (const sav3::NamedConversion& step : sav3::conversions()) failed += step.convert() != 0 ? 1 : 0;
   return failed;
 }
 

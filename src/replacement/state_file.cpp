@@ -1,13 +1,18 @@
 // The state file /usr/sav3/.migration: read, and replaced whole.
+#include "state_file.h"
+
 #include <syslog.h>
 
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
+#include <initializer_list>
 
-#include "replace.h"
+#include "manifest.h"
 #include "sav3/device.h"
 #include "sav3/migration_state.h"
+#include "sav3/system_log.h"
+#include "tree.h"
 
 namespace sav3 {
 

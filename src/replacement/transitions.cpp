@@ -1,3 +1,14 @@
+// Every transition of the migration's state, in one place: what a run at
+// boot does for each state it finds, and what it leaves behind.
+//
+//   (no file), kept, done with legacy reports back  -> full run
+//   pending                                         -> resume (attempt n)
+//   done                                            -> nothing
+//   abandoned                                       -> nothing
+//
+// A full run ends in "pending" (and then "done" after the closing commands
+// and their check) or in "kept <reason>"; a resume ends in "done", stays
+// "pending" or, after the third attempt, "abandoned".
 #include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/statfs.h>
@@ -5,111 +16,23 @@
 
 #include <cerrno>
 
-#include "replace.h"
-#include "sav3/alarm.h"
-#include "sav3/container.h"
-#include "sav3/controller.h"
+#include "manifest.h"
+#include "room.h"
+#include "sav2_wipe.h"
 #include "sav3/controller_record.h"
 #include "sav3/device.h"
-#include "sav3/driver.h"
-#include "sav3/inventory.h"
 #include "sav3/k3.h"
 #include "sav3/lq_zrt.h"
 #include "sav3/migration_state.h"
-#include "sav3/settings_email.h"
-#include "sav3/settings_ieee8021x.h"
-#include "sav3/settings_snmp.h"
-#include "sav3/settings_ssl.h"
-#include "sav3/settings_tcpip.h"
-#include "sav3/settings_user_accounts.h"
-#include "sav3/settings_web.h"
+#include "sav3/replacement.h"
+#include "state_file.h"
+#include "tree.h"
 
 namespace sav3 {
 
 namespace {
 
-// Stored exactly as the upgrade procedure has always issued them (the third
-// delete has two blanks after "rm").
-constexpr const char* opening_commands[] = {
-    "rm /mnt/2/snmp/sbin/snmpd",
-    "rm /mnt/2/snmp/sbin/vq4-demon",
-    "rm  /mnt/2/snmp/sbin/snmp-system",
-    "rm /mnt/2/tools/tcpclientremote",
-    "rm /mnt/2/tools/spi",
-    "rm /mnt/2/tools/lanudpclient",
-    "rm /mnt/2/tools/lantcpclient",
-    "rm /mnt/2/tools/tcpclient_psia",
-    "ps | grep /mnt/2/snmp/sbin/snmpd | grep -v grep | awk '{print $1}' | xargs kill -9",
-    "ps | grep /mnt/2/snmp/sbin/vq4-demon | grep -v grep | awk '{print $1}' | xargs kill -9",
-    "ps | grep /mnt/2/snmp/sbin/snmp-system | grep -v grep | awk '{print $1}' | xargs kill -9",
-    "ps | grep /mnt/2/tools/tcpclientremote | grep -v grep | awk '{print $1}' | xargs kill -9",
-    "ps | grep /mnt/2/tools/spi | grep -v grep | awk '{print $1}' | xargs kill -9",
-    "ps | grep /mnt/2/tools/lanudpclient | grep -v grep | awk '{print $1}' | xargs kill -9",
-    "ps | grep /mnt/2/tools/lantcpclient | grep -v grep | awk '{print $1}' | xargs kill -9",
-    "ps | grep /mnt/2/tools/tcpclient_psia | grep -v grep | awk '{print $1}' | xargs kill -9",
-    "ps | grep dhclient | grep -v grep | awk '{print $1}' | xargs kill -9",
-    "rm -rf /usr/sav3/*",
-    "mkdir /usr/sav3/data",
-    "mkdir /usr/sav3/cfg",
-    "mkdir /usr/sav3/etc",
-    "mkdir /usr/sav3/history",
-    "cp /mnt/1/cfg/* /usr/sav3/cfg/",
-    "cp /mnt/1/etc/* /usr/sav3/etc/",
-    "cp /usr/sav/update_log /usr/sav3/",
-    "cp /usr/sav/data/userlogindata.txt /usr/sav3/data/",
-};
-
-constexpr const char* closing_commands[] = {
-    "rm -rf /usr/sav/*",
-    "find /usr/sav2/ | grep -v update | awk 'NR!=1' | xargs rm -rf",
-    "cp -rf /usr/sav3/* /usr/sav/",
-    "cp -rf /usr/sav3/* /usr/sav2/",
-};
 enum closing_command : std::size_t { wipe_live, empty_live2_command, copy_live, copy_live2 };
-
-// In run order; the device inventory comes first because the dispatches and
-// the alarm records read it back.
-constexpr Conversion run_order[] = {
-    build_device_inventory,        //  1 /usr/sav3/data/device
-    convert_controller_live_data,  //  2 /usr/sav3/data/port0
-    dispatch_live_data_ports,      //  3 module live data
-    convert_controller_config,     //  4 /usr/sav3/cfg/port0
-    dispatch_config_ports,         //  5 module configuration
-    convert_controller_history,    //  6 /usr/sav3/history/port0
-    dispatch_history_ports,        //  7 module history
-    convert_alarm_state,           //  8 /usr/sav3/data/alarm
-    convert_alarm_history,         //  9 /usr/sav3/history/alarm
-    convert_email_settings,        // 10 /usr/sav3/cfg/email
-    convert_snmp_settings,         // 11 /usr/sav3/cfg/snmp
-    convert_ssl_settings,          // 12 /usr/sav3/cfg/ssl
-    convert_tcpip_settings,        // 13 /usr/sav3/cfg/tcp_ip
-    convert_user_accounts,         // 14 /usr/sav3/cfg/user_info
-    convert_web_settings,          // 15 /usr/sav3/cfg/web
-    convert_ieee8021x_settings,    // 16 /usr/sav3/cfg/ieee802_1x
-};
-// Their names in the log line of a failed gate.
-constexpr const char* run_order_names[] = {
-    "device inventory",
-    "controller live data",
-    "live-data port dispatch",
-    "controller configuration",
-    "configuration port dispatch",
-    "controller history",
-    "history port dispatch",
-    "alarm state record",
-    "alarm history",
-    "e-mail settings",
-    "SNMP settings",
-    "SSL certificate settings",
-    "TCP/IP settings",
-    "user accounts",
-    "web access settings",
-    "IEEE 802.1X settings",
-};
-static_assert(std::size(run_order_names) == std::size(run_order));
-
-constexpr const char* staging_folders[] = {path::staging_data, path::staging_cfg, path::staging_etc,
-                                           path::staging_history};
 
 // The legacy reports that the history conversions read. One of them back
 // under /usr/sav/data means an old firmware has run since the last migration.
@@ -169,12 +92,14 @@ bool live_folders_ready(char* failed, std::size_t failed_size) {
 // The four replacement commands, then the exact check of both live trees
 // against the manifest (flushing them), then the state "done". The state
 // "pending" is on disk before this starts.
-bool replace_live_trees(CommandRunner run_command) {
+bool replace_live_trees(CommandRunner run_command, const Sequence& sequence) {
+  const auto closing = sequence.closing_commands;
   note(LOG_NOTICE, "%s", log_line::pending);
-  run_command(closing_commands[wipe_live]);
-  empty_live2(run_command, closing_commands[empty_live2_command]);
-  run_command(closing_commands[copy_live]);
-  run_command(closing_commands[copy_live2]);
+  // The statuses of the closing commands are not judged: the check below is.
+  run_command(closing[wipe_live]);
+  empty_live2(run_command, closing[empty_live2_command]);
+  run_command(closing[copy_live]);
+  run_command(closing[copy_live2]);
   char failed[sizeof TreePath{}.text + 64];
   if (!tree_matches_manifest(path::live, TreeRule::live, true, failed, sizeof failed) ||
       !tree_matches_manifest(path::live2, TreeRule::live2, true, failed, sizeof failed)) {
@@ -204,25 +129,12 @@ void abandon(int attempts) {
 // run, and only a complete staging tree, live folders, enough room and the
 // state "pending" with the flushed staging tree's manifest let the
 // replacement start. Otherwise the state says why the live trees were kept.
-void full_run(CommandRunner run_command, const char* why) {
+void full_run(CommandRunner run_command, const Sequence& sequence, const char* why) {
   note(LOG_NOTICE, "%s", why);
   remove_state();
-  for (const char* command : opening_commands) run_command(command);
-
   char failed[sizeof TreePath{}.text + 64] = {};
-  for (const char* folder : staging_folders) {
-    if (failed[0] == '\0' && !device_file_exists(folder))
-      std::snprintf(failed, sizeof failed, "folder %s", folder);
-  }
-  for (std::size_t i = 0; i < std::size(run_order); ++i) {
-    if (run_order[i]() != 0 && failed[0] == '\0')
-      std::snprintf(failed, sizeof failed, "%s", run_order_names[i]);
-  }
-  // An incomplete staging tree must never replace the live trees: they keep
-  // every byte and the device boots with its old data.
-  if (failed[0] != '\0') {
-    note(LOG_ERR, log_line::staging_incomplete, failed);
-    keep_live_trees(kept_reason::staging_incomplete, failed);
+  if (!sequence.build_staging_tree(run_command, failed, sizeof failed)) {
+    write_state("%s %s", state_word::kept, failed);
     return;
   }
   if (!live_folders_ready(failed, sizeof failed)) {
@@ -252,13 +164,13 @@ void full_run(CommandRunner run_command, const char* why) {
     keep_live_trees(kept_reason::state_not_written, state_word::pending);
     return;
   }
-  replace_live_trees(run_command);
+  replace_live_trees(run_command, sequence);
 }
 
 // A resume: the staging tree stays as it is, no conversion and no opening
 // command runs. Every failure leaves the state "pending" (the live trees may
 // already be empty); the third failed attempt abandons.
-void resume(CommandRunner run_command, int attempts) {
+void resume(CommandRunner run_command, const Sequence& sequence, int attempts) {
   if (attempts >= max_attempts) {
     abandon(attempts);
     return;
@@ -277,12 +189,12 @@ void resume(CommandRunner run_command, int attempts) {
   if (!tree_matches_manifest(path::staging, TreeRule::staging, false, failed, sizeof failed)) {
     note(LOG_ERR, log_line::manifest_mismatch, escaped(failed).text);
   } else if (live_folders_ready(failed, sizeof failed) && enough_room(failed, sizeof failed)) {
-    finished = replace_live_trees(run_command);
+    finished = replace_live_trees(run_command, sequence);
   }
   if (!finished && attempt >= max_attempts) abandon(attempt);
 }
 
-void run_locked(CommandRunner run_command, int staging) {
+void run_locked(CommandRunner run_command, const Sequence& sequence, int staging) {
   const StateInfo state = read_state();
   switch (state.state) {
     case State::unreadable: note(LOG_ERR, "%s", log_line::state_unreadable); return;
@@ -297,21 +209,16 @@ void run_locked(CommandRunner run_command, int staging) {
   }
   if (staging_on_volatile_file_system(staging)) note(LOG_WARNING, "%s", log_line::staging_on_tmpfs);
   switch (state.state) {
-    case State::pending: resume(run_command, state.attempts); return;
-    case State::kept: full_run(run_command, log_line::full_run_after_kept); return;
-    case State::done: full_run(run_command, log_line::full_run_reports_back); return;
-    default: full_run(run_command, log_line::full_run_no_state); return;
+    case State::pending: resume(run_command, sequence, state.attempts); return;
+    case State::kept: full_run(run_command, sequence, log_line::full_run_after_kept); return;
+    case State::done: full_run(run_command, sequence, log_line::full_run_reports_back); return;
+    default: full_run(run_command, sequence, log_line::full_run_no_state); return;
   }
 }
 
 }  // namespace
 
-std::span<const char* const> retire_and_rebuild_commands() { return opening_commands; }
-std::span<const char* const> replacement_commands() { return closing_commands; }
-std::span<const Conversion> conversions() { return run_order; }
-
-int run_migration(CommandRunner run_command, Logger log) {
-  set_logger(log);
+void run_replacement(CommandRunner run_command, const Sequence& sequence) {
   if (device_file_exists(path::marker)) {
     // The marker comes first, whatever the state says.
     note(LOG_NOTICE, "%s",
@@ -324,15 +231,13 @@ int run_migration(CommandRunner run_command, Logger log) {
       note(LOG_ERR, "%s", log_line::staging_not_folder);
     } else {
       if (flock(staging, LOCK_EX | LOCK_NB) == 0) {
-        run_locked(run_command, staging);
+        run_locked(run_command, sequence, staging);
       } else {
         note(LOG_NOTICE, "%s", log_line::locked);
       }
       close(staging);
     }
   }
-  set_logger(nullptr);
-  return 0;
 }
 
 }  // namespace sav3

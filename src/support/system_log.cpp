@@ -1,9 +1,11 @@
 // The system log lines of a run and the escaping of names in them.
+#include "sav3/system_log.h"
+
 #include <syslog.h>
 
 #include <cstdarg>
-
-#include "replace.h"
+#include <cstdio>
+#include <cstring>
 
 namespace sav3 {
 
@@ -81,6 +83,11 @@ bool unescape_name(char* text) {
   }
   *out = '\0';
   return true;
+}
+
+Escaped error_text(int error) {
+  // strerror in the static tool is the C locale's text.
+  return escaped(std::strerror(error));
 }
 
 Escaped escaped(const char* name) {

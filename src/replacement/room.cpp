@@ -1,13 +1,18 @@
 // Will the copies fit? An estimate per file system, before anything is
 // deleted; the check after the copies and the resume are the guarantee.
+#include "room.h"
+
 #include <sys/statvfs.h>
 #include <syslog.h>
 
 #include <algorithm>
+#include <iterator>
 
-#include "replace.h"
+#include "manifest.h"
 #include "sav3/device.h"
 #include "sav3/migration_state.h"
+#include "sav3/system_log.h"
+#include "tree.h"
 
 namespace sav3 {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "sav3/driver.h"
+#include "sav3/migration.h"
 
 int main(int argc, char** argv) {
   const int status = sav3::handle_arguments(argc, argv, stdout, stderr);

@@ -7,11 +7,14 @@
 // backslashes: a folder "a " holding "usr" would list as "/usr/sav2/a /usr".
 // So the command runs only when no listed path holds such a byte; otherwise
 // the tool removes the same entries itself.
+#include "sav2_wipe.h"
+
 #include <syslog.h>
 
-#include "replace.h"
 #include "sav3/device.h"
 #include "sav3/migration_state.h"
+#include "sav3/system_log.h"
+#include "tree.h"
 
 namespace sav3 {
 

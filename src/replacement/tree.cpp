@@ -1,13 +1,15 @@
 // Descriptor-relative work on the device's trees: removal that never follows
 // a link or leaves its file system, and the fingerprint of a file.
+#include "tree.h"
+
 #include <syslog.h>
 
 #include <cerrno>
 
-#include "replace.h"
 #include "sav3/crc32.h"
 #include "sav3/device.h"
 #include "sav3/migration_state.h"
+#include "sav3/system_log.h"
 
 namespace sav3 {
 

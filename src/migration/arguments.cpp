@@ -3,7 +3,7 @@
 // migration.
 #include <cstring>
 
-#include "sav3/driver.h"
+#include "sav3/migration.h"
 #include "sav3/version.h"
 
 namespace sav3 {

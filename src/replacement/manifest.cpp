@@ -1,10 +1,14 @@
 // The manifest of the staging tree, and the exact check of a tree against it.
+#include "manifest.h"
+
 #include <cerrno>
 
-#include "replace.h"
 #include "sav3/crc32.h"
 #include "sav3/device.h"
 #include "sav3/migration_state.h"
+#include "sav3/system_log.h"
+#include "state_file.h"
+#include "tree.h"
 
 namespace sav3 {
 

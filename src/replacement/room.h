@@ -1,0 +1,40 @@
+// Will the copies fit? An estimate per file system, before anything is deleted.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace sav3 {
+
+// The room check's arithmetic for one file system, in its blocks
+// (statvfs f_frsize): what the copies need and the wipes free there, against
+// what it has.
+struct RoomFigures {
+  std::uint64_t block_size;   // f_frsize (f_bsize when 0)
+  std::uint64_t blocks;       // f_blocks
+  std::uint64_t free_blocks;  // f_bavail
+  std::uint64_t inodes;       // f_files; 0 when the file system does not count them
+  std::uint64_t free_inodes;  // f_favail
+};
+struct RoomDemand {
+  std::uint64_t blocks;  // the copies: each file rounded up to blocks, a block per folder
+  std::uint64_t inodes;  // the copies: one per entry
+  std::uint64_t freed_blocks;
+  std::uint64_t freed_inodes;
+};
+struct RoomVerdict {
+  bool enough_blocks;
+  bool enough_inodes;
+  std::uint64_t need_kib;  // blocks needed beyond those freed, plus the margin
+  std::uint64_t free_kib;
+  std::uint64_t need_inodes;
+};
+// The margin is max(64 KiB, 1% of the file system), rounded up to blocks.
+RoomVerdict weigh_room(const RoomDemand& demand, const RoomFigures& figures);
+std::uint64_t blocks_for(std::uint64_t size, std::uint64_t block_size);
+
+// The room check over the file systems of both live trees; logs a shortfall
+// and names the live tree in `failed`.
+bool enough_room(char* failed, std::size_t failed_size);
+
+}  // namespace sav3
