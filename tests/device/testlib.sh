@@ -102,7 +102,7 @@ device_path() { echo "$1$(chroot "$1" /bin/busybox realpath "$2" 2>/dev/null || 
 expect_log() {
   local what=$1 root=$2 i=0 line logged=()
   shift 2
-  mapfile -t logged <"$root/sandbox/tool.log"
+  mapfile -t logged < <(cat "$root/sandbox/tool.log" 2>/dev/null)
   local expected=()
   for line in "$@"; do
     if [ "${line:0:1}" = "~" ] && [[ ${logged[i]-} =~ ^${line:1}$ ]]; then line=${logged[i]}; fi
