@@ -35,4 +35,10 @@ const char* parse_legacy_time(const char* text, std::tm& tm);
 // tool run does; the tool itself never calls it.
 void forget_legacy_times();
 
+// Tells the system log which zone the times are read in: TZ when it is set,
+// else /etc/localtime; and warns when libc fell back to UTC without being
+// told to (no TZ and no /etc/localtime, or a TZ naming a zone file that does
+// not exist). The tool takes the zone only where libc does.
+void tell_zone();
+
 }  // namespace sav3

@@ -157,16 +157,17 @@ inline constexpr char no_inodes[] = "not enough inodes on the file system of %s:
 // The staging tree could not be read or flushed, or holds an entry that is
 // neither a file, a folder nor a link (%s its device path): live trees kept.
 inline constexpr char staging_unreadable[] = "staging tree unreadable: %s: live trees kept";
-// The state file could not be written (%s: the state's first line, e.g.
-// "pending"); with "pending" no replacement command runs.
-inline constexpr char state_not_written[] = "could not write the state %s";
+// The state file could not be written (the state's first line, e.g.
+// "pending", and the error text); with "pending" no replacement command runs.
+inline constexpr char state_not_written[] = "could not write the state %s: %s";
 // Just before the first replacement command (the state "pending" is on disk).
 inline constexpr char pending[] = "pending: replacing the live trees";
 // /usr/sav2 holds a name the shell pipeline would split; the tool removes its
 // entries itself instead of issuing the command.
 inline constexpr char sav2_by_hand[] =
     "removing the entries of /usr/sav2 one by one (names the shell would split)";
-inline constexpr char sav2_by_hand_mount[] = "removing the entries of /usr/sav2 one by one (a mount point: %s)";
+inline constexpr char sav2_by_hand_mount[] =
+    "removing the entries of /usr/sav2 one by one (a mount point: %s)";
 inline constexpr char sav2_by_hand_long[] =
     "removing the entries of /usr/sav2 one by one (a path too long for the shell)";
 // A top-level entry of /usr/sav2 that the staging tree does not name and

@@ -3,6 +3,7 @@
 
 #include "sav3/container.h"
 #include "sav3/device.h"
+#include "sav3/legacy_file.h"
 
 namespace sav3 {
 
@@ -58,17 +59,17 @@ FileResult write_headed_file(const char* path, ConstBytes data, int size, int co
 }
 
 FileResult read_headed_file(const char* path, Bytes buffer, int size, int count) {
-  std::FILE* f = open_device_file(path, "r");
+  std::FILE* f = open_legacy_file(path);
   if (f == nullptr) return FileResult::open_failed;
   std::uint8_t head[header::size];
   if (std::fread(head, sizeof head, 1, f) != 1) {
-    std::fclose(f);
+    close_legacy_file(f, path);
     return FileResult::header_failed;
   }
   const std::size_t records = records_that_fit(buffer.size(), size, count);
   std::size_t got = 0;
   if (records != 0) got = std::fread(buffer.data(), static_cast<std::size_t>(size), records, f);
-  std::fclose(f);
+  close_legacy_file(f, path);
   if (count > 0 && got != static_cast<std::size_t>(count)) return FileResult::payload_failed;
   return FileResult::ok;
 }
@@ -78,12 +79,12 @@ namespace {
 // The one plain read: how many bytes it delivered in `got`.
 FileResult read_plain(const char* path, Bytes buffer, int size, int count, std::size_t& got) {
   got = 0;
-  std::FILE* f = open_device_file(path, "r");
+  std::FILE* f = open_legacy_file(path);
   if (f == nullptr) return FileResult::open_failed;
   const std::size_t records = records_that_fit(buffer.size(), size, count);
   // One read; a short file leaves the rest of the buffer as it was.
   if (records != 0) got = std::fread(buffer.data(), 1, records * static_cast<std::size_t>(size), f);
-  std::fclose(f);
+  close_legacy_file(f, path);
   return FileResult::ok;
 }
 

@@ -8,6 +8,7 @@
 #include "sav3/controller_record.h"
 #include "sav3/device.h"
 #include "sav3/inventory.h"
+#include "sav3/legacy_file.h"
 #include "sav3/legacy_text.h"
 #include "sav3/output_files.h"
 #include "sav3/work_area.h"
@@ -25,11 +26,11 @@ struct AlarmHistoryBuffers {
 
 void read_system_version(Bytes field) {
   put_text(field, 0, field.size(), {});
-  std::FILE* file = open_device_file(legacy_sysver::path, "r");
+  std::FILE* file = open_legacy_file(legacy_sysver::path);
   if (file == nullptr) return;
   char line[32];
   read_line(file, line);
-  std::fclose(file);
+  close_legacy_file(file, legacy_sysver::path);
   std::string_view text = text_in(line, sizeof line);
   if (text.size() <= legacy_sysver::skipped) return;
   text.remove_prefix(legacy_sysver::skipped);

@@ -4,12 +4,14 @@
 // the replacement's (sav3/replacement.h).
 #include <syslog.h>
 
+#include "copy_check.h"
 #include "sav3/alarm.h"
 #include "sav3/container.h"
 #include "sav3/controller.h"
 #include "sav3/device.h"
 #include "sav3/inventory.h"
 #include "sav3/k3.h"
+#include "sav3/legacy_file.h"
 #include "sav3/lq_zrt.h"
 #include "sav3/migration.h"
 #include "sav3/migration_state.h"
@@ -93,15 +95,40 @@ constexpr const char* staging_folders[] = {path::staging_data, path::staging_cfg
 // byte and the device boots with its old data.
 bool build_staging_tree(CommandRunner run_command, char* kept_reason, std::size_t capacity) {
   // The commands' statuses are not judged here: the gate below (the staging
-  // folders, the conversions) and the check after the copies judge what they did.
+  // folders, the copies, the conversions) judges what they did.
   for (const char* command : opening_commands) run_command(command);
   char failed[512] = {};
+  // Before the first conversion writes over a copy.
+  if (!copies_match_sources(failed, sizeof failed)) {
+    note(LOG_ERR, log_line::copy_incomplete, escaped(failed).text);
+    std::snprintf(kept_reason, capacity, kept_reason::copy_incomplete, escaped(failed).text);
+    return false;
+  }
+  forget_read_failures();
   for (const char* folder : staging_folders) {
     if (failed[0] == '\0' && !device_file_exists(folder))
       std::snprintf(failed, sizeof failed, "folder %s", folder);
   }
+  // The first failure names the reason: a conversion that failed, or a file
+  // that could not be read and was converted as zeros (its original must
+  // stay). The conversions all run, as they always did.
+  bool unread = false;
   for (const NamedConversion& step : run_order) {
-    if (step.convert() != 0 && failed[0] == '\0') std::snprintf(failed, sizeof failed, "%s", step.name);
+    const bool converted = step.convert() == 0;
+    if (failed[0] != '\0') continue;
+    if (!converted) {
+      std::snprintf(failed, sizeof failed, "%s", step.name);
+    } else if (first_read_failure().error != 0) {
+      unread = true;
+      std::snprintf(failed, sizeof failed, "%s", step.name);
+    }
+  }
+  if (unread) {
+    const auto shown = escaped(first_read_failure().path);
+    note(LOG_ERR, log_line::cannot_read, shown.text,
+         escaped(read_error_text(first_read_failure().error)).text);
+    std::snprintf(kept_reason, capacity, kept_reason::unreadable, shown.text);
+    return false;
   }
   if (failed[0] == '\0') return true;
   note(LOG_ERR, log_line::staging_incomplete, failed);

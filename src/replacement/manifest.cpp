@@ -60,13 +60,13 @@ bool counted(TreeRule rule, const char* relative_path) {
 
 // Whether the manifest lists a path (only looked up to name a failure).
 bool manifest_lists(const char* relative_path) {
-  std::FILE* manifest = open_manifest();
-  if (manifest == nullptr) return false;
-  static ManifestEntry entry;
+  ManifestReader reader;
+  if (!open_manifest(reader)) return false;
+  ManifestEntry entry;
   bool found = false;
-  while (!found && next_manifest_entry(manifest, entry) == 1)
+  while (!found && next_manifest_entry(reader, entry) == 1)
     found = std::strcmp(entry.path, relative_path) == 0;
-  std::fclose(manifest);
+  close_manifest(reader);
   return found;
 }
 
@@ -78,9 +78,8 @@ bool write_staging_manifest(std::FILE* out, char* failed, std::size_t failed_siz
     name_failure(failed, failed_size, path::staging, "");
     return false;
   }
-  static TreePath walked;
-  walked = {};
-  static ManifestEntry entry;
+  TreePath walked{};
+  ManifestEntry entry;
   bool ok = walk_tree(
       staging, walked,
       [&](int dirfd, const char* name, const char* path, const struct stat& st) {
@@ -107,16 +106,17 @@ bool tree_matches_manifest(const char* tree, TreeRule rule, bool flush, char* fa
                            std::size_t failed_size) {
   failed[0] = '\0';
   const int root = open_device_folder(tree);
-  std::FILE* manifest = open_manifest();
-  if (root < 0 || manifest == nullptr) {
+  ManifestReader manifest;
+  const bool opened = open_manifest(manifest);
+  if (root < 0 || !opened) {
     if (root >= 0) close(root);
-    if (manifest != nullptr) std::fclose(manifest);
+    if (opened) close_manifest(manifest);
     name_failure(failed, failed_size, tree, "");
     return false;
   }
   // Every manifest entry is there, of its kind, with its bytes.
-  static ManifestEntry wanted;
-  static ManifestEntry found;
+  ManifestEntry wanted;
+  ManifestEntry found;
   std::uint64_t expected = 0;
   bool ok = true;
   int read = 0;
@@ -134,7 +134,7 @@ bool tree_matches_manifest(const char* tree, TreeRule rule, bool flush, char* fa
     }
     if (!ok) name_failure(failed, failed_size, tree, wanted.path);
   }
-  std::fclose(manifest);
+  close_manifest(manifest);
   if (ok && read != 0) {
     ok = false;
     name_failure(failed, failed_size, path::state, "");
@@ -142,7 +142,7 @@ bool tree_matches_manifest(const char* tree, TreeRule rule, bool flush, char* fa
   // And nothing else: as many counted entries in the tree as in the manifest
   // (the entry that is not listed is looked up only to name it).
   if (ok) {
-    static TreePath walked;
+    TreePath walked;
     std::uint64_t present = 0;
     for (const bool naming : {false, true}) {
       walked = {};

@@ -51,8 +51,7 @@ struct LiveTree {
 void add_staging_need(std::uint64_t block_size, RoomDemand& demand) {
   const int staging = open_device_folder(path::staging);
   if (staging < 0) return;
-  static TreePath walked;
-  walked = {};
+  TreePath walked{};
   walk_tree(staging, walked, [&](int, const char* name, const char* path, const struct stat& st) {
     if (is_top_level(path) && name[0] == '.') return Step::next;
     demand.inodes += 1;
@@ -68,8 +67,7 @@ void add_staging_need(std::uint64_t block_size, RoomDemand& demand) {
 void add_freed(const LiveTree& tree, std::uint64_t block_size, RoomDemand& demand) {
   const int root = open_device_folder(tree.path);
   if (root < 0) return;
-  static TreePath walked;
-  walked = {};
+  TreePath walked{};
   walk_tree(root, walked, [&](int, const char* name, const char* path, const struct stat& st) {
     if (is_top_level(path) && (tree.rule == TreeRule::live2 ? has_update(name) : name[0] == '.'))
       return Step::next;

@@ -30,8 +30,7 @@ bool splits_in_xargs(const char* name) {
 
 // Every path below /usr/sav2, as find lists them (dot entries included).
 bool names_well_behaved(int live2) {
-  static TreePath walked;
-  walked = {};
+  TreePath walked{};
   bool clean = true;
   const bool listed = walk_tree(live2, walked, [&](int, const char* name, const char*, const struct stat&) {
     if (!splits_in_xargs(name)) return Step::enter;
@@ -49,8 +48,7 @@ void shown_path(char (&shown)[512], const char* name) {
 // entry it is given.
 template <class Each>
 void each_top_level_entry(int live2, Each&& each) {
-  static TreePath walked;
-  walked = {};
+  TreePath walked{};
   walk_tree(live2, walked, [&](int, const char* name, const char*, const struct stat& st) {
     each(name, st);
     return Step::next;

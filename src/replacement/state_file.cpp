@@ -1,32 +1,39 @@
 // The state file /usr/sav3/.migration: read, and replaced whole.
+//
+// Why every step is flushed: a power cut keeps what reached the medium, and
+// a rename reaches it only with the folder that holds the name. Without the
+// file's flush before the rename, the file system may keep the new name over
+// an empty or short file (ext4 without its rename heuristic, f2fs); without
+// the folder's flush after it, it may keep the old state, and a run that
+// already deleted the live trees would look like one that never started.
 #include "state_file.h"
 
+#include <fcntl.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
+#include <cstring>
 #include <initializer_list>
+#include <iterator>
 
-#include "manifest.h"
 #include "sav3/device.h"
 #include "sav3/migration_state.h"
 #include "sav3/system_log.h"
-#include "tree.h"
 
 namespace sav3 {
 
 namespace {
 
-// A manifest line holds an escaped path of up to 4 bytes per byte.
-char g_line[4 * sizeof ManifestEntry{}.path + 64];
-
 // Reads one line without its newline; false at the end or on a line too long.
-bool read_line(std::FILE* file) {
-  if (std::fgets(g_line, sizeof g_line, file) == nullptr) return false;
-  const std::size_t n = std::strlen(g_line);
-  if (n == 0 || g_line[n - 1] != '\n') return false;
-  g_line[n - 1] = '\0';
+template <std::size_t N>
+bool read_line(std::FILE* file, char (&line)[N]) {
+  if (std::fgets(line, N, file) == nullptr) return false;
+  const std::size_t n = std::strlen(line);
+  if (n == 0 || line[n - 1] != '\n') return false;
+  line[n - 1] = '\0';
   return true;
 }
 
@@ -60,45 +67,95 @@ bool parse_number(const char*& p, std::uint64_t& value, unsigned base) {
   return p != start;
 }
 
+// "WORD N" with N a decimal number not above `most`.
+bool counted_line(const char* line, const char* word, int most, int& value) {
+  const std::size_t n = std::strlen(word);
+  if (std::strncmp(line, word, n) != 0 || line[n] != ' ') return false;
+  const char* p = line + n + 1;
+  std::uint64_t number = 0;
+  if (!parse_number(p, number, 10) || *p != '\0' || number > static_cast<std::uint64_t>(most)) return false;
+  value = static_cast<int>(number);
+  return true;
+}
+
+// The path rules of a manifest entry (see ManifestReader).
+bool plain_path(ManifestReader& r, const ManifestEntry& entry) {
+  const char* p = entry.path;
+  if (*p == '/' || *p == '\0') return false;
+  for (const char* c = p;;) {
+    const char* end = std::strchr(c, '/');
+    const std::size_t n = end ? static_cast<std::size_t>(end - c) : std::strlen(c);
+    if (n == 0 || (n == 1 && c[0] == '.') || (n == 2 && c[0] == '.' && c[1] == '.')) return false;
+    if (end == nullptr) break;
+    c = end + 1;
+  }
+  // Its folder: "" for a top-level entry, else a listed folder on the chain
+  // of the deepest folder listed so far (the manifest lists depth first).
+  const char* slash = std::strrchr(p, '/');
+  const std::size_t parent = slash ? static_cast<std::size_t>(slash - p) : 0;
+  while (r.depth > 0 && !(r.ends[r.depth - 1] == parent && std::strncmp(r.folder, p, parent) == 0)) --r.depth;
+  if (parent != 0 && r.depth == 0) return false;
+  if (entry.kind == 'd') {
+    if (r.depth == std::size(r.ends)) return false;
+    std::strcpy(r.folder, p);
+    r.ends[r.depth++] = std::strlen(p);
+  }
+  return true;
+}
+
 }  // namespace
 
 StateInfo read_state() {
   std::FILE* file = open_device_file(path::state, "rb");
-  if (file == nullptr) return {errno == ENOENT ? State::none : State::unreadable, 0};
-  StateInfo info{State::unreadable, 0};
-  if (read_line(file)) {
-    if (std::strcmp(g_line, state_word::done) == 0) {
+  if (file == nullptr) return {errno == ENOENT ? State::none : State::unreadable, 0, 0};
+  StateInfo info{State::unreadable, 0, 0};
+  char line[1024];
+  if (read_line(file, line)) {
+    if (std::strcmp(line, state_word::done) == 0) {
       info.state = State::done;
-    } else if (starts_state(g_line, state_word::kept)) {
+    } else if (starts_state(line, state_word::kept)) {
       info.state = State::kept;
-    } else if (starts_state(g_line, state_word::abandoned)) {
+      // A file written before the count was kept has no second line.
+      if (read_line(file, line) && !counted_line(line, state_word::runs, 1000000, info.runs))
+        info.state = State::unreadable;
+    } else if (starts_state(line, state_word::abandoned)) {
       info.state = State::abandoned;
-    } else if (std::strcmp(g_line, state_word::pending) == 0 && read_line(file)) {
-      const std::size_t n = std::strlen(state_word::attempts);
-      const char* p = g_line + n + 1;
-      std::uint64_t attempts = 0;
-      if (std::strncmp(g_line, state_word::attempts, n) == 0 && g_line[n] == ' ' &&
-          parse_number(p, attempts, 10) && *p == '\0' && attempts <= max_attempts)
-        info = {State::pending, static_cast<int>(attempts)};
+    } else if (std::strcmp(line, state_word::pending) == 0 && read_line(file, line) &&
+               counted_line(line, state_word::attempts, max_attempts, info.attempts)) {
+      info.state = State::pending;
     }
   }
   std::fclose(file);
+  if (info.state == State::pending && !manifest_well_formed()) info.state = State::unreadable;
   return info;
 }
 
 std::FILE* begin_state(const char* first_line) {
-  std::FILE* file = open_device_file(path::state_temp, "wb");
-  if (file == nullptr) return nullptr;
+  const HostPath temp = host_path(path::state_temp);
+  // A stale temporary file (a cut before its rename) goes first; were it a
+  // link, opening it would write through it.
+  if (unlink(temp) != 0 && errno != ENOENT) return nullptr;
+  const int fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) {
+    close(fd);
+    unlink(temp);
+    return nullptr;
+  }
   std::fprintf(file, "%s\n", first_line);
   return file;
 }
 
 bool commit_state(std::FILE* file) {
   bool ok = std::fflush(file) == 0 && std::ferror(file) == 0 && fsync(fileno(file)) == 0;
+  const int error = errno;
   if (std::fclose(file) != 0) ok = false;
   if (ok) ok = std::rename(host_path(path::state_temp), host_path(path::state)) == 0;
   if (!ok) {
+    const int failed = errno != 0 ? errno : error;
     std::remove(host_path(path::state_temp));
+    errno = failed;
     return false;
   }
   return flush_staging_folder();
@@ -109,14 +166,42 @@ void discard_state(std::FILE* file) {
   std::remove(host_path(path::state_temp));
 }
 
+bool open_manifest(ManifestReader& reader) {
+  reader.file = open_device_file(path::state, "rb");
+  reader.depth = 0;
+  if (reader.file == nullptr) return false;
+  if (!read_line(reader.file, reader.line) || !read_line(reader.file, reader.line)) {
+    close_manifest(reader);
+    return false;
+  }
+  return true;
+}
+
+void close_manifest(ManifestReader& reader) {
+  if (reader.file != nullptr) std::fclose(reader.file);
+  reader.file = nullptr;
+}
+
 bool copy_manifest(std::FILE* out) {
-  std::FILE* manifest = open_manifest();
-  if (manifest == nullptr) return false;
+  ManifestReader reader;
+  if (!open_manifest(reader)) return false;
   bool ok = true;
-  while (ok && std::fgets(g_line, sizeof g_line, manifest) != nullptr) ok = std::fputs(g_line, out) >= 0;
-  if (std::ferror(manifest)) ok = false;
-  std::fclose(manifest);
+  while (ok && std::fgets(reader.line, sizeof reader.line, reader.file) != nullptr)
+    ok = std::fputs(reader.line, out) >= 0;
+  if (std::ferror(reader.file)) ok = false;
+  close_manifest(reader);
   return ok;
+}
+
+bool manifest_well_formed() {
+  ManifestReader reader;
+  if (!open_manifest(reader)) return false;
+  ManifestEntry entry;
+  int read = 0;
+  while ((read = next_manifest_entry(reader, entry)) == 1) {
+  }
+  close_manifest(reader);
+  return read == 0;
 }
 
 bool write_state(const char* format, ...) {
@@ -127,36 +212,30 @@ bool write_state(const char* format, ...) {
   va_end(args);
   std::FILE* file = begin_state(line);
   if (file == nullptr || !commit_state(file)) {
-    note(LOG_ERR, log_line::state_not_written, line);
+    note(LOG_ERR, log_line::state_not_written, escaped(line).text, error_text(errno).text);
     return false;
   }
   return true;
 }
 
-bool remove_state() {
-  bool ok = true;
-  for (const char* p : {path::state, path::state_temp}) {
-    if (std::remove(host_path(p)) != 0 && errno != ENOENT) ok = false;
+bool write_kept(const char* reason, int runs) {
+  char line[1024];
+  std::snprintf(line, sizeof line, "%s %s", state_word::kept, reason);
+  std::FILE* file = begin_state(line);
+  if (file == nullptr || std::fprintf(file, "%s %d\n", state_word::runs, runs) < 0 || !commit_state(file)) {
+    note(LOG_ERR, log_line::state_not_written, escaped(line).text, error_text(errno).text);
+    return false;
   }
-  return flush_staging_folder() && ok;
+  return true;
 }
 
-std::FILE* open_manifest() {
-  std::FILE* file = open_device_file(path::state, "rb");
-  if (file == nullptr) return nullptr;
-  if (!read_line(file) || !read_line(file)) {
-    std::fclose(file);
-    return nullptr;
-  }
-  return file;
-}
-
-int next_manifest_entry(std::FILE* manifest, ManifestEntry& entry) {
-  if (std::fgets(g_line, sizeof g_line, manifest) == nullptr) return std::feof(manifest) ? 0 : -1;
-  const std::size_t n = std::strlen(g_line);
-  if (n == 0 || g_line[n - 1] != '\n') return -1;
-  g_line[n - 1] = '\0';
-  const char* p = g_line;
+int next_manifest_entry(ManifestReader& reader, ManifestEntry& entry) {
+  char* line = reader.line;
+  if (std::fgets(line, sizeof reader.line, reader.file) == nullptr) return std::feof(reader.file) ? 0 : -1;
+  const std::size_t n = std::strlen(line);
+  if (n == 0 || line[n - 1] != '\n') return -1;
+  line[n - 1] = '\0';
+  const char* p = line;
   entry.size = 0;
   entry.crc = 0;
   if (std::strncmp(p, "dir ", 4) == 0) {
@@ -175,15 +254,16 @@ int next_manifest_entry(std::FILE* manifest, ManifestEntry& entry) {
   }
   if (*p == '\0' || std::strlen(p) >= sizeof entry.path) return -1;
   std::strcpy(entry.path, p);
-  return unescape_name(entry.path) && entry.path[0] != '/' ? 1 : -1;
+  return unescape_name(entry.path) && plain_path(reader, entry) ? 1 : -1;
 }
 
 bool write_manifest_entry(std::FILE* out, const ManifestEntry& entry) {
-  if (!escape_name(entry.path, g_line, sizeof g_line)) return false;
-  if (entry.kind == 'd') return std::fprintf(out, "%s %s\n", state_word::dir, g_line) > 0;
+  char line[sizeof ManifestReader{}.line];
+  if (!escape_name(entry.path, line, sizeof line)) return false;
+  if (entry.kind == 'd') return std::fprintf(out, "%s %s\n", state_word::dir, line) > 0;
   return std::fprintf(out, "%s %" PRIu64 " %08" PRIx32 " %s\n",
                       entry.kind == 'f' ? state_word::file : state_word::link, entry.size, entry.crc,
-                      g_line) > 0;
+                      line) > 0;
 }
 
 }  // namespace sav3

@@ -1,6 +1,7 @@
 // The state file /usr/sav3/.migration: read, and replaced whole.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -9,21 +10,23 @@ namespace sav3 {
 enum class State { none, pending, done, kept, abandoned, unreadable };
 struct StateInfo {
   State state;
-  int attempts;
+  int attempts;  // pending: resumes started so far
+  int runs;      // kept: full runs since the last "pending" (0 in a file without the line)
 };
 StateInfo read_state();
 
-// A new state file: begin_state writes its first line to the temporary file;
-// commit_state flushes it, renames it over the state file and flushes
-// /usr/sav3. Both return false (and clean up) on any failure.
+// A new state file: begin_state writes its first line to the temporary file
+// (a stale one, even a link, is removed first; the new one is created, never
+// opened through a link); commit_state flushes it, renames it over the state
+// file and flushes /usr/sav3. Both return false (and clean up) on any failure,
+// with errno set where a call failed.
 std::FILE* begin_state(const char* first_line);
 bool commit_state(std::FILE* file);
 void discard_state(std::FILE* file);
-// A one-line state ("done", "kept <reason>" ...).
+// A one-line state ("done", "abandoned <reason>").
 bool write_state(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// A full run starts without a state: the file (and a stale temporary one) is
-// removed and /usr/sav3 flushed.
-bool remove_state();
+// "kept <reason>" and its run count.
+bool write_kept(const char* reason, int runs);
 
 // One manifest line.
 struct ManifestEntry {
@@ -32,12 +35,27 @@ struct ManifestEntry {
   std::uint32_t crc;
   char path[4096];  // relative to the tree, unescaped
 };
-// The state file open after its "attempts" line, ready for next_manifest_entry.
-std::FILE* open_manifest();
-// 1: an entry; 0: the end; -1: a line that is not a manifest line.
-int next_manifest_entry(std::FILE* manifest, ManifestEntry& entry);
+
+// Reading the manifest of a "pending" state file. Its paths are relative and
+// plain (no empty, "." or ".." component) and each lies in a folder listed
+// before it, so that no entry can name anything outside the tree.
+struct ManifestReader {
+  std::FILE* file;
+  char line[4 * sizeof ManifestEntry{}.path + 64];  // an escaped path takes up to 4 bytes per byte
+  char folder[sizeof ManifestEntry{}.path];         // the deepest folder listed so far
+  std::size_t ends[256];                            // the lengths of its listed ancestors
+  std::size_t depth;
+};
+// Opens the state file past its "attempts" line.
+bool open_manifest(ManifestReader& reader);
+// 1: an entry; 0: the end; -1: a line that is not a manifest line or breaks
+// the path rules.
+int next_manifest_entry(ManifestReader& reader, ManifestEntry& entry);
+void close_manifest(ManifestReader& reader);
 bool write_manifest_entry(std::FILE* out, const ManifestEntry& entry);
 // The manifest lines of the state file as they are, onto a new state.
 bool copy_manifest(std::FILE* out);
+// The manifest holds only well-formed lines.
+bool manifest_well_formed();
 
 }  // namespace sav3

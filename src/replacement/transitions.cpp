@@ -17,14 +17,17 @@
 #include <cerrno>
 
 #include "manifest.h"
+#include "preconditions.h"
 #include "room.h"
 #include "sav2_wipe.h"
 #include "sav3/controller_record.h"
 #include "sav3/device.h"
 #include "sav3/k3.h"
+#include "sav3/legacy_time.h"
 #include "sav3/lq_zrt.h"
 #include "sav3/migration_state.h"
 #include "sav3/replacement.h"
+#include "sav3/system_log.h"
 #include "state_file.h"
 #include "tree.h"
 
@@ -63,30 +66,35 @@ bool staging_on_volatile_file_system(int staging) {
   return type == TMPFS_MAGIC || type == RAMFS_MAGIC;
 }
 
-// Both live trees are folders; a missing one is created (and its parent
-// flushed). `failed` names the one that is not.
+// A live tree that is missing is created (and its parent flushed, so that
+// the new name survives a cut); the checks before the first command have
+// made sure that the others resolve to folders.
 bool live_folders_ready(char* failed, std::size_t failed_size) {
   for (const char* live : {path::live, path::live2}) {
     struct stat st;
-    bool ready = lstat(host_path(live), &st) == 0 && S_ISDIR(st.st_mode);
-    if (!ready && errno == ENOENT && mkdir(host_path(live), 0755) == 0) {
+    if (stat(host_path(live), &st) == 0 && S_ISDIR(st.st_mode)) continue;
+    if (errno == ENOENT && mkdir(host_path(live), 0755) == 0) {
       HostPath parent = host_path(live);
       *std::strrchr(parent.text, '/') = '\0';
       const int folder = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      if (folder >= 0) {
-        fsync(folder);
-        close(folder);
+      // Without the flush a cut could lose the new folder while the state
+      // file says the replacement went on.
+      const bool flushed = folder >= 0 && fsync(folder) == 0;
+      if (folder >= 0) close(folder);
+      if (flushed) {
+        note(LOG_NOTICE, log_line::live_created, live);
+        continue;
       }
-      note(LOG_NOTICE, log_line::live_created, live);
-      ready = true;
     }
-    if (!ready) {
-      note(LOG_ERR, log_line::live_not_folder, live);
-      std::snprintf(failed, failed_size, "%s", live);
-      return false;
-    }
+    note(LOG_ERR, log_line::live_not_folder, live);
+    std::snprintf(failed, failed_size, "%s", live);
+    return false;
   }
   return true;
+}
+
+void log_precondition(const PreconditionFailure& f) {
+  note(LOG_ERR, log_line::precondition_failed, f.check, f.path, f.error);
 }
 
 // The four replacement commands, then the exact check of both live trees
@@ -111,76 +119,138 @@ bool replace_live_trees(CommandRunner run_command, const Sequence& sequence) {
   return true;
 }
 
-// The state "kept <reason>" (best effort: the live trees are untouched).
-void keep_live_trees(const char* reason_format, const char* detail) {
-  char reason[1024];
-  std::snprintf(reason, sizeof reason, reason_format, detail);
-  write_state("%s %s", state_word::kept, reason);
-}
-
 void abandon(int attempts) {
   char reason[64];
   std::snprintf(reason, sizeof reason, abandoned_reason, attempts);
-  write_state("%s %s", state_word::abandoned, reason);
+  // Best effort: an abandoned state that cannot be written stays pending,
+  // and the next run comes back here.
+  static_cast<void>(write_state("%s %s", state_word::abandoned, reason));
   note(LOG_ERR, log_line::abandoned, attempts);
 }
 
-// A full run: the state is removed, the opening commands and the conversions
-// run, and only a complete staging tree, live folders, enough room and the
-// state "pending" with the flushed staging tree's manifest let the
-// replacement start. Otherwise the state says why the live trees were kept.
-void full_run(CommandRunner run_command, const Sequence& sequence, const char* why) {
+// A full run: the checks, the run count, the opening commands and the
+// conversions; only a complete staging tree, enough room and the state
+// "pending" with the flushed staging tree's manifest let the replacement
+// start. Otherwise the state says why the live trees were kept.
+void full_run(CommandRunner run_command, const Sequence& sequence, const char* why, int runs_found) {
   note(LOG_NOTICE, "%s", why);
-  remove_state();
+  tell_zone();
   char failed[sizeof TreePath{}.text + 64] = {};
-  if (!sequence.build_staging_tree(run_command, failed, sizeof failed)) {
-    write_state("%s %s", state_word::kept, failed);
+  PreconditionFailure precondition;
+  if (!preconditions_hold(RunKind::full, true, precondition)) {
+    log_precondition(precondition);
+    std::snprintf(failed, sizeof failed, "%s: %s: %s", precondition.check, precondition.path,
+                  precondition.error);
+    char reason[sizeof failed + 64];
+    std::snprintf(reason, sizeof reason, kept_reason::precondition, failed);
+    // Best effort: the run changed nothing, and the next boot checks again.
+    static_cast<void>(write_kept(reason, runs_found));
     return;
   }
   if (!live_folders_ready(failed, sizeof failed)) {
-    keep_live_trees(kept_reason::live_not_folder, failed);
+    char reason[sizeof failed + 64];
+    std::snprintf(reason, sizeof reason, kept_reason::live_not_folder, failed);
+    static_cast<void>(write_kept(reason, runs_found));
     return;
   }
+  // The count is on the medium before the first command: a run cut short
+  // still counts, so that a device whose runs keep failing settles.
+  const int runs = runs_found + 1;
+  if (!write_kept(kept_reason::interrupted, runs)) return;
+  if (!sequence.build_staging_tree(run_command, failed, sizeof failed)) {
+    static_cast<void>(write_kept(failed, runs));
+    return;
+  }
+  char reason[sizeof failed + 64];
   if (!enough_room(failed, sizeof failed)) {
-    keep_live_trees(kept_reason::no_room, failed);
+    std::snprintf(reason, sizeof reason, kept_reason::no_room, failed);
+    static_cast<void>(write_kept(reason, runs));
     return;
   }
   std::FILE* state = begin_state(state_word::pending);
-  if (state == nullptr) {
-    note(LOG_ERR, log_line::state_not_written, state_word::pending);
-    keep_live_trees(kept_reason::state_not_written, state_word::pending);
-    return;
-  }
-  std::fprintf(state, "%s 0\n", state_word::attempts);
-  if (!write_staging_manifest(state, failed, sizeof failed)) {
+  const bool begun = state != nullptr && std::fprintf(state, "%s 0\n", state_word::attempts) > 0;
+  if (begun && !write_staging_manifest(state, failed, sizeof failed)) {
     discard_state(state);
     const auto shown = escaped(failed);
     note(LOG_ERR, log_line::staging_unreadable, shown.text);
-    keep_live_trees(kept_reason::staging_unreadable, shown.text);
+    std::snprintf(reason, sizeof reason, kept_reason::staging_unreadable, shown.text);
+    static_cast<void>(write_kept(reason, runs));
     return;
   }
-  if (!commit_state(state)) {
-    note(LOG_ERR, log_line::state_not_written, state_word::pending);
-    keep_live_trees(kept_reason::state_not_written, state_word::pending);
+  if (!begun || !commit_state(state)) {
+    if (state != nullptr && !begun) discard_state(state);
+    note(LOG_ERR, log_line::state_not_written, state_word::pending, error_text(errno).text);
+    std::snprintf(reason, sizeof reason, kept_reason::state_not_written, state_word::pending);
+    static_cast<void>(write_kept(reason, runs));
     return;
   }
   replace_live_trees(run_command, sequence);
+}
+
+// A live tree lacks an entry that the manifest lists (only looked for when
+// the state cannot be written: a tree that holds them all is left as it is).
+bool lacks_listed_entry(const char* tree) {
+  const int root = open_device_folder(tree);
+  if (root < 0) return true;
+  ManifestReader manifest;
+  bool lacks = !open_manifest(manifest);
+  ManifestEntry entry;
+  while (!lacks && next_manifest_entry(manifest, entry) == 1) {
+    struct stat st;
+    lacks = fstatat(root, entry.path, &st, AT_SYMLINK_NOFOLLOW) != 0;
+  }
+  if (manifest.file != nullptr) close_manifest(manifest);
+  close(root);
+  return lacks;
+}
+
+// A resume whose attempt count cannot be written (the staging file system
+// turned read-only or full): it cannot count, so it never abandons; it only
+// refills a live tree that the last attempt left without a listed entry, so
+// that the device does not boot on an empty /usr/sav.
+void resume_unwritable(CommandRunner run_command, const Sequence& sequence, int error) {
+  const auto closing = sequence.closing_commands;
+  char failed[sizeof TreePath{}.text + 64];
+  if (!tree_matches_manifest(path::staging, TreeRule::staging, false, failed, sizeof failed)) {
+    note(LOG_ERR, log_line::manifest_mismatch, escaped(failed).text);
+  } else {
+    if (lacks_listed_entry(path::live)) {
+      run_command(closing[wipe_live]);
+      run_command(closing[copy_live]);
+      if (!tree_matches_manifest(path::live, TreeRule::live, true, failed, sizeof failed))
+        note(LOG_ERR, log_line::verification_failed, escaped(failed).text);
+    }
+    if (lacks_listed_entry(path::live2)) {
+      empty_live2(run_command, closing[empty_live2_command]);
+      run_command(closing[copy_live2]);
+      if (!tree_matches_manifest(path::live2, TreeRule::live2, true, failed, sizeof failed))
+        note(LOG_ERR, log_line::verification_failed, escaped(failed).text);
+    }
+  }
+  note(LOG_ERR, log_line::state_not_writable, error_text(error).text);
 }
 
 // A resume: the staging tree stays as it is, no conversion and no opening
 // command runs. Every failure leaves the state "pending" (the live trees may
 // already be empty); the third failed attempt abandons.
 void resume(CommandRunner run_command, const Sequence& sequence, int attempts) {
+  PreconditionFailure precondition;
+  if (!preconditions_hold(RunKind::resume, true, precondition)) {
+    log_precondition(precondition);
+    return;
+  }
   if (attempts >= max_attempts) {
     abandon(attempts);
     return;
   }
   const int attempt = attempts + 1;
   std::FILE* state = begin_state(state_word::pending);
+  int error = errno;
   if (state == nullptr || std::fprintf(state, "%s %d\n", state_word::attempts, attempt) < 0 ||
       !copy_manifest(state) || !commit_state(state)) {
-    if (state != nullptr) discard_state(state);
-    note(LOG_ERR, log_line::state_not_written, state_word::pending);
+    if (state != nullptr) error = errno;
+    if (state != nullptr && std::ferror(state) == 0) discard_state(state);
+    resume_unwritable(run_command, sequence, error != 0 ? error : EIO);
     return;
   }
   note(LOG_NOTICE, log_line::resumed, attempt);
@@ -199,6 +269,12 @@ void run_locked(CommandRunner run_command, const Sequence& sequence, int staging
   switch (state.state) {
     case State::unreadable: note(LOG_ERR, "%s", log_line::state_unreadable); return;
     case State::abandoned: note(LOG_NOTICE, "%s", log_line::abandoned_found); return;
+    case State::kept:
+      if (state.runs >= max_kept_runs) {
+        note(LOG_NOTICE, log_line::kept_settled, state.runs);
+        return;
+      }
+      break;
     case State::done:
       if (!legacy_reports_back()) {
         note(LOG_NOTICE, "%s", log_line::already_done);
@@ -210,9 +286,9 @@ void run_locked(CommandRunner run_command, const Sequence& sequence, int staging
   if (staging_on_volatile_file_system(staging)) note(LOG_WARNING, "%s", log_line::staging_on_tmpfs);
   switch (state.state) {
     case State::pending: resume(run_command, sequence, state.attempts); return;
-    case State::kept: full_run(run_command, sequence, log_line::full_run_after_kept); return;
-    case State::done: full_run(run_command, sequence, log_line::full_run_reports_back); return;
-    default: full_run(run_command, sequence, log_line::full_run_no_state); return;
+    case State::kept: full_run(run_command, sequence, log_line::full_run_after_kept, state.runs); return;
+    case State::done: full_run(run_command, sequence, log_line::full_run_reports_back, 0); return;
+    default: full_run(run_command, sequence, log_line::full_run_no_state, 0); return;
   }
 }
 

@@ -71,8 +71,7 @@ bool remove_entry(int dirfd, const char* name, const char* shown, dev_t device) 
 }
 
 bool fingerprint_file(int fd, std::uint64_t& size, std::uint32_t& crc) {
-  // One chunk buffer for every file: the tool reads one file at a time.
-  static std::uint8_t chunk[64 * 1024];
+  std::uint8_t chunk[64 * 1024];
   size = 0;
   crc = 0;
   if (lseek(fd, 0, SEEK_SET) != 0) return false;

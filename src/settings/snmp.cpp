@@ -3,6 +3,7 @@
 
 #include "sav3/container.h"
 #include "sav3/device.h"
+#include "sav3/legacy_file.h"
 #include "sav3/legacy_text.h"
 #include "sav3/output_files.h"
 #include "sav3/settings_snmp.h"
@@ -102,24 +103,24 @@ void parse_agent_config_line(Bytes out, std::string_view line, ListCounts& count
 }
 
 void parse_agent_config(Bytes out) {
-  std::FILE* file = open_device_file(legacy_snmp::agent_config_path, "r");
+  std::FILE* file = open_legacy_file(legacy_snmp::agent_config_path);
   if (file == nullptr) return;
   ListCounts counts;
   char line[legacy_snmp::line_buffer_size];
   // A physical line longer than the buffer is taken as several lines.
   while (read_line(file, line)) parse_agent_config_line(out, text_in(line, sizeof line), counts);
-  std::fclose(file);
+  close_legacy_file(file, legacy_snmp::agent_config_path);
 }
 
 // The tenth read of the network text file, without its newline.
 void take_network_line(Bytes out) {
-  std::FILE* file = open_device_file(legacy_ipcfg::path, "r");
+  std::FILE* file = open_legacy_file(legacy_ipcfg::path);
   if (file == nullptr) return;
   char line[legacy_snmp::line_buffer_size];
   // Every read clears the buffer first, so a file of fewer than ten lines
   // leaves it empty.
   for (int n = 1; n <= legacy_snmp::network_line; ++n) read_line(file, line);
-  std::fclose(file);
+  close_legacy_file(file, legacy_ipcfg::path);
   put_text(out, snmp::network_line_10, without_newline(text_in(line, sizeof line)));
 }
 

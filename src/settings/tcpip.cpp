@@ -3,6 +3,7 @@
 #include "sav3/container.h"
 #include "sav3/convert.h"
 #include "sav3/device.h"
+#include "sav3/legacy_file.h"
 #include "sav3/legacy_text.h"
 #include "sav3/output_files.h"
 #include "sav3/settings_tcpip.h"
@@ -31,7 +32,7 @@ constexpr int http_line = 12;
 // than the buffer takes two reads and moves every later setting down by one,
 // exactly as the old firmware saw it.
 void store_network_lines(Bytes out) {
-  std::FILE* file = open_device_file(legacy_ipcfg::path, "r");
+  std::FILE* file = open_legacy_file(legacy_ipcfg::path);
   if (file == nullptr) return;  // every line field, the HTTP flag included, stays 0
   char line[legacy_ipcfg::line_buffer_size];
   for (int n = 1; n <= legacy_ipcfg::lines_read; ++n) {
@@ -44,7 +45,7 @@ void store_network_lines(Bytes out) {
       if (t.line == n) put_text(out, *t.field, text);
     }
   }
-  std::fclose(file);
+  close_legacy_file(file, legacy_ipcfg::path);
 }
 
 // The long server text wins when it has at least 4 characters.

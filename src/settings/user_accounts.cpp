@@ -2,6 +2,7 @@
 
 #include "sav3/container.h"
 #include "sav3/device.h"
+#include "sav3/legacy_file.h"
 #include "sav3/legacy_text.h"
 #include "sav3/output_files.h"
 #include "sav3/settings_user_accounts.h"
@@ -46,7 +47,7 @@ int convert_user_accounts() {
   Bytes out(record);
   read_plain_record_if_present(legacy_auth::password_level_path, level, legacy_auth::password_level_size, 1);
 
-  std::FILE* file = open_device_file(legacy_auth::path, "r");
+  std::FILE* file = open_legacy_file(legacy_auth::path);
   if (file != nullptr) {
     char line[legacy_auth::line_buffer_size];
     char words[word_count][128];
@@ -66,7 +67,7 @@ int convert_user_accounts() {
       ++n;
       put(out, user_info::count, static_cast<std::uint32_t>(n));
     }
-    std::fclose(file);
+    close_legacy_file(file, legacy_auth::path);
   }
 
   put(out, user_info::password_level, read8(level, legacy_auth::password_level));

@@ -1,9 +1,16 @@
 #include "sav3/legacy_time.h"
 
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "sav3/controller_record.h"
+#include "sav3/migration_state.h"
+#include "sav3/system_log.h"
 
 namespace sav3 {
 
@@ -310,6 +317,36 @@ std::int32_t legacy_time_seconds(std::string_view text) {
 void forget_legacy_times() {
   std::memset(g_cache, 0, sizeof g_cache);
   std::memset(g_day_offsets, 0, sizeof g_day_offsets);
+}
+
+namespace {
+
+// Whether TZ names UTC itself, or a zone file that exists (libc's reading:
+// a leading colon, an absolute path, else a name under the zone folder).
+bool tz_names_a_zone(const char* tz) {
+  if (*tz == ':') ++tz;
+  if (std::strncmp(tz, "UTC", 3) == 0 || std::strncmp(tz, "GMT", 3) == 0) return true;
+  char file[512];
+  const int n = *tz == '/' ? std::snprintf(file, sizeof file, "%s", tz)
+                           : std::snprintf(file, sizeof file, "/usr/share/zoneinfo/%s", tz);
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof file) return false;
+  // A POSIX rule ("CET-1CEST,M3.5.0,M10.5.0/3") gives a zone without a file;
+  // it has an offset then, and is not taken for a fallback below.
+  return access(file, R_OK) == 0;
+}
+
+}  // namespace
+
+void tell_zone() {
+  const char* tz = std::getenv("TZ");
+  if (tz != nullptr)
+    note(LOG_NOTICE, log_line::zone_from_tz, escaped(tz).text);
+  else
+    note(LOG_NOTICE, "%s", log_line::zone_from_localtime);
+  tzset();
+  const bool utc = timezone == 0 && daylight == 0;
+  const bool told = tz != nullptr ? tz_names_a_zone(tz) : access("/etc/localtime", R_OK) == 0;
+  if (utc && !told) note(LOG_WARNING, "%s", log_line::zone_fallback_utc);
 }
 
 }  // namespace sav3

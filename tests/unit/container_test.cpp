@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include "sav3/legacy_file.h"
 #include "scratch_device.h"
 
 namespace sav3::testing {
@@ -94,10 +95,20 @@ TEST_F(Container, PlainReaderKeepsCallersZeros) {
   EXPECT_EQ(read_plain_record("/mnt/1/cfg/long", exact, 2, 2), FileResult::ok);
   EXPECT_EQ(exact[3], 4);
 
-  // A directory opens but reads nothing.
+  // What exists but is no regular file is never opened (a FIFO would block
+  // the boot) and is a read failure of the run; a missing file is not.
+  forget_read_failures();
+  EXPECT_EQ(read_plain_record("/mnt/1/cfg/missing", buf, 6, 1), FileResult::open_failed);
+  EXPECT_EQ(first_read_failure().error, 0);
+  ASSERT_EQ(mkfifo(host("/mnt/1/cfg/fifo").c_str(), 0600), 0);
   std::uint8_t dir_buf[4] = {};
-  EXPECT_EQ(read_plain_record("/mnt/1/cfg", dir_buf, 4, 1), FileResult::ok);
-  EXPECT_EQ(dir_buf[0], 0);
+  for (const char* odd : {"/mnt/1/cfg", "/mnt/1/cfg/fifo"}) {
+    EXPECT_EQ(read_plain_record(odd, dir_buf, 4, 1), FileResult::open_failed) << odd;
+    EXPECT_EQ(dir_buf[0], 0);
+  }
+  EXPECT_STREQ(first_read_failure().path, "/mnt/1/cfg");
+  EXPECT_EQ(first_read_failure().error, EISDIR);
+  forget_read_failures();
 }
 
 // What the writer makes passes the check; each kind of damage to it is named
@@ -155,7 +166,7 @@ TEST_F(Container, FillingPlainReaderZeroesWhatItDoesNotRead) {
       {"/mnt/1/cfg/long", 2, 2, FileResult::ok, {1, 2, 3, 4, 0}},
       {"/mnt/1/cfg/long", 2, 3, FileResult::ok, {1, 2, 3, 4, 0}},  // the buffer holds two records
       {"/mnt/1/cfg/long", 5, 1, FileResult::ok, {1, 2, 3, 4, 5}},
-      {"/mnt/1/cfg", 1, 5, FileResult::ok, {0, 0, 0, 0, 0}},  // a folder opens but reads nothing
+      {"/mnt/1/cfg", 1, 5, FileResult::open_failed, {0, 0, 0, 0, 0}},  // a folder is never opened
   };
   for (const Case& c : cases) {
     std::vector<std::uint8_t> buf(5, 0xEE);
