@@ -153,6 +153,10 @@ inline constexpr char live_not_folder[] = "live tree %s is not a folder: live tr
 inline constexpr char live_created[] = "live tree %s was missing: created";
 // The room check failed for the file system holding %s (a live tree).
 inline constexpr char no_room[] = "not enough room on the file system of %s: need %llu KiB, free %llu KiB";
+// The staging tree could not be walked whole: the need cannot be told, and
+// "cannot tell" is not "enough".
+inline constexpr char room_unknown[] =
+    "cannot tell the room needed on the file system of %s: live trees kept";
 inline constexpr char no_inodes[] = "not enough inodes on the file system of %s: need %llu, free %llu";
 // The staging tree could not be read or flushed, or holds an entry that is
 // neither a file, a folder nor a link (%s its device path): live trees kept.

@@ -48,41 +48,87 @@ struct LiveTree {
 };
 
 // What one copy of the staging tree needs on a file system of this block size.
-void add_staging_need(std::uint64_t block_size, RoomDemand& demand) {
+// False when the staging tree could not be walked whole: a room check that
+// cannot tell the need must not say "enough".
+bool add_staging_need(std::uint64_t block_size, RoomDemand& demand) {
   const int staging = open_device_folder(path::staging);
-  if (staging < 0) return;
+  if (staging < 0) return false;
   TreePath walked{};
-  walk_tree(staging, walked, [&](int, const char* name, const char* path, const struct stat& st) {
-    if (is_top_level(path) && name[0] == '.') return Step::next;
-    demand.inodes += 1;
-    if (S_ISDIR(st.st_mode)) demand.blocks += 1;
-    if (S_ISREG(st.st_mode)) demand.blocks += blocks_for(static_cast<std::uint64_t>(st.st_size), block_size);
-    return Step::enter;
-  });
+  const bool whole =
+      walk_tree(staging, walked, [&](int, const char* name, const char* path, const struct stat& st) {
+        if (is_top_level(path) && name[0] == '.') return Step::next;
+        demand.inodes += 1;
+        if (S_ISDIR(st.st_mode)) demand.blocks += 1;
+        if (S_ISREG(st.st_mode))
+          demand.blocks += blocks_for(static_cast<std::uint64_t>(st.st_size), block_size);
+        return Step::enter;
+      });
   close(staging);
+  return whole;
 }
 
-// What the wipe of a live tree frees: the blocks of its files that have no
-// other link, and an inode per entry, on the tree's own file system.
-void add_freed(const LiveTree& tree, std::uint64_t block_size, RoomDemand& demand) {
+// Files with several links: freed only when the wipes remove every link. A
+// fixed table; a file beyond it counts as not freed (the safe side).
+struct LinkedFiles {
+  struct Entry {
+    dev_t device;
+    ino_t inode;
+    nlink_t seen;
+    nlink_t links;
+    std::uint64_t blocks;
+  };
+  Entry entries[256];
+  std::size_t count;
+};
+
+void note_link(LinkedFiles& linked, const struct stat& st, std::uint64_t blocks) {
+  for (std::size_t i = 0; i < linked.count; ++i) {
+    LinkedFiles::Entry& e = linked.entries[i];
+    if (e.device == st.st_dev && e.inode == st.st_ino) {
+      ++e.seen;
+      return;
+    }
+  }
+  if (linked.count < std::size(linked.entries))
+    linked.entries[linked.count++] = {st.st_dev, st.st_ino, 1, st.st_nlink, blocks};
+}
+
+void add_linked_freed(const LinkedFiles& linked, RoomDemand& demand) {
+  for (std::size_t i = 0; i < linked.count; ++i) {
+    if (linked.entries[i].seen < linked.entries[i].links) continue;
+    demand.freed_inodes += 1;
+    demand.freed_blocks += linked.entries[i].blocks;
+  }
+}
+
+// What the wipe of a live tree frees: the blocks of its files (those with
+// several links in `linked`, counted once all their links are seen), and an
+// inode per entry, on the tree's own file system. A walk that fails part-way
+// counts less as freed: the safe side.
+void add_freed(const LiveTree& tree, std::uint64_t block_size, RoomDemand& demand, LinkedFiles& linked) {
   const int root = open_device_folder(tree.path);
   if (root < 0) return;
   TreePath walked{};
-  walk_tree(root, walked, [&](int, const char* name, const char* path, const struct stat& st) {
-    if (is_top_level(path) && (tree.rule == TreeRule::live2 ? has_update(name) : name[0] == '.'))
-      return Step::next;
-    if (st.st_dev != tree.device) return Step::next;
-    if (S_ISDIR(st.st_mode)) {
-      demand.freed_inodes += 1;
-      return Step::enter;
-    }
-    if (st.st_nlink == 1) {
-      demand.freed_inodes += 1;
-      if (S_ISREG(st.st_mode))
-        demand.freed_blocks += static_cast<std::uint64_t>(st.st_blocks) * 512 / block_size;
-    }
-    return Step::next;
-  });
+  // May be dropped: what the walk could not reach is simply not counted.
+  static_cast<void>(
+      walk_tree(root, walked, [&](int, const char* name, const char* path, const struct stat& st) {
+        if (is_top_level(path) && (tree.rule == TreeRule::live2 ? has_update(name) : name[0] == '.'))
+          return Step::next;
+        if (st.st_dev != tree.device) return Step::next;
+        if (S_ISDIR(st.st_mode)) {
+          demand.freed_inodes += 1;
+          return Step::enter;
+        }
+        const std::uint64_t blocks =
+            S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_blocks) * 512 / block_size : 0;
+        if (st.st_nlink == 1) {
+          demand.freed_inodes += 1;
+          demand.freed_blocks += blocks;
+        } else {
+          note_link(linked, st, blocks);
+        }
+        return Step::next;
+      }));
   close(root);
 }
 
@@ -92,7 +138,7 @@ bool enough_room(char* failed, std::size_t failed_size) {
   LiveTree trees[] = {{path::live, TreeRule::live, 0}, {path::live2, TreeRule::live2, 0}};
   for (LiveTree& tree : trees) {
     struct stat st;
-    if (lstat(host_path(tree.path), &st) != 0) {
+    if (stat(host_path(tree.path), &st) != 0) {
       std::snprintf(failed, failed_size, "%s", tree.path);
       return false;
     }
@@ -109,14 +155,20 @@ bool enough_room(char* failed, std::size_t failed_size) {
     const RoomFigures figures{fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize, fs.f_blocks, fs.f_bavail,
                               fs.f_files, fs.f_favail};
     RoomDemand demand{};
-    add_staging_need(figures.block_size, demand);
-    add_freed(trees[first], figures.block_size, demand);
+    LinkedFiles linked{};
+    if (!add_staging_need(figures.block_size, demand)) {
+      note(LOG_ERR, log_line::room_unknown, escaped(trees[first].path).text);
+      std::snprintf(failed, failed_size, "%s", trees[first].path);
+      return false;
+    }
+    add_freed(trees[first], figures.block_size, demand, linked);
     if (shared) {
       // Both live trees take a copy here, and both wipes free room here.
       demand.blocks *= 2;
       demand.inodes *= 2;
-      add_freed(trees[1], figures.block_size, demand);
+      add_freed(trees[1], figures.block_size, demand, linked);
     }
+    add_linked_freed(linked, demand);
     const RoomVerdict verdict = weigh_room(demand, figures);
     const auto shown = escaped(trees[first].path);
     if (!verdict.enough_blocks)

@@ -28,16 +28,29 @@ bool splits_in_xargs(const char* name) {
   return false;
 }
 
-// Every path below /usr/sav2, as find lists them (dot entries included).
-bool names_well_behaved(int live2) {
+// Why the shell command may not empty /usr/sav2: a name xargs would split,
+// a path on another file system (rm -rf would empty a card mounted there) or
+// a path too long for the shell's tools. `mount` names the first mount point.
+enum class ShellTrouble { none, names, mount_point, too_long };
+
+ShellTrouble shell_trouble(int live2, dev_t device, char (&mount)[512]) {
   TreePath walked{};
-  bool clean = true;
-  const bool listed = walk_tree(live2, walked, [&](int, const char* name, const char*, const struct stat&) {
-    if (!splits_in_xargs(name)) return Step::enter;
-    clean = false;
-    return Step::stop;
-  });
-  return clean && listed;
+  ShellTrouble trouble = ShellTrouble::none;
+  const bool listed =
+      walk_tree(live2, walked, [&](int, const char* name, const char* path, const struct stat& st) {
+        if (splits_in_xargs(name))
+          trouble = ShellTrouble::names;
+        else if (st.st_dev != device) {
+          trouble = ShellTrouble::mount_point;
+          std::snprintf(mount, sizeof mount, "%s/%s", path::live2, path);
+        } else if (std::strlen(path::live2) + 1 + std::strlen(path) > 4095)
+          trouble = ShellTrouble::too_long;
+        return trouble == ShellTrouble::none ? Step::enter : Step::stop;
+      });
+  // A path the walk could not list (too long, too deep, unreadable) is one
+  // the shell would not handle either.
+  if (trouble == ShellTrouble::none && !listed) trouble = ShellTrouble::too_long;
+  return trouble;
 }
 
 void shown_path(char (&shown)[512], const char* name) {
@@ -65,22 +78,48 @@ void empty_live2(CommandRunner run_command, const char* command) {
     close(live2);
     return;
   }
+  const int staging = open_device_folder(path::staging);
   char shown[512];
-  if (names_well_behaved(live2)) {
+  char mount[512] = {};
+  const ShellTrouble trouble = shell_trouble(live2, root.st_dev, mount);
+  if (trouble == ShellTrouble::none) {
     // From inside /usr/sav2, so that a piece of a split name could only
     // resolve there; without it the command is not issued.
-    if (change_device_directory(path::live2)) run_command(command);
+    const int back = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (back >= 0 && change_device_directory(path::live2)) {
+      run_command(command);
+      // Back where the run started. May be dropped: nothing after this works
+      // relative to the working directory (every path is absolute).
+      static_cast<void>(fchdir(back));
+    }
+    if (back >= 0) close(back);
   } else {
-    note(LOG_NOTICE, "%s", log_line::sav2_by_hand);
-    each_top_level_entry(live2, [&](const char* name, const struct stat&) {
+    if (trouble == ShellTrouble::names) note(LOG_NOTICE, "%s", log_line::sav2_by_hand);
+    if (trouble == ShellTrouble::mount_point)
+      note(LOG_NOTICE, log_line::sav2_by_hand_mount, escaped(mount).text);
+    if (trouble == ShellTrouble::too_long) note(LOG_NOTICE, "%s", log_line::sav2_by_hand_long);
+    each_top_level_entry(live2, [&](const char* name, const struct stat& st) {
       if (has_update(name)) return;
       shown_path(shown, name);
+      struct stat staged;
+      const bool named = staging >= 0 && fstatat(staging, name, &staged, AT_SYMLINK_NOFOLLOW) == 0;
+      if (!named && holds_mount_point(live2, name, root.st_dev)) {
+        // A card or partition the staging tree has no name for: left whole,
+        // like an "update" entry.
+        note(LOG_NOTICE, log_line::left_mount_point, escaped(shown).text);
+        return;
+      }
+      if (named && S_ISDIR(st.st_mode) && st.st_dev != root.st_dev) {
+        // A folder the staging tree names, on its own partition: emptied
+        // there, refilled by the copy.
+        empty_folder(live2, name, shown, st.st_dev);
+        return;
+      }
       remove_entry(live2, name, shown, root.st_dev);
     });
   }
   // A kept entry that the copy would write through (a link) or fail on (a
   // folder where the staging tree has a file, or the reverse) goes as well.
-  const int staging = open_device_folder(path::staging);
   each_top_level_entry(live2, [&](const char* name, const struct stat& st) {
     struct stat staged;
     if (staging < 0 || name[0] == '.' || fstatat(staging, name, &staged, AT_SYMLINK_NOFOLLOW) != 0) return;

@@ -2,17 +2,24 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace sav3 {
 
 namespace {
 char g_root[400];
+
+// A path that does not fit its buffer would name another file: the paths are
+// the tool's own constants, so this is a fault of the build, never of a device.
+void must_fit(int written, std::size_t capacity) {
+  if (written < 0 || static_cast<std::size_t>(written) >= capacity) std::abort();
 }
+}  // namespace
 
 PathName numbered_path(const char* format, unsigned number) {
   PathName p;
-  std::snprintf(p.text, sizeof p.text, format, number);
+  must_fit(std::snprintf(p.text, sizeof p.text, format, number), sizeof p.text);
   return p;
 }
 
@@ -22,7 +29,7 @@ const char* device_root() { return g_root; }
 
 HostPath host_path(const char* device_path) {
   HostPath p;
-  std::snprintf(p.text, sizeof p.text, "%s%s", g_root, device_path);
+  must_fit(std::snprintf(p.text, sizeof p.text, "%s%s", g_root, device_path), sizeof p.text);
   return p;
 }
 

@@ -32,6 +32,8 @@ tool=${2:?usage: scenario_test.sh CASE TOOL}
 begin_device_test "$tool"
 
 full_run=("user.notice full run" "user.notice pending: replacing the live trees" "user.notice done")
+# Every full run says which zone it reads times in (the sandbox's /etc/localtime).
+zone="user.notice times read in zone /etc/localtime"
 by_hand="user.notice removing the entries of /usr/sav2 one by one (names the shell would split)"
 
 
@@ -42,7 +44,7 @@ make_device template "$tool"
 # A plain run: what the other cases are compared with.
 fresh plain
 "$sandbox" run "$scratch/plain"
-expect_log plain "$scratch/plain" "${full_run[@]}"
+expect_log plain "$scratch/plain" "${full_run[0]}" "$zone" "${full_run[1]}" "${full_run[2]}"
 outside "$scratch/plain" >"$scratch/plain.outside"
 
 # names: each row is a name, what it holds, whether the pipeline may still run
@@ -62,10 +64,10 @@ names() {
     "$sandbox" run "$scratch/$kind"
     check_quiet_exit "$root"
     if [ "$way" = command ]; then
-      expect_log "$kind" "$root" "${full_run[@]}"
+      expect_log "$kind" "$root" "${full_run[0]}" "$zone" "${full_run[1]}" "${full_run[2]}"
       expect_commands "$kind" "$root" all
     else
-      expect_log "$kind" "$root" "${full_run[0]}" "${full_run[1]}" "$by_hand" "${full_run[2]}"
+      expect_log "$kind" "$root" "${full_run[0]}" "$zone" "${full_run[1]}" "$by_hand" "${full_run[2]}"
       expect_commands "$kind" "$root" without-find
     fi
     outside "$root" >"$scratch/outside"
@@ -105,7 +107,7 @@ update_log() {
     fi
     "$sandbox" run "$root"
     check_quiet_exit "$root"
-    expect_log "update_log $kind" "$root" "${full_run[0]}" "${full_run[1]}" \
+    expect_log "update_log $kind" "$root" "${full_run[0]}" "$zone" "${full_run[1]}" \
       "user.notice removed /usr/sav2/update_log: not of the kind the staging tree has there" "${full_run[2]}"
     expect_commands "update_log $kind" "$root" all
     outside "$root" >"$scratch/outside"
@@ -115,12 +117,13 @@ update_log() {
   done
 }
 
-# expect_no_room WHAT ROOT FIRST_LINE: the log is FIRST_LINE and the room
+# expect_no_room WHAT ROOT LINE...: the log is the LINEs and then the room
 # line for /usr/sav2 (its figures: more needed than free).
 expect_no_room() {
   local what=$1 root=$2 line
-  line=$(sed -n 2p "$root/sandbox/tool.log")
-  expect_log "$what" "$root" "$3" "$line"
+  shift 2
+  line=$(sed -n "$(($# + 1))p" "$root/sandbox/tool.log")
+  expect_log "$what" "$root" "$@" "$line"
   if [[ $line =~ ^user\.err\ not\ enough\ room\ on\ the\ file\ system\ of\ /usr/sav2:\ need\ ([0-9]+)\ KiB,\ free\ ([0-9]+)\ KiB$ ]]; then
     [ "${BASH_REMATCH[1]}" -gt "${BASH_REMATCH[2]}" ] || fail "$what: need ${BASH_REMATCH[1]} KiB is not more than free"
     [ "${BASH_REMATCH[2]}" -le 512 ] || fail "$what: ${BASH_REMATCH[2]} KiB free on a 512 KiB file system"
@@ -146,7 +149,7 @@ small_live() {
   fresh small
   "$sandbox" run --tmpfs /usr/sav2 512k "$root"
   check_quiet_exit "$root"
-  expect_no_room "small, full run" "$root" "${full_run[0]}"
+  expect_no_room "small, full run" "$root" "${full_run[0]}" "$zone"
   expect_commands "small, full run" "$root" opening
   expect_state "small, full run" "$root" "kept not enough room: /usr/sav2"
   expect_live_kept "small, full run" "$root"
@@ -170,7 +173,7 @@ missing() {
   rm -rf "$root/usr/sav2"
   "$sandbox" run "$root"
   check_quiet_exit "$root"
-  expect_log "no /usr/sav2" "$root" "${full_run[0]}" "user.notice live tree /usr/sav2 was missing: created" \
+  expect_log "no /usr/sav2" "$root" "${full_run[0]}" "$zone" "user.notice live tree /usr/sav2 was missing: created" \
     "${full_run[1]}" "${full_run[2]}"
   expect_commands "no /usr/sav2" "$root" all
   expect_replaced "no /usr/sav2" "$root"
@@ -251,7 +254,7 @@ after_done() {
   cp -a "$scratch/legacy/usr/sav" "$root/usr/sav"
   "$sandbox" run "$root"
   check_quiet_exit "$root"
-  expect_log "re-upgrade" "$root" "user.notice full run: legacy reports back under /usr/sav/data" \
+  expect_log "re-upgrade" "$root" "user.notice full run: legacy reports back under /usr/sav/data" "$zone" \
     "${full_run[1]}" "${full_run[2]}"
   expect_commands "re-upgrade" "$root" all
   expect_state "re-upgrade" "$root" "done"
@@ -290,7 +293,7 @@ staging_tmpfs() {
   "$sandbox" run --tmpfs /usr/sav3 8m "$root"
   check_quiet_exit "$root"
   expect_log "staging on tmpfs" "$root" \
-    "user.warn staging tree on a file system that does not survive a reboot" "${full_run[@]}"
+    "user.warn staging tree on a file system that does not survive a reboot" "${full_run[0]}" "$zone" "${full_run[1]}" "${full_run[2]}"
   expect_commands "staging on tmpfs" "$root" all
   [ "$(state_of "$root/sandbox/tmpfs")" = "done" ] || fail "staging on tmpfs: state '$(state_of "$root/sandbox/tmpfs")'"
 }
