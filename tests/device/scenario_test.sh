@@ -36,7 +36,6 @@ full_run=("user.notice full run" "user.notice pending: replacing the live trees"
 zone="user.notice times read in zone /etc/localtime"
 by_hand="user.notice removing the entries of /usr/sav2 one by one (names the shell would split)"
 
-
 sample_updates=(firmware_update.txt update_pkg)
 
 make_device template "$tool"
