@@ -41,6 +41,10 @@ inline constexpr std::size_t zrt_slots = 12;  // slots 9..11 are not used
 
 // Builds and writes the inventory; returns the write's result code.
 int build_device_inventory();
+// The inventory record as the legacy files give it (zero-filled `out` of
+// inventory::record_size bytes), without writing it: what the room
+// prediction counts the module files from.
+void fill_device_inventory(Bytes out);
 
 // ---------------------------------------------------------------------------
 // The port plan: which module sits on which port, and its sequence number,

@@ -32,12 +32,10 @@ bool item_record_says_no(const ItemRecordTest& test, unsigned n) {
 
 }  // namespace
 
-int build_device_inventory() {
-  std::uint8_t record[inventory::record_size] = {};
+void fill_device_inventory(Bytes out) {
   std::uint8_t display[legacy_display::record_size] = {};
   read_plain_record_if_present(path::device_display, display, legacy_display::record_size, 1);
 
-  Bytes out(record);
   put(out, inventory::port_code[0], module_code::controller);
   // Later groups overwrite earlier ones on the same port: ZRT wins over all,
   // K3 over the fifth kind and LQ, the fifth kind over LQ.
@@ -52,7 +50,7 @@ int build_device_inventory() {
   for (const Group& g : groups) {
     for (std::size_t slot = g.first_slot; slot < g.first_slot + 3; ++slot) {
       const std::uint8_t port = display[slot];
-      if (port >= 1 && port <= port_count) record[port] = g.code;
+      if (port >= 1 && port <= port_count) out[port] = g.code;
     }
   }
 
@@ -74,7 +72,12 @@ int build_device_inventory() {
       default: break;
     }
   }
-  return code(write_output(Output::inventory, 0, out));
+}
+
+int build_device_inventory() {
+  std::uint8_t record[inventory::record_size] = {};
+  fill_device_inventory(record);
+  return code(write_output(Output::inventory, 0, record));
 }
 
 namespace {

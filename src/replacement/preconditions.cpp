@@ -20,6 +20,7 @@
 #include "sav3/legacy_inputs.h"
 #include "sav3/migration_state.h"
 #include "sav3/system_log.h"
+#include "room.h"
 #include "tree.h"
 
 namespace sav3 {
@@ -252,6 +253,24 @@ bool no_mount_below_live(PreconditionFailure& f) {
 
 }  // namespace
 
+// (e) The predicted staging tree fits on its file system, and the live
+// trees' copies of it on theirs.
+bool room_predicted(PreconditionFailure& f) {
+  StagingPrediction prediction;
+  predict_staging_tree(prediction);
+  RoomShortfall shortfall{};
+  std::uint64_t staging_blocks = 0;
+  char failed[64];
+  bool ok = staging_has_room(prediction, shortfall, staging_blocks) &&
+            enough_room(failed, sizeof failed, &prediction, staging_blocks, &shortfall);
+  if (ok) return true;
+  char why[96];
+  if (shortfall.tree[0] == '\0') return fail(f, precondition::room, path::staging, "cannot tell");
+  std::snprintf(why, sizeof why, "need %llu KiB, free %llu KiB", static_cast<unsigned long long>(shortfall.need_kib),
+                static_cast<unsigned long long>(shortfall.free_kib));
+  return fail(f, precondition::room, shortfall.tree, why);
+}
+
 bool preconditions_hold(RunKind kind, bool probe, PreconditionFailure& failure) {
   failure = PreconditionFailure{};
   if (!trees_are_folders(failure) || !trees_are_separate(failure)) return false;
@@ -260,7 +279,8 @@ bool preconditions_hold(RunKind kind, bool probe, PreconditionFailure& failure) 
   if (kind == RunKind::full && !writable(path::staging, probe, failure)) return false;
   if (!writable(path::live, probe, failure) || !writable(path::live2, probe, failure)) return false;
   if (kind == RunKind::resume) return true;
-  return copy_sources_ok(failure) && legacy_inputs_read(failure) && no_mount_below_live(failure);
+  return copy_sources_ok(failure) && legacy_inputs_read(failure) && room_predicted(failure) &&
+         no_mount_below_live(failure);
 }
 
 }  // namespace sav3

@@ -2,14 +2,19 @@
 // deleted; the check after the copies and the resume are the guarantee.
 #include "room.h"
 
+#include <dirent.h>
 #include <sys/statvfs.h>
 #include <syslog.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <iterator>
 
 #include "manifest.h"
+#include "sav3/container.h"
 #include "sav3/device.h"
+#include "sav3/inventory.h"
+#include "sav3/output_files.h"
 #include "sav3/migration_state.h"
 #include "sav3/system_log.h"
 #include "tree.h"
@@ -134,30 +139,153 @@ void add_freed(const LiveTree& tree, std::uint64_t block_size, RoomDemand& deman
 
 }  // namespace
 
-bool enough_room(char* failed, std::size_t failed_size) {
+namespace {
+
+// The staging tree a full run will build, for a file system of this block
+// size: the output files of the device's modules (the output table), the four
+// folders, and the files the opening commands copy (an output that replaces
+// a copy counted once).
+bool output_named(const StagingPrediction& p, const char* folder, const char* name) {
+  char path[512];
+  if (std::snprintf(path, sizeof path, "%s/%s", folder, name) >= static_cast<int>(sizeof path)) return false;
+  const PortPlan plan = plan_ports(p.inventory, shared_supply_numbering);
+  for (const OutputFile& f : output_files) {
+    if (!f.per_port()) {
+      if (std::strcmp(f.path, path) == 0) return true;
+      continue;
+    }
+    for (const PlannedModule& m : plan)
+      if ((f.modules & module_bit(m.kind)) != 0 && std::strcmp(numbered_path(f.path, m.port), path) == 0) return true;
+  }
+  return false;
+}
+
+void add_copy(const char* source, std::uint64_t block_size, RoomDemand& demand) {
+  struct stat st;
+  if (stat(host_path(source), &st) != 0 || !S_ISREG(st.st_mode)) return;  // cp skips it
+  demand.inodes += 1;
+  demand.blocks += blocks_for(static_cast<std::uint64_t>(st.st_size), block_size);
+}
+
+bool add_copied_folder(const StagingPrediction& p, const char* from, const char* to, std::uint64_t block_size,
+                       RoomDemand& demand) {
+  DIR* dir = opendir(host_path(from));
+  if (dir == nullptr) return true;  // nothing to copy
+  bool ok = true;
+  while (const dirent* e = readdir(dir)) {
+    if (e->d_name[0] == '.' || output_named(p, to, e->d_name)) continue;
+    char source[512];
+    if (std::snprintf(source, sizeof source, "%s/%s", from, e->d_name) >= static_cast<int>(sizeof source)) {
+      ok = false;
+      continue;
+    }
+    add_copy(source, block_size, demand);
+  }
+  closedir(dir);
+  return ok;
+}
+
+bool add_predicted_need(const StagingPrediction& p, std::uint64_t block_size, RoomDemand& demand) {
+  const PortPlan plan = plan_ports(p.inventory, shared_supply_numbering);
+  for (const OutputFile& f : output_files) {
+    const std::uint64_t bytes = header::size + std::uint64_t{f.size} * f.count;
+    std::uint64_t files = f.per_port() ? 0 : 1;
+    for (const PlannedModule& m : plan) files += (f.modules & module_bit(m.kind)) != 0 ? 1 : 0;
+    demand.inodes += files;
+    demand.blocks += files * blocks_for(bytes, block_size);
+  }
+  demand.inodes += 4;  // data, cfg, etc, history
+  demand.blocks += 4;
+  add_copy("/usr/sav/update_log", block_size, demand);
+  add_copy("/usr/sav/data/userlogindata.txt", block_size, demand);
+  return add_copied_folder(p, "/mnt/1/cfg", path::staging_cfg, block_size, demand) &&
+         add_copied_folder(p, "/mnt/1/etc", path::staging_etc, block_size, demand);
+}
+
+RoomFigures figures_of(const struct statvfs& fs) {
+  return {fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize, fs.f_blocks, fs.f_bavail, fs.f_files, fs.f_favail};
+}
+
+void tell(RoomShortfall* shortfall, const char* tree, const RoomVerdict& v) {
+  if (shortfall == nullptr) return;
+  std::snprintf(shortfall->tree, sizeof shortfall->tree, "%s", tree);
+  shortfall->need_kib = v.need_kib;
+  shortfall->free_kib = v.free_kib;
+}
+
+}  // namespace
+
+void predict_staging_tree(StagingPrediction& prediction) {
+  prediction = StagingPrediction{};
+  fill_device_inventory(prediction.inventory);
+}
+
+bool staging_has_room(const StagingPrediction& prediction, RoomShortfall& shortfall,
+                      std::uint64_t& staging_blocks) {
+  staging_blocks = 0;
+  struct stat st;
+  struct statvfs fs;
+  if (stat(host_path(path::staging), &st) != 0 || statvfs(host_path(path::staging), &fs) != 0) return false;
+  const RoomFigures figures = figures_of(fs);
+  RoomDemand demand{};
+  LinkedFiles linked{};
+  if (!add_predicted_need(prediction, figures.block_size, demand)) return false;
+  // What "rm -rf /usr/sav3/*" frees first (its dot entries stay).
+  add_freed({path::staging, TreeRule::staging, st.st_dev}, figures.block_size, demand, linked);
+  add_linked_freed(linked, demand);
+  staging_blocks = demand.blocks > demand.freed_blocks ? demand.blocks - demand.freed_blocks : 0;
+  const RoomVerdict verdict = weigh_room(demand, figures);
+  tell(&shortfall, path::staging, verdict);
+  return verdict.enough_blocks && verdict.enough_inodes;
+}
+
+bool enough_room(char* failed, std::size_t failed_size) { return enough_room(failed, failed_size, nullptr, 0, nullptr); }
+
+bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction* prediction,
+                 std::uint64_t staging_blocks, RoomShortfall* shortfall) {
   LiveTree trees[] = {{path::live, TreeRule::live, 0}, {path::live2, TreeRule::live2, 0}};
   for (LiveTree& tree : trees) {
     struct stat st;
     if (stat(host_path(tree.path), &st) != 0) {
+      if (prediction != nullptr && errno == ENOENT) {
+        // A missing live tree is made in its parent's file system.
+        HostPath parent = host_path(tree.path);
+        *std::strrchr(parent.text, '/') = '\0';
+        if (stat(parent, &st) == 0) {
+          tree.device = st.st_dev;
+          continue;
+        }
+      }
       std::snprintf(failed, failed_size, "%s", tree.path);
       return false;
     }
     tree.device = st.st_dev;
   }
+  struct stat staging;
+  const dev_t staging_device = stat(host_path(path::staging), &staging) == 0 ? staging.st_dev : 0;
   const bool shared = trees[0].device == trees[1].device;
   for (std::size_t first = 0; first < std::size(trees); ++first) {
     if (shared && first == 1) break;
     struct statvfs fs;
-    if (statvfs(host_path(trees[first].path), &fs) != 0) {
-      std::snprintf(failed, failed_size, "%s", trees[first].path);
-      return false;
+    HostPath where = host_path(trees[first].path);
+    if (statvfs(where, &fs) != 0) {
+      *std::strrchr(where.text, '/') = '\0';
+      if (prediction == nullptr || statvfs(where, &fs) != 0) {
+        std::snprintf(failed, failed_size, "%s", trees[first].path);
+        return false;
+      }
     }
-    const RoomFigures figures{fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize, fs.f_blocks, fs.f_bavail,
-                              fs.f_files, fs.f_favail};
+    RoomFigures figures = figures_of(fs);
+    // On the staging tree's own file system only what the staging tree
+    // leaves is there for the copies.
+    if (prediction != nullptr && trees[first].device == staging_device)
+      figures.free_blocks = figures.free_blocks > staging_blocks ? figures.free_blocks - staging_blocks : 0;
     RoomDemand demand{};
     LinkedFiles linked{};
-    if (!add_staging_need(figures.block_size, demand)) {
-      note(LOG_ERR, log_line::room_unknown, escaped(trees[first].path).text);
+    const bool told = prediction != nullptr ? add_predicted_need(*prediction, figures.block_size, demand)
+                                            : add_staging_need(figures.block_size, demand);
+    if (!told) {
+      if (shortfall == nullptr) note(LOG_ERR, log_line::room_unknown, escaped(trees[first].path).text);
       std::snprintf(failed, failed_size, "%s", trees[first].path);
       return false;
     }
@@ -171,13 +299,14 @@ bool enough_room(char* failed, std::size_t failed_size) {
     add_linked_freed(linked, demand);
     const RoomVerdict verdict = weigh_room(demand, figures);
     const auto shown = escaped(trees[first].path);
-    if (!verdict.enough_blocks)
+    if (shortfall == nullptr && !verdict.enough_blocks)
       note(LOG_ERR, log_line::no_room, shown.text, static_cast<unsigned long long>(verdict.need_kib),
            static_cast<unsigned long long>(verdict.free_kib));
-    if (!verdict.enough_inodes)
+    if (shortfall == nullptr && !verdict.enough_inodes)
       note(LOG_ERR, log_line::no_inodes, shown.text, static_cast<unsigned long long>(verdict.need_inodes),
            static_cast<unsigned long long>(figures.free_inodes));
     if (!verdict.enough_blocks || !verdict.enough_inodes) {
+      tell(shortfall, trees[first].path, verdict);
       std::snprintf(failed, failed_size, "%s", trees[first].path);
       return false;
     }

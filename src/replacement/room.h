@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sav3/inventory.h"
+
 namespace sav3 {
 
 // The room check's arithmetic for one file system, in its blocks
@@ -33,8 +35,31 @@ struct RoomVerdict {
 RoomVerdict weigh_room(const RoomDemand& demand, const RoomFigures& figures);
 std::uint64_t blocks_for(std::uint64_t size, std::uint64_t block_size);
 
-// The room check over the file systems of both live trees; logs a shortfall
-// and names the live tree in `failed`.
+// The room check over the file systems of both live trees, for the staging
+// tree as it is (after the gate); logs a shortfall and names the live tree in
+// `failed`.
 bool enough_room(char* failed, std::size_t failed_size);
+
+// Before the first command: the staging tree predicted from the legacy
+// inventory (its module files, from the output table) and the files the
+// opening commands copy.
+struct StagingPrediction {
+  std::uint8_t inventory[inventory::record_size];
+};
+void predict_staging_tree(StagingPrediction& prediction);
+// What a prediction found short: the tree whose file system lacks room.
+struct RoomShortfall {
+  char tree[16];
+  std::uint64_t need_kib;
+  std::uint64_t free_kib;
+};
+// The staging file system holds the predicted tree, less what emptying
+// /usr/sav3 frees, with the margin; `staging_blocks` is what it takes there.
+bool staging_has_room(const StagingPrediction& prediction, RoomShortfall& shortfall, std::uint64_t& staging_blocks);
+// The live trees' room check for the predicted staging tree (on a file
+// system shared with /usr/sav3, less its `staging_blocks`); logs nothing when
+// `shortfall` is given.
+bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction* prediction,
+                 std::uint64_t staging_blocks, RoomShortfall* shortfall);
 
 }  // namespace sav3
