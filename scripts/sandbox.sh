@@ -50,6 +50,9 @@
 #       started, the largest of them) goes to ROOT/sandbox/tool.time, and the
 #       tool's own peak (VmHWM, read by /bin/sh at every command) to
 #       ROOT/sandbox/tool.hwm.
+#       SAV3_SANDBOX_TIMEOUT=SECONDS (600 by default) ends a run that takes
+#       longer (a tool blocked on a FIFO): the whole sandbox is killed and the
+#       run fails.
 #
 # Inside the root:
 #   /bin/busybox and a link per applet; /bin/sh is a logging shim that runs
@@ -425,7 +428,7 @@ INSIDE
   # the chroot.
   local launch=exec status=0
   [ -z "$kept" ] || launch=""
-  timeout --kill-after=10 600 unshare --mount --pid --fork --kill-child /bin/sh -c "
+  timeout --kill-after=10 "${SAV3_SANDBOX_TIMEOUT:-600}" unshare --mount --pid --fork --kill-child /bin/sh -c "
     set -e
     mount --bind /dev/null \"\$1/dev/null\"
     mount -t proc proc \"\$1/proc\"

@@ -36,74 +36,9 @@ full_run=("user.notice full run" "user.notice pending: replacing the live trees"
 zone="user.notice times read in zone /etc/localtime"
 by_hand="user.notice removing the entries of /usr/sav2 one by one (names the shell would split)"
 
-# expect_log WHAT ROOT LINE...: the tool logged exactly these lines.
-expect_log() {
-  local what=$1 root=$2
-  shift 2
-  if ! diff <([ $# -eq 0 ] || printf '%s\n' "$@") "$root/sandbox/tool.log" >"$scratch/log.diff"; then
-    fail "$what: log lines differ (< expected, > logged):"
-    cat "$scratch/log.diff"
-  fi
-}
-
-# expect_commands WHAT ROOT none | all | without-find | replacement
-expect_commands() {
-  local what=$1 root=$2 expected
-  case $3 in
-    none) expected=$(: ) ;;
-    all) expected=$(cat "$here/expected_commands.txt") ;;
-    without-find) expected=$(grep -v '^find /usr/sav2/' "$here/expected_commands.txt") ;;
-    opening) expected=$(head -n 26 "$here/expected_commands.txt") ;;
-  esac
-  if ! diff <(printf '%s' "$expected" | grep . || true) <(cat "$root/sandbox/commands.log" 2>/dev/null || true) \
-    >"$scratch/commands.diff"; then
-    fail "$what: commands differ from '$3' (< expected, > issued):"
-    cat "$scratch/commands.diff"
-  fi
-}
-
-expect_state() { [ "$(state_of "$2")" = "$3" ] || fail "$1: state '$(state_of "$2")', not '$3'"; }
-
-# expect_same WHAT BEFORE AFTER: two snapshots are equal.
-expect_same() {
-  diff "$2" "$3" >"$scratch/same.diff" || {
-    fail "$1:"
-    head -n 20 "$scratch/same.diff"
-  }
-}
-
-# Everything of the sandbox's root but the three trees the tool replaces:
-# what a run must never touch apart from the old programs in /mnt/2.
-outside() {
-  snapshot "$1" mnt/1 mnt/data bin etc sbin
-  ls -A "$1/usr" 2>&1 || true
-}
-
-# /usr/sav is the staging tree; /usr/sav2 is the staging tree and the
-# top-level entries named in the rest of the arguments.
-expect_replaced() {
-  local what=$1 root=$2
-  shift 2
-  diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav" >"$scratch/sav.diff" 2>&1 || {
-    fail "$what: /usr/sav is not the staging tree:"
-    head "$scratch/sav.diff"
-  }
-  local extra
-  diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav2" >"$scratch/sav2.diff" 2>&1 || true
-  extra=$(sed -n 's|^Only in .*/usr/sav2: ||p' "$scratch/sav2.diff" | LC_ALL=C sort)
-  if grep -v '^Only in .*/usr/sav2: ' "$scratch/sav2.diff" | grep -q .; then
-    fail "$what: /usr/sav2 differs from the staging tree:"
-    head "$scratch/sav2.diff"
-  fi
-  [ "$extra" = "$(printf '%s\n' "$@" | LC_ALL=C sort)" ] ||
-    fail "$what: /usr/sav2 holds beside the staging tree: $(echo "$extra" | tr '\n' '|'), not $(printf '%s|' "$@")"
-}
-
-# The sample's /usr/sav2 entries that stay.
 sample_updates=(firmware_update.txt update_pkg)
 
 make_device template "$tool"
-fresh() { rm -rf "${scratch:?}/$1" && cp -a "$scratch/template" "$scratch/$1"; }
 
 # A plain run: what the other cases are compared with.
 fresh plain

@@ -88,3 +88,91 @@ check_commands() {
 
 # The first line of the state file ("none" without one).
 state_of() { head -n 1 "$1/usr/sav3/.migration" 2>/dev/null || echo none; }
+
+# The sample device as `make_device template` made it, copied to NAME.
+fresh() { rm -rf "${scratch:?}/$1" && cp -a "$scratch/template" "$scratch/$1"; }
+
+# device_path ROOT PATH: where the device path PATH resolves inside the root
+# (every link on the way, as the device would follow it), as a path of this
+# machine; the path itself when it does not resolve.
+device_path() { echo "$1$(chroot "$1" /bin/busybox realpath "$2" 2>/dev/null || echo "$2")"; }
+
+# expect_log WHAT ROOT LINE...: the tool logged exactly these lines; a LINE
+# beginning with "~" is an extended regular expression for the whole line.
+expect_log() {
+  local what=$1 root=$2 i=0 line logged=()
+  shift 2
+  mapfile -t logged < <(cat "$root/sandbox/tool.log" 2>/dev/null)
+  local expected=()
+  for line in "$@"; do
+    if [ "${line:0:1}" = "~" ] && [[ ${logged[i]-} =~ ^${line:1}$ ]]; then line=${logged[i]}; fi
+    expected+=("$line")
+    i=$((i + 1))
+  done
+  if ! diff <([ $# -eq 0 ] || printf '%s\n' "${expected[@]}") "$root/sandbox/tool.log" >"$scratch/log.diff"; then
+    fail "$what: log lines differ (< expected, > logged):"
+    cat "$scratch/log.diff"
+  fi
+}
+
+# expect_commands WHAT ROOT none | all | without-find | opening | LIST: the
+# commands issued, exactly; LIST numbers the expected commands ("1-26,28").
+expect_commands() {
+  local what=$1 root=$2 expected
+  case $3 in
+    none) expected=$(:) ;;
+    all) expected=$(cat "$here/expected_commands.txt") ;;
+    without-find) expected=$(grep -v '^find /usr/sav2/' "$here/expected_commands.txt") ;;
+    opening) expected=$(head -n 26 "$here/expected_commands.txt") ;;
+    *) expected=$(awk -v list="$3" 'BEGIN {
+           n = split(list, range, ",")
+           for (i = 1; i <= n; i++) { m = split(range[i], end, "-"); for (j = end[1]; j <= end[m]; j++) want[j] = 1 }
+         } want[NR]' "$here/expected_commands.txt") ;;
+  esac
+  if ! diff <(printf '%s' "$expected" | grep . || true) <(cat "$root/sandbox/commands.log" 2>/dev/null || true) \
+    >"$scratch/commands.diff"; then
+    fail "$what: commands differ from '$3' (< expected, > issued):"
+    cat "$scratch/commands.diff"
+  fi
+}
+
+expect_state() { [ "$(state_of "$2")" = "$3" ] || fail "$1: state '$(state_of "$2")', not '$3'"; }
+
+# expect_same WHAT BEFORE AFTER: two snapshots are equal.
+expect_same() {
+  diff "$2" "$3" >"$scratch/same.diff" || {
+    fail "$1:"
+    head -n 20 "$scratch/same.diff"
+  }
+}
+
+# Everything of the sandbox's root but the three trees the tool replaces:
+# what a run must never touch apart from the old programs in /mnt/2.
+outside() {
+  snapshot "$1" mnt/1 mnt/data bin etc sbin
+  ls -A "$1/usr" 2>&1 || true
+}
+
+# expect_replaced WHAT ROOT [NAME...]: /usr/sav is the staging tree; /usr/sav2
+# is the staging tree and the top-level entries NAME. The trees are compared
+# where they resolve on the device (a tree may be a link to a folder).
+expect_replaced() {
+  local what=$1 root=$2 staging sav sav2
+  shift 2
+  staging=$(device_path "$root" /usr/sav3)
+  sav=$(device_path "$root" /usr/sav)
+  sav2=$(device_path "$root" /usr/sav2)
+  diff -r -x '.migration*' "$staging" "$sav" >"$scratch/sav.diff" 2>&1 || {
+    fail "$what: /usr/sav is not the staging tree:"
+    head "$scratch/sav.diff"
+  }
+  local extra
+  diff -r -x '.migration*' "$staging" "$sav2" >"$scratch/sav2.diff" 2>&1 || true
+  extra=$(sed -n "s|^Only in $sav2: ||p" "$scratch/sav2.diff" | LC_ALL=C sort)
+  if grep -v "^Only in $sav2: " "$scratch/sav2.diff" | grep -q .; then
+    fail "$what: /usr/sav2 differs from the staging tree:"
+    head "$scratch/sav2.diff"
+  fi
+  [ "$extra" = "$(printf '%s\n' "$@" | LC_ALL=C sort)" ] ||
+    fail "$what: /usr/sav2 holds beside the staging tree: $(echo "$extra" | tr '\n' '|'), not $(printf '%s|' "$@")"
+}
