@@ -1,21 +1,24 @@
 // The record inspector on hostile files: one fuzz input is a file's bytes
 // under any kind's folder and name (or a name the migration never writes),
 // inspected as text and as JSON, with secrets shown or not, one file or the
-// whole tree around it. Never a crash, a status of 0, 1 or 2, and the JSON is
-// always valid JSON Lines.
+// whole tree around it, or compared (--diff) with a sound file of its kind.
+// Never a crash, a status of 0, 1 or 2, and the JSON is always valid JSON
+// Lines.
 //
 // Input: byte 0 the kind (an index into the inspector's table; beyond it a
 // name the migration never writes), byte 1 the port, byte 2 the mode (bit 0
 // JSON, bit 1 secrets shown, bit 2 the whole tree, bit 3 the bytes are the
-// tree's state file too), bytes 3 and 4 the record asked for (little-endian),
-// then the file's bytes.
+// tree's state file too, bit 4 compared with a sound file), bytes 3 and 4 the record asked for
+// (little-endian), then the file's bytes.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "fuzz_device.h"
 #include "inspect.h"
 #include "json_check.h"
+#include "sav3/container.h"
 #include "sav3/migration_state.h"
 
 using namespace sav3;
@@ -57,14 +60,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.show_secrets = (data[2] & 2) != 0;
   options.record = static_cast<long>(data[3] | (data[4] << 8));
   const bool tree = (data[2] & 4) != 0;
+  const bool diff = (data[2] & 16) != 0 && !tree;
+
+  // The sound file to compare with: zero records of the kind, beside the
+  // staging tree.
+  char sound_path[96] = "";
+  if (diff) {
+    const OutputFile& k = data[0] < kinds.size() ? kinds[data[0]] : kinds[0];
+    static std::vector<std::uint8_t> zeros;
+    zeros.assign(std::size_t{k.size} * k.count, 0);
+    std::snprintf(sound_path, sizeof sound_path, "/usr/sound%s", device_path + sizeof path::staging - 1);
+    fuzz::make_parents(sound_path);
+    if (write_headed_file(sound_path, zeros, static_cast<int>(k.size), static_cast<int>(k.count)) !=
+        FileResult::ok)
+      std::abort();
+  }
 
   static std::FILE* err = std::fopen("/dev/null", "w");
   char* text = nullptr;
   std::size_t length = 0;
   std::FILE* out = open_memstream(&text, &length);
   if (out == nullptr || err == nullptr) std::abort();
-  const int status = tree ? inspect::inspect_tree(out, err, host_path(path::staging), options)
-                          : inspect::inspect_file(out, err, host_path(device_path), options);
+  char host_a[256];
+  std::snprintf(host_a, sizeof host_a, "%s", host_path(device_path).text);
+  const int status = tree   ? inspect::inspect_tree(out, err, host_path(path::staging), options)
+                     : diff ? inspect::inspect_diff(out, err, host_a, host_path(sound_path), options)
+                            : inspect::inspect_file(out, err, host_a, options);
   std::fclose(out);
   if (status < 0 || status > 2) {
     std::fprintf(stderr, "status %d\n", status);

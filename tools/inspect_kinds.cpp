@@ -190,8 +190,9 @@ const FileKind* identify(const PathParts& where, const HeaderCheck& check, Const
     return nullptr;
   }
   if (matches == 1 && !by_size[0]->type_code_first) return by_size[0];
-  // Kinds of one size apart by the type code in byte 0 (LQ or ZRT).
-  const std::uint8_t code = read8(file, header::size);
+  // Kinds of one size apart by the type code in byte 0 (LQ or ZRT); 0 in a
+  // file that ends with its header.
+  const std::uint8_t code = file.size() > header::size ? file[header::size] : 0;
   for (std::size_t i = 0; i < matches; ++i)
     if (type_code_of(*by_size[i]) == code) return by_size[i];
   std::snprintf(why, why_size,
