@@ -18,11 +18,6 @@ namespace {
 // first line is the state.
 constexpr const char* state_name = path::state + sizeof path::staging;
 
-bool starts_with_word(const char* line, const char* word) {
-  const std::size_t n = std::strlen(word);
-  return std::strncmp(line, word, n) == 0 && (line[n] == '\0' || line[n] == ' ');
-}
-
 // Checks the file of kind `k` at `path` (its bytes in `bytes`): `problem`
 // gets the first thing wrong with it, "" when nothing is: that it cannot be
 // read, its header's first problem, a record size or count other than its
@@ -77,16 +72,22 @@ int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options&
     state[std::strcspn(state, "\n")] = '\0';
     std::fclose(f);
   }
-  const bool state_ok = !has_state || std::strcmp(state, state_word::done) == 0;
-  const char* state_meaning =
-      !has_state ? nullptr
-      : state_ok ? "the live trees hold the staging tree"
-      : starts_with_word(state, state_word::pending)
-          ? "the live trees are not fully replaced yet; the next run finishes the replacement"
-      : starts_with_word(state, state_word::kept) ? "the live trees kept their old data"
-      : starts_with_word(state, state_word::abandoned)
-          ? "the replacement of the live trees was given up; they may be half replaced"
-          : "not a state the migration writes";
+  // The first line read as the tool reads it.
+  const State found = has_state ? state_of_line(state) : State::none;
+  const bool state_ok = found == State::none || found == State::done;
+  const char* state_meaning = nullptr;
+  switch (found) {
+    case State::none: break;
+    case State::done: state_meaning = "the live trees hold the staging tree"; break;
+    case State::pending:
+      state_meaning = "the live trees are not fully replaced yet; the next run finishes the replacement";
+      break;
+    case State::kept: state_meaning = "the live trees kept their old data"; break;
+    case State::abandoned:
+      state_meaning = "the replacement of the live trees was given up; they may be half replaced";
+      break;
+    case State::unreadable: state_meaning = "not a state the migration writes"; break;
+  }
 
   const FileKind& inventory_kind = file_kinds()[static_cast<std::size_t>(Output::inventory)];
   std::snprintf(path, sizeof path, "%s/%s/%s", dir, folder_name(inventory_kind.folder), inventory_kind.file);

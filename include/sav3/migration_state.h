@@ -49,6 +49,12 @@ inline constexpr char file[] = "file";
 inline constexpr char link[] = "link";
 }  // namespace state_word
 
+// The states, as a first line names them (unreadable: none of them, or a
+// "pending" whose attempt count or manifest does not read). The tool's
+// reader and the inspector's report both decide by this.
+enum class State { none, pending, done, kept, abandoned, unreadable };
+State state_of_line(const char* first_line);
+
 // A resume that fails for the third time turns the state into "abandoned".
 inline constexpr int max_attempts = 3;
 // A device whose full runs kept the live trees this often stops trying (each

@@ -105,24 +105,29 @@ bool plain_path(ManifestReader& r, const ManifestEntry& entry) {
 
 }  // namespace
 
+State state_of_line(const char* line) {
+  if (std::strcmp(line, state_word::done) == 0) return State::done;
+  if (std::strcmp(line, state_word::pending) == 0) return State::pending;
+  if (starts_state(line, state_word::kept)) return State::kept;
+  if (starts_state(line, state_word::abandoned)) return State::abandoned;
+  return State::unreadable;
+}
+
 StateInfo read_state() {
   std::FILE* file = open_device_file(path::state, "rb");
   if (file == nullptr) return {errno == ENOENT ? State::none : State::unreadable, 0, 0};
   StateInfo info{State::unreadable, 0, 0};
   char line[1024];
   if (read_line(file, line)) {
-    if (std::strcmp(line, state_word::done) == 0) {
-      info.state = State::done;
-    } else if (starts_state(line, state_word::kept)) {
-      info.state = State::kept;
+    info.state = state_of_line(line);
+    if (info.state == State::kept) {
       // A file written before the count was kept has no second line.
       if (read_line(file, line) && !counted_line(line, state_word::runs, 1000000, info.runs))
         info.state = State::unreadable;
-    } else if (starts_state(line, state_word::abandoned)) {
-      info.state = State::abandoned;
-    } else if (std::strcmp(line, state_word::pending) == 0 && read_line(file, line) &&
-               counted_line(line, state_word::attempts, max_attempts, info.attempts)) {
-      info.state = State::pending;
+    } else if (info.state == State::pending &&
+               !(read_line(file, line) &&
+                 counted_line(line, state_word::attempts, max_attempts, info.attempts))) {
+      info.state = State::unreadable;
     }
   }
   std::fclose(file);

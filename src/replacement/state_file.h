@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "sav3/migration_state.h"
+
 namespace sav3 {
 
-enum class State { none, pending, done, kept, abandoned, unreadable };
 struct StateInfo {
   State state;
   int attempts;  // pending: resumes started so far
