@@ -37,13 +37,18 @@
 #       check the disk images of a board that was powered off cleanly
 #       (e2fsck -fn, fsck.f2fs --dry-run); prints the checker's complaints
 #
-# Emulators are started and killed by their process id only; each boot has
-# `-icount` so that board time (and the random cut instants) repeat.
+# Emulators are started and killed by their process id only. Each boot runs
+# with `-icount shift=0,sleep=off`: board time is one nanosecond per guest
+# instruction while the board computes, and jumps to the next timer while it
+# waits (a delay of three commit intervals costs no real time). The waits
+# for the disk are not repeatable: a flush that finds the board idle moves
+# its clock to the next timer, so board times of flush-heavy steps vary from
+# boot to boot; the random cut instants repeat as instants of board time.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(cd "$here/../.." && pwd)
-# shellcheck source=../packages.sh
+# shellcheck source=scripts/packages.sh
 . "$here/../packages.sh"
 cache=$top/build/board/cache
 skip=77
@@ -252,23 +257,28 @@ cmd_boot() {
   : >"$console"
   rm -f "$board/ctl.in" "$board/ctl.out"
   mkfifo "$board/ctl.in" "$board/ctl.out"
-  local disks=(-drive "if=none,file=$board/disk0.img,format=raw,id=disk0,cache=unsafe"
-    -device virtio-blk-device,drive=disk0)
-  [ ! -f "$board/disk1.img" ] || disks+=(-drive "if=none,file=$board/disk1.img,format=raw,id=disk1,cache=unsafe"
-    -device virtio-blk-device,drive=disk1)
+  local disks=() disk
+  for disk in 0 1; do
+    [ -f "$board/disk$disk.img" ] || continue
+    disks+=(-drive "if=none,file=$board/disk$disk.img,format=raw,id=disk$disk,cache=unsafe"
+      -device "virtio-blk-device,drive=disk$disk")
+  done
   local append="console=ttyAMA0 panic=-1 quiet sav3.layout=$layout sav3.setting=$setting sav3.run=$run"
   [ -z "$cut" ] || append+=" sav3.cut=$cut sav3.delay=$delay"
   [ -z "$random" ] || append+=" sav3.random=$random"
   qemu-system-arm -M virt -cpu cortex-a15 -m 256 -display none -monitor none -no-reboot -nic none \
-    ${SAV3_BOARD_ICOUNT--icount shift=0,sleep=off} -serial "file:$console" \
+    -icount shift=0,sleep=off -serial "file:$console" \
     -kernel "$cache/kernel/boot/vmlinuz-"* -initrd "$cache/initramfs.cpio" -append "$append" \
     "${disks[@]}" -device virtio-serial-device -chardev "pipe,id=ctl,path=$board/ctl" \
     -device virtserialport,chardev=ctl,name=ctl </dev/null >"$board/qemu.$n.log" 2>&1 &
   local qemu=$! start=$SECONDS outcome="" shown=0
+  # The shell's note that the emulator was killed goes to its log: the kill
+  # is the cut, not news.
+  exec 3>&2 2>>"$board/qemu.$n.log"
   while kill -0 "$qemu" 2>/dev/null; do
     if grep -q '^sav3-board: cutting' "$console"; then
       kill -KILL "$qemu" 2>/dev/null || true
-      outcome=cut
+      outcome="cut"
     elif [ $((SECONDS - start)) -ge "$timeout" ]; then
       kill -KILL "$qemu" 2>/dev/null || true
       outcome=timeout
@@ -279,8 +289,8 @@ cmd_boot() {
     fi
     sleep 0.1
   done
-  # Quietly: a killed emulator is the cut, not news.
-  { wait "$qemu"; } 2>/dev/null || true
+  wait "$qemu" || true
+  exec 2>&3 3>&-
   [ $show = 0 ] || tail -n +$((shown + 1)) "$console" | tr -d '\r'
   if [ -z "$outcome" ]; then
     if grep -q '^sav3-board: power off' "$console"; then

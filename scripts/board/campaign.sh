@@ -88,9 +88,11 @@ fresh() {
 }
 
 # finish NAME RUN: boots without a cut until one has written the marker or
-# found it; prints the number of those boots, or fails.
+# found it; prints the number of those boots, or fails. A boot that leaves
+# the trees as the boot before it did, without the marker, is stuck: the
+# next would do the same.
 finish() {
-  local name=$1 run=$2 n=0 outcome
+  local name=$1 run=$2 n=0 outcome last
   while [ $n -lt 5 ]; do
     n=$((n + 1))
     outcome=$("$board" boot --setting "$setting" --run "$run" "$work/$name")
@@ -98,9 +100,14 @@ finish() {
       echo "boot $n: $outcome"
       return 1
     }
-    if tr -d '\r' <"$work/$name/console.$(cat "$work/$name/boots")" | grep -E '^sav3-board: marker (written|present)' >/dev/null; then
+    last=$(cat "$work/$name/boots")
+    if tr -d '\r' <"$work/$name/console.$last" | grep -E '^sav3-board: marker (written|present)' >/dev/null; then
       echo "$n"
       return 0
+    fi
+    if [ $n -gt 1 ] && cmp -s <("$board" listing "$work/$name" $((last - 1))) <("$board" listing "$work/$name" "$last"); then
+      echo "stuck: boot $n changed nothing, no marker"
+      return 1
     fi
   done
   echo "no marker after 5 boots"
@@ -142,8 +149,8 @@ random_instants() {
 
 case $mode in
   short)
-    points=(after:27 half:29 $(random_instants 2) after:27+half:2 "done@$wait3"
-      "noflush/pending@$wait3" "noflush/done@$wait3")
+    mapfile -t points < <(echo after:27 && echo half:29 && random_instants 2 && echo after:27+half:2 &&
+      echo "done@$wait3" && echo "noflush/pending@$wait3" && echo "noflush/done@$wait3")
     ;;
   proof)
     points=("noflush/pending@$wait3" "noflush/done@$wait3")
@@ -152,19 +159,19 @@ case $mode in
     fixed=()
     for ((n = 1; n <= 30; n++)); do fixed+=("before:$n" "after:$n"); done
     fixed+=(half:27 half:28 half:29 half:30 after:27+half:1 half:28+before:1 half:29+half:3 half:30+after:4
-      pending done "pending@$wait3" "done@$wait3")
+      pending "done" "pending@$wait3" "done@$wait3")
     mapfile -t points < <(printf '%s\n' "${fixed[@]}" | awk -v seed="$seed" 'BEGIN { srand(seed) } { print rand(), $0 }' |
       sort -n | cut -d' ' -f2 | head -n "$cuts")
-    [ "${#points[@]}" -ge "$cuts" ] || points+=($(random_instants $((cuts - ${#points[@]}))))
+    [ "${#points[@]}" -ge "$cuts" ] || mapfile -t -O "${#points[@]}" points < <(random_instants $((cuts - ${#points[@]})))
     ;;
 esac
 
 # one_cut INDEX POINTS: prints the cut's line to $work/result.INDEX.
 one_cut() {
-  local index=$1 spec=$2 name=cut$1 point outcome state boots result run=tool points=$2
-  case $spec in noflush/*) run=noflush points=${spec#noflush/} ;; esac
+  local index=$1 spec=$2 name=cut$1 point outcome state boots result run=tool steps=$2
+  case $spec in noflush/*) run=noflush steps=${spec#noflush/} ;; esac
   fresh "$name"
-  for point in ${points//+/ }; do
+  for point in ${steps//+/ }; do
     local options=(--setting "$setting" --run "$run" --timeout 900)
     case $point in
       random:*) options+=(--random "${point#random:}") ;;
@@ -180,13 +187,14 @@ one_cut() {
         ;;
     esac
   done
-  boots=$(finish "$name" "$run") || {
-    echo "$spec - - FAIL ($boots)" >"$work/result.$index"
+  local after=$(($(cat "$work/$name/boots") + 1)) status=0
+  boots=$(finish "$name" "$run") || status=1
+  # The state that the first boot after the cut found.
+  state=$(tr -d '\r' <"$work/$name/console.$after" 2>/dev/null | sed -n "s/^sav3-board: start-up, state '\(.*\)'.*/\1/p")
+  [ $status = 0 ] || {
+    echo "$spec ${state:-none} - FAIL ($boots)" >"$work/result.$index"
     return
   }
-  # The state the first boot after the cut found.
-  local after=$(($(cat "$work/$name/boots") - boots + 1))
-  state=$(tr -d '\r' <"$work/$name/console.$after" | sed -n "s/^sav3-board: start-up, state '\(.*\)'.*/\1/p")
   "$board" listing "$work/$name" >"$work/$name.listing"
   if ! cmp -s "$work/uncut.listing" "$work/$name.listing"; then
     result="DIFFERS ($(diff "$work/uncut.listing" "$work/$name.listing" | grep -c '^[<>]') lines; $work/$name.listing)"

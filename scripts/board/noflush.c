@@ -15,7 +15,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#define ANSWER_SUCCESS(nr)                                                                                             \
+#define ANSWER_SUCCESS(nr) \
   BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, (nr), 0, 1), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | 0)
 
 int main(int argc, char** argv) {
@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
   };
   struct sock_fprog program = {.len = sizeof filter / sizeof filter[0], .filter = filter};
-  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
     perror("noflush: seccomp");
     return 1;
   }
