@@ -38,12 +38,12 @@
 #       (e2fsck -fn, fsck.f2fs --dry-run); prints the checker's complaints
 #
 # Emulators are started and killed by their process id only. Each boot runs
-# with `-icount shift=0,sleep=off`: board time is one nanosecond per guest
-# instruction while the board computes, and jumps to the next timer while it
-# waits (a delay of three commit intervals costs no real time). The waits
-# for the disk are not repeatable: a flush that finds the board idle moves
-# its clock to the next timer, so board times of flush-heavy steps vary from
-# boot to boot; the random cut instants repeat as instants of board time.
+# with `-icount shift=0`: board time is one nanosecond per guest instruction
+# while the board computes; while it waits (for the disk, for a timer) its
+# clock runs with the host's. So the board time of computing steps repeats,
+# that of waits for the disk does not (the host is shared), and a delay of
+# three commit intervals is that long in real time. The random cut instants
+# repeat as instants of board time.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -267,7 +267,7 @@ cmd_boot() {
   [ -z "$cut" ] || append+=" sav3.cut=$cut sav3.delay=$delay"
   [ -z "$random" ] || append+=" sav3.random=$random"
   qemu-system-arm -M virt -cpu cortex-a15 -m 256 -display none -monitor none -no-reboot -nic none \
-    -icount shift=0,sleep=off -serial "file:$console" \
+    -icount shift=0 -serial "file:$console" \
     -kernel "$cache/kernel/boot/vmlinuz-"* -initrd "$cache/initramfs.cpio" -append "$append" \
     "${disks[@]}" -device virtio-serial-device -chardev "pipe,id=ctl,path=$board/ctl" \
     -device virtserialport,chardev=ctl,name=ctl </dev/null >"$board/qemu.$n.log" 2>&1 &
