@@ -23,7 +23,7 @@ rm -rf "$work"
 mkdir -p "$work"
 
 say() { printf '\n== %s\n' "$*"; }
-say "making the board: the sample device on a $layout disk ($work/board)"
+say "making the board: the sample device on its disk, layout $layout ($work/board)"
 "$board" make "$work/board" "$layout" "$tool" "$legacy"
 say "first boot: the migration on the ARM kernel (console)"
 # The listing lines are left out here; they are compared below.
