@@ -271,7 +271,7 @@ cmd_boot() {
     -kernel "$cache/kernel/boot/vmlinuz-"* -initrd "$cache/initramfs.cpio" -append "$append" \
     "${disks[@]}" -device virtio-serial-device -chardev "pipe,id=ctl,path=$board/ctl" \
     -device virtserialport,chardev=ctl,name=ctl </dev/null >"$board/qemu.$n.log" 2>&1 &
-  local qemu=$! start=$SECONDS outcome="" shown=0
+  local qemu=$! start=$SECONDS outcome="" shown=0 size
   # The shell's note that the emulator was killed goes to its log: the kill
   # is the cut, not news.
   exec 3>&2 2>>"$board/qemu.$n.log"
@@ -284,14 +284,16 @@ cmd_boot() {
       outcome=timeout
     fi
     if [ $show = 1 ]; then
-      tail -n +$((shown + 1)) "$console" | tr -d '\r'
-      shown=$(wc -l <"$console")
+      # Bytes, not lines: the board may be half-way through a line.
+      size=$(stat -c %s "$console")
+      tail -c +$((shown + 1)) "$console" | head -c $((size - shown)) | tr -d '\r' || true
+      shown=$size
     fi
     sleep 0.1
   done
   wait "$qemu" || true
   exec 2>&3 3>&-
-  [ $show = 0 ] || tail -n +$((shown + 1)) "$console" | tr -d '\r'
+  [ $show = 0 ] || tail -c +$((shown + 1)) "$console" | tr -d '\r'
   if [ -z "$outcome" ]; then
     if grep -q '^sav3-board: power off' "$console"; then
       outcome=off
