@@ -208,7 +208,7 @@ one_cut() {
   }
   "$board" listing "$work/$name" >"$work/$name.listing"
   if ! cmp -s "$work/uncut.listing" "$work/$name.listing"; then
-    result="DIFFERS ($(diff "$work/uncut.listing" "$work/$name.listing" | grep -c '^[<>]') lines; $work/$name.listing)"
+    result="DIFFERS ($(diff "$work/uncut.listing" "$work/$name.listing" | grep -c '^[<>]' || true) lines; $work/$name.listing)"
   elif ! "$board" fsck "$work/$name" >"$work/$name.fsck"; then
     result="FSCK FAILED ($work/$name.fsck)"
   else
@@ -222,7 +222,11 @@ echo "${#points[@]} cuts ($layout, setting $setting, seed $seed), $jobs boards a
 printf '%-24s %-10s %-6s %s\n' point "state" boots result
 worker() {
   local w=$1 i
-  for ((i = w; i < ${#points[@]}; i += jobs)); do one_cut "$i" "${points[$i]}"; done
+  for ((i = w; i < ${#points[@]}; i += jobs)); do
+    (one_cut "$i" "${points[$i]}") || true
+    # A cut whose harness failed still gets its line.
+    [ -f "$work/result.$i" ] || echo "${points[$i]} - - FAIL (the harness failed)" >"$work/result.$i"
+  done
 }
 pids=()
 for ((w = 0; w < jobs; w++)); do
