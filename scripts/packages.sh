@@ -14,13 +14,18 @@ arm_packages=(g++-arm-linux-gnueabihf qemu-user-static)
 # Rehearsing many device backups at once: the job runner and the JSON tool.
 # shellcheck disable=SC2034
 fleet_packages=(parallel jq)
+# The virtual board (scripts/board): the emulator, the file system tools for
+# its disk images, the cross compiler for its no-flush wrapper; its kernel
+# and busybox are armhf packages fetched by scripts/board/board.sh.
+# shellcheck disable=SC2034
+board_packages=(qemu-system-arm f2fs-tools e2fsprogs cpio gcc-arm-linux-gnueabihf qemu-user-static)
 # clang only recommends its sanitizer and fuzzer runtimes; packages install
 # without recommendations.
 # shellcheck disable=SC2034
 fuzz_packages=(clang libclang-rt-dev)
 # shellcheck disable=SC2034
 test_packages=("${build_packages[@]}" "${sandbox_packages[@]}" "${arm_packages[@]}" "${fuzz_packages[@]}"
-  "${fleet_packages[@]}")
+  "${fleet_packages[@]}" "${board_packages[@]}")
 
 # ensure_packages PKG...: returns non-zero when a package is missing and cannot
 # be installed (not root, no apt-get, install failed).

@@ -6,11 +6,13 @@
 #   sandbox.sh check
 #       exit 0 when this machine can make a sandbox; else print the reason and
 #       exit 77 (the device tests report that as a skip).
-#   sandbox.sh create ROOT TOOL [LEGACY_DIR]
+#   sandbox.sh create [--board BUSYBOX] ROOT TOOL [LEGACY_DIR]
 #       make ROOT (absent or empty): static busybox in /bin, the zone file,
 #       the device folders, the legacy tree copied from LEGACY_DIR (a folder
 #       laid out like the device: mnt/1/cfg/..., usr/sav/...), and TOOL. An ARM
-#       tool is started through a copy of qemu-arm-static.
+#       tool is started through a copy of qemu-arm-static. With --board, the
+#       root is the virtual board's device root (scripts/board): BUSYBOX, an
+#       ARM busybox, in /bin and the ARM tool started as it is.
 #   sandbox.sh run [OPTION...] ROOT [DEVICE_PATH...]
 #       start a system log daemon and each DEVICE_PATH as a dummy daemon (a
 #       sleeping script written there unless the file exists), run the tool
@@ -148,10 +150,21 @@ checked_root() {
 }
 
 cmd_create() {
-  [ $# -ge 2 ] || die "usage: sandbox.sh create ROOT TOOL [LEGACY_DIR]"
+  local board=""
+  if [ "${1:-}" = --board ]; then
+    board=${2:?usage: --board BUSYBOX}
+    shift 2
+  fi
+  [ $# -ge 2 ] || die "usage: sandbox.sh create [--board BUSYBOX] ROOT TOOL [LEGACY_DIR]"
   local root=$1 tool=$2 legacy=${3:-}
   [ -f "$tool" ] || die "no tool at $tool"
   ensure_busybox_and_zone >&2 || die "busybox-static and tzdata are needed"
+  local busybox lister=""
+  busybox=${board:-$(busybox_path)}
+  if [ -n "$board" ]; then
+    ensure_packages qemu-user-static >&2 || die "qemu-user-static is needed to list the ARM busybox's applets"
+    lister=$(command -v qemu-arm-static)
+  fi
   mkdir -p "$root"
   [ -z "$(ls -A "$root")" ] || die "$root is not empty"
   root=$(cd "$root" && pwd -P)
@@ -159,78 +172,15 @@ cmd_create() {
 
   mkdir -p "$root/bin" "$root/etc" "$root/proc" "$root/dev" "$root/sandbox"
   touch "$root/sandbox/root-made-by-sandbox" "$root/dev/null"
-  cp "$(busybox_path)" "$root/bin/busybox"
+  cp "$busybox" "$root/bin/busybox"
   local applet
-  for applet in $("$root/bin/busybox" --list); do
+  for applet in $($lister "$root/bin/busybox" --list); do
     [ "$applet" = busybox ] || [ "$applet" = sh ] || ln -s busybox "$root/bin/$applet"
   done
-  # system() runs /bin/sh -c TEXT: record TEXT, keep the commands' own output
-  # apart from the tool's, then run it with busybox ash. At the cut point of
+  # The logging shell: records every command text; at the cut point of
   # `run --cut` it raises the flag that the watcher outside waits for, and
   # blocks until the whole sandbox is killed.
-  cat >"$root/bin/sh" <<'SHIM'
-#!/bin/busybox ash
-PATH=/bin
-run() { /bin/busybox ash "$@" >>/sandbox/shell.log 2>&1; }
-cut() {
-  # Raised whole (the watcher may kill at once): written, then renamed.
-  echo "$1" >/sandbox/cut-now.new && /bin/busybox mv /sandbox/cut-now.new /sandbox/cut-now
-  while :; do /bin/busybox sleep 1; done
-}
-# The first half of the entries that one of the four commands that replace
-# the live trees works on, done as that command would do it.
-half() {
-  case $1 in
-    "rm -rf /usr/sav/"*)
-      # Deepest first, as rm walks; the dot entries are not in the glob.
-      n=$(find /usr/sav -mindepth 1 -depth ! -path '/usr/sav/.*' | wc -l)
-      find /usr/sav -mindepth 1 -depth ! -path '/usr/sav/.*' | head -n $((n / 2)) |
-        while IFS= read -r p; do rm -rf "$p"; done
-      ;;
-    "find /usr/sav2/ "*)
-      n=$(find /usr/sav2/ | grep -v update | awk 'NR!=1' | wc -l)
-      find /usr/sav2/ | grep -v update | awk 'NR!=1' | head -n $((n / 2)) | xargs rm -rf
-      ;;
-    "cp -rf /usr/sav3/* "*)
-      to=${1##* }
-      cd /usr/sav3 || return
-      n=$(find . -mindepth 1 ! -path './.*' | wc -l)
-      i=0
-      find . -mindepth 1 ! -path './.*' | while IFS= read -r p; do
-        i=$((i + 1))
-        if [ -d "$p" ] && [ ! -L "$p" ]; then
-          [ $i -gt $((n / 2)) ] || mkdir -p "$to$p"
-        elif [ $i -le $((n / 2)) ]; then
-          cp -f "$p" "$to$p"
-        else
-          # The file being written when the power went.
-          mkdir -p "$(dirname "$to$p")"
-          size=$(wc -c <"$p")
-          head -c $((size / 2)) "$p" >"$to$p"
-          break
-        fi
-      done
-      ;;
-    *) echo "no half-way cut for: $1" >>/sandbox/shell.log ;;
-  esac
-}
-if [ "$1" = "-c" ]; then
-  printf '%s\n' "$2" >>/sandbox/commands.log
-  if [ -s /sandbox/cut-at ]; then
-    read -r point </sandbox/cut-at
-    if [ "${point#*:}" = "$(wc -l </sandbox/commands.log)" ]; then
-      case $point in
-        before:*) cut "$point" ;;
-        after:*) run "$@" && cut "$point" || cut "$point" ;;
-        half:*) half "$2" >>/sandbox/shell.log 2>&1 && cut "$point" || cut "$point" ;;
-      esac
-    fi
-  fi
-fi
-# When timed: the tool's own peak so far (its VmHWM), seen from each command.
-if [ -s /sandbox/tool-timer ]; then /bin/busybox grep VmHWM "/proc/$PPID/status" >>/sandbox/tool.hwm 2>/dev/null; fi
-exec /bin/busybox ash "$@" >>/sandbox/shell.log 2>&1
-SHIM
+  cp "$here/logging-shell" "$root/bin/sh"
   chmod 755 "$root/bin/sh"
   cp "$zone" "$root/etc/localtime"
 
@@ -243,7 +193,7 @@ SHIM
 
   cp "$tool" "$root/sandbox/sav3-migrate"
   chmod 755 "$root/sandbox/sav3-migrate"
-  if is_arm_binary "$tool"; then
+  if is_arm_binary "$tool" && [ -z "$board" ]; then
     ensure_packages qemu-user-static >&2 || die "qemu-user-static is needed for an ARM tool"
     cp "$(command -v qemu-arm-static)" "$root/sandbox/qemu-arm-static"
     echo "/sandbox/qemu-arm-static /sandbox/sav3-migrate" >"$root/sandbox/tool-command"

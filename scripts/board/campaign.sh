@@ -1,0 +1,264 @@
+#!/usr/bin/env bash
+# Power cuts on the virtual board (board.sh), with the host deciding where:
+# each cut is one boot of a fresh copy of the device's disks that ends at the
+# cut, then boots without a cut until the start-up has written the marker
+# (at most 5). The trees that the last boot lists must equal the uncut run's
+# (same layout, same setting, same legacy device), the state file included,
+# and the disks must pass fsck.
+#
+#   campaign.sh [OPTION...] TOOL LEGACY WORK
+#     LEGACY is a folder laid out like the device, or a script that makes one
+#     in the folder it is given (tests/device/sample_legacy.sh); WORK is
+#     emptied and holds the boards (a cut's board stays when it fails).
+#     --layout ext4|split|f2fs   (default ext4)
+#     --setting 1|2              the kernel's settings (board.sh; default 1)
+#     --cuts N                   how many cuts (default 100): every fixed
+#                                point below first in a seeded order, then
+#                                random instants
+#     --seed S                   (default 1)
+#     --short                    the CI set: after `rm -rf /usr/sav/*`,
+#                                half-way through the first copy, two random
+#                                instants, one in a resume, one three commit
+#                                intervals after "done", and the proof
+#     --proof                    the no-flush proof only
+#   The proof: the tool with its flushes doing nothing (noflush/ before the
+#   point), cut three commit intervals after "pending" and after "done"; it
+#   holds when at least one of those cuts ends other than the uncut run.
+#     --jobs N                   boards at a time (default 2, at most 2)
+#
+# Cut points (one per boot, "+" between boots):
+#   before:N, after:N   the tool's Nth command (the logging shell)
+#   half:N              half-way through a replacement command
+#   pending, done       when the state is written (before the first
+#                       replacement command; when the tool has ended)
+#   POINT@D             the same, cut D seconds of board time later
+#   random:T            the board resets itself T seconds after the tool's
+#                       start (sysrq b), seeded; when the tool ended first,
+#                       again at T/2 ("random:T>T/2")
+# Prints one line per cut: point, state after the cut, boots to "done",
+# result; then a summary. Exit 0 when every cut passes (--proof: when at
+# least one differs), 1 otherwise, 77 when this machine cannot run the board.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+board=$here/board.sh
+layout=ext4 setting=1 cuts=100 seed=1 mode=campaign jobs=2
+while [ $# -gt 3 ]; do
+  case $1 in
+    --layout) layout=$2 && shift ;;
+    --setting) setting=$2 && shift ;;
+    --cuts) cuts=$2 && shift ;;
+    --seed) seed=$2 && shift ;;
+    --jobs) jobs=$2 && shift ;;
+    --short) mode=short ;;
+    --proof) mode=proof ;;
+    *) break ;;
+  esac
+  shift
+done
+[ $# -eq 3 ] || {
+  echo "usage: campaign.sh [--layout L] [--setting 1|2] [--cuts N] [--seed S] [--short|--proof] [--jobs N] TOOL LEGACY WORK" >&2
+  exit 2
+}
+tool=$1 legacy=$2 work=$3
+case $cuts$seed in *[!0-9]*) echo "--cuts and --seed take numbers" >&2 && exit 2 ;; esac
+[ "$jobs" -ge 1 ] && [ "$jobs" -le 2 ] || jobs=2
+"$board" check || exit $?
+
+# Three intervals of the file system's commit (ext4's journal) or
+# checkpoint (f2fs) under the setting.
+case $layout:$setting in
+  f2fs:1) wait3=180 ;;
+  *:1) wait3=15 ;;
+  *) wait3=3 ;;
+esac
+
+rm -rf "$work"
+mkdir -p "$work"
+if [ -f "$legacy" ]; then
+  "$legacy" "$work/legacy"
+  legacy=$work/legacy
+fi
+"$board" make "$work/pristine" "$layout" "$tool" "$legacy" >/dev/null
+
+# fresh NAME: a board with the pristine disks.
+fresh() {
+  rm -rf "${work:?}/$1"
+  mkdir -p "$work/$1"
+  cp --sparse=always "$work/pristine"/disk*.img "$work/pristine/layout" "$work/pristine/boots" "$work/$1/"
+}
+
+# finish NAME RUN: boots without a cut until one has written the marker or
+# found it; prints the number of those boots, or fails. A boot that leaves
+# the trees as the boot before it did, without the marker, is stuck: the
+# next would do the same.
+finish() {
+  local name=$1 run=$2 n=0 outcome last
+  while [ $n -lt 5 ]; do
+    n=$((n + 1))
+    outcome=$("$board" boot --setting "$setting" --run "$run" "$work/$name")
+    [ "$outcome" = off ] || {
+      echo "boot $n: $outcome"
+      return 1
+    }
+    last=$(cat "$work/$name/boots")
+    if tr -d '\r' <"$work/$name/console.$last" | grep -E '^sav3-board: marker (written|present)' >/dev/null; then
+      echo "$n"
+      return 0
+    fi
+    if [ $n -gt 1 ] && cmp -s <("$board" listing "$work/$name" $((last - 1))) <("$board" listing "$work/$name" "$last"); then
+      echo "stuck: boot $n changed nothing, no marker"
+      return 1
+    fi
+  done
+  echo "no marker after 5 boots"
+  return 1
+}
+
+# The uncut run: a boot that migrates, a boot that does nothing; both list
+# the same trees. Its tool's duration in board time bounds the random cuts.
+echo "uncut run ($layout, setting $setting)"
+fresh uncut
+boots=$(finish uncut tool) || {
+  echo "FAIL: the uncut run: $boots"
+  exit 1
+}
+outcome=$("$board" boot --setting "$setting" "$work/uncut")
+"$board" listing "$work/uncut" 1 >"$work/uncut.listing"
+"$board" listing "$work/uncut" >"$work/uncut.again"
+if [ "$outcome" != off ] || ! cmp -s "$work/uncut.listing" "$work/uncut.again" || [ ! -s "$work/uncut.listing" ] ||
+  ! grep -q '^F /usr/sav3/\.migration .* 5 ' "$work/uncut.listing" ||
+  ! tr -d '\r' <"$work/uncut/console.2" | grep '^sav3-board: marker present' >/dev/null; then
+  echo "FAIL: the uncut run did not reach 'done', or the reboot after it changed the trees"
+  exit 1
+fi
+"$board" fsck "$work/uncut" || {
+  echo "FAIL: fsck after the uncut run"
+  exit 1
+}
+duration=$(tr -d '\r' <"$work/uncut/console.1" | awk '
+  /^sav3-board: tool starts/ { sub(/.*t=/, ""); sub(/\).*/, ""); start = $0 }
+  /^sav3-board: tool ends/ { sub(/.*t=/, ""); sub(/\).*/, ""); print $0 - start }')
+echo "uncut: state done, $(grep -c . "$work/uncut.listing") paths listed, the reboot changes nothing;" \
+  "the tool ran ${duration}s of board time"
+
+# random_instants COUNT: seeded instants within the tool's run.
+random_instants() {
+  awk -v n="$1" -v seed="$seed" -v d="$duration" 'BEGIN {
+    srand(seed); for (i = 0; i < n; i++) printf "random:%.2f\n", 0.05 + rand() * (d - 0.1) }'
+}
+
+case $mode in
+  short)
+    mapfile -t points < <(echo after:27 && echo half:29 && random_instants 2 && echo after:27+half:2 &&
+      echo "done@$wait3" && echo "noflush/pending@$wait3" && echo "noflush/done@$wait3")
+    ;;
+  proof)
+    points=("noflush/pending@$wait3" "noflush/done@$wait3")
+    ;;
+  *)
+    fixed=()
+    for ((n = 1; n <= 30; n++)); do fixed+=("before:$n" "after:$n"); done
+    fixed+=(half:27 half:28 half:29 half:30 after:27+half:1 half:28+before:1 half:29+half:3 half:30+after:4
+      pending "done" "pending@$wait3" "done@$wait3")
+    mapfile -t points < <(printf '%s\n' "${fixed[@]}" | awk -v seed="$seed" 'BEGIN { srand(seed) } { print rand(), $0 }' |
+      sort -n | cut -d' ' -f2 | head -n "$cuts")
+    [ "${#points[@]}" -ge "$cuts" ] || mapfile -t -O "${#points[@]}" points < <(random_instants $((cuts - ${#points[@]})))
+    ;;
+esac
+
+# one_cut INDEX POINTS: prints the cut's line to $work/result.INDEX.
+one_cut() {
+  local index=$1 spec=$2 name=cut$1 point outcome state boots result run=tool steps=$2
+  case $spec in noflush/*) run=noflush steps=${spec#noflush/} ;; esac
+  fresh "$name"
+  for point in ${steps//+/ }; do
+    local options=(--setting "$setting" --run "$run" --timeout 900)
+    case $point in
+      random:*) options+=(--random "${point#random:}") ;;
+      *@*) options+=(--cut "${point%@*}" --delay "${point#*@}") ;;
+      *) options+=(--cut "$point") ;;
+    esac
+    outcome=$("$board" boot "${options[@]}" "$work/$name")
+    # The tool's run in board time varies with its waits for the disk: a
+    # random instant that it outlived is tried again at half of it, on
+    # fresh disks (the line shows the instant that cut).
+    while [ "$outcome" = off ] && [ "${point%%:*}" = random ] && [ "$steps" = "$point" ] &&
+      awk -v t="${point#random:}" 'BEGIN { exit !(t >= 0.1) }'; do
+      point=random:$(awk -v t="${point#random:}" 'BEGIN { printf "%.2f", t / 2 }')
+      spec=$spec\>${point#random:} steps=$point
+      fresh "$name"
+      outcome=$("$board" boot --setting "$setting" --run "$run" --timeout 900 --random "${point#random:}" "$work/$name")
+    done
+    case $outcome in
+      cut | reset) ;;
+      *)
+        echo "$spec - - NOT CUT (the boot ended: $outcome)" >"$work/result.$index"
+        return
+        ;;
+    esac
+  done
+  local after=$(($(cat "$work/$name/boots") + 1)) status=0
+  boots=$(finish "$name" "$run") || status=1
+  # The state that the first boot after the cut found.
+  state=$(tr -d '\r' <"$work/$name/console.$after" 2>/dev/null | sed -n "s/^sav3-board: start-up, state '\(.*\)'.*/\1/p")
+  [ $status = 0 ] || {
+    echo "$spec ${state:-none} - FAIL ($boots)" >"$work/result.$index"
+    return
+  }
+  "$board" listing "$work/$name" >"$work/$name.listing"
+  if ! cmp -s "$work/uncut.listing" "$work/$name.listing"; then
+    result="DIFFERS ($(diff "$work/uncut.listing" "$work/$name.listing" | grep -c '^[<>]' || true) lines; $work/$name.listing)"
+  elif ! "$board" fsck "$work/$name" >"$work/$name.fsck"; then
+    result="FSCK FAILED ($work/$name.fsck)"
+  else
+    result="as uncut"
+    rm -rf "${work:?}/$name"
+  fi
+  echo "$spec ${state:-none} $boots $result" >"$work/result.$index"
+}
+
+echo "${#points[@]} cuts ($layout, setting $setting, seed $seed), $jobs boards at a time"
+printf '%-24s %-10s %-6s %s\n' point "state" boots result
+worker() {
+  local w=$1 i
+  for ((i = w; i < ${#points[@]}; i += jobs)); do
+    (one_cut "$i" "${points[$i]}") || true
+    # A cut whose harness failed still gets its line.
+    [ -f "$work/result.$i" ] || echo "${points[$i]} - - FAIL (the harness failed)" >"$work/result.$i"
+  done
+}
+pids=()
+for ((w = 0; w < jobs; w++)); do
+  worker $w &
+  pids+=($!)
+done
+passed=0 failed=0 proofs=0 caught=0 status=0
+for ((i = 0; i < ${#points[@]}; i++)); do
+  while [ ! -f "$work/result.$i" ]; do sleep 1; done
+  read -r spec state boots result <"$work/result.$i"
+  printf '%-24s %-10s %-6s %s\n' "$spec" "$state" "$boots" "$result"
+  case $spec:$result in
+    noflush/*:"NOT CUT"*) proofs=$((proofs + 1)) ;;
+    # A cut without flushes that ends other than uncut (other trees, a
+    # damaged file system, no "done"): the missing flush is caught.
+    noflush/*:"as uncut") proofs=$((proofs + 1)) ;;
+    noflush/*) proofs=$((proofs + 1)) caught=$((caught + 1)) ;;
+    *:"as uncut") passed=$((passed + 1)) ;;
+    *) failed=$((failed + 1)) ;;
+  esac
+done
+for pid in "${pids[@]}"; do wait "$pid"; done
+cuts=$((${#points[@]} - proofs))
+echo "summary: $cuts cuts ($layout, setting $setting): $passed as uncut, $failed failed"
+[ $failed = 0 ] || status=1
+if [ $proofs -gt 0 ]; then
+  if [ $caught -ge 1 ]; then
+    echo "no-flush proof: $caught of $proofs cuts without flushes end other than the uncut run, as they must"
+  else
+    echo "FAIL: no-flush proof: with the tool's flushes doing nothing, all $proofs cuts end as uncut:" \
+      "this harness could not catch a missing flush"
+    status=1
+  fi
+fi
+exit $status
