@@ -93,6 +93,17 @@ bool live_folders_ready(char* failed, std::size_t failed_size) {
   return true;
 }
 
+void flush_opening_removals() {
+  for (const char* folder : {"/mnt/2/snmp/sbin", "/mnt/2/tools", "/mnt/2"}) {
+    const int fd = open(host_path(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) continue;  // nothing there to remove
+    // syncfs covers the folders and the file system's journal. May be
+    // dropped: a failure here changes nothing the run could still do.
+    static_cast<void>(syncfs(fd));
+    close(fd);
+  }
+}
+
 void log_precondition(const PreconditionFailure& f) {
   note(LOG_ERR, log_line::precondition_failed, f.check, f.path, f.error);
 }
@@ -165,6 +176,11 @@ void full_run(CommandRunner run_command, const Sequence& sequence, const char* w
     static_cast<void>(write_kept(failed, runs));
     return;
   }
+  // A resume never issues the opening commands again, so what they removed
+  // must be on the medium before "pending" is: without this, a cut soon
+  // after it could bring the old programs back (their folders' journal not
+  // yet committed) for good.
+  flush_opening_removals();
   char reason[sizeof failed + 64];
   if (!enough_room(failed, sizeof failed)) {
     std::snprintf(reason, sizeof reason, kept_reason::no_room, failed);
