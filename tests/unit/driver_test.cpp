@@ -10,6 +10,7 @@
 
 #include "replacement/room.h"
 #include "sav3/crc32.h"
+#include "sav3/legacy_time.h"
 #include "sav3/migration.h"
 #include "sav3/migration_state.h"
 #include "sav3/version.h"
@@ -596,6 +597,30 @@ TEST(RoomCheck, BlocksAndMargin) {
   const std::uint64_t sizes[][3] = {
       {0, 4096, 0}, {1, 4096, 1}, {4096, 4096, 1}, {4097, 4096, 2}, {65536, 1024, 64}};
   for (const auto& s : sizes) EXPECT_EQ(blocks_for(s[0], s[1]), s[2]) << s[0] << " " << s[1];
+}
+
+// The zone a run reads times in, as the log names it; a zone that libc could
+// not find (it falls back to UTC) is a warning, UTC asked for is not.
+TEST(ZoneLine, NamesTheZoneAndWarnsOfAFallback) {
+  struct Case {
+    const char* tz;
+    Lines log;
+  };
+  const Case cases[] = {
+      {"Europe/Berlin", {"times read in zone TZ=Europe/Berlin"}},
+      {"UTC0", {"times read in zone TZ=UTC0"}},
+      {"Nowhere/Atlantis", {"times read in zone TZ=Nowhere/Atlantis", log_line::zone_fallback_utc}},
+  };
+  static Lines seen;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tz);
+    ZoneScope zone(c.tz);
+    seen.clear();
+    set_logger([](int, const char* line) { seen.emplace_back(line); });
+    tell_zone();
+    set_logger(nullptr);
+    EXPECT_EQ(seen, c.log);
+  }
 }
 
 TEST(LogNames, EscapedAndBack) {
