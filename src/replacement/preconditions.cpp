@@ -147,14 +147,16 @@ bool writable(const char* tree, bool probe, PreconditionFailure& f) {
   }
   const int fd = open(host_path(folder[0] ? folder : "/"), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return fail_errno(f, precondition::writable, tree, errno);
-  // A probe left by a run cut short is removed first.
+  // A probe left by a run cut short is removed first (its absence is the
+  // usual case: the result tells nothing the create below does not).
   constexpr char name[] = ".sav3-probe";
-  unlinkat(fd, name, 0);
+  static_cast<void>(unlinkat(fd, name, 0));
   const int made = openat(fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   const int error = errno;
   if (made >= 0) {
     close(made);
-    unlinkat(fd, name, 0);
+    // May be dropped: a probe that stays is removed by the next check.
+    static_cast<void>(unlinkat(fd, name, 0));
   }
   close(fd);
   return made >= 0 || fail_errno(f, precondition::writable, tree, error);

@@ -145,7 +145,7 @@ std::FILE* begin_state(const char* first_line) {
   std::FILE* file = fdopen(fd, "wb");
   if (file == nullptr) {
     close(fd);
-    unlink(temp);
+    static_cast<void>(unlink(temp));  // may be dropped: the next state removes a stale one first
     return nullptr;
   }
   std::fprintf(file, "%s\n", first_line);
@@ -159,7 +159,8 @@ bool commit_state(std::FILE* file) {
   if (ok) ok = std::rename(host_path(path::state_temp), host_path(path::state)) == 0;
   if (!ok) {
     const int failed = errno != 0 ? errno : error;
-    std::remove(host_path(path::state_temp));
+    // May be dropped: the next state removes a stale temporary file first.
+    static_cast<void>(std::remove(host_path(path::state_temp)));
     errno = failed;
     return false;
   }
@@ -167,8 +168,10 @@ bool commit_state(std::FILE* file) {
 }
 
 void discard_state(std::FILE* file) {
-  std::fclose(file);
-  std::remove(host_path(path::state_temp));
+  // Both may be dropped: the file is abandoned, and the next state removes a
+  // stale temporary file first.
+  static_cast<void>(std::fclose(file));
+  static_cast<void>(std::remove(host_path(path::state_temp)));
 }
 
 bool open_manifest(ManifestReader& reader) {
