@@ -116,14 +116,19 @@ update_log() {
   done
 }
 
-# expect_no_room WHAT ROOT LINE...: the log is the LINEs and then the room
-# line for /usr/sav2 (its figures: more needed than free).
+# expect_no_room WHAT ROOT FORM LINE...: the log is the LINEs and then the
+# room line for /usr/sav2 in FORM ("before": the check before the first
+# command; "after": the check after the gate), with its figures: more needed
+# than free.
 expect_no_room() {
-  local what=$1 root=$2 line
-  shift 2
+  local what=$1 root=$2 form=$3 line pattern
+  shift 3
   line=$(sed -n "$(($# + 1))p" "$root/sandbox/tool.log")
   expect_log "$what" "$root" "$@" "$line"
-  if [[ $line =~ ^user\.err\ not\ enough\ room\ on\ the\ file\ system\ of\ /usr/sav2:\ need\ ([0-9]+)\ KiB,\ free\ ([0-9]+)\ KiB$ ]]; then
+  pattern='^user\.err not enough room on the file system of /usr/sav2: need ([0-9]+) KiB, free ([0-9]+) KiB$'
+  [ "$form" = after ] ||
+    pattern='^user\.err precondition failed: room: /usr/sav2: need ([0-9]+) KiB, free ([0-9]+) KiB: nothing done$'
+  if [[ $line =~ $pattern ]]; then
     [ "${BASH_REMATCH[1]}" -gt "${BASH_REMATCH[2]}" ] || fail "$what: need ${BASH_REMATCH[1]} KiB is not more than free"
     [ "${BASH_REMATCH[2]}" -le 512 ] || fail "$what: ${BASH_REMATCH[2]} KiB free on a 512 KiB file system"
   else
@@ -148,9 +153,11 @@ small_live() {
   fresh small
   "$sandbox" run --tmpfs /usr/sav2 512k "$root"
   check_quiet_exit "$root"
-  expect_no_room "small, full run" "$root" "${full_run[0]}" "$zone"
-  expect_commands "small, full run" "$root" opening
-  expect_state "small, full run" "$root" "kept not enough room: /usr/sav2"
+  # Seen before the first command: no command, nothing killed.
+  expect_no_room "small, full run" "$root" before "${full_run[0]}" "$zone"
+  expect_commands "small, full run" "$root" none
+  [[ $(state_of "$root") == "kept precondition failed: room: /usr/sav2: need "* ]] ||
+    fail "small, full run: state '$(state_of "$root")'"
   expect_live_kept "small, full run" "$root"
 
   # A resume: a cut before the first replacement command left "pending".
@@ -160,7 +167,7 @@ small_live() {
   expect_state "small, cut" "$root" pending
   "$sandbox" run --tmpfs /usr/sav2 512k "$root"
   check_quiet_exit "$root"
-  expect_no_room "small, resume" "$root" "user.notice resumed: attempt 1"
+  expect_no_room "small, resume" "$root" after "user.notice resumed: attempt 1"
   expect_commands "small, resume" "$root" none
   expect_state "small, resume" "$root" pending
   expect_live_kept "small, resume" "$root"
