@@ -202,6 +202,8 @@ one_cut() {
   boots=$(finish "$name" "$run") || status=1
   # The state that the first boot after the cut found.
   state=$(tr -d '\r' <"$work/$name/console.$after" 2>/dev/null | sed -n "s/^sav3-board: start-up, state '\(.*\)'.*/\1/p")
+  # One word in the result line ("kept interrupted" reads "kept_interrupted").
+  state=${state// /_}
   [ $status = 0 ] || {
     echo "$spec ${state:-none} - FAIL ($boots)" >"$work/result.$index"
     return
