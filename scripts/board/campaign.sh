@@ -169,8 +169,8 @@ esac
 
 # one_cut INDEX POINTS: prints the cut's line to $work/result.INDEX.
 one_cut() {
-  local index=$1 spec=$2 name=cut$1 point outcome state boots result run=tool steps=$2
-  case $spec in noflush/*) run=noflush steps=${spec#noflush/} ;; esac
+  local index=$1 label=$2 name=cut$1 point outcome state boots result run=tool steps=$2
+  case $label in noflush/*) run=noflush steps=${label#noflush/} ;; esac
   fresh "$name"
   for point in ${steps//+/ }; do
     local options=(--setting "$setting" --run "$run" --timeout 900)
@@ -186,14 +186,14 @@ one_cut() {
     while [ "$outcome" = off ] && [ "${point%%:*}" = random ] && [ "$steps" = "$point" ] &&
       awk -v t="${point#random:}" 'BEGIN { exit !(t >= 0.1) }'; do
       point=random:$(awk -v t="${point#random:}" 'BEGIN { printf "%.2f", t / 2 }')
-      spec=$spec\>${point#random:} steps=$point
+      label=$label\>${point#random:} steps=$point
       fresh "$name"
       outcome=$("$board" boot --setting "$setting" --run "$run" --timeout 900 --random "${point#random:}" "$work/$name")
     done
     case $outcome in
       cut | reset) ;;
       *)
-        echo "$spec - - NOT CUT (the boot ended: $outcome)" >"$work/result.$index"
+        echo "$label - - NOT CUT (the boot ended: $outcome)" >"$work/result.$index"
         return
         ;;
     esac
@@ -205,7 +205,7 @@ one_cut() {
   # One word in the result line ("kept interrupted" reads "kept_interrupted").
   state=${state// /_}
   [ $status = 0 ] || {
-    echo "$spec ${state:-none} - FAIL ($boots)" >"$work/result.$index"
+    echo "$label ${state:-none} - FAIL ($boots)" >"$work/result.$index"
     return
   }
   "$board" listing "$work/$name" >"$work/$name.listing"
@@ -217,7 +217,7 @@ one_cut() {
     result="as uncut"
     rm -rf "${work:?}/$name"
   fi
-  echo "$spec ${state:-none} $boots $result" >"$work/result.$index"
+  echo "$label ${state:-none} $boots $result" >"$work/result.$index"
 }
 
 echo "${#points[@]} cuts ($layout, setting $setting, seed $seed), $jobs boards at a time"
@@ -238,9 +238,9 @@ done
 passed=0 failed=0 proofs=0 caught=0 status=0
 for ((i = 0; i < ${#points[@]}; i++)); do
   while [ ! -f "$work/result.$i" ]; do sleep 1; done
-  read -r spec state boots result <"$work/result.$i"
-  printf '%-24s %-10s %-6s %s\n' "$spec" "$state" "$boots" "$result"
-  case $spec:$result in
+  read -r label state boots result <"$work/result.$i"
+  printf '%-24s %-10s %-6s %s\n' "$label" "$state" "$boots" "$result"
+  case $label:$result in
     noflush/*:"NOT CUT"*) proofs=$((proofs + 1)) ;;
     # A cut without flushes that ends other than uncut (other trees, a
     # damaged file system, no "done"): the missing flush is caught.
