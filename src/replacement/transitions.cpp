@@ -265,12 +265,18 @@ void resume(CommandRunner run_command, const Sequence& sequence, int attempts) {
   }
   const int attempt = attempts + 1;
   std::FILE* state = begin_state(state_word::pending);
-  int error = errno;
-  if (state == nullptr || std::fprintf(state, "%s %d\n", state_word::attempts, attempt) < 0 ||
-      !copy_manifest(state) || !commit_state(state)) {
-    if (state != nullptr) error = errno;
-    if (state != nullptr && std::ferror(state) == 0) discard_state(state);
-    resume_unwritable(run_command, sequence, error != 0 ? error : EIO);
+  bool committed = false;
+  if (state != nullptr) {
+    if (std::fprintf(state, "%s %d\n", state_word::attempts, attempt) >= 0 && copy_manifest(state)) {
+      committed = commit_state(state);  // closes the file whatever it returns
+    } else {
+      const int error = errno;
+      discard_state(state);
+      errno = error;
+    }
+  }
+  if (!committed) {
+    resume_unwritable(run_command, sequence, errno != 0 ? errno : EIO);
     return;
   }
   note(LOG_NOTICE, log_line::resumed, attempt);
