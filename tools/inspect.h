@@ -43,7 +43,6 @@ std::span<const FileKind> file_kinds();
 const char* folder_name(Folder f);
 
 // The name of a module type code ("LQ", "K3", "empty").
-const char* module_name(std::uint8_t code);
 
 // The type code that byte 0 of a kind's records holds.
 std::uint8_t type_code_of(const FileKind& k);

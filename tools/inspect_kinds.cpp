@@ -48,17 +48,6 @@ bool name_matches(const FileKind& k, const PathParts& where) {
 
 std::span<const FileKind> file_kinds() { return kinds; }
 
-const char* module_name(std::uint8_t code) {
-  switch (code) {
-    case module_code::none: return "empty";
-    case module_code::lq: return "LQ";
-    case module_code::zrt: return "ZRT";
-    case module_code::k3: return "K3";
-    case module_code::fifth: return "fifth kind";
-    default: return "unknown";
-  }
-}
-
 std::uint8_t type_code_of(const FileKind& k) {
   if (k.naming == Naming::controller) return module_code::controller;
   for (std::uint8_t c = 1; c < 8; ++c)

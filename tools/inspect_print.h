@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "inspect.h"
+#include "sav3/system_log.h"
 
 namespace sav3::inspect {
 
@@ -132,7 +133,6 @@ extern const Printer json_printer;
 inline Out out_for(std::FILE* file, bool json) { return Out{file, json ? &json_printer : &text_printer}; }
 
 // Shared by the printers.
-void json_string(std::FILE* out, std::string_view s);
 void quoted_text(std::FILE* out, std::string_view s);
 void hex_bytes(std::FILE* out, ConstBytes b, std::size_t limit, const char* separator);
 

@@ -214,24 +214,8 @@ const Printer text_printer = {
 // ---------------------------------------------------------------------------
 // Shared by both forms.
 
-// A string in double quotes: a quote or a backslash in it gets a backslash
-// before it, a byte outside printable ASCII is written by `escape` (JSON: the
-// \u form; text: the \x form).
-static void quoted(std::FILE* out, std::string_view s, const char* escape) {
-  std::fputc('"', out);
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\')
-      std::fprintf(out, "\\%c", c);
-    else if (c < 0x20 || c >= 0x7F)
-      std::fprintf(out, escape, c);
-    else
-      std::fputc(c, out);
-  }
-  std::fputc('"', out);
-}
-
-void json_string(std::FILE* out, std::string_view s) { quoted(out, s, "\\u%04x"); }
-void quoted_text(std::FILE* out, std::string_view s) { quoted(out, s, "\\x%02x"); }
+// A string in double quotes, a byte outside printable ASCII in the \x form.
+void quoted_text(std::FILE* out, std::string_view s) { quoted_string(out, s, "\\x%02x"); }
 
 void hex_bytes(std::FILE* out, ConstBytes b, std::size_t limit, const char* separator) {
   for (std::size_t i = 0; i < b.size() && i < limit; ++i)

@@ -21,6 +21,9 @@ inline constexpr std::uint8_t zrt = 3;
 inline constexpr std::uint8_t k3 = 4;
 inline constexpr std::uint8_t fifth = 5;
 }  // namespace module_code
+// A module code as people name it: "empty", "LQ", "ZRT", "K3", "fifth kind",
+// "unknown".
+const char* module_name(std::uint8_t code);
 
 inline constexpr int port_count = 4;  // module ports 1..4; port 0 is the controller
 

@@ -40,5 +40,12 @@ void forget_legacy_times();
 // told to (no TZ and no /etc/localtime, or a TZ naming a zone file that does
 // not exist). The tool takes the zone only where libc does.
 void tell_zone();
+// What tell_zone tells: `tz` is TZ (nullptr when unset: /etc/localtime);
+// `read_as_utc` when libc fell back to UTC without being told to.
+struct ZoneSource {
+  const char* tz;
+  bool read_as_utc;
+};
+ZoneSource zone_source();
 
 }  // namespace sav3

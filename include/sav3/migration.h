@@ -33,10 +33,17 @@ std::span<const NamedConversion> conversions();
 // finds "pending" finishes the replacement without converting again.
 int run_migration(CommandRunner run_command, Logger log = nullptr);
 
+// What a run now would do on this device, changing nothing: a line per fact
+// and the verdict last on `out` (with `json`: one JSON object), one log line
+// "check: VERDICT: REASON". Returns 0 when the run would replace the live
+// trees or they already hold the migration, else 1.
+int check_migration(bool json, std::FILE* out, Logger log = nullptr);
+
 // The command line: an argument list whose first argument begins with "-"
 // never starts a migration. Returns the exit status for --help and --version
-// (0, text on out) and for any other such list (2, usage on err); -1 when the
-// migration is to run.
-int handle_arguments(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
+// (0, text on out), for --check [--json] (check_migration, logging to `log`)
+// and for any other such list (2, usage on err); -1 when the migration is to
+// run.
+int handle_arguments(int argc, const char* const* argv, std::FILE* out, std::FILE* err, Logger log = nullptr);
 
 }  // namespace sav3

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 #include "sav3/migration.h"
@@ -28,5 +29,57 @@ struct Sequence {
 // A run at boot: the marker, the lock, the state, the checks before the first
 // command, then a full run through the sequence, a resume or nothing.
 void run_replacement(CommandRunner run_command, const Sequence& sequence);
+
+// What the room checks weighed, one entry per file system in the order
+// weighed (the staging tree's first); the last one lacks room when a check
+// failed on room, and a failed check without such an entry could not tell.
+struct RoomTally {
+  struct FileSystem {
+    char tree[16];  // the tree whose file system it is
+    std::uint64_t need_kib;
+    std::uint64_t free_kib;
+    std::uint64_t need_inodes;
+    std::uint64_t free_inodes;  // 0 with need_inodes 0: not counted there
+    bool enough;
+  };
+  FileSystem seen[3];
+  std::size_t count;
+};
+
+// What a run now would do, found without changing anything: no command, no
+// file written (no probe: mounts are judged by their flags and access()), no
+// lock taken, no missing live tree created, nothing logged. The same checks
+// decide as in a run; what no check can see beforehand (a copy or a write
+// that fails during the run) is taken as not happening.
+struct CheckReport {
+  enum class Verdict { replace, keep, nothing, cannot_tell };
+  Verdict verdict;
+  char reason[1200];  // keep: the state's reason; nothing: why; replace: the run
+  int exit_status;    // 0 replace or already migrated; 1 otherwise
+  // What the run would find.
+  bool marker;
+  enum class Lock { free, held, cannot_tell } lock;
+  char state[512];  // the state file's first line, escaped ("" when there is none)
+  int attempts;     // pending: resumes so far
+  int runs;         // kept: full runs so far
+  enum class Run { nothing, resume, full } run;
+  int attempt;             // resume: the attempt it would start
+  const char* full_why;    // full: why (a log line)
+  bool staging_volatile;   // /usr/sav3 on tmpfs or ramfs
+  bool zone_told;          // full: the zone below was looked at
+  const char* tz;          // TZ, or nullptr: /etc/localtime
+  bool zone_read_as_utc;   // libc fell back to UTC without being told to
+  std::uint8_t ports[4];   // full: the module code of ports 1..4 (legacy inventory)
+  bool ports_told;
+  struct Input {
+    char path[96];
+    int error;  // 0: missing (read as zeros); else why it is unreadable
+  };
+  Input inputs[128];  // full: legacy inputs missing or unreadable
+  std::size_t input_count;
+  char live2_by_hand[600];  // full or resume: why /usr/sav2 would be emptied entry by entry ("": it would not)
+  RoomTally room;  // the file systems weighed, in order
+};
+void check_replacement(CheckReport& report);
 
 }  // namespace sav3

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
+#include <string_view>
 
 namespace sav3 {
 
@@ -35,5 +37,11 @@ Escaped error_text(int error);
 bool escape_name(const char* name, char* out, std::size_t capacity);
 // The reverse, in place; false on a malformed escape.
 bool unescape_name(char* text);
+
+// A string in double quotes: a quote or a backslash in it gets a backslash
+// before it, a byte outside printable ASCII is written by the printf format
+// `escape` ("\\x%02x"); json_string uses the JSON form \u00NN.
+void quoted_string(std::FILE* out, std::string_view s, const char* escape);
+void json_string(std::FILE* out, std::string_view s);
 
 }  // namespace sav3

@@ -8,7 +8,7 @@
 #include "sav3/migration.h"
 
 int main(int argc, char** argv) {
-  const int status = sav3::handle_arguments(argc, argv, stdout, stderr);
+  const int status = sav3::handle_arguments(argc, argv, stdout, stderr, sav3::system_log);
   if (status >= 0) return status;
   sav3::run_migration([](const char* command) { return std::system(command); }, sav3::system_log);
   return 0;

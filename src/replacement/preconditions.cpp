@@ -25,6 +25,27 @@
 
 namespace sav3 {
 
+LegacyLook read_legacy_input(const char* path, int& error) {
+  const LegacyLook look = look_at_legacy_file(path, error);
+  if (look != LegacyLook::regular) return look;
+  const int fd = open(host_path(path), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    error = errno;
+    return LegacyLook::unreadable;
+  }
+  std::uint8_t chunk[4096];
+  ssize_t n = 0;
+  while ((n = read(fd, chunk, sizeof chunk)) != 0) {
+    if (n < 0 && errno != EINTR) {
+      error = errno;
+      close(fd);
+      return LegacyLook::unreadable;
+    }
+  }
+  close(fd);
+  return LegacyLook::regular;
+}
+
 namespace {
 
 struct Identity {
@@ -195,24 +216,8 @@ bool copy_sources_ok(PreconditionFailure& f) {
 // A legacy input that exists reads to its end.
 bool reads_to_end(const char* path, PreconditionFailure& f) {
   int error = 0;
-  switch (look_at_legacy_file(path, error)) {
-    case LegacyLook::missing: return true;
-    case LegacyLook::unreadable: return fail_errno(f, precondition::legacy_input, path, error);
-    case LegacyLook::regular: break;
-  }
-  const int fd = open(host_path(path), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return fail_errno(f, precondition::legacy_input, path, errno);
-  std::uint8_t chunk[4096];
-  ssize_t n = 0;
-  while ((n = read(fd, chunk, sizeof chunk)) != 0) {
-    if (n < 0 && errno != EINTR) {
-      error = errno;
-      close(fd);
-      return fail_errno(f, precondition::legacy_input, path, error);
-    }
-  }
-  close(fd);
-  return true;
+  return read_legacy_input(path, error) != LegacyLook::unreadable ||
+         fail_errno(f, precondition::legacy_input, path, error);
 }
 
 bool legacy_inputs_read(PreconditionFailure& f) {
@@ -258,32 +263,33 @@ bool no_mount_below_live(PreconditionFailure& f) {
 
 // (e) The predicted staging tree fits on its file system, and the live
 // trees' copies of it on theirs.
-bool room_predicted(PreconditionFailure& f) {
+bool room_predicted(PreconditionFailure& f, RoomTally& tally) {
   StagingPrediction prediction;
   predict_staging_tree(prediction);
-  RoomShortfall shortfall{};
+  tally = RoomTally{};
   std::uint64_t staging_blocks = 0;
   char failed[64];
-  bool ok = staging_has_room(prediction, shortfall, staging_blocks) &&
-            enough_room(failed, sizeof failed, &prediction, staging_blocks, &shortfall);
+  bool ok = staging_has_room(prediction, tally, staging_blocks) &&
+            enough_room(failed, sizeof failed, &prediction, staging_blocks, &tally);
   if (ok) return true;
+  const RoomTally::FileSystem* last = tally.count > 0 ? &tally.seen[tally.count - 1] : nullptr;
+  if (last == nullptr || last->enough) return fail(f, precondition::room, path::staging, "cannot tell");
   char why[96];
-  if (shortfall.tree[0] == '\0') return fail(f, precondition::room, path::staging, "cannot tell");
-  std::snprintf(why, sizeof why, "need %llu KiB, free %llu KiB",
-                static_cast<unsigned long long>(shortfall.need_kib),
-                static_cast<unsigned long long>(shortfall.free_kib));
-  return fail(f, precondition::room, shortfall.tree, why);
+  std::snprintf(why, sizeof why, "need %llu KiB, free %llu KiB", static_cast<unsigned long long>(last->need_kib),
+                static_cast<unsigned long long>(last->free_kib));
+  return fail(f, precondition::room, last->tree, why);
 }
 
-bool preconditions_hold(RunKind kind, bool probe, PreconditionFailure& failure) {
+bool preconditions_hold(RunKind kind, bool probe, PreconditionFailure& failure, RoomTally* room) {
   failure = PreconditionFailure{};
+  RoomTally own{};
   if (!trees_are_folders(failure) || !trees_are_separate(failure)) return false;
   // A resume needs no writable staging folder: it only reads the manifest
   // (and writes the attempt count where it can).
   if (kind == RunKind::full && !writable(path::staging, probe, failure)) return false;
   if (!writable(path::live, probe, failure) || !writable(path::live2, probe, failure)) return false;
   if (kind == RunKind::resume) return true;
-  return copy_sources_ok(failure) && legacy_inputs_read(failure) && room_predicted(failure) &&
+  return copy_sources_ok(failure) && legacy_inputs_read(failure) && room_predicted(failure, room != nullptr ? *room : own) &&
          no_mount_below_live(failure);
 }
 

@@ -5,6 +5,9 @@
 
 #include <cstddef>
 
+#include "room.h"
+#include "sav3/legacy_file.h"
+
 namespace sav3 {
 
 struct PreconditionFailure {
@@ -19,6 +22,11 @@ enum class RunKind { full, resume };
 // and remove a probe file in each folder that must be writable (a run); a
 // check that must write nothing passes false and relies on the mount flags
 // and access().
-bool preconditions_hold(RunKind kind, bool probe, PreconditionFailure& failure);
+// `room`, when given, receives what the room prediction weighed.
+bool preconditions_hold(RunKind kind, bool probe, PreconditionFailure& failure, RoomTally* room = nullptr);
+
+// A legacy input: missing, a regular file that reads to its end, or
+// unreadable (`error` says why).
+LegacyLook read_legacy_input(const char* path, int& error);
 
 }  // namespace sav3

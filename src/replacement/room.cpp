@@ -207,11 +207,15 @@ RoomFigures figures_of(const struct statvfs& fs) {
   return {fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize, fs.f_blocks, fs.f_bavail, fs.f_files, fs.f_favail};
 }
 
-void tell(RoomShortfall* shortfall, const char* tree, const RoomVerdict& v) {
-  if (shortfall == nullptr) return;
-  std::snprintf(shortfall->tree, sizeof shortfall->tree, "%s", tree);
-  shortfall->need_kib = v.need_kib;
-  shortfall->free_kib = v.free_kib;
+void tell(RoomTally* tally, const char* tree, const RoomVerdict& v, const RoomFigures& figures) {
+  if (tally == nullptr || tally->count == std::size(tally->seen)) return;
+  RoomTally::FileSystem& fs = tally->seen[tally->count++];
+  std::snprintf(fs.tree, sizeof fs.tree, "%s", tree);
+  fs.need_kib = v.need_kib;
+  fs.free_kib = v.free_kib;
+  fs.need_inodes = figures.inodes != 0 ? v.need_inodes : 0;
+  fs.free_inodes = figures.inodes != 0 ? figures.free_inodes : 0;
+  fs.enough = v.enough_blocks && v.enough_inodes;
 }
 
 }  // namespace
@@ -221,7 +225,7 @@ void predict_staging_tree(StagingPrediction& prediction) {
   fill_device_inventory(prediction.inventory);
 }
 
-bool staging_has_room(const StagingPrediction& prediction, RoomShortfall& shortfall,
+bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally,
                       std::uint64_t& staging_blocks) {
   staging_blocks = 0;
   struct stat st;
@@ -236,7 +240,7 @@ bool staging_has_room(const StagingPrediction& prediction, RoomShortfall& shortf
   add_linked_freed(linked, demand);
   staging_blocks = demand.blocks > demand.freed_blocks ? demand.blocks - demand.freed_blocks : 0;
   const RoomVerdict verdict = weigh_room(demand, figures);
-  tell(&shortfall, path::staging, verdict);
+  tell(&tally, path::staging, verdict, figures);
   return verdict.enough_blocks && verdict.enough_inodes;
 }
 
@@ -245,7 +249,7 @@ bool enough_room(char* failed, std::size_t failed_size) {
 }
 
 bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction* prediction,
-                 std::uint64_t staging_blocks, RoomShortfall* shortfall) {
+                 std::uint64_t staging_blocks, RoomTally* tally) {
   LiveTree trees[] = {{path::live, TreeRule::live, 0}, {path::live2, TreeRule::live2, 0}};
   for (LiveTree& tree : trees) {
     struct stat st;
@@ -288,7 +292,7 @@ bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction*
     const bool told = prediction != nullptr ? add_predicted_need(*prediction, figures.block_size, demand)
                                             : add_staging_need(figures.block_size, demand);
     if (!told) {
-      if (shortfall == nullptr) note(LOG_ERR, log_line::room_unknown, escaped(trees[first].path).text);
+      if (tally == nullptr) note(LOG_ERR, log_line::room_unknown, escaped(trees[first].path).text);
       std::snprintf(failed, failed_size, "%s", trees[first].path);
       return false;
     }
@@ -302,14 +306,14 @@ bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction*
     add_linked_freed(linked, demand);
     const RoomVerdict verdict = weigh_room(demand, figures);
     const auto shown = escaped(trees[first].path);
-    if (shortfall == nullptr && !verdict.enough_blocks)
+    if (tally == nullptr && !verdict.enough_blocks)
       note(LOG_ERR, log_line::no_room, shown.text, static_cast<unsigned long long>(verdict.need_kib),
            static_cast<unsigned long long>(verdict.free_kib));
-    if (shortfall == nullptr && !verdict.enough_inodes)
+    if (tally == nullptr && !verdict.enough_inodes)
       note(LOG_ERR, log_line::no_inodes, shown.text, static_cast<unsigned long long>(verdict.need_inodes),
            static_cast<unsigned long long>(figures.free_inodes));
+    tell(tally, trees[first].path, verdict, figures);
     if (!verdict.enough_blocks || !verdict.enough_inodes) {
-      tell(shortfall, trees[first].path, verdict);
       std::snprintf(failed, failed_size, "%s", trees[first].path);
       return false;
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "sav3/inventory.h"
+#include "sav3/replacement.h"
 
 namespace sav3 {
 
@@ -47,20 +48,14 @@ struct StagingPrediction {
   std::uint8_t inventory[inventory::record_size];
 };
 void predict_staging_tree(StagingPrediction& prediction);
-// What a prediction found short: the tree whose file system lacks room.
-struct RoomShortfall {
-  char tree[16];
-  std::uint64_t need_kib;
-  std::uint64_t free_kib;
-};
 // The staging file system holds the predicted tree, less what emptying
 // /usr/sav3 frees, with the margin; `staging_blocks` is what it takes there.
-bool staging_has_room(const StagingPrediction& prediction, RoomShortfall& shortfall,
+bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally,
                       std::uint64_t& staging_blocks);
 // The live trees' room check for the predicted staging tree (on a file
 // system shared with /usr/sav3, less its `staging_blocks`); logs nothing when
-// `shortfall` is given.
+// `tally` is given. Without `prediction`: the staging tree as it is.
 bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction* prediction,
-                 std::uint64_t staging_blocks, RoomShortfall* shortfall);
+                 std::uint64_t staging_blocks, RoomTally* tally);
 
 }  // namespace sav3

@@ -53,6 +53,14 @@ ShellTrouble shell_trouble(int live2, dev_t device, char (&mount)[sizeof TreePat
   return trouble;
 }
 
+void tell_trouble(ShellTrouble trouble, const char* mount, char* why, std::size_t capacity) {
+  why[0] = '\0';
+  if (trouble == ShellTrouble::names) std::snprintf(why, capacity, "%s", log_line::sav2_by_hand);
+  if (trouble == ShellTrouble::mount_point)
+    std::snprintf(why, capacity, log_line::sav2_by_hand_mount, escaped(mount).text);
+  if (trouble == ShellTrouble::too_long) std::snprintf(why, capacity, "%s", log_line::sav2_by_hand_long);
+}
+
 void shown_path(char (&shown)[512], const char* name) {
   std::snprintf(shown, sizeof shown, "%s/%s", path::live2, name);
 }
@@ -69,6 +77,16 @@ void each_top_level_entry(int live2, Each&& each) {
 }
 
 }  // namespace
+
+void live2_shell_trouble(char* why, std::size_t capacity) {
+  why[0] = '\0';
+  const int live2 = open_device_folder(path::live2);
+  if (live2 < 0) return;
+  struct stat root;
+  char mount[sizeof TreePath{}.text + 16] = {};
+  if (fstat(live2, &root) == 0) tell_trouble(shell_trouble(live2, root.st_dev, mount), mount, why, capacity);
+  close(live2);
+}
 
 void empty_live2(CommandRunner run_command, const char* command) {
   const int live2 = open_device_folder(path::live2);
@@ -94,10 +112,9 @@ void empty_live2(CommandRunner run_command, const char* command) {
     }
     if (back >= 0) close(back);
   } else {
-    if (trouble == ShellTrouble::names) note(LOG_NOTICE, "%s", log_line::sav2_by_hand);
-    if (trouble == ShellTrouble::mount_point)
-      note(LOG_NOTICE, log_line::sav2_by_hand_mount, escaped(mount).text);
-    if (trouble == ShellTrouble::too_long) note(LOG_NOTICE, "%s", log_line::sav2_by_hand_long);
+    char why[sizeof mount + 128];
+    tell_trouble(trouble, mount, why, sizeof why);
+    note(LOG_NOTICE, "%s", why);
     each_top_level_entry(live2, [&](const char* name, const struct stat& st) {
       if (has_update(name)) return;
       shown_path(shown, name);

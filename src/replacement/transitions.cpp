@@ -29,12 +29,12 @@
 #include "sav3/replacement.h"
 #include "sav3/system_log.h"
 #include "state_file.h"
+#include "transitions.h"
 #include "tree.h"
 
 namespace sav3 {
 
 namespace {
-
 enum closing_command : std::size_t { wipe_live, empty_live2_command, copy_live, copy_live2 };
 
 // The legacy reports that the history conversions read. One of them back
@@ -48,6 +48,8 @@ constexpr const char* numbered_reports[] = {
     legacy_supply_extra::lq_report_path,
     legacy_supply_extra::zrt_report_path,
 };
+
+}  // namespace
 
 bool legacy_reports_back() {
   if (device_file_exists(controller_record::report_path)) return true;
@@ -65,6 +67,41 @@ bool staging_on_volatile_file_system(int staging) {
   const auto type = static_cast<std::uint32_t>(fs.f_type);
   return type == TMPFS_MAGIC || type == RAMFS_MAGIC;
 }
+
+Course course_for(const StateInfo& state) {
+  switch (state.state) {
+    case State::unreadable: return {Course::stop, LOG_ERR, log_line::state_unreadable, 0};
+    case State::abandoned: return {Course::stop, LOG_NOTICE, log_line::abandoned_found, 0};
+    case State::kept:
+      if (state.runs >= max_kept_runs) return {Course::stop, LOG_NOTICE, log_line::kept_settled, state.runs};
+      return {Course::full, LOG_NOTICE, log_line::full_run_after_kept, state.runs};
+    case State::done:
+      if (!legacy_reports_back()) return {Course::stop, LOG_NOTICE, log_line::already_done, 0};
+      return {Course::full, LOG_NOTICE, log_line::full_run_reports_back, 0};
+    case State::pending: return {Course::resume, LOG_NOTICE, log_line::resumed, state.attempts + 1};
+    case State::none: break;
+  }
+  return {Course::full, LOG_NOTICE, log_line::full_run_no_state, 0};
+}
+
+// A live tree lacks an entry that the manifest lists (only looked for when
+// the state cannot be written: a tree that holds them all is left as it is).
+bool lacks_listed_entry(const char* tree) {
+  const int root = open_device_folder(tree);
+  if (root < 0) return true;
+  ManifestReader manifest;
+  bool lacks = !open_manifest(manifest);
+  ManifestEntry entry;
+  while (!lacks && next_manifest_entry(manifest, entry) == 1) {
+    struct stat st;
+    lacks = fstatat(root, entry.path, &st, AT_SYMLINK_NOFOLLOW) != 0;
+  }
+  if (manifest.file != nullptr) close_manifest(manifest);
+  close(root);
+  return lacks;
+}
+
+namespace {
 
 // A live tree that is missing is created (and its parent flushed, so that
 // the new name survives a cut); the checks before the first command have
@@ -207,23 +244,6 @@ void full_run(CommandRunner run_command, const Sequence& sequence, const char* w
   replace_live_trees(run_command, sequence);
 }
 
-// A live tree lacks an entry that the manifest lists (only looked for when
-// the state cannot be written: a tree that holds them all is left as it is).
-bool lacks_listed_entry(const char* tree) {
-  const int root = open_device_folder(tree);
-  if (root < 0) return true;
-  ManifestReader manifest;
-  bool lacks = !open_manifest(manifest);
-  ManifestEntry entry;
-  while (!lacks && next_manifest_entry(manifest, entry) == 1) {
-    struct stat st;
-    lacks = fstatat(root, entry.path, &st, AT_SYMLINK_NOFOLLOW) != 0;
-  }
-  if (manifest.file != nullptr) close_manifest(manifest);
-  close(root);
-  return lacks;
-}
-
 // A resume whose attempt count cannot be written (the staging file system
 // turned read-only or full): it cannot count, so it never abandons; it only
 // refills a live tree that the last attempt left without a listed entry, so
@@ -292,30 +312,16 @@ void resume(CommandRunner run_command, const Sequence& sequence, int attempts) {
 
 void run_locked(CommandRunner run_command, const Sequence& sequence, int staging) {
   const StateInfo state = read_state();
-  switch (state.state) {
-    case State::unreadable: note(LOG_ERR, "%s", log_line::state_unreadable); return;
-    case State::abandoned: note(LOG_NOTICE, "%s", log_line::abandoned_found); return;
-    case State::kept:
-      if (state.runs >= max_kept_runs) {
-        note(LOG_NOTICE, log_line::kept_settled, state.runs);
-        return;
-      }
-      break;
-    case State::done:
-      if (!legacy_reports_back()) {
-        note(LOG_NOTICE, "%s", log_line::already_done);
-        return;
-      }
-      break;
-    default: break;
+  const Course course = course_for(state);
+  if (course.kind == Course::stop) {
+    note(course.priority, course.line, course.count);
+    return;
   }
   if (staging_on_volatile_file_system(staging)) note(LOG_WARNING, "%s", log_line::staging_on_tmpfs);
-  switch (state.state) {
-    case State::pending: resume(run_command, sequence, state.attempts); return;
-    case State::kept: full_run(run_command, sequence, log_line::full_run_after_kept, state.runs); return;
-    case State::done: full_run(run_command, sequence, log_line::full_run_reports_back, 0); return;
-    default: full_run(run_command, sequence, log_line::full_run_no_state, 0); return;
-  }
+  if (course.kind == Course::resume)
+    resume(run_command, sequence, state.attempts);
+  else
+    full_run(run_command, sequence, course.line, course.count);
 }
 
 }  // namespace

@@ -25,6 +25,17 @@ PathName numbered_path(const char* format, unsigned number) {
 
 void set_device_root(const char* root) { std::snprintf(g_root, sizeof g_root, "%s", root ? root : ""); }
 
+const char* module_name(std::uint8_t code) {
+  switch (code) {
+    case module_code::none: return "empty";
+    case module_code::lq: return "LQ";
+    case module_code::zrt: return "ZRT";
+    case module_code::k3: return "K3";
+    case module_code::fifth: return "fifth kind";
+    default: return "unknown";
+  }
+}
+
 const char* device_root() { return g_root; }
 
 HostPath host_path(const char* device_path) {

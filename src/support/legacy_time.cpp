@@ -337,16 +337,21 @@ bool tz_names_a_zone(const char* tz) {
 
 }  // namespace
 
-void tell_zone() {
+ZoneSource zone_source() {
   const char* tz = std::getenv("TZ");
-  if (tz != nullptr)
-    note(LOG_NOTICE, log_line::zone_from_tz, escaped(tz).text);
-  else
-    note(LOG_NOTICE, "%s", log_line::zone_from_localtime);
   tzset();
   const bool utc = timezone == 0 && daylight == 0;
   const bool told = tz != nullptr ? tz_names_a_zone(tz) : access("/etc/localtime", R_OK) == 0;
-  if (utc && !told) note(LOG_WARNING, "%s", log_line::zone_fallback_utc);
+  return {tz, utc && !told};
+}
+
+void tell_zone() {
+  const ZoneSource zone = zone_source();
+  if (zone.tz != nullptr)
+    note(LOG_NOTICE, log_line::zone_from_tz, escaped(zone.tz).text);
+  else
+    note(LOG_NOTICE, "%s", log_line::zone_from_localtime);
+  if (zone.read_as_utc) note(LOG_WARNING, "%s", log_line::zone_fallback_utc);
 }
 
 }  // namespace sav3

@@ -96,4 +96,19 @@ Escaped escaped(const char* name) {
   return e;
 }
 
+void quoted_string(std::FILE* out, std::string_view s, const char* escape) {
+  std::fputc('"', out);
+  for (const unsigned char c : s) {
+    if (c == '"' || c == '\\')
+      std::fprintf(out, "\\%c", c);
+    else if (c < 0x20 || c >= 0x7F)
+      std::fprintf(out, escape, c);
+    else
+      std::fputc(c, out);
+  }
+  std::fputc('"', out);
+}
+
+void json_string(std::FILE* out, std::string_view s) { quoted_string(out, s, "\\u%04x"); }
+
 }  // namespace sav3

@@ -78,6 +78,43 @@ expect_text() {
   fi
 }
 
+# Every file's kind, mode, time of change, size and bytes: what a check that
+# writes nothing leaves exactly as it was (a probe file created and removed
+# would change its folder's time).
+whole() {
+  (cd "$1" && find usr mnt bin etc sbin -printf '%y %m %C@ %s %p %l\n' | LC_ALL=C sort &&
+    find usr mnt bin etc sbin -type f -exec sha256sum {} + | LC_ALL=C sort -k2) 2>/dev/null || true
+}
+
+# check_first WHAT ROOT "EXIT VERDICT: REASON" [SANDBOX RUN OPTION...]: the
+# check, run before the boot with the same options (but the power cut), says
+# what the table says, in both forms, and changes nothing: no command, one
+# log line, every file as it was.
+check_first() {
+  local what="$1, check" root=$2 expected=$3 options=() json status last
+  shift 3
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --cut) shift 2 ;;
+      *) options+=("$1") && shift ;;
+    esac
+  done
+  whole "$root" >"$scratch/check.before"
+  # No dummy daemons: the sandbox would write one where a run removed it.
+  "$sandbox" run "${options[@]}" --arg --check "$root" || fail "$what: the sandbox run failed"
+  status=$(cat "$root/sandbox/tool.status")
+  last=$(tail -n 1 "$root/sandbox/tool.out")
+  expect_text "$what: exit status and verdict" "$status ${last#verdict: }" "$expected"
+  expect_log "$what" "$root" "user.$([ "$status" = 0 ] && echo notice || echo warn) check: ${last#verdict: }"
+  cp "$root/sandbox/tool.out" "$scratch/check.out"
+  expect_commands "$what" "$root" none
+  whole "$root" >"$scratch/check.after"
+  expect_same "$what: the device changed" "$scratch/check.before" "$scratch/check.after"
+  "$sandbox" run "${options[@]}" --arg --check --arg --json "$root" || fail "$what: the sandbox run failed"
+  json=$(jq -r '"\(.exit) \(.verdict): \(.reason)"' "$root/sandbox/tool.out") || fail "$what: not one JSON object"
+  [ "$json" = "$status ${last#verdict: }" ] || fail "$what: JSON says '$json', text '$status ${last#verdict: }'"
+}
+
 # boots ROW LINE: the boots of one "boot" line of the table.
 boots() {
   local row=$1 root=$scratch/$1 fields words=() times=1 log=() entry state count box
@@ -88,7 +125,7 @@ boots() {
     times=${BASH_REMATCH[1]}
     words=("${words[@]:1}")
   fi
-  for entry in "${fields[@]:4}"; do
+  for entry in "${fields[@]:5}"; do
     case $(trim "$entry") in
       @full) log+=("user.notice full run" "user.notice times read in zone /etc/localtime") ;;
       @again) log+=("user.notice full run: the last run kept the live trees" "user.notice times read in zone /etc/localtime") ;;
@@ -96,18 +133,27 @@ boots() {
       *) log+=("$(trim "$entry")") ;;
     esac
   done
-  local commands state second
+  local commands state second verdict
   commands=$(trim "${fields[1]}")
   state=$(trim "${fields[2]}")
   second=$(trim "${fields[3]}")
+  verdict=$(trim "${fields[4]}")
+  case $verdict in
+    @kept) [ "${state:0:1}" = "~" ] && verdict="~1 keep: ${state#~kept }" || verdict="1 keep: ${state#kept }" ;;
+    @full) verdict="0 replace: full run" ;;
+    @again) verdict="0 replace: full run: the last run kept the live trees" ;;
+    @done) verdict="0 nothing: already done" ;;
+  esac
   for ((count = 0; count < times; count++)); do
     boot=$((boot + 1))
     local what="$row, boot $boot" ran=1
+    check_first "$what" "$root" "$verdict" "${words[@]}"
     live_of "$root" >"$scratch/before"
     "$sandbox" run "${words[@]}" "$root" "${daemons[@]}" || {
       fail "$what: the sandbox run failed (the tool hung or died)"
       ran=0
     }
+    cp "$scratch/check.out" "$root/sandbox/check.out" 2>/dev/null || true
     box=$scratch/$row.boot$boot
     mkdir -p "$box"
     cp "$root"/sandbox/{tool.*,commands.log,shell.log,strace.log,daemons} "$box/" 2>/dev/null || true

@@ -1,0 +1,194 @@
+// sav3-migrate --check [--json]: what a run now would do on this device,
+// told on standard output (a line per fact, the verdict last; or one JSON
+// object) and in one system-log line, with the exit status a fleet script
+// acts on.
+#include <syslog.h>
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "sav3/device.h"
+#include "sav3/legacy_file.h"
+#include "sav3/migration.h"
+#include "sav3/migration_state.h"
+#include "sav3/replacement.h"
+#include "sav3/system_log.h"
+
+namespace sav3 {
+
+namespace {
+
+using Report = CheckReport;
+
+const char* verdict_word(Report::Verdict v) {
+  switch (v) {
+    case Report::Verdict::replace: return "replace";
+    case Report::Verdict::keep: return "keep";
+    case Report::Verdict::nothing: return "nothing";
+    case Report::Verdict::cannot_tell: break;
+  }
+  return "cannot tell";
+}
+
+const char* lock_word(Report::Lock l) {
+  switch (l) {
+    case Report::Lock::free: return "free";
+    case Report::Lock::held: return "held";
+    case Report::Lock::cannot_tell: break;
+  }
+  return "cannot tell";
+}
+
+const char* run_word(Report::Run r) {
+  switch (r) {
+    case Report::Run::resume: return "resume";
+    case Report::Run::full: return "full run";
+    case Report::Run::nothing: break;
+  }
+  return "nothing";
+}
+
+void print_text(const Report& r, std::FILE* out) {
+  std::fprintf(out, "marker: %s\n", r.marker ? "present" : "absent");
+  std::fprintf(out, "lock: %s\n", lock_word(r.lock));
+  if (r.state[0] == '\0')
+    std::fputs("state: none\n", out);
+  else
+    std::fprintf(out, "state: %s\n", r.state);
+  if (r.run == Report::Run::resume)
+    std::fprintf(out, "run: resume, attempt %d\n", r.attempt);
+  else if (r.run == Report::Run::full)
+    std::fprintf(out, "run: %s\n", r.full_why);
+  else
+    std::fputs("run: nothing\n", out);
+  if (r.staging_volatile) std::fprintf(out, "warning: %s\n", log_line::staging_on_tmpfs);
+  if (r.zone_told) {
+    if (r.tz != nullptr)
+      std::fprintf(out, "zone: TZ=%s\n", escaped(r.tz).text);
+    else
+      std::fputs("zone: /etc/localtime\n", out);
+    if (r.zone_read_as_utc) std::fprintf(out, "warning: %s\n", log_line::zone_fallback_utc);
+  }
+  if (r.ports_told)
+    for (int port = 1; port <= port_count; ++port)
+      std::fprintf(out, "port %d: %s\n", port, module_name(r.ports[port - 1]));
+  for (std::size_t i = 0; i < r.input_count; ++i) {
+    const Report::Input& in = r.inputs[i];
+    if (in.error == 0)
+      std::fprintf(out, "legacy input missing (read as zeros): %s\n", escaped(in.path).text);
+    else
+      std::fprintf(out, "legacy input unreadable: %s: %s\n", escaped(in.path).text,
+                   escaped(read_error_text(in.error)).text);
+  }
+  if (r.live2_by_hand[0] != '\0') std::fprintf(out, "%s\n", r.live2_by_hand);
+  for (std::size_t i = 0; i < r.room.count; ++i) {
+    const RoomTally::FileSystem& fs = r.room.seen[i];
+    std::fprintf(out, "room on the file system of %s: need %" PRIu64 " KiB, free %" PRIu64 " KiB", fs.tree,
+                 fs.need_kib, fs.free_kib);
+    if (fs.free_inodes != 0 || fs.need_inodes != 0)
+      std::fprintf(out, "; need %" PRIu64 " inodes, free %" PRIu64, fs.need_inodes, fs.free_inodes);
+    std::fprintf(out, ": %s\n", fs.enough ? "enough" : "not enough");
+  }
+  std::fprintf(out, "verdict: %s: %s\n", verdict_word(r.verdict), r.reason);
+}
+
+// A JSON member: the comma before every member but the first.
+struct Json {
+  std::FILE* out;
+  bool first = true;
+  void key(const char* name) {
+    std::fputs(first ? "" : ",", out);
+    first = false;
+    json_string(out, name);
+    std::fputc(':', out);
+  }
+  void text(const char* name, const char* value) {
+    key(name);
+    if (value == nullptr)
+      std::fputs("null", out);
+    else
+      json_string(out, value);
+  }
+  void number(const char* name, std::uint64_t value) {
+    key(name);
+    std::fprintf(out, "%" PRIu64, value);
+  }
+  void yes_no(const char* name, bool value) {
+    key(name);
+    std::fputs(value ? "true" : "false", out);
+  }
+};
+
+void print_json(const Report& r, std::FILE* out) {
+  Json j{out};
+  std::fputc('{', out);
+  j.text("verdict", verdict_word(r.verdict));
+  j.text("reason", r.reason);
+  j.number("exit", static_cast<std::uint64_t>(r.exit_status));
+  j.yes_no("marker", r.marker);
+  j.text("lock", lock_word(r.lock));
+  j.text("state", r.state[0] != '\0' ? r.state : nullptr);
+  j.number("attempts", static_cast<std::uint64_t>(r.attempts));
+  j.number("runs", static_cast<std::uint64_t>(r.runs));
+  j.text("run", run_word(r.run));
+  if (r.run == Report::Run::resume) j.number("attempt", static_cast<std::uint64_t>(r.attempt));
+  if (r.run == Report::Run::full) j.text("why", r.full_why);
+  j.yes_no("staging_volatile", r.staging_volatile);
+  if (r.zone_told) {
+    j.key("zone");
+    Json zone{out};
+    std::fputc('{', out);
+    zone.text("tz", r.tz != nullptr ? escaped(r.tz).text : nullptr);
+    zone.yes_no("read_as_utc", r.zone_read_as_utc);
+    std::fputc('}', out);
+  }
+  if (r.ports_told) {
+    j.key("ports");
+    for (int port = 1; port <= port_count; ++port) {
+      std::fputs(port == 1 ? "[" : ",", out);
+      json_string(out, module_name(r.ports[port - 1]));
+    }
+    std::fputc(']', out);
+  }
+  j.key("inputs");
+  std::fputc('[', out);
+  for (std::size_t i = 0; i < r.input_count; ++i) {
+    Json input{out};
+    std::fputs(i == 0 ? "{" : ",{", out);
+    input.text("path", escaped(r.inputs[i].path).text);
+    input.text("error", r.inputs[i].error != 0 ? escaped(read_error_text(r.inputs[i].error)).text : nullptr);
+    std::fputc('}', out);
+  }
+  std::fputc(']', out);
+  j.text("sav2_by_hand", r.live2_by_hand[0] != '\0' ? r.live2_by_hand : nullptr);
+  j.key("room");
+  std::fputc('[', out);
+  for (std::size_t i = 0; i < r.room.count; ++i) {
+    const RoomTally::FileSystem& fs = r.room.seen[i];
+    Json room{out};
+    std::fputs(i == 0 ? "{" : ",{", out);
+    room.text("tree", fs.tree);
+    room.number("need_kib", fs.need_kib);
+    room.number("free_kib", fs.free_kib);
+    room.number("need_inodes", fs.need_inodes);
+    room.number("free_inodes", fs.free_inodes);
+    room.yes_no("enough", fs.enough);
+    std::fputc('}', out);
+  }
+  std::fputs("]}\n", out);
+}
+
+}  // namespace
+
+int check_migration(bool json, std::FILE* out, Logger log) {
+  set_logger(log);
+  Report report;
+  check_replacement(report);
+  (json ? print_json : print_text)(report, out);
+  note(report.exit_status == 0 ? LOG_NOTICE : LOG_WARNING, "check: %s: %s", verdict_word(report.verdict),
+       report.reason);
+  set_logger(nullptr);
+  return std::fflush(out) == 0 && std::ferror(out) == 0 ? report.exit_status : 1;
+}
+
+}  // namespace sav3
