@@ -373,6 +373,65 @@ TEST_F(Driver, SecondInstanceDoesNothing) {
   EXPECT_FALSE(exists(path::inventory));
 }
 
+// The check says what the run then does, and changes nothing on the way:
+// no command, no file (a probe would change a folder's time), one log line.
+TEST_F(Driver, CheckTellsWhatTheRunDoes) {
+  struct Case {
+    const char* state;  // the state file, or nullptr for none
+    bool lock;          // another process holds the lock on /usr/sav3
+    int status;
+    const char* verdict;  // the last line of the text form
+  };
+  const Case cases[] = {
+      {nullptr, false, 0, "verdict: replace: full run"},
+      {nullptr, true, 1, "verdict: nothing: another run holds the lock"},
+      {"kept interrupted\nruns 2\n", false, 0, "verdict: replace: full run: the last run kept the live trees"},
+      {"kept interrupted\nruns 3\n", false, 1, "verdict: nothing: kept after 3 runs"},
+      {"done\n", false, 0, "verdict: replace: full run: legacy reports back under /usr/sav/data"},
+      {"abandoned after 3 attempts\n", false, 1, "verdict: nothing: abandoned earlier"},
+      {"pending\nattempts 9\n", false, 1, "verdict: nothing: state file unreadable"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.verdict);
+    TearDown();
+    SetUp();
+    if (c.state != nullptr) put_text_file(path::state, c.state);
+    const int held = open(host("/usr/sav3").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(held, 0);
+    if (c.lock) {
+      ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    }
+    struct stat before_dir;
+    ASSERT_EQ(stat(host("/usr/sav").c_str(), &before_dir), 0);
+    const auto before = listing(root_, [](const std::string&) { return false; });
+    for (const bool json : {false, true}) {
+      clear();
+      std::FILE* out = std::tmpfile();
+      ASSERT_NE(out, nullptr);
+      EXPECT_EQ(check_migration(json, out, record_log), c.status);
+      std::rewind(out);
+      std::string text;
+      for (int ch; (ch = std::fgetc(out)) != EOF;) text.push_back(static_cast<char>(ch));
+      std::fclose(out);
+      const std::string said = std::string(c.verdict).substr(sizeof "verdict:");
+      EXPECT_EQ(g_log, Lines{"check: " + said});
+      if (json) {
+        EXPECT_EQ(text.front(), '{');
+        EXPECT_TRUE(text.ends_with("]}\n")) << text;
+        EXPECT_NE(text.find("\"exit\":" + std::to_string(c.status) + ","), std::string::npos) << text;
+      } else {
+        EXPECT_TRUE(text.ends_with(std::string("\n") + c.verdict + "\n")) << text;
+      }
+    }
+    close(held);
+    EXPECT_TRUE(g_commands.empty());
+    EXPECT_EQ(listing(root_, [](const std::string&) { return false; }), before);
+    struct stat after_dir;
+    ASSERT_EQ(stat(host("/usr/sav").c_str(), &after_dir), 0);
+    EXPECT_EQ(after_dir.st_mtim.tv_nsec, before_dir.st_mtim.tv_nsec);
+  }
+}
+
 // A state that allows a full run: all 30 commands, and done at the end.
 TEST_F(Driver, FullRunAfterKeptOrWithLegacyReportsBack) {
   const std::pair<std::string, std::string> cases[] = {
@@ -668,6 +727,9 @@ TEST(Arguments, NeverStartAMigration) {
       {{"sav3-migrate", "-x", "--help"}, 2, "", "usage"},
       {{"sav3-migrate", "--versions"}, 2, "", "usage"},
       {{"sav3-migrate", "-"}, 2, "", "usage"},
+      {{"sav3-migrate", "--check", "--jsonx"}, 2, "", "usage"},
+      {{"sav3-migrate", "--check", "--json", "--json"}, 2, "", "usage"},
+      {{"sav3-migrate", "--json", "--check"}, 2, "", "usage"},
   };
   auto text = [](std::FILE* f) {
     std::rewind(f);
