@@ -75,19 +75,7 @@ int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options&
   // The first line read as the tool reads it.
   const State found = has_state ? state_of_line(state) : State::none;
   const bool state_ok = found == State::none || found == State::done;
-  const char* state_meaning = nullptr;
-  switch (found) {
-    case State::none: break;
-    case State::done: state_meaning = "the live trees hold the staging tree"; break;
-    case State::pending:
-      state_meaning = "the live trees are not fully replaced yet; the next run finishes the replacement";
-      break;
-    case State::kept: state_meaning = "the live trees kept their old data"; break;
-    case State::abandoned:
-      state_meaning = "the replacement of the live trees was given up; they may be half replaced";
-      break;
-    case State::unreadable: state_meaning = "not a state the migration writes"; break;
-  }
+  const char* state_meaning = state_meaning_of(found);
 
   const FileKind& inventory_kind = file_kinds()[static_cast<std::size_t>(Output::inventory)];
   std::snprintf(path, sizeof path, "%s/%s/%s", dir, folder_name(inventory_kind.folder), inventory_kind.file);

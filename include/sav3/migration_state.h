@@ -54,6 +54,8 @@ inline constexpr char link[] = "link";
 // reader and the inspector's report both decide by this.
 enum class State { none, pending, done, kept, abandoned, unreadable };
 State state_of_line(const char* first_line);
+// What a state means for the live trees, in a few words (nullptr for none).
+const char* state_meaning_of(State state);
 
 // A resume that fails for the third time turns the state into "abandoned".
 inline constexpr int max_attempts = 3;

@@ -13,6 +13,7 @@
 #include <span>
 
 #include "sav3/migration.h"
+#include "sav3/migration_state.h"
 
 namespace sav3 {
 
@@ -60,7 +61,8 @@ struct CheckReport {
   bool marker;
   enum class Lock { free, held, cannot_tell } lock;
   char state[512];  // the state file's first line, escaped ("" when there is none)
-  int attempts;     // pending: resumes so far
+  State state_found;  // the state as a run reads it (unreadable: none of them)
+  int attempts;       // pending: resumes so far
   int runs;         // kept: full runs so far
   enum class Run { nothing, resume, full } run;
   int attempt;             // resume: the attempt it would start

@@ -54,7 +54,7 @@ void print_text(const Report& r, std::FILE* out) {
   if (r.state[0] == '\0')
     std::fputs("state: none\n", out);
   else
-    std::fprintf(out, "state: %s\n", r.state);
+    std::fprintf(out, "state: %s (%s)\n", r.state, state_meaning_of(r.state_found));
   if (r.run == Report::Run::resume)
     std::fprintf(out, "run: resume, attempt %d\n", r.attempt);
   else if (r.run == Report::Run::full)
@@ -128,6 +128,7 @@ void print_json(const Report& r, std::FILE* out) {
   j.yes_no("marker", r.marker);
   j.text("lock", lock_word(r.lock));
   j.text("state", r.state[0] != '\0' ? r.state : nullptr);
+  j.text("state_meaning", state_meaning_of(r.state_found));
   j.number("attempts", static_cast<std::uint64_t>(r.attempts));
   j.number("runs", static_cast<std::uint64_t>(r.runs));
   j.text("run", run_word(r.run));

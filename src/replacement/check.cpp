@@ -211,6 +211,7 @@ void check_replacement(CheckReport& r) {
   r.marker = device_file_exists(path::marker);
   first_state_line(r);
   const StateInfo state = read_state();
+  r.state_found = state.state;
   r.attempts = state.attempts;
   r.runs = state.runs;
   if (r.marker) {

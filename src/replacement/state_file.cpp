@@ -113,6 +113,18 @@ State state_of_line(const char* line) {
   return State::unreadable;
 }
 
+const char* state_meaning_of(State state) {
+  switch (state) {
+    case State::none: break;
+    case State::done: return "the live trees hold the staging tree";
+    case State::pending: return "the live trees are not fully replaced yet; the next run finishes the replacement";
+    case State::kept: return "the live trees kept their old data";
+    case State::abandoned: return "the replacement of the live trees was given up; they may be half replaced";
+    case State::unreadable: return "not a state the migration writes";
+  }
+  return nullptr;
+}
+
 StateInfo read_state() {
   std::FILE* file = open_device_file(path::state, "rb");
   if (file == nullptr) return {errno == ENOENT ? State::none : State::unreadable, 0, 0};
