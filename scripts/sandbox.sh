@@ -34,6 +34,8 @@
 #             what it held before the run.
 #         --read-only DIR    make the device folder DIR read-only for this run
 #         --arg ARG          give ARG to the tool (in order)
+#         --env NAME=VALUE   run the tool with this variable as well (VALUE
+#             without blanks); the tool's environment is PATH alone otherwise
 #         --cut before:N | after:N | half:N
 #             cut the power at the tool's Nth command of this run: before it
 #             runs, after it ran, or half-way through it (one of the commands
@@ -238,7 +240,7 @@ child_of() {
 }
 
 cmd_run() {
-  local mounts="" kept="" cut="" trace="" args=()
+  local mounts="" kept="" cut="" trace="" args=() envs=()
   while [ $# -ge 1 ]; do
     case $1 in
       --tmpfs)
@@ -261,6 +263,12 @@ cmd_run() {
         [ $# -ge 2 ] || die "usage: --arg ARG"
         case $2 in *$'\n'*) die "--arg: one line only" ;; esac
         args+=("$2")
+        shift 2
+        ;;
+      --env)
+        [ $# -ge 2 ] || die "usage: --env NAME=VALUE"
+        [[ $2 =~ ^[A-Za-z_][A-Za-z0-9_]*=[^[:space:]]*$ ]] || die "--env wants NAME=VALUE without blanks: $2"
+        envs+=("$2")
         shift 2
         ;;
       --cut)
@@ -310,6 +318,7 @@ cmd_run() {
     : >"$root/sandbox/tool-tracer"
   fi
   if [ ${#args[@]} -gt 0 ]; then printf '%s\n' "${args[@]}" >"$root/sandbox/tool-args"; else : >"$root/sandbox/tool-args"; fi
+  if [ ${#envs[@]} -gt 0 ]; then printf '%s\n' "${envs[@]}" >"$root/sandbox/tool-env"; else : >"$root/sandbox/tool-env"; fi
   cat >"$root/sandbox/inside.sh" <<'INSIDE'
 # Runs as PID 1 of the sandbox, inside the chroot, with busybox ash.
 cd /
@@ -335,7 +344,9 @@ read -r timer </sandbox/tool-timer || timer=""
 read -r tracer </sandbox/tool-tracer || tracer=""
 set --
 while IFS= read -r arg; do set -- "$@" "$arg"; done </sandbox/tool-args
-/bin/busybox env -i PATH=/bin $timer $tracer $tool "$@" </dev/null >/sandbox/tool.out 2>/sandbox/tool.err
+variables=""
+while read -r variable; do variables="$variables $variable"; done </sandbox/tool-env
+/bin/busybox env -i PATH=/bin $variables $timer $tracer $tool "$@" </dev/null >/sandbox/tool.out 2>/sandbox/tool.err
 echo $? >/sandbox/tool.status
 
 # Every line the tool logged has reached the file once a later line has.
