@@ -69,7 +69,8 @@ CheckReport::Lock lock_on(int staging) {
   bool held = false;
   while (!held && std::fgets(line, sizeof line, locks) != nullptr) {
     if (std::strstr(line, " FLOCK ") == nullptr || std::strstr(line, "->") != nullptr) continue;
-    for (char* word = std::strtok(line, " \n"); word != nullptr; word = std::strtok(nullptr, " \n")) {
+    char* rest = nullptr;
+    for (char* word = strtok_r(line, " \n", &rest); word != nullptr; word = strtok_r(nullptr, " \n", &rest)) {
       unsigned major_number = 0, minor_number = 0;
       unsigned long long inode = 0;
       int end = 0;
