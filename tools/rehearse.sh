@@ -47,7 +47,8 @@ backup=""
 # The outcome as one JSON object (--json): VERDICT REASON [STATUS REPLACED STATE].
 write_json() {
   [ -n "$json" ] || return 0
-  local commands=/dev/null log=/dev/null
+  local commands=/dev/null log=/dev/null check=/dev/null
+  [ -z "${checked_first:-}" ] || ! jq -e . "$checked_first" >/dev/null 2>&1 || check=$checked_first
   if [ -n "${box:-}" ]; then
     [ ! -f "$box/commands.log" ] || commands=$box/commands.log
     [ ! -f "$box/tool.log" ] || log=$box/tool.log
@@ -55,11 +56,12 @@ write_json() {
   jq -n -c -a --arg path "$backup" --arg verdict "$1" --arg reason "$2" --arg status "${3:-}" \
     --arg replaced "${4:-false}" --arg state "${5:-}" --arg zone "$zone" \
     --arg seconds "$((($(date +%s%N) - start) / 1000000))" \
-    --rawfile commands "$commands" --rawfile log "$log" '
+    --rawfile commands "$commands" --rawfile log "$log" --slurpfile check "$check" '
     def lines: split("\n") | map(select(. != ""));
     {path: $path, verdict: $verdict, state: $state, reason: $reason, replaced: ($replaced == "true"),
      zone: $zone, status: (if $status == "" then null else ($status | tonumber) end),
-     commands: ($commands | lines), seconds: ($seconds | tonumber / 1000), log: ($log | lines)}' >"$json"
+     commands: ($commands | lines), seconds: ($seconds | tonumber / 1000), log: ($log | lines),
+     check: ($check[0] // null)}' >"$json"
 }
 refuse() {
   echo "rehearse: $*" >&2
@@ -198,6 +200,13 @@ say "migrating a copy in the device sandbox ($how; zone $zone$zone_source)"
 device=$(cd "$device" && pwd)
 box=$device/sandbox
 cp "/usr/share/zoneinfo/$zone" "$device/etc/localtime"
+# What the tool says it will do, asked first as a fleet script would
+# (sav3-migrate --check changes nothing).
+"$sandbox" run --arg --check --arg --json "$device" || refuse "the sandbox run failed"
+checked_first=$work/check.json
+cp "$box/tool.out" "$checked_first"
+echo "asked first (sav3-migrate --check): $(jq -r '"\(.verdict): \(.reason) (exit \(.exit))"' "$checked_first" 2>/dev/null ||
+  echo "no JSON: $(head -c 200 "$checked_first")")"
 tool_start=$(date +%s%N)
 "$sandbox" run "$device" /mnt/2/snmp/sbin/snmpd /mnt/2/tools/spi /sbin/dhclient || refuse "the sandbox run failed"
 end=$(date +%s%N)

@@ -70,6 +70,11 @@ done
   fail "the zone file inside a backup is not taken"
 jq -e 'select(.verdict == "done") | .replaced and .status == 0 and (.commands | length) == 30 and
   (.log | length) > 0' "$out/rehearsals.jsonl" >/dev/null || fail "a done backup's outcome lacks its facts"
+# The check asked before each run foretold it: "replace" for a backup that
+# ends done, "nothing" for one abandoned earlier.
+jq -s -e 'map(select(.verdict == "done" or .verdict == "abandoned") |
+  .check.verdict == (if .verdict == "done" then "replace" else "nothing" end)) | length > 0 and all' \
+  "$out/rehearsals.jsonl" >/dev/null || fail "the check asked first does not foretell the outcome"
 # The summary: a count per verdict, as the table above says.
 for verdict in "done" abandoned failed; do
   n=$(printf '%s\n' "${backups[@]}" | awk -F'|' -v v=$verdict '$4 == v' | wc -l)
