@@ -55,9 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   }
   const std::string text = read_all(out);
-  const bool sound = read_all(std::fopen(host_path(path::state), "rb")) == state && (mode & 1) != 0 ? text.front() == '{' && inspect::valid_json_lines(text) &&
-                                           text.find('\n') == text.size() - 1
-                                     : text.rfind("\nverdict: ") != std::string::npos && text.back() == '\n';
+  const bool sound =
+      read_all(std::fopen(host_path(path::state), "rb")) == state && (mode & 1) != 0
+          ? text.front() == '{' && inspect::valid_json_lines(text) && text.find('\n') == text.size() - 1
+          : text.rfind("\nverdict: ") != std::string::npos && text.back() == '\n';
   if (!sound) {
     std::fprintf(stderr, "output:\n%s\n", text.c_str());
     std::abort();

@@ -60,18 +60,18 @@ struct CheckReport {
   // What the run would find.
   bool marker;
   enum class Lock { free, held, cannot_tell } lock;
-  char state[512];  // the state file's first line, escaped ("" when there is none)
+  char state[512];    // the state file's first line, escaped ("" when there is none)
   State state_found;  // the state as a run reads it (unreadable: none of them)
   int attempts;       // pending: resumes so far
-  int runs;         // kept: full runs so far
+  int runs;           // kept: full runs so far
   enum class Run { nothing, resume, full } run;
-  int attempt;             // resume: the attempt it would start
-  const char* full_why;    // full: why (a log line)
-  bool staging_volatile;   // /usr/sav3 on tmpfs or ramfs
-  bool zone_told;          // full: the zone below was looked at
-  const char* tz;          // TZ, or nullptr: /etc/localtime
-  bool zone_read_as_utc;   // libc fell back to UTC without being told to
-  std::uint8_t ports[4];   // full: the module code of ports 1..4 (legacy inventory)
+  int attempt;            // resume: the attempt it would start
+  const char* full_why;   // full: why (a log line)
+  bool staging_volatile;  // /usr/sav3 on tmpfs or ramfs
+  bool zone_told;         // full: the zone below was looked at
+  const char* tz;         // TZ, or nullptr: /etc/localtime
+  bool zone_read_as_utc;  // libc fell back to UTC without being told to
+  std::uint8_t ports[4];  // full: the module code of ports 1..4 (legacy inventory)
   bool ports_told;
   struct Input {
     char path[96];
@@ -79,8 +79,9 @@ struct CheckReport {
   };
   Input inputs[128];  // full: legacy inputs missing or unreadable
   std::size_t input_count;
-  char live2_by_hand[600];  // full or resume: why /usr/sav2 would be emptied entry by entry ("": it would not)
-  RoomTally room;  // the file systems weighed, in order
+  char
+      live2_by_hand[600];  // full or resume: why /usr/sav2 would be emptied entry by entry ("": it would not)
+  RoomTally room;          // the file systems weighed, in order
 };
 void check_replacement(CheckReport& report);
 

@@ -5,8 +5,8 @@
 // the lock.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -162,7 +162,8 @@ void check_resume(CheckReport& r, int attempts) {
   }
   live2_shell_trouble(r.live2_by_hand, sizeof r.live2_by_hand);
   char failed[sizeof TreePath{}.text + 64];
-  const bool staging_ok = tree_matches_manifest(path::staging, TreeRule::staging, false, failed, sizeof failed);
+  const bool staging_ok =
+      tree_matches_manifest(path::staging, TreeRule::staging, false, failed, sizeof failed);
   char why[sizeof failed + 64] = {};
   if (!staging_ok) std::snprintf(why, sizeof why, log_line::manifest_mismatch, escaped(failed).text);
   if (const int error = state_write_error(); error != 0) {

@@ -275,7 +275,8 @@ bool room_predicted(PreconditionFailure& f, RoomTally& tally) {
   const RoomTally::FileSystem* last = tally.count > 0 ? &tally.seen[tally.count - 1] : nullptr;
   if (last == nullptr || last->enough) return fail(f, precondition::room, path::staging, "cannot tell");
   char why[96];
-  std::snprintf(why, sizeof why, "need %llu KiB, free %llu KiB", static_cast<unsigned long long>(last->need_kib),
+  std::snprintf(why, sizeof why, "need %llu KiB, free %llu KiB",
+                static_cast<unsigned long long>(last->need_kib),
                 static_cast<unsigned long long>(last->free_kib));
   return fail(f, precondition::room, last->tree, why);
 }
@@ -289,8 +290,8 @@ bool preconditions_hold(RunKind kind, bool probe, PreconditionFailure& failure, 
   if (kind == RunKind::full && !writable(path::staging, probe, failure)) return false;
   if (!writable(path::live, probe, failure) || !writable(path::live2, probe, failure)) return false;
   if (kind == RunKind::resume) return true;
-  return copy_sources_ok(failure) && legacy_inputs_read(failure) && room_predicted(failure, room != nullptr ? *room : own) &&
-         no_mount_below_live(failure);
+  return copy_sources_ok(failure) && legacy_inputs_read(failure) &&
+         room_predicted(failure, room != nullptr ? *room : own) && no_mount_below_live(failure);
 }
 
 }  // namespace sav3

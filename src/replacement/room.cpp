@@ -225,8 +225,7 @@ void predict_staging_tree(StagingPrediction& prediction) {
   fill_device_inventory(prediction.inventory);
 }
 
-bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally,
-                      std::uint64_t& staging_blocks) {
+bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally, std::uint64_t& staging_blocks) {
   staging_blocks = 0;
   struct stat st;
   struct statvfs fs;

@@ -50,8 +50,7 @@ struct StagingPrediction {
 void predict_staging_tree(StagingPrediction& prediction);
 // The staging file system holds the predicted tree, less what emptying
 // /usr/sav3 frees, with the margin; `staging_blocks` is what it takes there.
-bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally,
-                      std::uint64_t& staging_blocks);
+bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally, std::uint64_t& staging_blocks);
 // The live trees' room check for the predicted staging tree (on a file
 // system shared with /usr/sav3, less its `staging_blocks`); logs nothing when
 // `tally` is given. Without `prediction`: the staging tree as it is.

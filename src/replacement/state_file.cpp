@@ -117,7 +117,8 @@ const char* state_meaning_of(State state) {
   switch (state) {
     case State::none: break;
     case State::done: return "the live trees hold the staging tree";
-    case State::pending: return "the live trees are not fully replaced yet; the next run finishes the replacement";
+    case State::pending:
+      return "the live trees are not fully replaced yet; the next run finishes the replacement";
     case State::kept: return "the live trees kept their old data";
     case State::abandoned: return "the replacement of the live trees was given up; they may be half replaced";
     case State::unreadable: return "not a state the migration writes";

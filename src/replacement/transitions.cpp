@@ -9,6 +9,8 @@
 // A full run ends in "pending" (and then "done" after the closing commands
 // and their check) or in "kept <reason>"; a resume ends in "done", stays
 // "pending" or, after the third attempt, "abandoned".
+#include "transitions.h"
+
 #include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/statfs.h>
@@ -29,7 +31,6 @@
 #include "sav3/replacement.h"
 #include "sav3/system_log.h"
 #include "state_file.h"
-#include "transitions.h"
 #include "tree.h"
 
 namespace sav3 {

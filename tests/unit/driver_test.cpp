@@ -385,7 +385,8 @@ TEST_F(Driver, CheckTellsWhatTheRunDoes) {
   const Case cases[] = {
       {nullptr, false, 0, "verdict: replace: full run"},
       {nullptr, true, 1, "verdict: nothing: another run holds the lock"},
-      {"kept interrupted\nruns 2\n", false, 0, "verdict: replace: full run: the last run kept the live trees"},
+      {"kept interrupted\nruns 2\n", false, 0,
+       "verdict: replace: full run: the last run kept the live trees"},
       {"kept interrupted\nruns 3\n", false, 1, "verdict: nothing: kept after 3 runs"},
       {"done\n", false, 0, "verdict: replace: full run: legacy reports back under /usr/sav/data"},
       {"abandoned after 3 attempts\n", false, 1, "verdict: nothing: abandoned earlier"},
