@@ -84,6 +84,11 @@ bool write_staging_manifest(std::FILE* out, char* failed, std::size_t failed_siz
       staging, walked,
       [&](int dirfd, const char* name, const char* path, const struct stat& st) {
         if (is_top_level(path) && name[0] == '.') return Step::next;  // the state files
+        // A path too long to spell out cannot be listed (nor copied by cp).
+        if (walked.hidden != 0) {
+          name_failure(failed, failed_size, path::staging, path);
+          return Step::stop;
+        }
         std::strcpy(entry.path, path);
         if (!describe_entry(dirfd, name, st, true, entry) || !write_manifest_entry(out, entry)) {
           name_failure(failed, failed_size, path::staging, path);

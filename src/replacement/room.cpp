@@ -46,12 +46,6 @@ RoomVerdict weigh_room(const RoomDemand& demand, const RoomFigures& figures) {
 
 namespace {
 
-struct LiveTree {
-  const char* path;
-  TreeRule rule;
-  dev_t device;
-};
-
 // What one copy of the staging tree needs on a file system of this block size.
 // False when the staging tree could not be walked whole: a room check that
 // cannot tell the need must not say "enough".
@@ -110,7 +104,7 @@ void add_linked_freed(const LinkedFiles& linked, RoomDemand& demand) {
 // several links in `linked`, counted once all their links are seen), and an
 // inode per entry, on the tree's own file system. A walk that fails part-way
 // counts less as freed: the safe side.
-void add_freed(const LiveTree& tree, std::uint64_t block_size, RoomDemand& demand, LinkedFiles& linked) {
+void add_freed(const WipedTree& tree, std::uint64_t block_size, RoomDemand& demand, LinkedFiles& linked) {
   const int root = open_device_folder(tree.path);
   if (root < 0) return;
   TreePath walked{};
@@ -119,7 +113,9 @@ void add_freed(const LiveTree& tree, std::uint64_t block_size, RoomDemand& deman
       walk_tree(root, walked, [&](int, const char* name, const char* path, const struct stat& st) {
         if (is_top_level(path) && (tree.rule == TreeRule::live2 ? has_update(name) : name[0] == '.'))
           return Step::next;
-        if (st.st_dev != tree.device) return Step::next;
+        // Nor what lies on another file system, or deeper than a path the
+        // shell's rm reaches (the safe side).
+        if (st.st_dev != tree.device || walked.hidden != 0) return Step::next;
         if (S_ISDIR(st.st_mode)) {
           demand.freed_inodes += 1;
           return Step::enter;
@@ -138,6 +134,13 @@ void add_freed(const LiveTree& tree, std::uint64_t block_size, RoomDemand& deman
 }
 
 }  // namespace
+
+void add_wipes_freed(const WipedTree* trees, std::size_t count, std::uint64_t block_size,
+                     RoomDemand& demand) {
+  LinkedFiles linked{};
+  for (std::size_t i = 0; i < count; ++i) add_freed(trees[i], block_size, demand, linked);
+  add_linked_freed(linked, demand);
+}
 
 namespace {
 
@@ -232,11 +235,10 @@ bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally, std
   if (stat(host_path(path::staging), &st) != 0 || statvfs(host_path(path::staging), &fs) != 0) return false;
   const RoomFigures figures = figures_of(fs);
   RoomDemand demand{};
-  LinkedFiles linked{};
   if (!add_predicted_need(prediction, figures.block_size, demand)) return false;
   // What "rm -rf /usr/sav3/*" frees first (its dot entries stay).
-  add_freed({path::staging, TreeRule::staging, st.st_dev}, figures.block_size, demand, linked);
-  add_linked_freed(linked, demand);
+  const WipedTree staging{path::staging, TreeRule::staging, st.st_dev};
+  add_wipes_freed(&staging, 1, figures.block_size, demand);
   staging_blocks = demand.blocks > demand.freed_blocks ? demand.blocks - demand.freed_blocks : 0;
   const RoomVerdict verdict = weigh_room(demand, figures);
   tell(&tally, path::staging, verdict, figures);
@@ -249,8 +251,8 @@ bool enough_room(char* failed, std::size_t failed_size) {
 
 bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction* prediction,
                  std::uint64_t staging_blocks, RoomTally* tally) {
-  LiveTree trees[] = {{path::live, TreeRule::live, 0}, {path::live2, TreeRule::live2, 0}};
-  for (LiveTree& tree : trees) {
+  WipedTree trees[] = {{path::live, TreeRule::live, 0}, {path::live2, TreeRule::live2, 0}};
+  for (WipedTree& tree : trees) {
     struct stat st;
     if (stat(host_path(tree.path), &st) != 0) {
       if (prediction != nullptr && errno == ENOENT) {
@@ -287,7 +289,6 @@ bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction*
     if (prediction != nullptr && trees[first].device == staging_device)
       figures.free_blocks = figures.free_blocks > staging_blocks ? figures.free_blocks - staging_blocks : 0;
     RoomDemand demand{};
-    LinkedFiles linked{};
     const bool told = prediction != nullptr ? add_predicted_need(*prediction, figures.block_size, demand)
                                             : add_staging_need(figures.block_size, demand);
     if (!told) {
@@ -295,14 +296,12 @@ bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction*
       std::snprintf(failed, failed_size, "%s", trees[first].path);
       return false;
     }
-    add_freed(trees[first], figures.block_size, demand, linked);
     if (shared) {
       // Both live trees take a copy here, and both wipes free room here.
       demand.blocks *= 2;
       demand.inodes *= 2;
-      add_freed(trees[1], figures.block_size, demand, linked);
     }
-    add_linked_freed(linked, demand);
+    add_wipes_freed(&trees[first], shared ? 2 : 1, figures.block_size, demand);
     const RoomVerdict verdict = weigh_room(demand, figures);
     const auto shown = escaped(trees[first].path);
     if (tally == nullptr && !verdict.enough_blocks)

@@ -1,9 +1,12 @@
 // Will the copies fit? An estimate per file system, before anything is deleted.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 
+#include "manifest.h"
 #include "sav3/inventory.h"
 #include "sav3/replacement.h"
 
@@ -35,6 +38,18 @@ struct RoomVerdict {
 // The margin is max(64 KiB, 1% of the file system), rounded up to blocks.
 RoomVerdict weigh_room(const RoomDemand& demand, const RoomFigures& figures);
 std::uint64_t blocks_for(std::uint64_t size, std::uint64_t block_size);
+
+// What emptying trees that share one file system frees there, in blocks of
+// `block_size`, added to `demand`: the entries each wipe removes (not its
+// kept ones, nothing on another file system than `device`, nothing deeper
+// than a path the shell spells out), a file with several links once, when
+// all of its links are among them.
+struct WipedTree {
+  const char* path;  // path::live, path::live2 or path::staging
+  TreeRule rule;
+  dev_t device;
+};
+void add_wipes_freed(const WipedTree* trees, std::size_t count, std::uint64_t block_size, RoomDemand& demand);
 
 // The room check over the file systems of both live trees, for the staging
 // tree as it is (after the gate); logs a shortfall and names the live tree in

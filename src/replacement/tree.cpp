@@ -17,6 +17,146 @@ bool has_update(const char* name) { return std::strstr(name, "update") != nullpt
 
 bool is_top_level(const char* relative_path) { return std::strchr(relative_path, '/') == nullptr; }
 
+namespace {
+
+struct PathMark {
+  std::size_t length;
+  std::size_t hidden;
+};
+
+// Appends a name to the path, or shortens it visibly when it would not fit.
+PathMark push_name(TreePath& path, const char* name) {
+  const PathMark mark{path.length, path.hidden};
+  const std::size_t n = std::strlen(name);
+  const std::size_t slash = path.length != 0 ? 1 : 0;
+  if (path.hidden == 0 && path.length + slash + n <= tree_path_max) {
+    if (slash != 0) path.text[path.length] = '/';
+    std::memcpy(path.text + path.length + slash, name, n + 1);
+    path.length += slash + n;
+  } else if (path.hidden++ == 0) {
+    std::memcpy(path.text + path.length, "/...", 5);
+    path.length += 4;
+  }
+  return mark;
+}
+
+void pop_name(TreePath& path, const PathMark& mark) {
+  path.length = mark.length;
+  path.hidden = mark.hidden;
+  path.text[path.length] = '\0';
+}
+
+// A folder by identity: what a level keeps of itself (a frame per level,
+// kept small: the status of the entry at hand lives in the walk).
+struct FolderId {
+  dev_t device;
+  ino_t inode;
+};
+
+bool is_folder(const struct stat& st, const FolderId& id) {
+  return st.st_dev == id.device && st.st_ino == id.inode;
+}
+
+struct Walk {
+  const TreeVisitor& visitor;
+  TreePath& path;
+  DIR* open[open_tree_levels];  // the stream of level d in open[d % open_tree_levels], or none
+  struct stat entry;            // the entry at hand
+  bool stopped;
+};
+
+bool walk_level(Walk& walk, std::size_t depth, const FolderId& self);
+
+// A level's stream that gave way to a deeper one: opened again through ".."
+// of the folder just walked (`below`), only if that is still this folder,
+// and read up to the entry of the folder walked (`entry`, its d_ino), where
+// the walk goes on. `name` becomes that entry's name.
+DIR* reopen(Walk& walk, DIR* below, const FolderId& self, ino_t entry, const char*& name) {
+  const int up = openat(::dirfd(below), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = up >= 0 && fstat(up, &walk.entry) == 0 && is_folder(walk.entry, self) ? fdopendir(up) : nullptr;
+  if (dir == nullptr) {
+    if (up >= 0) close(up);
+    return nullptr;
+  }
+  while (const dirent* e = readdir(dir)) {
+    if (e->d_ino != entry) continue;
+    name = e->d_name;
+    return dir;
+  }
+  closedir(dir);
+  return nullptr;
+}
+
+// Walks the folder `name` (walk.entry, not a link: checked again once open)
+// of the level at `depth`, then leaves it.
+bool walk_below(Walk& walk, std::size_t depth, const FolderId& self, const char*& name, ino_t entry) {
+  DIR*& here = walk.open[depth % open_tree_levels];
+  if (depth + 1 >= max_tree_depth) return false;
+  const FolderId folder{walk.entry.st_dev, walk.entry.st_ino};
+  const int fd = openat(::dirfd(here), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  DIR* below =
+      fd >= 0 && fstat(fd, &walk.entry) == 0 && is_folder(walk.entry, folder) ? fdopendir(fd) : nullptr;
+  if (below == nullptr) {
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  // The stream open_tree_levels levels up gives way.
+  DIR*& deeper = walk.open[(depth + 1) % open_tree_levels];
+  if (deeper != nullptr) closedir(deeper);
+  deeper = below;
+  bool ok = walk_level(walk, depth + 1, folder);
+  if (here == nullptr && deeper != nullptr) here = reopen(walk, deeper, self, entry, name);
+  if (here == nullptr || deeper == nullptr || fstat(::dirfd(deeper), &walk.entry) != 0 ||
+      !walk.visitor.leave(walk.visitor.context, ::dirfd(here), name, walk.path.text, walk.entry,
+                          ::dirfd(deeper)))
+    ok = false;
+  if (deeper != nullptr) closedir(deeper);
+  deeper = nullptr;
+  return ok;
+}
+
+bool walk_level(Walk& walk, std::size_t depth, const FolderId& self) {
+  DIR*& here = walk.open[depth % open_tree_levels];
+  bool ok = true;
+  while (!walk.stopped && here != nullptr) {
+    const dirent* e = readdir(here);
+    if (e == nullptr) break;
+    const char* name = e->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    if (fstatat(::dirfd(here), name, &walk.entry, AT_SYMLINK_NOFOLLOW) != 0) {
+      ok = false;
+      continue;
+    }
+    const PathMark mark = push_name(walk.path, name);
+    if (walk.path.hidden != 0) ok = false;
+    const Step step =
+        walk.visitor.visit(walk.visitor.context, ::dirfd(here), name, walk.path.text, walk.entry);
+    if (step == Step::stop) walk.stopped = true;
+    if (step == Step::enter && S_ISDIR(walk.entry.st_mode) && !walk_below(walk, depth, self, name, e->d_ino))
+      ok = false;
+    pop_name(walk.path, mark);
+  }
+  return ok && here != nullptr && !walk.stopped;
+}
+
+}  // namespace
+
+bool walk_tree(int dirfd, TreePath& path, const TreeVisitor& visitor) {
+  Walk walk{visitor, path, {}, {}, false};
+  const int own = dup(dirfd);
+  DIR* dir = own >= 0 && fstat(own, &walk.entry) == 0 ? fdopendir(own) : nullptr;
+  if (dir == nullptr) {
+    if (own >= 0) close(own);
+    return false;
+  }
+  rewinddir(dir);
+  walk.open[0] = dir;
+  const bool ok = walk_level(walk, 0, {walk.entry.st_dev, walk.entry.st_ino});
+  for (DIR* left : walk.open)
+    if (left != nullptr) closedir(left);
+  return ok;
+}
+
 int open_device_folder(const char* device_path) {
   // Links on the way, the tree's own included, are followed: a live tree may
   // be a link to a data partition, and the checks before the first command

@@ -14,10 +14,18 @@
 
 namespace sav3 {
 
-// A path relative to the folder a walk started in ("cfg/port0").
+// The longest relative path a walk spells out: what the shell's tools take.
+inline constexpr std::size_t tree_path_max = 4095;
+
+// A path relative to the folder a walk started in ("cfg/port0"). Deeper than
+// tree_path_max bytes it keeps its head (the top-level name included) and
+// ends in "/...", visibly shortened, and `hidden` counts the levels it no
+// longer shows: such a path serves the log, never a decision (the walk then
+// returns false).
 struct TreePath {
-  char text[4096];
+  char text[tree_path_max + 5];
   std::size_t length;
+  std::size_t hidden;
 };
 
 // What a walk does with a folder it has just visited.
@@ -26,75 +34,43 @@ enum class Step { enter, next, stop };
 bool has_update(const char* name);  // the name holds the bytes "update"
 bool is_top_level(const char* relative_path);
 
-// Below this depth a walk does not go (and says so): one open folder per
-// level, well within the open files a process has.
-inline constexpr int max_tree_depth = 512;
+// A walk keeps the streams of its deepest levels open, no more: a folder
+// above them is opened again through ".." of the folder below it, and only if
+// it is still the folder it was (st_dev, st_ino). The stack holds a frame
+// per level (about 100 bytes on the device, 180 on a 64-bit host): below
+// max_tree_depth a walk does not go (and says so), a few MiB at most.
+inline constexpr std::size_t open_tree_levels = 16;
+inline constexpr std::size_t max_tree_depth = 16384;
 
-template <class Visit, class Leave>
-bool walk_folder(DIR* dir, TreePath& path, Visit&& visit, Leave&& leave, int depth) {
-  const int dirfd = ::dirfd(dir);
-  bool ok = true;
-  const std::size_t mark = path.length;
-  while (dirent* e = readdir(dir)) {
-    const char* name = e->d_name;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-    struct stat st;
-    if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      ok = false;
-      continue;
-    }
-    const int n = std::snprintf(path.text + mark, sizeof path.text - mark, "%s%s", mark ? "/" : "", name);
-    if (n < 0 || static_cast<std::size_t>(n) >= sizeof path.text - mark) {
-      path.text[mark] = '\0';
-      ok = false;
-      continue;
-    }
-    path.length = mark + static_cast<std::size_t>(n);
-    const Step step = visit(dirfd, name, path.text, st);
-    if (step == Step::stop) {
-      ok = false;
-      path.length = mark;
-      path.text[mark] = '\0';
-      break;
-    }
-    if (step == Step::enter && S_ISDIR(st.st_mode)) {
-      const int sub = depth + 1 < max_tree_depth
-                          ? openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
-                          : -1;
-      DIR* below = sub >= 0 ? fdopendir(sub) : nullptr;
-      if (below == nullptr) {
-        if (sub >= 0) close(sub);
-        ok = false;
-      } else {
-        if (!walk_folder(below, path, visit, leave, depth + 1)) ok = false;
-        if (!leave(dirfd, name, path.text, st, ::dirfd(below))) ok = false;
-        closedir(below);
-      }
-    }
-    path.length = mark;
-    path.text[mark] = '\0';
-  }
-  return ok;
-}
+// The callbacks of a walk, behind plain function pointers so that the walk
+// is compiled once and its frames stay small at any depth.
+struct TreeVisitor {
+  void* context;
+  Step (*visit)(void* context, int dirfd, const char* name, const char* path, const struct stat& st);
+  bool (*leave)(void* context, int dirfd, const char* name, const char* path, const struct stat& st,
+                int folder);
+};
+bool walk_tree(int dirfd, TreePath& path, const TreeVisitor& visitor);
 
 // Every entry below the folder open at dirfd, depth first, links never
 // followed: visit(dirfd, name, path, st) first; for a folder that it enters,
-// its entries, then leave(dirfd, name, path, st, folder_fd). Returns false
-// when a folder could not be read, a path was too long or too deep, visit
-// said stop or leave failed (the walk goes on after all but stop).
+// its entries, then leave(dirfd, name, path, st, folder_fd), `st` the
+// folder's status as it is left. Returns false when a folder could not be
+// read or opened again, a path was shortened or too deep, visit said stop
+// (which ends the walk) or leave failed; the walk goes on after all but stop.
 template <class Visit, class Leave>
 bool walk_tree(int dirfd, TreePath& path, Visit&& visit, Leave&& leave) {
-  const int own = dup(dirfd);
-  if (own < 0) return false;
-  DIR* dir = fdopendir(own);
-  if (dir == nullptr) {
-    close(own);
-    return false;
-  }
-  rewinddir(dir);
-  const bool ok = walk_folder(dir, path, visit, leave, 0);
-  closedir(dir);
-  return ok;
+  struct Both {
+    Visit& visit;
+    Leave& leave;
+  } both{visit, leave};
+  const TreeVisitor visitor{&both,
+                            [](void* c, int fd, const char* name, const char* p, const struct stat& st) {
+                              return static_cast<Both*>(c)->visit(fd, name, p, st);
+                            },
+                            [](void* c, int fd, const char* name, const char* p, const struct stat& st,
+                               int folder) { return static_cast<Both*>(c)->leave(fd, name, p, st, folder); }};
+  return walk_tree(dirfd, path, visitor);
 }
 
 // The same without anything to do on leaving a folder.

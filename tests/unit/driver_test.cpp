@@ -1,14 +1,18 @@
+#include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/statfs.h>
 #include <syslog.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "replacement/manifest.h"
 #include "replacement/room.h"
+#include "replacement/tree.h"
 #include "sav3/crc32.h"
 #include "sav3/legacy_time.h"
 #include "sav3/migration.h"
@@ -586,17 +590,150 @@ TEST_F(Driver, NotEnoughRoomForThePredictedStagingTree) {
   EXPECT_EQ(state().rfind("kept precondition failed: room: /usr/sav3: need ", 0), 0u) << state();
 }
 
-// A staging tree the room check cannot walk whole (deeper than its walks
-// go): "cannot tell" is not "enough".
+// A chain of `levels` folders named `name` below the host folder `top`, the
+// deepest holding a file "f"; made descriptor-relative, so that no host path
+// grows with it.
+void make_chain(const std::string& top, int levels, const std::string& name) {
+  int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  for (int level = 0; level < levels && fd >= 0; ++level) {
+    const int below =
+        mkdirat(fd, name.c_str(), 0755) == 0 ? openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY) : -1;
+    close(fd);
+    fd = below;
+  }
+  ASSERT_GE(fd, 0) << top;
+  const int file = openat(fd, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  EXPECT_GE(file, 0);
+  close(file);
+  close(fd);
+}
+
+dev_t device_of(const std::string& host_path) {
+  struct stat st {};
+  EXPECT_EQ(stat(host_path.c_str(), &st), 0) << host_path;
+  return st.st_dev;
+}
+
+// A staging tree the room check cannot walk whole (a path longer than the
+// shell's tools take): "cannot tell" is not "enough".
 TEST_F(Driver, RoomThatCannotBeToldKeepsTheLiveTrees) {
-  std::string deep = "/usr/sav3/data";
-  for (int level = 0; level < 600; ++level) deep += "/d";
-  fs::create_directories(host(deep));
+  const std::string name(250, 'n');
+  make_chain(host("/usr/sav3/data"), 17, name);
   run();
   EXPECT_EQ(g_commands, opening);
   EXPECT_EQ(g_log, (Lines{log_line::full_run_no_state,
                           "cannot tell the room needed on the file system of /usr/sav: live trees kept"}));
   EXPECT_EQ(state(), "kept not enough room: /usr/sav\nruns 1\n");
+  // Nor can the manifest list it: it names the path, visibly shortened.
+  std::FILE* out = std::tmpfile();
+  char failed[sizeof TreePath{}.text + 64] = {};
+  EXPECT_FALSE(write_staging_manifest(out, failed, sizeof failed));
+  std::fclose(out);
+  EXPECT_EQ(std::string(failed).substr(0, 20), "/usr/sav3/data/nnnnn");
+  EXPECT_TRUE(std::string(failed).ends_with("/...")) << failed;
+  // The host's tools stop at such a path; the tool's own removal does not.
+  EXPECT_TRUE(remove_entry(AT_FDCWD, host("/usr/sav3/data/" + name).c_str(), "chain", device_of(host("/"))));
+}
+
+// Deeper than a walk keeps folders open, and longer than a path it spells
+// out: counted as freed (as far as the shell's rm reaches), walked with a
+// bounded number of open descriptors, and removed whole by either removal.
+TEST_F(Driver, DeepFolderChainIsCountedWalkedAndRemoved) {
+  constexpr int levels = 1500;
+  const dev_t device = device_of(host("/usr/sav2"));
+  const WipedTree live2{path::live2, TreeRule::live2, device};
+  RoomDemand before{};
+  add_wipes_freed(&live2, 1, 512, before);
+  make_chain(host("/usr/sav2"), levels, "d");
+  RoomDemand after{};
+  add_wipes_freed(&live2, 1, 512, after);
+  EXPECT_EQ(after.freed_inodes - before.freed_inodes, levels + 1u);
+
+  const int live = open(host("/usr/sav2").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(live, 0);
+  auto open_files = [] {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+  };
+  const auto at_start = open_files();
+  std::ptrdiff_t at_bottom = 0;
+  TreePath walked{};
+  EXPECT_TRUE(walk_tree(live, walked, [&](int, const char* name, const char* path, const struct stat&) {
+    if (std::strcmp(name, "f") == 0 && std::strlen(path) == 2 * levels + 1) at_bottom = open_files();
+    return Step::enter;
+  }));
+  // A fixed number of folders open (open_tree_levels), not one per level.
+  EXPECT_GT(at_bottom, at_start);
+  EXPECT_LE(at_bottom - at_start, 20);
+  EXPECT_TRUE(remove_entry(live, "d", "/usr/sav2/d", device));
+
+  struct Case {
+    const char* removal;
+    bool (*remove)(int, const char*, const char*, dev_t);
+    std::string name;
+    int levels;
+  };
+  const Case cases[] = {
+      {"remove_entry", remove_entry, "d", levels},
+      {"empty_folder", empty_folder, "d", levels},
+      {"remove_entry", remove_entry, std::string(200, 'n'), 30},  // 6030 bytes of path
+      {"empty_folder", empty_folder, std::string(200, 'n'), 30},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.removal) + " " + std::to_string(c.levels));
+    fs::create_directory(host("/usr/sav2/deep"));
+    make_chain(host("/usr/sav2/deep"), c.levels, c.name);
+    EXPECT_TRUE(c.remove(live, "deep", "/usr/sav2/deep", device));
+    // empty_folder keeps the folder, empty: then fs::remove takes it.
+    EXPECT_EQ(fs::remove(host("/usr/sav2/deep")), c.remove == empty_folder);
+  }
+  close(live);
+}
+
+// A folder swapped for a link while the walk is about to enter it, or above
+// the folders it keeps open, is never followed: the walk fails instead.
+TEST_F(Driver, FolderSwappedForALinkDuringTheWalkIsNotFollowed) {
+  struct Case {
+    const char* what;
+    std::size_t at_depth;  // the visit that swaps
+    int swapped;           // the depth of the folder swapped
+  };
+  const Case cases[] = {{"about to be entered", 3, 3}, {"above the open folders", 60, 30}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    put_text_file("/outside/precious", "outside");
+    make_chain(host("/usr/sav2"), 80, "d");
+    std::string folder = host("/usr/sav2");
+    for (int level = 0; level < c.swapped; ++level) folder += "/d";
+    const int live = open(host("/usr/sav2").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat outside {};
+    ASSERT_EQ(stat(host("/outside").c_str(), &outside), 0);
+    // Every folder the walk reads or leaves an entry of, by inode.
+    std::vector<ino_t> read;
+    auto note_folder = [&](int dirfd) {
+      struct stat st {};
+      EXPECT_EQ(fstat(dirfd, &st), 0);
+      read.push_back(st.st_ino);
+    };
+    TreePath walked{};
+    EXPECT_FALSE(walk_tree(
+        live, walked,
+        [&](int dirfd, const char*, const char* path, const struct stat&) {
+          note_folder(dirfd);
+          if (std::strlen(path) == 2 * c.at_depth - 1 && path[0] == 'd') {
+            fs::rename(folder, host("/outside/moved"));
+            fs::create_directory_symlink(host("/outside"), folder);
+          }
+          return Step::enter;
+        },
+        [&](int dirfd, const char*, const char*, const struct stat&, int) {
+          note_folder(dirfd);
+          return true;
+        }));
+    close(live);
+    EXPECT_EQ(std::count(read.begin(), read.end(), outside.st_ino), 0);
+  }
 }
 
 TEST_F(Driver, NotEnoughRoomKeepsTheLiveTrees) {
