@@ -796,6 +796,42 @@ TEST(RoomCheck, BlocksAndMargin) {
   for (const auto& s : sizes) EXPECT_EQ(blocks_for(s[0], s[1]), s[2]) << s[0] << " " << s[1];
 }
 
+// A file with several links frees its blocks once when the wipes remove all
+// of its links, and nothing when one of them stays.
+TEST_F(Driver, RoomCountsAFileLinkedAcrossTheLiveTreesOnce) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> links;
+    bool freed;
+  };
+  const Case cases[] = {
+      {"in both live trees", {"/usr/sav/data/f", "/usr/sav2/old/f"}, true},
+      {"three links, all wiped", {"/usr/sav/data/f", "/usr/sav/cfg/f", "/usr/sav2/old/f"}, true},
+      {"one in an update entry", {"/usr/sav2/old/f", "/usr/sav2/update_pkg/f"}, false},
+      {"one in a dot entry", {"/usr/sav2/old/f", "/usr/sav/.kept/f"}, false},
+      {"one outside the trees", {"/usr/sav/data/f", "/outside/f"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    for (const std::string& link : c.links) fs::create_directories(fs::path(host(link)).parent_path());
+    const dev_t device = device_of(host("/usr/sav"));
+    const WipedTree both[] = {{path::live, TreeRule::live, device}, {path::live2, TreeRule::live2, device}};
+    RoomDemand before{};
+    add_wipes_freed(both, 2, 512, before);
+    put_text_file(c.links[0], std::string(20000, 'x'));
+    for (std::size_t i = 1; i < c.links.size(); ++i) fs::create_hard_link(host(c.links[0]), host(c.links[i]));
+    RoomDemand after{};
+    add_wipes_freed(both, 2, 512, after);
+    struct stat st {};
+    ASSERT_EQ(stat(host(c.links[0]).c_str(), &st), 0);
+    EXPECT_EQ(after.freed_inodes - before.freed_inodes, c.freed ? 1u : 0u);
+    EXPECT_EQ(after.freed_blocks - before.freed_blocks,
+              c.freed ? static_cast<std::uint64_t>(st.st_blocks) : 0u);
+  }
+}
+
 // The zone a run reads times in, as the log names it; a zone that libc could
 // not find (it falls back to UTC) is a warning, UTC asked for is not.
 TEST(ZoneLine, NamesTheZoneAndWarnsOfAFallback) {
