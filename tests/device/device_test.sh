@@ -244,10 +244,10 @@ compare_with_host() {
     "$(wc -l <"$scratch/$name-tool/sandbox/commands.log") commands"
 }
 
-# check_outcome ROOT BEFORE: the run either completed (all 30 commands; every
+# check_outcome ROOT BEFORE: the run either completed (all the commands; every
 # file the tool wrote is a valid headed record file; the live trees are the
-# staging tree; the state "done"), or stopped before the replacement (26
-# commands), or a check before the first command stopped it (no command),
+# staging tree; the state "done"), or stopped before the replacement (the
+# opening commands), or a check before the first command stopped it (no command),
 # with /usr/sav and /usr/sav2 exactly as in the snapshot BEFORE and a state
 # that is neither "pending" nor "done" (a staging tree on a small file system
 # may have had no room left even for the state). Prints which.
@@ -257,8 +257,8 @@ check_outcome() {
   n=$(grep -c . "$root/sandbox/commands.log" 2>/dev/null || true)
   n=${n:-0}
   if [ -d "$root/sandbox/tmpfs/usr/sav3" ]; then state=$(state_of "$root/sandbox/tmpfs"); else state=$(state_of "$root"); fi
-  if [ "$n" = 30 ]; then
-    check_commands "$root" 30
+  if [ "$n" = "$command_count" ]; then
+    check_commands "$root" "$command_count"
     [ "$state" = "done" ] || fail "complete migration with the state '$state'"
     check_fixed_outputs "$root"
     while IFS= read -r rel; do
@@ -273,14 +273,14 @@ check_outcome() {
     diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav2" 2>&1 | grep -v '^Only in .*/usr/sav2: .*update' | grep -q . &&
       fail "/usr/sav2 is not the staging tree (beyond its update entries)"
     echo "complete migration"
-  elif [ "$n" = 26 ] || [ "$n" = 0 ]; then
-    [ "$n" = 0 ] || check_commands "$root" 26
+  elif [ "$n" = "$opening_count" ] || [ "$n" = 0 ]; then
+    [ "$n" = 0 ] || check_commands "$root" "$opening_count"
     case $state in pending* | done*) fail "live trees kept with the state '$state'" ;; esac
     live_snapshot "$root" >"$scratch/after"
     diff "$before" "$scratch/after" || fail "/usr/sav or /usr/sav2 changed although the migration did not complete"
     if [ "$n" = 0 ]; then echo "nothing done"; else echo "live trees kept"; fi
   else
-    fail "$n commands issued, neither 0, 26 nor 30"
+    fail "$n commands issued, neither 0, $opening_count nor $command_count"
   fi
 }
 
@@ -360,7 +360,7 @@ case $case_name in
     make_device device "$tool"
     "$sandbox" run "$scratch/device" "${daemons[@]}"
     check_quiet_exit "$scratch/device"
-    check_commands "$scratch/device" 30
+    check_commands "$scratch/device" "$command_count"
     [ "$(state_of "$scratch/device")" = "done" ] || fail "state '$(state_of "$scratch/device")', not done"
     check_programs_retired "$scratch/device"
     check_staging "$scratch/device"

@@ -7,8 +7,9 @@
 # file by its first line, "done").
 #
 #   power_cut_test.sh GROUP TOOL
-#     commands-1-15, commands-16-30   before and after each of those commands
-#     replacement   half-way through each of the four commands that replace
+#     commands-first-half, commands-second-half   before and after each of
+#                   the commands of a full run, in two halves
+#     replacement   half-way through each of the commands that replace
 #                   the live trees, a second cut during the resume, and
 #                   inside the tool's own removal of names under /usr/sav2
 #                   that the shell would split
@@ -34,8 +35,6 @@ group=${1:?usage: power_cut_test.sh GROUP TOOL}
 tool=${2:?usage: power_cut_test.sh GROUP TOOL}
 begin_device_test "$tool"
 
-opening=26 # commands before the conversions; the replacement follows
-
 # The three trees, the state file by its first line only (its attempt count
 # differs after a resume).
 trees() {
@@ -59,15 +58,17 @@ prepare() {
   live_snapshot "$root" >"$scratch/$1.live"
 }
 
-# The sample device, whose uncut run issues the 30 commands in order.
+# The sample device, whose uncut run issues all the commands in order.
 make_device sample "$tool"
 prepare sample
-check_commands "$scratch/sample.reference" 30
+check_commands "$scratch/sample.reference" "$command_count"
 device=sample
 
 # cut_power ROOT POINT: one run of the tool cut at POINT, which is a point of
-# `sandbox.sh run --cut` (before:N, after:N, half:N) or SYSCALL@N: the Nth
-# such call of the tool kills it (strace). Fails unless the run was cut there.
+# `sandbox.sh run --cut` (before:N, after:N, half:N; N as command_number
+# takes it: "half:r2") or SYSCALL@N: the Nth such call of the tool kills it
+# (strace). Fails unless the run was cut there. A resume numbers its
+# replacement commands from 1.
 cut_power() {
   local root=$1 point=$2
   case $point in
@@ -76,6 +77,7 @@ cut_power() {
       [ "$(cat "$root/sandbox/tool.status")" = 137 ] || fail "$point: the tool was not killed there"
       ;;
     *)
+      point=$(cut_point "$point")
       "$sandbox" run --cut "$point" "$root"
       [ "$(cat "$root/sandbox/cut" 2>/dev/null)" = "$point" ] || fail "$point: the power was not cut there"
       ;;
@@ -107,7 +109,7 @@ cut_and_finish() {
       *)
         cmp -s "$scratch/$device.original" "$scratch/live" ||
           fail "$cuts: cut at $point with the live trees changed and the state '$state'"
-        [ "$(cat "$root/sandbox/commands.log" 2>/dev/null | grep -c . || true)" -le $opening ] ||
+        [ "$(cat "$root/sandbox/commands.log" 2>/dev/null | grep -c . || true)" -le "$opening_count" ] ||
           fail "$cuts: a replacement command ran before the state 'pending' was written (state '$state')"
         ;;
     esac
@@ -119,9 +121,9 @@ cut_and_finish() {
   # after "done" none, else all the commands of the uncut run.
   case $state in
     pending)
-      tail -n +$((opening + 1)) "$scratch/$device.commands" >"$scratch/expected"
+      tail -n +$((opening_count + 1)) "$scratch/$device.commands" >"$scratch/expected"
       cmp -s "$scratch/expected" "$root/sandbox/commands.log" ||
-        tail -n +$((opening + 1)) "$here/expected_commands.txt" >"$scratch/expected"
+        tail -n +$((opening_count + 1)) "$commands_file" >"$scratch/expected"
       ;;
     done) : >"$scratch/expected" ;;
     *) cp "$scratch/$device.commands" "$scratch/expected" ;;
@@ -285,10 +287,12 @@ flushed_tree() {
 }
 
 case $group in
-  commands-1-15) around_commands 1 15 ;;
-  commands-16-30) around_commands 16 30 ;;
+  commands-first-half) around_commands 1 $((command_count / 2)) ;;
+  commands-second-half) around_commands $((command_count / 2 + 1)) "$command_count" ;;
   replacement)
-    for point in half:27 half:28 half:29 half:30 after:27+half:3 half:28+before:1 half:30+after:4; do
+    for ((n = 1; n <= replacement_count; n++)); do cut_and_finish "half:r$n"; done
+    # A second cut during the resume, which numbers its commands from 1.
+    for point in after:r1+half:3 half:r2+before:1 half:last+after:$replacement_count; do
       cut_and_finish "$point"
     done
     # Names under /usr/sav2 that the shell pipeline would split: the tool
@@ -298,14 +302,14 @@ case $group in
     printf 'x\n' >"$scratch/names/usr/sav2/a /usr/bin/f"
     prepare names
     device=names
-    for point in after:27 "$(own_removal_point)" before:28; do cut_and_finish "$point"; done
+    for point in after:r1 "$(own_removal_point)" before:r2; do cut_and_finish "$point"; done
     ;;
   conversions)
     for point in $(conversion_points); do cut_and_finish "$point"; done
     ;;
   order) check_order ;;
   target)
-    for point in before:1 after:17 after:26 before:27 half:27 half:28 half:29 half:30 after:30 after:27+half:3; do
+    for point in before:1 after:17 after:opening before:r1 half:r1 half:r2 half:r3 half:r4 after:last after:r1+half:3; do
       cut_and_finish "$point"
     done
     ;;

@@ -163,7 +163,7 @@ small_live() {
   # A resume: a cut before the first replacement command left "pending".
   fresh small-resume
   root=$scratch/small-resume
-  "$sandbox" run --cut before:27 "$root"
+  "$sandbox" run --cut "$(cut_point before:r1)" "$root"
   expect_state "small, cut" "$root" pending
   "$sandbox" run --tmpfs /usr/sav2 512k "$root"
   check_quiet_exit "$root"
@@ -207,7 +207,7 @@ missing() {
 damaged_pending() {
   local root=$scratch/damaged attempt
   fresh damaged
-  "$sandbox" run --cut before:27 "$root"
+  "$sandbox" run --cut "$(cut_point before:r1)" "$root"
   expect_state "damaged, cut" "$root" pending
   printf '\x77' | dd of="$root/usr/sav3/history/port0" bs=1 seek=100 conv=notrunc status=none
   snapshot "$root" usr/sav usr/sav2 usr/sav3 | grep -v ' usr/sav3/\.migration *$' >"$scratch/before"
@@ -282,7 +282,7 @@ marker() {
 
   fresh marker-pending
   root=$scratch/marker-pending
-  "$sandbox" run --cut before:27 "$root"
+  "$sandbox" run --cut "$(cut_point before:r1)" "$root"
   printf 'configured\n' >"$root/mnt/data/port0"
   snapshot "$root" >"$scratch/before"
   "$sandbox" run "$root"

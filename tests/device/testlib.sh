@@ -11,6 +11,42 @@
 sandbox=${here:?}/../../scripts/sandbox.sh
 failures=0
 
+# The golden command texts of a full run, in order: the opening commands,
+# then the replacement commands. The replacement begins with the command that
+# empties /usr/sav (the whole line "rm -rf /usr/sav/*"): no command before it
+# changes a live tree (they only read /usr/sav), every one from it on does.
+# A resume issues the replacement commands only.
+commands_file=$here/expected_commands.txt
+command_count=$(grep -c '' "$commands_file")
+opening_count=$(grep -nxF -m1 'rm -rf /usr/sav/*' "$commands_file" | cut -d: -f1)
+[ -n "$opening_count" ] || {
+  echo "no replacement command in $commands_file" >&2
+  exit 1
+}
+opening_count=$((opening_count - 1))
+# shellcheck disable=SC2034 # for the scripts that source this
+replacement_count=$((command_count - opening_count))
+
+# command_number N | opening | last | rN: the number of a command in a full
+# run: N itself, the last opening command, the last command, or the Nth
+# replacement command (r1 empties /usr/sav).
+command_number() {
+  case $1 in
+    opening) echo "$opening_count" ;;
+    last) echo "$command_count" ;;
+    r[1-9] | r[1-9][0-9]) echo $((opening_count + ${1#r})) ;;
+    [1-9] | [1-9][0-9]) echo "$1" ;;
+    *)
+      echo "not a command number: $1" >&2
+      echo x
+      ;;
+  esac
+}
+
+# cut_point POINT: a point of `sandbox.sh run --cut` (before:N, after:N,
+# half:N) with its command as command_number takes it ("half:r2").
+cut_point() { echo "${1%%:*}:$(command_number "${1#*:}")"; }
+
 begin_device_test() {
   [ -f "$1" ] || {
     echo "no tool at $1" >&2
@@ -79,7 +115,7 @@ check_quiet_exit() {
 # FIRST+COUNT-1, exactly.
 check_commands() {
   local first=${3:-1}
-  if ! diff <(tail -n "+$first" "$here/expected_commands.txt" | head -n "$2") "$1/sandbox/commands.log" \
+  if ! diff <(tail -n "+$first" "$commands_file" | head -n "$2") "$1/sandbox/commands.log" \
     >"$scratch/commands.diff" 2>&1; then
     fail "the commands issued are not the expected $first to $((first + $2 - 1)):"
     cat "$scratch/commands.diff"
@@ -116,18 +152,24 @@ expect_log() {
 }
 
 # expect_commands WHAT ROOT none | all | without-find | opening | LIST: the
-# commands issued, exactly; LIST numbers the expected commands ("1-26,28").
+# commands issued, exactly; LIST numbers the expected commands as
+# command_number does, in ranges ("1-opening,r2", "1-r1,r3-last", "1-26,28").
 expect_commands() {
-  local what=$1 root=$2 expected
+  local what=$1 root=$2 expected range ranges list=""
   case $3 in
     none) expected=$(:) ;;
-    all) expected=$(cat "$here/expected_commands.txt") ;;
-    without-find) expected=$(grep -v '^find /usr/sav2/' "$here/expected_commands.txt") ;;
-    opening) expected=$(head -n 26 "$here/expected_commands.txt") ;;
-    *) expected=$(awk -v list="$3" 'BEGIN {
+    all) expected=$(cat "$commands_file") ;;
+    without-find) expected=$(grep -v '^find /usr/sav2/' "$commands_file") ;;
+    opening) expected=$(head -n "$opening_count" "$commands_file") ;;
+    *)
+      IFS=, read -ra ranges <<<"$3"
+      for range in "${ranges[@]}"; do list+="$(command_number "${range%%-*}")-$(command_number "${range##*-}"),"; done
+      [[ $list != *x* ]] || fail "$what: '$3' is not a list of command numbers"
+      expected=$(awk -v list="$list" 'BEGIN {
            n = split(list, range, ",")
-           for (i = 1; i <= n; i++) { m = split(range[i], end, "-"); for (j = end[1]; j <= end[m]; j++) want[j] = 1 }
-         } want[NR]' "$here/expected_commands.txt") ;;
+           for (i = 1; i < n; i++) { split(range[i], end, "-"); for (j = end[1] + 0; j <= end[2] + 0; j++) want[j] = 1 }
+         } want[NR]' "$commands_file")
+      ;;
   esac
   if ! diff <(printf '%s' "$expected" | grep . || true) <(cat "$root/sandbox/commands.log" 2>/dev/null || true) \
     >"$scratch/commands.diff"; then
