@@ -117,7 +117,7 @@ check_first() {
 
 # boots ROW LINE: the boots of one "boot" line of the table.
 boots() {
-  local row=$1 root=$scratch/$1 fields words=() times=1 log=() entry state count box
+  local row=$1 root=$scratch/$1 fields words=() times=1 log=() entry state count box i
   IFS='|' read -ra fields <<<"$2"
   eval "words=(${fields[0]})"
   words=("${words[@]:1}")
@@ -125,6 +125,7 @@ boots() {
     times=${BASH_REMATCH[1]}
     words=("${words[@]:1}")
   fi
+  for i in "${!words[@]}"; do [ "${words[i]}" != --cut ] || words[i + 1]=$(cut_point "${words[i + 1]}"); done
   for entry in "${fields[@]:5}"; do
     case $(trim "$entry") in
       @full) log+=("user.notice full run" "user.notice times read in zone /etc/localtime") ;;
