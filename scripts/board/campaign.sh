@@ -21,6 +21,7 @@
 #                                instants, one in a resume, one three commit
 #                                intervals after "done", and the proof
 #     --proof                    the no-flush proof only
+#     --points P,P...            these cut points only (in this order)
 #   The proof: the tool with its flushes doing nothing (noflush/ before the
 #   point), cut three commit intervals after "pending" and after "done"; it
 #   holds when at least one of those cuts ends other than the uncut run.
@@ -52,12 +53,13 @@ while [ $# -gt 3 ]; do
     --jobs) jobs=$2 && shift ;;
     --short) mode=short ;;
     --proof) mode=proof ;;
+    --points) mode=points given=$2 && shift ;;
     *) break ;;
   esac
   shift
 done
 [ $# -eq 3 ] || {
-  echo "usage: campaign.sh [--layout L] [--setting 1|2] [--cuts N] [--seed S] [--short|--proof] [--jobs N] TOOL LEGACY WORK" >&2
+  echo "usage: campaign.sh [--layout L] [--setting 1|2] [--cuts N] [--seed S] [--short|--proof|--points P,P...] [--jobs N] TOOL LEGACY WORK" >&2
   exit 2
 }
 tool=$1 legacy=$2 work=$3
@@ -155,6 +157,9 @@ case $mode in
     ;;
   proof)
     points=("noflush/pending@$wait3" "noflush/done@$wait3")
+    ;;
+  points)
+    IFS=, read -ra points <<<"$given"
     ;;
   *)
     fixed=()
