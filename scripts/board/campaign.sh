@@ -226,7 +226,7 @@ one_cut() {
 }
 
 echo "${#points[@]} cuts ($layout, setting $setting, seed $seed), $jobs boards at a time"
-printf '%-24s %-10s %-6s %s\n' point "state" boots result
+printf '%-24s %-16s %-6s %s\n' point "state" boots result
 worker() {
   local w=$1 i
   for ((i = w; i < ${#points[@]}; i += jobs)); do
@@ -244,7 +244,7 @@ passed=0 failed=0 proofs=0 caught=0 status=0
 for ((i = 0; i < ${#points[@]}; i++)); do
   while [ ! -f "$work/result.$i" ]; do sleep 1; done
   read -r label state boots result <"$work/result.$i"
-  printf '%-24s %-10s %-6s %s\n' "$label" "$state" "$boots" "$result"
+  printf '%-24s %-16s %-6s %s\n' "$label" "$state" "$boots" "$result"
   case $label:$result in
     noflush/*:"NOT CUT"*) proofs=$((proofs + 1)) ;;
     # A cut without flushes that ends other than uncut (other trees, a
