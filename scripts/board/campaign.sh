@@ -21,6 +21,7 @@
 #                                instants, one in a resume, one three commit
 #                                intervals after "done", and the proof
 #     --proof                    the no-flush proof only
+#     --points P,P...            these cut points only (in this order)
 #   The proof: the tool with its flushes doing nothing (noflush/ before the
 #   point), cut three commit intervals after "pending" and after "done"; it
 #   holds when at least one of those cuts ends other than the uncut run.
@@ -52,12 +53,13 @@ while [ $# -gt 3 ]; do
     --jobs) jobs=$2 && shift ;;
     --short) mode=short ;;
     --proof) mode=proof ;;
+    --points) mode=points given=$2 && shift ;;
     *) break ;;
   esac
   shift
 done
 [ $# -eq 3 ] || {
-  echo "usage: campaign.sh [--layout L] [--setting 1|2] [--cuts N] [--seed S] [--short|--proof] [--jobs N] TOOL LEGACY WORK" >&2
+  echo "usage: campaign.sh [--layout L] [--setting 1|2] [--cuts N] [--seed S] [--short|--proof|--points P,P...] [--jobs N] TOOL LEGACY WORK" >&2
   exit 2
 }
 tool=$1 legacy=$2 work=$3
@@ -156,6 +158,9 @@ case $mode in
   proof)
     points=("noflush/pending@$wait3" "noflush/done@$wait3")
     ;;
+  points)
+    IFS=, read -ra points <<<"$given"
+    ;;
   *)
     fixed=()
     for ((n = 1; n <= 30; n++)); do fixed+=("before:$n" "after:$n"); done
@@ -221,7 +226,7 @@ one_cut() {
 }
 
 echo "${#points[@]} cuts ($layout, setting $setting, seed $seed), $jobs boards at a time"
-printf '%-24s %-10s %-6s %s\n' point "state" boots result
+printf '%-24s %-16s %-6s %s\n' point "state" boots result
 worker() {
   local w=$1 i
   for ((i = w; i < ${#points[@]}; i += jobs)); do
@@ -239,7 +244,7 @@ passed=0 failed=0 proofs=0 caught=0 status=0
 for ((i = 0; i < ${#points[@]}; i++)); do
   while [ ! -f "$work/result.$i" ]; do sleep 1; done
   read -r label state boots result <"$work/result.$i"
-  printf '%-24s %-10s %-6s %s\n' "$label" "$state" "$boots" "$result"
+  printf '%-24s %-16s %-6s %s\n' "$label" "$state" "$boots" "$result"
   case $label:$result in
     noflush/*:"NOT CUT"*) proofs=$((proofs + 1)) ;;
     # A cut without flushes that ends other than uncut (other trees, a
