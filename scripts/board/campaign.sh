@@ -150,9 +150,17 @@ random_instants() {
     srand(seed); for (i = 0; i < n; i++) printf "random:%.2f\n", 0.05 + rand() * (d - 0.1) }'
 }
 
+# The commands' numbers, from the golden list of the command texts: all of
+# them, and the first replacement command (the one that empties /usr/sav).
+commands=$here/../../tests/device/expected_commands.txt
+total=$(grep -c . "$commands")
+r1=$(grep -nxF 'rm -rf /usr/sav/*' "$commands" | cut -d: -f1)
+[ -n "$r1" ] && [ "$total" -gt "$r1" ] || { echo "campaign: no replacement command in $commands" >&2; exit 2; }
+r2=$((r1 + 1)) r3=$((r1 + 2)) r4=$((r1 + 3))
+
 case $mode in
   short)
-    mapfile -t points < <(echo after:27 && echo half:29 && random_instants 2 && echo after:27+half:2 &&
+    mapfile -t points < <(echo "after:$r1" && echo "half:$r3" && random_instants 2 && echo "after:$r1+half:2" &&
       echo "done@$wait3" && echo "noflush/pending@$wait3" && echo "noflush/done@$wait3")
     ;;
   proof)
@@ -163,8 +171,9 @@ case $mode in
     ;;
   *)
     fixed=()
-    for ((n = 1; n <= 30; n++)); do fixed+=("before:$n" "after:$n"); done
-    fixed+=(half:27 half:28 half:29 half:30 after:27+half:1 half:28+before:1 half:29+half:3 half:30+after:4
+    for ((n = 1; n <= total; n++)); do fixed+=("before:$n" "after:$n"); done
+    fixed+=("half:$r1" "half:$r2" "half:$r3" "half:$r4" "after:$r1+half:1" "half:$r2+before:1" "half:$r3+half:3"
+      "half:$r4+after:4"
       pending "done" "pending@$wait3" "done@$wait3")
     mapfile -t points < <(printf '%s\n' "${fixed[@]}" | awk -v seed="$seed" 'BEGIN { srand(seed) } { print rand(), $0 }' |
       sort -n | cut -d' ' -f2 | head -n "$cuts")

@@ -132,13 +132,18 @@ bool live_folders_ready(char* failed, std::size_t failed_size) {
 }
 
 void flush_opening_removals() {
-  for (const char* folder : {"/mnt/2/snmp/sbin", "/mnt/2/tools", "/mnt/2"}) {
+  bool flushed = false;
+  for (const char* folder : {"/mnt/2/snmp/sbin", "/mnt/2/tools", "/mnt/2", "/mnt"}) {
+    // /mnt only when the commands removed all of /mnt/2: its removal is
+    // then what must reach the medium.
+    if (flushed) break;
     const int fd = open(host_path(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) continue;  // nothing there to remove
+    if (fd < 0) continue;  // gone, or nothing there to remove
     // syncfs covers the folders and the file system's journal. May be
     // dropped: a failure here changes nothing the run could still do.
     static_cast<void>(syncfs(fd));
     close(fd);
+    flushed = std::strcmp(folder, "/mnt/2") == 0;
   }
 }
 
