@@ -205,8 +205,11 @@ cp "/usr/share/zoneinfo/$zone" "$device/etc/localtime"
 "$sandbox" run --arg --check --arg --json "$device" || refuse "the sandbox run failed"
 checked_first=$work/check.json
 cp "$box/tool.out" "$checked_first"
-echo "asked first (sav3-migrate --check): $(jq -r '"\(.verdict): \(.reason) (exit \(.exit))"' "$checked_first" 2>/dev/null ||
-  echo "no JSON: $(head -c 200 "$checked_first")")"
+if command -v jq >/dev/null 2>&1; then
+  echo "asked first (sav3-migrate --check): $(jq -r '"\(.verdict): \(.reason) (exit \(.exit))"' "$checked_first" 2>&1)"
+else
+  echo "asked first (sav3-migrate --check --json): $(head -c 400 "$checked_first")"
+fi
 tool_start=$(date +%s%N)
 "$sandbox" run "$device" /mnt/2/snmp/sbin/snmpd /mnt/2/tools/spi /sbin/dhclient || refuse "the sandbox run failed"
 end=$(date +%s%N)
