@@ -199,6 +199,12 @@ bool staging_will_name(const char* name, std::size_t n) {
   return staging_folder_name(name, n) || (n == 10 && std::strncmp(name, "update_log", n) == 0);
 }
 
+}  // namespace
+
+bool staging_tree_names(const char* name) { return staging_will_name(name, std::strlen(name)); }
+
+namespace {
+
 // (a) of the plan: no removal crosses a mount point and nothing removed or
 // written lies outside the trees. rm -rf empties a mount point below what it
 // removes (a card, or through a bind mount the folder it shows) and cannot

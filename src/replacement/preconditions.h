@@ -25,6 +25,10 @@ enum class RunKind { full, resume };
 [[nodiscard]] bool preconditions_hold(RunKind kind, bool probe, Failure& failure, bool& staging_sound,
                                       RoomTally* room = nullptr);
 
+// A top-level name the staging tree will have (its four folders, the update
+// log).
+[[nodiscard]] bool staging_tree_names(const char* name);
+
 // Legacy inputs are read no further than this by the checks: the largest
 // input the conversions read (a history report of 1000 records) and more.
 inline constexpr std::uint64_t legacy_read_limit = 1024 * 1024;
