@@ -16,6 +16,11 @@ struct StateInfo {
 };
 StateInfo read_state();
 
+// The state file, opened only when it is a regular file and without
+// blocking (a FIFO there would hang the boot). nullptr with errno: ENOENT
+// for none, another error for a file that cannot be read.
+[[nodiscard]] std::FILE* open_state_file();
+
 // A new state file: begin_state writes its first line to the temporary file
 // (a stale one, even a link, is removed first; the new one is created, never
 // opened through a link); commit_state flushes it, renames it over the state
