@@ -17,6 +17,7 @@
 
 #include "room.h"
 #include "sav3/device.h"
+#include "sav3/inventory.h"
 #include "sav3/legacy_file.h"
 #include "sav3/legacy_inputs.h"
 #include "sav3/migration_state.h"
@@ -24,27 +25,6 @@
 #include "tree.h"
 
 namespace sav3 {
-
-LegacyLook read_legacy_input(const char* path, int& error) {
-  const LegacyLook look = look_at_legacy_file(path, error);
-  if (look != LegacyLook::regular) return look;
-  const int fd = open(host_path(path), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    error = errno;
-    return LegacyLook::unreadable;
-  }
-  std::uint8_t chunk[4096];
-  ssize_t n = 0;
-  while ((n = read(fd, chunk, sizeof chunk)) != 0) {
-    if (n < 0 && errno != EINTR) {
-      error = errno;
-      close(fd);
-      return LegacyLook::unreadable;
-    }
-  }
-  close(fd);
-  return LegacyLook::regular;
-}
 
 namespace {
 
@@ -213,21 +193,17 @@ bool copy_sources_ok(PreconditionFailure& f) {
   return copy_source_ok("/usr/sav/update_log", f) && copy_source_ok("/usr/sav/data/userlogindata.txt", f);
 }
 
-// A legacy input that exists reads to its end.
-bool reads_to_end(const char* path, PreconditionFailure& f) {
-  int error = 0;
-  return read_legacy_input(path, error) != LegacyLook::unreadable ||
-         fail_errno(f, precondition::legacy_input, path, error);
-}
-
+// Every legacy input of the device's modules that exists reads as far as
+// its converters read it.
 bool legacy_inputs_read(PreconditionFailure& f) {
-  for (const char* input : legacy_inputs) {
-    if (std::strstr(input, "%d") == nullptr) {
-      if (!reads_to_end(input, f)) return false;
-      continue;
-    }
-    for (unsigned port = 1; port <= port_count; ++port)
-      if (!reads_to_end(numbered_path(input, port), f)) return false;
+  std::uint8_t inventory[inventory::record_size] = {};
+  fill_device_inventory(inventory);
+  NamedLegacyInput inputs[max_legacy_inputs];
+  const std::size_t n = legacy_inputs_of(inventory, inputs);
+  for (std::size_t i = 0; i < n; ++i) {
+    const InputReading r = read_legacy_input(inputs[i].path, *inputs[i].input);
+    if (r.look == LegacyLook::unreadable)
+      return fail_errno(f, precondition::legacy_input, inputs[i].path, r.error);
   }
   return true;
 }

@@ -25,8 +25,4 @@ enum class RunKind { full, resume };
 // `room`, when given, receives what the room prediction weighed.
 bool preconditions_hold(RunKind kind, bool probe, PreconditionFailure& failure, RoomTally* room = nullptr);
 
-// A legacy input: missing, a regular file that reads to its end, or
-// unreadable (`error` says why).
-LegacyLook read_legacy_input(const char* path, int& error);
-
 }  // namespace sav3

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "replacement/room.h"
 #include "replacement/tree.h"
 #include "sav3/crc32.h"
+#include "sav3/legacy_inputs.h"
 #include "sav3/legacy_time.h"
 #include "sav3/migration.h"
 #include "sav3/migration_state.h"
@@ -132,6 +135,7 @@ class Driver : public ScratchDevice {
  public:
   // For the cases' preparations.
   using ScratchDevice::host;
+  using ScratchDevice::put_file;
   using ScratchDevice::put_text_file;
 
  protected:
@@ -436,6 +440,76 @@ TEST_F(Driver, CheckTellsWhatTheRunDoes) {
     struct stat after_dir;
     ASSERT_EQ(stat(host("/usr/sav").c_str(), &after_dir), 0);
     EXPECT_EQ(after_dir.st_mtim.tv_nsec, before_dir.st_mtim.tv_nsec);
+  }
+}
+
+// The check lists what a full run would convert as zeros or as time 0, for
+// the modules on the ports only, and still says replace (exit 0): that is
+// what the conversions are specified to do with such inputs.
+TEST_F(Driver, CheckWarnsOfInputsReadAsZeros) {
+  auto record = [](const char* time_text) {
+    std::vector<std::uint8_t> r(controller_record::size, 0);
+    std::copy(time_text, time_text + std::strlen(time_text), r.begin());
+    return r;
+  };
+  auto two_records = [&](const char* first, const char* second) {
+    std::vector<std::uint8_t> bytes = record(first);
+    const std::vector<std::uint8_t> more = record(second);
+    bytes.insert(bytes.end(), more.begin(), more.end());
+    return bytes;
+  };
+  struct Case {
+    const char* what;
+    std::function<void(Driver&)> prepare;
+    std::vector<std::string> listed;      // parts of the JSON
+    std::vector<std::string> not_listed;  // none of them
+  };
+  const std::string good = "Mon Jan 05 2015 10:20:30";
+  const Case cases[] = {
+      {"no module: the controller's and the settings' inputs only",
+       [](Driver&) {},
+       {R"({"what":"missing","path":"/mnt/1/cfg/pwmcfg"})", R"({"port":1,"code":0,"name":"empty"})"},
+       {"K3cfg", "LQDataItem", "ZrtDataItem", "/usr/sav/cfg/msmcfg"}},
+      {"an LQ board on port 2: its inputs, numbered as the dispatches number it",
+       [](Driver& d) {
+         d.put_file(path::device_display, {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+       },
+       {R"({"what":"missing","path":"/mnt/1/cfg/LQDataItemTmp_1.txt"})",
+        R"({"port":2,"code":2,"name":"LQ"})"},
+       {"K3cfg", "ZrtDataItem", "LQDataItemTmp_2"}},
+      {"an empty input and a short one",
+       [](Driver& d) {
+         d.put_text_file(legacy_pwmcfg::path, "");
+         d.put_text_file(legacy_emailcfg::path, "0123456789");
+       },
+       {R"({"what":"empty","path":"/mnt/1/cfg/pwmcfg","read":0,"expected":44})",
+        R"({"what":"short","path":"/mnt/1/cfg/emailcfg","read":10,"expected":756})"},
+       {R"("path":"/mnt/1/cfg/pwmcfg"})"}},
+      {"time texts that do not parse, in a report cut short",
+       [&](Driver& d) {
+         d.put_file(controller_record::report_path, two_records(good.c_str(), "Mon Jan 05 2015 xx"));
+         d.put_file(controller_record::item_path, record(good.c_str()));
+       },
+       {R"({"what":"short","path":"/usr/sav/data/MCUDataItemReport1.txt","read":496,"expected":248000})",
+        R"({"what":"bad times","path":"/usr/sav/data/MCUDataItemReport1.txt","count":1,"records":2})"},
+       {R"("path":"/mnt/1/cfg/MCUDataItemTmp_1.txt")"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    c.prepare(*this);
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(check_migration(true, out, record_log), 0);
+    std::rewind(out);
+    std::string json;
+    for (int ch; (ch = std::fgetc(out)) != EOF;) json.push_back(static_cast<char>(ch));
+    std::fclose(out);
+    for (const std::string& s : c.listed)
+      EXPECT_NE(json.find(s), std::string::npos) << s << " not in\n" << json;
+    for (const std::string& s : c.not_listed)
+      EXPECT_EQ(json.find(s), std::string::npos) << s << " in\n" << json;
   }
 }
 
