@@ -160,7 +160,7 @@ compare_with_baseline() {
     --slurpfile tool "$work/tool.json" --slurpfile other "$work/baseline.json" \
     --slurpfile diff "$work/diff.jsonl" '
     def differences: select(type == "object" and has("path")) | . as $file |
-      if (($file.fields // []) | length) > 0 then $file.fields[] | "\($file.path): \(.label)"
+      if (($file.fields // []) | length) > 0 then $file.fields[] | "\($file.path): \(.name)"
       else "\($file.path): \({"only in A": "only with the tool", "only in B": "only with the baseline"}[$file.status] // $file.status)" end;
     {name: $name} + $tool[0] + {baseline: {tool: $baseline, verdict: $other[0].verdict, state: $other[0].state,
       outputs: (if $status == 0 then "same" elif $status == 1 then "different" else "not compared" end),

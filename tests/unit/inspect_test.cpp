@@ -494,7 +494,7 @@ TEST_F(Inspect, CommandLineFollowsTheConventions) {
       {{"--help"}, 0, "usage: sav3-inspect", ""},
       {{"-h", good}, 0, "--show-secrets", ""},
       {{"--version"}, 0, version, ""},
-      {{good, "--json"}, 0, "{\"file\":", ""},
+      {{good, "--json"}, 0, "\"format\":1,\"path\":", ""},
       {{"--record=0", good}, 0, "e-mail settings", ""},
       {{"--record", "0", good}, 0, "e-mail settings", ""},
       {{good, "--record"}, 2, "", "this option wants a value: --record"},
@@ -505,6 +505,11 @@ TEST_F(Inspect, CommandLineFollowsTheConventions) {
       {{good, missing, noise}, 2, "not a headed record file", "none: cannot read: No such file"},
       {{"--", "--json"}, 2, "", "--json: cannot read"},
       {{"--tree", host("/usr/sav3"), good}, 2, "", "--tree takes no file names"},
+      {{"--tree", "--json", host("/usr/sav3")},
+       1,
+       "\"path\":\"" + host("/usr/sav3") + "\",\"state\":null",
+       ""},
+      {{"--tree"}, 2, "", "--tree wants a folder"},
       {{"--tree", host("/usr/sav3"), "--record=1"}, 2, "", "--record does not apply"},
       {{"--tree", good}, 2, "", "Not a directory"},
       {{"--outputs"}, 0, "\n/usr/sav3/cfg/subport%d 27 1 2,3 no supply configuration sub-record\n", ""},
@@ -672,7 +677,7 @@ TEST_F(Inspect, DiffNamesWhatDiffers) {
     int status;
     std::vector<std::string> shown;      // each in the text report
     std::vector<std::string> not_shown;  // none of them
-    const char* json_line;               // the JSON line of the file (null: no file line)
+    const char* json_line;               // the JSON line of the file after its head (null: no file line)
   };
   const Case cases[] = {
       {"the tree itself", [] {}, false, 0, {"same: "}, {"differs", "only in"}, nullptr},
@@ -683,7 +688,7 @@ TEST_F(Inspect, DiffNamesWhatDiffers) {
        {"differs: history/port0 (controller history)\n  record 7: limit 7: ", " -> 12345  (123.45)\n",
         "  1 of 1000 records differ, the first: 7\n", "files compared, 1 differ)"},
        {"limit 6", "record 6", "record 8"},
-       R"({"path":"history/port0","kind":"controller history","status":"differs","fields":[{"label":"limit 7","record":7,)"},
+       R"x("path":"history/port0","kind":"controller history","status":"differs","fields":[{"name":"limit 7","record":7,"a":{"raw":500,"scale":100,"value":5.00,"shown":"500  (5.00)"},"b":{"raw":12345,)x"},
       {"a secret, not shown",
        [&] { set_field("cfg/user_info", 0, user_info::second_word[0], 'X'); },
        false,
@@ -691,7 +696,7 @@ TEST_F(Inspect, DiffNamesWhatDiffers) {
        {"differs: cfg/user_info (user accounts)\n  second word 0: the secrets differ (--show-secrets shows "
         "them)\n"},
        {secret, "\"X"},
-       R"({"path":"cfg/user_info","kind":"user accounts","status":"differs","fields":[{"label":"second word 0","a":null,"b":null,"secret":true}]})"},
+       R"("path":"cfg/user_info","kind":"user accounts","status":"differs","fields":[{"name":"second word 0","a":null,"b":null,"secret":true}]})"},
       {"a secret, shown",
        [&] { set_field("cfg/user_info", 0, user_info::second_word[0], 'X'); },
        true,
@@ -705,14 +710,14 @@ TEST_F(Inspect, DiffNamesWhatDiffers) {
        1,
        {"bytes differ: etc/TZ\n"},
        {"differs: etc"},
-       R"({"path":"etc/TZ","kind":null,"status":"bytes differ"})"},
+       R"("path":"etc/TZ","kind":null,"status":"bytes differ"})"},
       {"a file on one side only",
        [&] { std::filesystem::remove(host("/copy/data/port2")); },
        false,
        1,
        {"only in A: data/port2\n"},
        {"only in B"},
-       R"({"path":"data/port2","kind":null,"status":"only in A"})"},
+       R"("path":"data/port2","kind":null,"status":"only in A"})"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -734,7 +739,9 @@ TEST_F(Inspect, DiffNamesWhatDiffers) {
     // One line for the file and the summary's.
     EXPECT_EQ(std::count(json.text.begin(), json.text.end(), '\n'), c.status == 0 ? 1 : 2) << json.text;
     if (c.json_line) {
-      EXPECT_EQ(json.text.rfind(c.json_line, 0), 0u) << json.text;
+      const std::string head =
+          std::string(R"({"tool":{"name":"sav3-inspect","version":")") + sav3::version + R"("},"format":1,)";
+      EXPECT_EQ(json.text.rfind(head + c.json_line, 0), 0u) << json.text;
     }
     for (const std::string& s : c.not_shown) EXPECT_FALSE(has(json, s)) << s << " in\n" << json.text;
   }
