@@ -463,6 +463,7 @@ TEST_F(Driver, CheckWarnsOfInputsReadAsZeros) {
     std::function<void(Driver&)> prepare;
     std::vector<std::string> listed;      // parts of the JSON
     std::vector<std::string> not_listed;  // none of them
+    const char* zone = "UTC0";            // TZ
   };
   const std::string good = "Mon Jan 05 2015 10:20:30";
   const Case cases[] = {
@@ -493,12 +494,18 @@ TEST_F(Driver, CheckWarnsOfInputsReadAsZeros) {
        {R"({"what":"short","path":"/usr/sav/data/MCUDataItemReport1.txt","read":496,"expected":248000})",
         R"({"what":"bad times","path":"/usr/sav/data/MCUDataItemReport1.txt","count":1,"records":2})"},
        {R"("path":"/mnt/1/cfg/MCUDataItemTmp_1.txt")"}},
+      {"times read as UTC where no zone is named",
+       [](Driver&) {},
+       {R"("reason":"full run; warning: no zone file found: times read as UTC")", R"("read_as_utc":true)"},
+       {},
+       "Nowhere/Atlantis"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TearDown();
     SetUp();
     c.prepare(*this);
+    const ZoneScope zone(c.zone);
     std::FILE* out = std::tmpfile();
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(check_migration(true, out, record_log), 0);
