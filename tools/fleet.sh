@@ -93,6 +93,9 @@ failed_outcome='{tool: {name: "sav3-rehearse", version: null}, format: 1, path: 
   state: null, reason: $reason, replaced: false, zone: null, exit: null, commands: [], seconds: 0, log: [],
   check: null}'
 
+# An outcome with the backup's name ($name) after its tool and format.
+named='{tool: .tool, format: .format, name: $name} + .'
+
 # The name of a backup's report: the last part of its path.
 name_of() {
   local name=${1%/}
@@ -124,7 +127,7 @@ run_job() {
   if [ -n "$baseline" ]; then
     compare_with_baseline "$backup" "$work" "${options[@]}"
   else
-    jq -c -a --arg name "$name" '{name: $name} + .' "$work/tool.json" >"$work/outcome.json"
+    jq -c -a --arg name "$name" "$named" "$work/tool.json" >"$work/outcome.json"
   fi
   if [ $keep = yes ]; then
     echo "sandboxes and working copies kept in $work (they hold the backup's credentials: remove them when done)" \
@@ -160,15 +163,15 @@ compare_with_baseline() {
     : >"$work/diff.jsonl"
   fi
   # A line of --diff --json per file that is not the same (its path, status
-  # and the fields that differ), then a summary line without a path. A is the
+  # and the fields that differ), then a summary line without a status. A is the
   # tool's tree, B the baseline's.
   jq -c -a -n --arg name "$name" --arg baseline "$baseline" --argjson status "$status" \
     --slurpfile tool "$work/tool.json" --slurpfile other "$work/baseline.json" \
     --slurpfile diff "$work/diff.jsonl" '
-    def differences: select(type == "object" and has("path")) | . as $file |
+    def differences: select(type == "object" and has("status")) | . as $file |
       if (($file.fields // []) | length) > 0 then $file.fields[] | "\($file.path): \(.name)"
       else "\($file.path): \({"only in A": "only with the tool", "only in B": "only with the baseline"}[$file.status] // $file.status)" end;
-    {name: $name} + $tool[0] + {baseline: {path: $baseline, verdict: $other[0].verdict, state: $other[0].state,
+    ($tool[0] | '"$named"') + {baseline: {path: $baseline, verdict: $other[0].verdict, state: $other[0].state,
       outputs: (if $status == 0 then "same" elif $status == 1 then "different" else "not compared" end),
       differences: ([$diff[] | differences] | unique)}}' >"$work/outcome.json"
 }
@@ -250,7 +253,7 @@ for b in "${backups[@]}"; do
     cat "$out/reports/$name.json" >>"$jsonl.new"
   else
     jq -n -c -a --arg name "$name" --arg path "$b" --arg reason "no outcome: its rehearsal did not finish" \
-      "{name: \$name} + $failed_outcome" >>"$jsonl.new"
+      "$failed_outcome | $named" >>"$jsonl.new"
   fi
 done
 mv "$jsonl.new" "$jsonl"

@@ -384,6 +384,18 @@ TEST_F(Driver, SecondInstanceDoesNothing) {
   EXPECT_FALSE(exists(path::inventory));
 }
 
+// The exit status of sav3-migrate --check [--json] and what it printed.
+std::pair<int, std::string> check_said(bool json) {
+  std::FILE* out = std::tmpfile();
+  if (out == nullptr) return {-1, "no temporary file"};
+  const int status = check_migration(json, out, record_log);
+  std::rewind(out);
+  std::string text;
+  for (int ch; (ch = std::fgetc(out)) != EOF;) text.push_back(static_cast<char>(ch));
+  std::fclose(out);
+  return {status, text};
+}
+
 // The check says what the run then does, and changes nothing on the way:
 // no command, no file (a probe would change a folder's time), one log line.
 TEST_F(Driver, CheckTellsWhatTheRunDoes) {
@@ -418,13 +430,8 @@ TEST_F(Driver, CheckTellsWhatTheRunDoes) {
     const auto before = listing(root_, [](const std::string&) { return false; });
     for (const bool json : {false, true}) {
       clear();
-      std::FILE* out = std::tmpfile();
-      ASSERT_NE(out, nullptr);
-      EXPECT_EQ(check_migration(json, out, record_log), c.status);
-      std::rewind(out);
-      std::string text;
-      for (int ch; (ch = std::fgetc(out)) != EOF;) text.push_back(static_cast<char>(ch));
-      std::fclose(out);
+      const auto [status, text] = check_said(json);
+      EXPECT_EQ(status, c.status);
       const std::string said = std::string(c.verdict).substr(sizeof "verdict:");
       EXPECT_EQ(g_log, Lines{"check: " + said});
       if (json) {
@@ -506,13 +513,8 @@ TEST_F(Driver, CheckWarnsOfInputsReadAsZeros) {
     SetUp();
     c.prepare(*this);
     const ZoneScope zone(c.zone);
-    std::FILE* out = std::tmpfile();
-    ASSERT_NE(out, nullptr);
-    EXPECT_EQ(check_migration(true, out, record_log), 0);
-    std::rewind(out);
-    std::string json;
-    for (int ch; (ch = std::fgetc(out)) != EOF;) json.push_back(static_cast<char>(ch));
-    std::fclose(out);
+    const auto [status, json] = check_said(true);
+    EXPECT_EQ(status, 0);
     for (const std::string& s : c.listed)
       EXPECT_NE(json.find(s), std::string::npos) << s << " not in\n" << json;
     for (const std::string& s : c.not_listed)
