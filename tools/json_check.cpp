@@ -173,7 +173,7 @@ const JsonMember json_vocabulary[] = {
     {"ports", json_type::array | json_type::null}, {"port", json_type::integer}, {"code", json_type::integer},
     {"zone", json_type::object | json_type::null},
     // sav3-migrate --check.
-    {"exit", json_type::integer}, {"marker", json_type::boolean}, {"lock", json_type::string},
+    {"exit", json_type::integer | json_type::null}, {"marker", json_type::boolean}, {"lock", json_type::string},
     {"attempts", json_type::integer}, {"runs", json_type::integer}, {"run", json_type::string},
     {"attempt", json_type::integer}, {"why", json_type::string}, {"staging_volatile", json_type::boolean},
     {"tz", json_type::string | json_type::null}, {"read_as_utc", json_type::boolean},
