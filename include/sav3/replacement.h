@@ -83,11 +83,19 @@ struct CheckReport {
   bool zone_read_as_utc;  // libc fell back to UTC without being told to
   std::uint8_t ports[4];  // full: the module code of ports 1..4 (legacy inventory)
   bool ports_told;
+  // What a full run would convert as zeros, or cannot read: each legacy
+  // input of the device's modules that is missing, unreadable, empty or
+  // short, or holds time texts that do not parse.
   struct Input {
+    enum class What : std::uint8_t { missing, unreadable, empty, short_read, bad_times } what;
     char path[96];
-    int error;  // 0: missing (read as zeros); else why it is unreadable
+    int error;           // unreadable: why
+    std::uint64_t read;  // empty, short: the bytes read of those the converters read
+    std::uint64_t expected;
+    std::uint32_t bad_times;  // bad_times: records whose time text does not parse
+    std::uint32_t records;    // bad_times: records read
   };
-  Input inputs[128];  // full: legacy inputs missing or unreadable
+  Input inputs[128];
   std::size_t input_count;
   char
       live2_by_hand[600];  // full or resume: why /usr/sav2 would be emptied entry by entry ("": it would not)

@@ -100,19 +100,42 @@ void first_state_line(CheckReport& r) {
   std::fclose(file);
 }
 
-// Looked at, not read: the checks below read each input once, as a run does,
-// and a read error there is the verdict's reason.
-void add_input(CheckReport& r, const char* path) {
-  int error = 0;
-  const LegacyLook look = look_at_legacy_file(path, error);
-  if (look == LegacyLook::regular || r.input_count == std::size(r.inputs)) return;
-  CheckReport::Input& input = r.inputs[r.input_count++];
-  std::snprintf(input.path, sizeof input.path, "%s", path);
-  input.error = look == LegacyLook::missing ? 0 : error;
+// Each legacy input of the device's modules read as the converters read it
+// (the preconditions read it again and make an unreadable one the
+// verdict's reason): what the run would convert as zeros or as time 0.
+void add_input(CheckReport& r, const NamedLegacyInput& named) {
+  using What = CheckReport::Input::What;
+  const LegacyInput& in = *named.input;
+  const InputReading got = read_legacy_input(named.path, in);
+  const std::uint64_t expected = in.bytes();
+  auto add = [&](What what) -> CheckReport::Input* {
+    if (r.input_count == std::size(r.inputs)) return nullptr;
+    CheckReport::Input& input = r.inputs[r.input_count++];
+    input = CheckReport::Input{what, {}, got.error, got.read, expected, 0, 0};
+    static_assert(sizeof input.path == sizeof named.path);
+    std::memcpy(input.path, named.path, sizeof input.path);
+    return &input;
+  };
+  switch (got.look) {
+    case LegacyLook::missing:
+      if (!in.fallback) add(What::missing);
+      return;
+    case LegacyLook::unreadable: add(What::unreadable); return;
+    case LegacyLook::regular: break;
+  }
+  if (got.read == 0)
+    add(What::empty);
+  else if (in.size != 0 && got.read < expected)
+    add(What::short_read);
+  if (got.bad_times == 0) return;
+  if (CheckReport::Input* input = add(What::bad_times)) {
+    input->bad_times = got.bad_times;
+    input->records = static_cast<std::uint32_t>((got.read + in.size - 1) / in.size);
+  }
 }
 
-// What a full run would read: the zone, the modules, the legacy inputs
-// missing (converted as zeros) or unreadable.
+// What a full run would read: the zone, the modules, the legacy inputs of
+// the modules on the ports.
 void look_at_inputs(CheckReport& r) {
   const ZoneSource zone = zone_source();
   r.zone_told = true;
@@ -123,13 +146,9 @@ void look_at_inputs(CheckReport& r) {
   for (unsigned port = 1; port <= port_count; ++port)
     r.ports[port - 1] = inventory[inventory::port_code[port].offset];
   r.ports_told = true;
-  for (const char* input : legacy_inputs) {
-    if (std::strstr(input, "%d") == nullptr) {
-      add_input(r, input);
-      continue;
-    }
-    for (unsigned port = 1; port <= port_count; ++port) add_input(r, numbered_path(input, port));
-  }
+  NamedLegacyInput inputs[max_legacy_inputs];
+  const std::size_t n = legacy_inputs_of(inventory, inputs);
+  for (std::size_t i = 0; i < n; ++i) add_input(r, inputs[i]);
 }
 
 void precondition_verdict(CheckReport& r, Verdict verdict, const Failure& f) {
@@ -218,7 +237,12 @@ void check_full_run(CheckReport& r) {
     return;
   }
   live2_shell_trouble(r.live2_by_hand, sizeof r.live2_by_hand);
-  conclude(r, Verdict::replace, 0, "%s", r.full_why);
+  // Times read as UTC on a device that names no zone: the run still
+  // converts (as specified), but the reason says so first.
+  if (r.zone_read_as_utc)
+    conclude(r, Verdict::replace, 0, "%s; warning: %s", r.full_why, log_line::zone_fallback_utc);
+  else
+    conclude(r, Verdict::replace, 0, "%s", r.full_why);
 }
 
 }  // namespace

@@ -31,33 +31,6 @@
 
 namespace sav3 {
 
-LegacyLook read_legacy_input(const char* path, int& error) {
-  Look look;
-  const int fd = open_regular(path, look);
-  if (fd < 0) {
-    error = look.error;
-    return look.seen == Seen::absent ? LegacyLook::missing : LegacyLook::unreadable;
-  }
-  // As far as the conversions read, no further: a huge or sparse file costs
-  // no more than its records.
-  std::uint8_t chunk[4096];
-  std::uint64_t left = legacy_read_limit;
-  while (left > 0) {
-    const ssize_t n = read(fd, chunk, sizeof chunk < left ? sizeof chunk : left);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      close(fd);
-      return LegacyLook::unreadable;
-    }
-    left -= static_cast<std::uint64_t>(n);
-  }
-  close(fd);
-  error = 0;
-  return LegacyLook::regular;
-}
-
 namespace {
 
 // A folder and the folders above it, up to the root (by the kernel's "..",
@@ -351,23 +324,19 @@ bool copy_sources_ok(Failure& f) {
   return copy_source_ok("/usr/sav/update_log", f) && copy_source_ok("/usr/sav/data/userlogindata.txt", f);
 }
 
-// A legacy input that exists reads as far as the conversions read it, and
-// does not lie where the opening commands delete it before it is read.
-bool reads_to_end(const char* path, Failure& f) {
-  int error = 0;
-  return (read_legacy_input(path, error) != LegacyLook::unreadable ||
-          fail_errno(f, precondition::legacy_input, path, error)) &&
-         read_before_removed(path, precondition::legacy_input, f);
-}
-
+// Every legacy input of the device's modules that exists reads as far as
+// its converters read it, and does not lie where the opening commands delete
+// it before it is read.
 bool legacy_inputs_read(Failure& f) {
-  for (const char* input : legacy_inputs) {
-    if (std::strstr(input, "%d") == nullptr) {
-      if (!reads_to_end(input, f)) return false;
-      continue;
-    }
-    for (unsigned port = 1; port <= port_count; ++port)
-      if (!reads_to_end(numbered_path(input, port), f)) return false;
+  std::uint8_t inventory[inventory::record_size] = {};
+  fill_device_inventory(inventory);
+  NamedLegacyInput inputs[max_legacy_inputs];
+  const std::size_t n = legacy_inputs_of(inventory, inputs);
+  for (std::size_t i = 0; i < n; ++i) {
+    const InputReading r = read_legacy_input(inputs[i].path, *inputs[i].input);
+    if (r.look == LegacyLook::unreadable)
+      return fail_errno(f, precondition::legacy_input, inputs[i].path, r.error);
+    if (!read_before_removed(inputs[i].path, precondition::legacy_input, f)) return false;
   }
   return true;
 }

@@ -29,12 +29,4 @@ enum class RunKind { full, resume };
 // log).
 [[nodiscard]] bool staging_tree_names(const char* name);
 
-// Legacy inputs are read no further than this by the checks: the largest
-// input the conversions read (a history report of 1000 records) and more.
-inline constexpr std::uint64_t legacy_read_limit = 1024 * 1024;
-
-// A legacy input: missing, a regular file that reads to its end, or
-// unreadable (`error` says why).
-LegacyLook read_legacy_input(const char* path, int& error);
-
 }  // namespace sav3
