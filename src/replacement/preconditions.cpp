@@ -187,6 +187,8 @@ namespace {
 // top-level entry of /usr/sav2 that the staging tree does not name (left
 // whole, like an "update" entry). Nor may a mount below a tree show another
 // tree, the legacy configuration, the old programs or the marker's folder.
+}  // namespace
+
 bool mounts_contained(const MountMap& map, Failure& f, bool& staging_sound) {
   static char shown[512];
   for (std::size_t i = 0; i < map.count; ++i) {
@@ -226,6 +228,8 @@ bool mounts_contained(const MountMap& map, Failure& f, bool& staging_sound) {
   }
   return true;
 }
+
+namespace {
 
 // (c) A folder on a file system mounted read-write where a file can be
 // created; a missing live tree is judged by the folder it will be made in.

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../look/mounts.h"
 #include "room.h"
 #include "sav3/legacy_file.h"
 #include "sav3/look.h"
@@ -24,6 +25,13 @@ enum class RunKind { full, resume };
 // there.
 [[nodiscard]] bool preconditions_hold(RunKind kind, bool probe, Failure& failure, bool& staging_sound,
                                       RoomTally* room = nullptr);
+
+// No removal crosses a mount point of the map and no mount below a tree
+// shows another tree or the legacy data: mounts are allowed only where a
+// live tree has a top-level folder the staging tree refills (emptied and
+// refilled on its own file system), below a dot entry of /usr/sav, and in a
+// top-level entry of /usr/sav2 the staging tree has no name for (left whole).
+[[nodiscard]] bool mounts_contained(const MountMap& map, Failure& f, bool& staging_sound);
 
 // A top-level name the staging tree will have (its four folders, the update
 // log).

@@ -14,6 +14,7 @@
 
 #include "json_check.h"
 #include "replacement/manifest.h"
+#include "replacement/preconditions.h"
 #include "replacement/room.h"
 #include "replacement/tree.h"
 #include "sav3/crc32.h"
@@ -1016,6 +1017,63 @@ TEST(Arguments, NeverStartAMigration) {
     const std::string e = text(err);
     EXPECT_TRUE(matches(o, c.out)) << o;
     EXPECT_TRUE(matches(e, c.err)) << e;
+  }
+}
+
+
+// Where a mount below a tree may be: a removal never crosses one, and none
+// may show another tree or the legacy data (a bind mount has the identity
+// of the folder it shows).
+TEST_F(Driver, MountsBelowTheTreesAreContained) {
+  put_text_file("/mnt/1/cfg/panelcfg", "cfg");
+  put_text_file("/usr/sav/card/file", "card");
+  auto identity = [&](const char* device_path) {
+    struct stat st;
+    EXPECT_EQ(stat(host(device_path).c_str(), &st), 0) << device_path;
+    return identity_of(st);
+  };
+  const Identity card = identity("/usr/sav/card");
+  struct Case {
+    const char* tree;
+    const char* relative;
+    Identity root;
+    const char* failure;  // "" when the mount is allowed
+  };
+  const Case cases[] = {
+      {path::staging, "usb", card, "mount point: /usr/sav3/usb: below the staging tree, which the opening commands empty"},
+      {path::staging, ".keep", card, "mount point: /usr/sav3/.keep: below the staging tree, which the opening commands empty"},
+      {path::live, "data", card, ""},
+      {path::live, ".snapshot", card, ""},
+      {path::live, "data/sd", card, "mount point: /usr/sav/data/sd: inside a folder the copy refills"},
+      {path::live, "sdcard", card, "mount point: /usr/sav/sdcard: below a name the staging tree lacks"},
+      {path::live, "update_log", card, "mount point: /usr/sav/update_log: below a name the staging tree lacks"},
+      {path::live2, "history", card, ""},
+      {path::live2, "backup", card, ""},
+      {path::live2, "backup/deeper", card, ""},
+      {path::live2, "update_pkg/card", card, ""},
+      {path::live2, "cfg/sd", card, "mount point: /usr/sav2/cfg/sd: inside a folder the copy refills"},
+      {path::live2, "update_log", card, "mount point: /usr/sav2/update_log: inside a folder the copy refills"},
+      {path::live2, "backup", identity("/mnt/1"), "separate: /usr/sav2/backup: shows /mnt/1/cfg"},
+      {path::live2, "backup", identity("/mnt/1/cfg"), "separate: /usr/sav2/backup: shows /mnt/1/cfg"},
+      {path::live2, "backup", identity("/usr/sav"), "separate: /usr/sav2/backup: shows /usr/sav"},
+      {path::live, "data", identity("/usr/sav3"), "separate: /usr/sav/data: shows /usr/sav3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.tree) + "/" + c.relative);
+    MountMap map{};
+    map.count = 1;
+    map.mounts[0].tree = c.tree;
+    std::snprintf(map.mounts[0].relative, sizeof map.mounts[0].relative, "%s", c.relative);
+    map.mounts[0].root = c.root;
+    Failure f{};
+    bool staging_sound = true;
+    const bool held = mounts_contained(map, f, staging_sound);
+    EXPECT_EQ(held, c.failure[0] == '\0');
+    if (!held) {
+      EXPECT_EQ(std::string(f.what) + ": " + f.path + ": " + f.error, c.failure);
+    }
+    // Only a mount that shows the staging tree keeps the state file out.
+    EXPECT_EQ(staging_sound, std::strstr(c.failure, "shows /usr/sav3") == nullptr);
   }
 }
 
