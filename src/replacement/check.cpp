@@ -230,9 +230,12 @@ void check_resume(CheckReport& r, int attempts) {
 }
 
 void check_full_run(CheckReport& r) {
-  look_at_inputs(r);
+  // The plan first: it reads each legacy input once, as the run's checks
+  // do; the input report after it reads them for the warnings.
   Plan plan;
-  if (!planned(r, make_plan(RunKind::full, false, plan), plan)) {
+  const bool holds = planned(r, make_plan(RunKind::full, false, plan), plan);
+  look_at_inputs(r);
+  if (!holds) {
     precondition_verdict(r, Verdict::keep, plan.failure);
     return;
   }

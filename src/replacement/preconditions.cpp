@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -70,29 +72,18 @@ Lineage lineage_of(const char* device_path) {
 }
 
 // The lineage of the folder that holds what a device path leads to (links
-// followed, the last one included): where that entry really lies.
+// followed, the last one included): where that entry really lies. Resolved
+// by name (realpath), so that the entry itself is not opened again.
 Lineage resolved_lineage(const char* device_path, Look& look) {
-  const int fd = open(host_path(device_path), O_PATH | O_CLOEXEC);
-  if (fd < 0) {
+  static char where[PATH_MAX];
+  if (realpath(host_path(device_path), where) == nullptr) {
     look = {means_absent(errno) ? Seen::absent : Seen::failed, errno, {}};
     return Lineage{};
   }
   look = {Seen::present, 0, {}};
-  char link[64];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  static char where[4096];
-  const ssize_t n = readlink(link, where, sizeof where - 1);
-  if (n <= 0) {
-    look = {Seen::failed, n < 0 ? errno : ENOENT, {}};
-    close(fd);
-    return Lineage{};
-  }
-  close(fd);
-  where[n] = '\0';
   char* slash = std::strrchr(where, '/');
   if (slash == where) ++slash;
   *slash = '\0';
-  // The kernel names the path from the process's root: as the device sees it.
   return lineage_from(open(where, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
