@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "inspect_print.h"
-#include "sav3/look.h"
 #include "sav3/device.h"
 #include "sav3/inventory.h"
+#include "sav3/look.h"
 #include "sav3/migration_state.h"
 
 namespace sav3::inspect {

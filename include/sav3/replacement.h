@@ -8,12 +8,11 @@
 // their check, "done"). The sequence never touches the state file.
 #pragma once
 
-#include "sav3/look.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "sav3/look.h"
 #include "sav3/migration.h"
 #include "sav3/migration_state.h"
 

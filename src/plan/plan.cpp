@@ -42,11 +42,12 @@ bool count_below(const char* tree, Takes&& takes, std::uint32_t& count) {
   const int root = open_device_folder(tree);
   if (root < 0) return means_absent(errno);
   TreePath walked{};
-  const bool whole = walk_tree(root, walked, [&](int dirfd, const char* name, const char* path, const struct stat& st) {
-    if (is_top_level(path) && !takes(dirfd, name, st)) return Step::next;
-    ++count;
-    return Step::enter;
-  });
+  const bool whole =
+      walk_tree(root, walked, [&](int dirfd, const char* name, const char* path, const struct stat& st) {
+        if (is_top_level(path) && !takes(dirfd, name, st)) return Step::next;
+        ++count;
+        return Step::enter;
+      });
   close(root);
   return whole;
 }
@@ -86,8 +87,9 @@ bool count_commands(Plan& plan) {
     if (look.seen == Seen::present && !S_ISDIR(look.st.st_mode)) c[i].removes = 1;
   }
   if (plan.kind == RunKind::full) {
-    ok = count_below(path::staging, [](int, const char* name, const struct stat&) { return name[0] != '.'; },
-                     c[empty_staging].removes) &&
+    ok = count_below(
+             path::staging, [](int, const char* name, const struct stat&) { return name[0] != '.'; },
+             c[empty_staging].removes) &&
          ok;
     ok = count_copies("/mnt/1/cfg", c[copy_cfg].copies) && ok;
     ok = count_copies("/mnt/1/etc", c[copy_etc].copies) && ok;
@@ -96,32 +98,35 @@ bool count_commands(Plan& plan) {
   } else {
     for (std::size_t i = 0; i < opening.size(); ++i) c[i] = {};  // a resume issues none of them
   }
-  ok = count_below(path::live, [](int, const char* name, const struct stat&) { return name[0] != '.'; },
-                   c[wipe_live].removes) &&
+  ok = count_below(
+           path::live, [](int, const char* name, const struct stat&) { return name[0] != '.'; },
+           c[wipe_live].removes) &&
        ok;
   const int live2 = open_device_folder(path::live2);
   struct stat root {};
   const bool have_live2 = live2 >= 0 && fstat(live2, &root) == 0;
   if (live2 >= 0) close(live2);
-  ok = count_below(path::live2,
-                   [&](int dirfd, const char* name, const struct stat& st) {
-                     // Kept: "update" entries, and mounts the staging tree has no name for.
-                     const bool kept = has_update(name) || (have_live2 && !staging_tree_names(name) &&
-                                                            holds_mount_point(dirfd, name, root.st_dev));
-                     if (kept) {
-                       ++plan.kept_in_live2;
-                       if (std::strcmp(name, "update_log") == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
-                         c[copy_live2].writes_over = 1;
-                     }
-                     return !kept;
-                   },
-                   c[empty_live2].removes) &&
+  ok = count_below(
+           path::live2,
+           [&](int dirfd, const char* name, const struct stat& st) {
+             // Kept: "update" entries, and mounts the staging tree has no name for.
+             const bool kept = has_update(name) || (have_live2 && !staging_tree_names(name) &&
+                                                    holds_mount_point(dirfd, name, root.st_dev));
+             if (kept) {
+               ++plan.kept_in_live2;
+               if (std::strcmp(name, "update_log") == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
+                 c[copy_live2].writes_over = 1;
+             }
+             return !kept;
+           },
+           c[empty_live2].removes) &&
        ok;
   // What the closing copies copy: one staging tree each.
   RoomDemand demand{};
   StagingPrediction prediction;
   if (plan.kind == RunKind::full) predict_staging_tree(prediction);
-  if (plan.kind == RunKind::full ? add_predicted_need(prediction, 4096, demand) : add_staging_need(4096, demand)) {
+  if (plan.kind == RunKind::full ? add_predicted_need(prediction, 4096, demand)
+                                 : add_staging_need(4096, demand)) {
     c[copy_live].copies = static_cast<std::uint32_t>(demand.inodes);
     c[copy_live2].copies = static_cast<std::uint32_t>(demand.inodes);
   } else {

@@ -16,10 +16,10 @@ namespace sav3 {
 
 struct Plan {
   RunKind kind;
-  bool holds;          // every rule held: the run may issue its commands
-  bool staging_sound;  // false: the staging folder takes no state file
-  Failure failure;     // when it does not hold: the first rule that failed
-  bool counted;        // the counts below were worked out (the rules held)
+  bool holds;                              // every rule held: the run may issue its commands
+  bool staging_sound;                      // false: the staging folder takes no state file
+  Failure failure;                         // when it does not hold: the first rule that failed
+  bool counted;                            // the counts below were worked out (the rules held)
   CommandPlan commands[planned_commands];  // in the order the run issues them
   std::uint32_t kept_in_live2;             // top-level entries of /usr/sav2 left as they are
   RoomTally room;                          // the file systems the room check weighed

@@ -11,10 +11,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <iterator>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "../plan/plan.h"
 #include "manifest.h"

@@ -156,18 +156,19 @@ bool tree_matches_manifest(const char* tree, TreeRule rule, bool flush, char* fa
     std::uint64_t present = 0;
     for (const bool naming : {false, true}) {
       walked = {};
-      const bool whole = walk_tree(root, walked, [&](int dirfd, const char* name, const char* path, const struct stat&) {
-        if (!counted(rule, path)) return Step::next;
-        // A card or partition mounted under /usr/sav2 that the staging tree
-        // has no name for was left whole, like an "update" entry.
-        if (rule == TreeRule::live2 && is_top_level(path) && holds_mount_point(dirfd, name, root_device) &&
-            !manifest_lists(path))
-          return Step::next;
-        ++present;
-        if (naming && failed[0] == '\0' && !manifest_lists(path))
-          name_failure(failed, failed_size, tree, path);
-        return Step::enter;
-      });
+      const bool whole =
+          walk_tree(root, walked, [&](int dirfd, const char* name, const char* path, const struct stat&) {
+            if (!counted(rule, path)) return Step::next;
+            // A card or partition mounted under /usr/sav2 that the staging tree
+            // has no name for was left whole, like an "update" entry.
+            if (rule == TreeRule::live2 && is_top_level(path) &&
+                holds_mount_point(dirfd, name, root_device) && !manifest_lists(path))
+              return Step::next;
+            ++present;
+            if (naming && failed[0] == '\0' && !manifest_lists(path))
+              name_failure(failed, failed_size, tree, path);
+            return Step::enter;
+          });
       // A tree that could not be listed whole never matches.
       if (whole && present == expected) break;
       ok = false;

@@ -19,6 +19,6 @@ enum class TreeRule {
 // The tree holds exactly the manifest's entries with the same kinds and bytes;
 // with `flush`, every file and folder checked is flushed to the medium.
 [[nodiscard]] bool tree_matches_manifest(const char* tree, TreeRule rule, bool flush, char* failed,
-                           std::size_t failed_size);
+                                         std::size_t failed_size);
 
 }  // namespace sav3

@@ -13,8 +13,8 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "../look/mounts.h"
@@ -23,11 +23,11 @@
 #include "sav3/controller_record.h"
 #include "sav3/device.h"
 #include "sav3/inventory.h"
-#include "sav3/look.h"
-#include "sav3/output_files.h"
 #include "sav3/legacy_file.h"
 #include "sav3/legacy_inputs.h"
+#include "sav3/look.h"
 #include "sav3/migration_state.h"
+#include "sav3/output_files.h"
 #include "sav3/system_log.h"
 #include "tree.h"
 
@@ -153,7 +153,8 @@ bool trees_are_separate(Failure& f, bool& staging_sound) {
 // The names the staging tree will have at its top: its four folders and
 // the copied update log.
 bool staging_folder_name(const char* name, std::size_t n) {
-  for (const char* folder : {path::staging_data, path::staging_cfg, path::staging_etc, path::staging_history}) {
+  for (const char* folder :
+       {path::staging_data, path::staging_cfg, path::staging_etc, path::staging_history}) {
     const char* own = std::strrchr(folder, '/') + 1;
     if (std::strlen(own) == n && std::strncmp(name, own, n) == 0) return true;
   }
@@ -186,7 +187,8 @@ bool mounts_contained(const MountMap& map, Failure& f, bool& staging_sound) {
     const TreeMount& m = map.mounts[i];
     std::snprintf(shown, sizeof shown, "%s/%s", m.tree, m.relative);
     const char* slash = std::strchr(m.relative, '/');
-    const std::size_t top = slash != nullptr ? static_cast<std::size_t>(slash - m.relative) : std::strlen(m.relative);
+    const std::size_t top =
+        slash != nullptr ? static_cast<std::size_t>(slash - m.relative) : std::strlen(m.relative);
     const bool deeper = slash != nullptr;
     const char* why = nullptr;
     if (m.tree == path::staging) {
@@ -194,7 +196,7 @@ bool mounts_contained(const MountMap& map, Failure& f, bool& staging_sound) {
     } else if (m.tree == path::live) {
       if (m.relative[0] != '.' && (deeper || !staging_folder_name(m.relative, top)))
         why = deeper && staging_will_name(m.relative, top) ? "inside a folder the copy refills"
-                                                            : "below a name the staging tree lacks";
+                                                           : "below a name the staging tree lacks";
     } else if (staging_will_name(m.relative, top) && (deeper || !staging_folder_name(m.relative, top))) {
       why = "inside a folder the copy refills";
     }
@@ -243,7 +245,8 @@ bool writable(const char* tree, bool probe, Failure& f) {
     std::snprintf(taken, sizeof taken, "%s/%s", tree, own);
     const Look at = look_path(taken, false);
     if (at.seen == Seen::failed) return fail_errno(f, precondition::writable, taken, at.error);
-    if (at.seen == Seen::present && S_ISDIR(at.st.st_mode)) return fail_errno(f, precondition::writable, taken, EISDIR);
+    if (at.seen == Seen::present && S_ISDIR(at.st.st_mode))
+      return fail_errno(f, precondition::writable, taken, EISDIR);
   }
   if (!probe) {
     if (access(host_path(where), W_OK) != 0) return fail_errno(f, precondition::writable, tree, errno);
@@ -343,13 +346,15 @@ enum class Headed { yes, no, failed };
 Headed headed_output(const char* tree, const OutputFile& file, unsigned port, int& error) {
   char path[512];
   const char* relative = file.path + std::strlen(path::staging);
-  std::snprintf(path, sizeof path, "%s%s", tree, file.per_port() ? numbered_path(relative, port).text : relative);
+  std::snprintf(path, sizeof path, "%s%s", tree,
+                file.per_port() ? numbered_path(relative, port).text : relative);
   Look look;
   const int fd = open_regular(path, look);
   if (fd < 0) {
     error = look.error;
-    return look.seen == Seen::failed && look.error != not_a_regular_file && look.error != EISDIR ? Headed::failed
-                                                                                                  : Headed::no;
+    return look.seen == Seen::failed && look.error != not_a_regular_file && look.error != EISDIR
+               ? Headed::failed
+               : Headed::no;
   }
   std::uint8_t head[header::size] = {};
   const ssize_t n = read(fd, head, sizeof head);

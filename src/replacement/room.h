@@ -68,14 +68,16 @@ void predict_staging_tree(StagingPrediction& prediction);
 // size: the tree on disk, or the one predicted from the legacy inventory.
 // False when that cannot be told (a walk or a look failed).
 [[nodiscard]] bool add_staging_need(std::uint64_t block_size, RoomDemand& demand);
-[[nodiscard]] bool add_predicted_need(const StagingPrediction& p, std::uint64_t block_size, RoomDemand& demand);
+[[nodiscard]] bool add_predicted_need(const StagingPrediction& p, std::uint64_t block_size,
+                                      RoomDemand& demand);
 // The staging file system holds the predicted tree, less what emptying
 // /usr/sav3 frees, with the margin; `staging_blocks` is what it takes there.
-[[nodiscard]] bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally, std::uint64_t& staging_blocks);
+[[nodiscard]] bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally,
+                                    std::uint64_t& staging_blocks);
 // The live trees' room check for the predicted staging tree (on a file
 // system shared with /usr/sav3, less its `staging_blocks`); logs nothing when
 // `tally` is given. Without `prediction`: the staging tree as it is.
 [[nodiscard]] bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction* prediction,
-                 std::uint64_t staging_blocks, RoomTally* tally);
+                               std::uint64_t staging_blocks, RoomTally* tally);
 
 }  // namespace sav3

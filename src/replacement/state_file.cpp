@@ -43,7 +43,6 @@ bool read_line(std::FILE* file, char (&line)[N]) {
   return std::feof(file) != 0;
 }
 
-
 // The word followed by nothing or by a blank and a reason.
 bool starts_state(const char* line, const char* word) {
   const std::size_t n = std::strlen(word);

@@ -8,8 +8,8 @@
 
 #include "../look/mounts.h"
 #include "sav3/crc32.h"
-#include "sav3/look.h"
 #include "sav3/device.h"
+#include "sav3/look.h"
 #include "sav3/migration_state.h"
 #include "sav3/system_log.h"
 

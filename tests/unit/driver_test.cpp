@@ -305,11 +305,12 @@ TEST_F(Driver, UnwritableStateKeepsTheLiveTrees) {
   put_text_file(std::string(path::state_temp) + "/blocker", "");
   run();
   EXPECT_EQ(g_commands, Lines{});
-  EXPECT_EQ(g_log,
-            (Lines{log_line::full_run_no_state,
-                   "precondition failed: writable: /usr/sav3/.migration.new: Is a directory: nothing done",
-                   "could not write the state kept precondition failed: writable: /usr/sav3/.migration.new: Is "
-                   "a directory: Is a directory"}));
+  EXPECT_EQ(
+      g_log,
+      (Lines{log_line::full_run_no_state,
+             "precondition failed: writable: /usr/sav3/.migration.new: Is a directory: nothing done",
+             "could not write the state kept precondition failed: writable: /usr/sav3/.migration.new: Is "
+             "a directory: Is a directory"}));
   EXPECT_FALSE(exists(path::state));
   EXPECT_EQ(read_text(host("/usr/sav2/old/file")), "stale");
 }
@@ -1020,7 +1021,6 @@ TEST(Arguments, NeverStartAMigration) {
   }
 }
 
-
 // Where a mount below a tree may be: a removal never crosses one, and none
 // may show another tree or the legacy data (a bind mount has the identity
 // of the folder it shows).
@@ -1040,19 +1040,23 @@ TEST_F(Driver, MountsBelowTheTreesAreContained) {
     const char* failure;  // "" when the mount is allowed
   };
   const Case cases[] = {
-      {path::staging, "usb", card, "mount point: /usr/sav3/usb: below the staging tree, which the opening commands empty"},
-      {path::staging, ".keep", card, "mount point: /usr/sav3/.keep: below the staging tree, which the opening commands empty"},
+      {path::staging, "usb", card,
+       "mount point: /usr/sav3/usb: below the staging tree, which the opening commands empty"},
+      {path::staging, ".keep", card,
+       "mount point: /usr/sav3/.keep: below the staging tree, which the opening commands empty"},
       {path::live, "data", card, ""},
       {path::live, ".snapshot", card, ""},
       {path::live, "data/sd", card, "mount point: /usr/sav/data/sd: inside a folder the copy refills"},
       {path::live, "sdcard", card, "mount point: /usr/sav/sdcard: below a name the staging tree lacks"},
-      {path::live, "update_log", card, "mount point: /usr/sav/update_log: below a name the staging tree lacks"},
+      {path::live, "update_log", card,
+       "mount point: /usr/sav/update_log: below a name the staging tree lacks"},
       {path::live2, "history", card, ""},
       {path::live2, "backup", card, ""},
       {path::live2, "backup/deeper", card, ""},
       {path::live2, "update_pkg/card", card, ""},
       {path::live2, "cfg/sd", card, "mount point: /usr/sav2/cfg/sd: inside a folder the copy refills"},
-      {path::live2, "update_log", card, "mount point: /usr/sav2/update_log: inside a folder the copy refills"},
+      {path::live2, "update_log", card,
+       "mount point: /usr/sav2/update_log: inside a folder the copy refills"},
       {path::live2, "backup", identity("/mnt/1"), "separate: /usr/sav2/backup: shows /mnt/1/cfg"},
       {path::live2, "backup", identity("/mnt/1/cfg"), "separate: /usr/sav2/backup: shows /mnt/1/cfg"},
       {path::live2, "backup", identity("/usr/sav"), "separate: /usr/sav2/backup: shows /usr/sav"},
