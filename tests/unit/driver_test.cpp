@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -874,54 +875,62 @@ TEST_F(Driver, RoomCountsAFileLinkedAcrossTheLiveTreesOnce) {
   }
 }
 
-// The zone a run reads times in, as the log names it; a zone that libc could
-// not find (it falls back to UTC) is a warning, UTC asked for is not.
-TEST(ZoneLine, NamesTheZoneAndWarnsOfAFallback) {
+// The zone a run reads times in, as the log names it, and where it came
+// from: TZ, else /etc/localtime, else the rule in /etc/TZ (which the run then
+// reads times in), else none. A zone that libc could not find (it falls back
+// to UTC) is a warning, UTC asked for is not.
+TEST_F(Driver, ZoneLineNamesWhereTheZoneCameFrom) {
   struct Case {
-    const char* tz;
+    const char* tz;                     // nullptr: unset
+    const char* localtime;              // /etc/localtime's bytes, or nullptr: none
+    std::optional<std::string> etc_tz;  // /etc/TZ's bytes
     Lines log;
+    std::int32_t summer_noon;  // "Wed Jul 01 2015 12:00:00" read in the zone
   };
+  constexpr std::int32_t cest = 1435744800, utc = 1435752000, edt = 1435766400;
   const Case cases[] = {
-      {"Europe/Berlin", {"times read in zone TZ=Europe/Berlin"}},
-      {"UTC0", {"times read in zone TZ=UTC0"}},
-      {"Nowhere/Atlantis", {"times read in zone TZ=Nowhere/Atlantis", log_line::zone_fallback_utc}},
+      {"Europe/Berlin", nullptr, "EST5EDT\n", {"times read in zone TZ=Europe/Berlin"}, cest},
+      {"UTC0", nullptr, std::nullopt, {"times read in zone TZ=UTC0"}, utc},
+      {"Nowhere/Atlantis",
+       nullptr,
+       std::nullopt,
+       {"times read in zone TZ=Nowhere/Atlantis", log_line::zone_fallback_utc},
+       utc},
+      {nullptr, "", "EST5EDT\n", {"times read in zone /etc/localtime"}, 0},
+      {nullptr,
+       nullptr,
+       "CET-1CEST,M3.5.0,M10.5.0/3\n",
+       {"times read in zone /etc/TZ=CET-1CEST,M3.5.0,M10.5.0/3"},
+       cest},
+      {nullptr,
+       nullptr,
+       "EST5EDT,M3.2.0,M11.1.0\r\nsecond line",
+       {"times read in zone /etc/TZ=EST5EDT,M3.2.0,M11.1.0"},
+       edt},
+      {nullptr, nullptr, "UTC0", {"times read in zone /etc/TZ=UTC0"}, utc},
+      {nullptr, nullptr, std::nullopt, {log_line::zone_fallback_utc}, utc},
+      // Not a rule: a NUL inside, blanks, an empty line, no end within the bound.
+      {nullptr, nullptr, std::string("CET-1\0CEST\n", 11), {log_line::zone_fallback_utc}, utc},
+      {nullptr, nullptr, "CET -1\n", {log_line::zone_fallback_utc}, utc},
+      {nullptr, nullptr, "\nCET-1\n", {log_line::zone_fallback_utc}, utc},
+      {nullptr, nullptr, "CET-1CEST" + std::string(200, '0') + "\n", {log_line::zone_fallback_utc}, utc},
   };
   static Lines seen;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.tz);
+    SCOPED_TRACE(c.etc_tz ? *c.etc_tz : c.tz != nullptr ? c.tz : "none");
+    fs::remove_all(host("/etc"));
+    if (c.localtime != nullptr) put_text_file("/etc/localtime", c.localtime);
+    if (c.etc_tz) put_text_file("/etc/TZ", *c.etc_tz);
     ZoneScope zone(c.tz);
     seen.clear();
     set_logger([](int, const char* line) { seen.emplace_back(line); });
     tell_zone();
     set_logger(nullptr);
     EXPECT_EQ(seen, c.log);
-  }
-}
-
-TEST(LogNames, EscapedAndBack) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"plain name", "plain name"},
-      {"tab\there", "tab\\x09here"},
-      {"cr\r", "cr\\x0D"},
-      {"back\\slash", "back\\x5Cslash"},
-      {"del\x7f", "del\\x7F"},
-      {"\xc3\xa9t\xc3\xa9", "\\xC3\\xA9t\\xC3\\xA9"},
-      {"quo'te \"x\"", "quo'te \"x\""},
-  };
-  for (const auto& [name, shown] : cases) {
-    char out[64];
-    ASSERT_TRUE(escape_name(name.c_str(), out, sizeof out));
-    EXPECT_EQ(std::string(out), shown);
-    ASSERT_TRUE(unescape_name(out));
-    EXPECT_EQ(std::string(out), name);
-  }
-  char small[8];
-  EXPECT_FALSE(escape_name("\t\t\t", small, sizeof small));
-  EXPECT_EQ(std::string(small), "\\x09");
-  for (const char* bad : {"a\\", "a\\x4", "a\\y41", "a\\x00"}) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%s", bad);
-    EXPECT_FALSE(unescape_name(text)) << bad;
+    // A fake /etc/localtime says nothing of the machine's zone.
+    if (c.localtime == nullptr) {
+      EXPECT_EQ(legacy_time_seconds("Wed Jul 01 2015 12:00:00"), c.summer_noon);
+    }
   }
 }
 
