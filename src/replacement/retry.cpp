@@ -66,6 +66,10 @@ bool make_pending(char* failed, std::size_t failed_size) {
 
 int retry_locked(std::FILE* out, std::FILE* err) {
   const StateInfo state = read_state();
+  // The new state keeps telling the failure that stopped the device.
+  forget_failure();
+  if (const StateRecord record = read_state_record(); record.failed)
+    remember_failure(record.what, record.path, record.error);
   char failed[sizeof TreePath{}.text + 64] = {};
   switch (state.state) {
     case State::none: return refuse(err, "%s", retry_refusal::no_state);

@@ -544,6 +544,7 @@ TEST_F(Driver, DamagedStagingTreeIsAbandonedAfterThreeAttempts) {
   put_file(path::inventory, device);
   retry(0, log_line::retry_abandoned);
   EXPECT_EQ(state(), "pending\nattempts 0\n" + manifest);
+  EXPECT_NE(state_file().find("\nfailure manifest mismatch: /usr/sav3/data/device: -\n"), std::string::npos);
   retry(1, "retry refused: pending: the next boot resumes it: nothing changed");
   run();
   EXPECT_EQ(state(), "done\n");
