@@ -423,6 +423,7 @@ INSIDE
 }
 
 case ${1:-} in
+  -h | --help) sed -n '2,/^set -euo/{/^#/s/^# \{0,1\}//p}' "${BASH_SOURCE[0]}" ;;
   check) cmd_check ;;
   create)
     shift

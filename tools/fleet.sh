@@ -28,8 +28,10 @@ says how many are done and failed, how many remain and the time left.
             DIR/summary.txt (also printed) counts the backups per verdict
             and reason and lists the slowest and the failures, and
             DIR/rehearsals.jsonl holds one JSON object per backup, in order.
---zone ZONE the zone of the devices whose backup carries none (a file "zone"
-            inside it, or NAME.zone beside it).
+--zone ZONE the zone of the devices whose backup carries none of its own
+            (etc/localtime, etc/TZ, a file "zone" inside it, or NAME.zone
+            beside it); without it such a device is rehearsed in the
+            fallback zone Europe/Berlin, and its outcome says so.
 --keep      keep each backup's sandboxes and working copy (readable by their
             owner only; they hold the backup's credentials); else deleted.
 --baseline OTHER_TOOL  also migrate each backup with OTHER_TOOL (the release
@@ -47,10 +49,11 @@ backups=()
 pass=() # the options every job gets
 while [ $# -gt 0 ]; do
   case $1 in
-    --help)
+    -h | --help)
       usage
       exit 0
       ;;
+    --*=*) set -- "${1%%=*}" "${1#*=}" "${@:2}" ;;
     --keep)
       keep=yes pass+=("$1")
       shift
@@ -274,6 +277,8 @@ jq -r -s --arg out "$out" --arg baseline "$baseline" --argjson earlier "$earlier
        (map(select(.verdict != "done")) | counts([.verdict, .reason]))[] |
          "  \(.[1][0] | rpad(10)) \(.[0] | lpad(5))  \(.[1][1] | if . == "" then "(no reason given)" else . end)"
      else "  none" end),
+    "",
+    "Zones: \(map(select(.zone.source == "fallback")) | length) backups held no zone of their own and were read in the fallback zone",
     "",
     "Slowest",
     (sort_by(-.seconds) | .[:5][] | "  \(.seconds * 10 | round / 10 | lpad(6)) s  \(.path) (\(.verdict))"),

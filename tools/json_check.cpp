@@ -174,9 +174,10 @@ const JsonMember json_vocabulary[] = {
     {"zone", json_type::object | json_type::null},
     // sav3-migrate --check.
     {"exit", json_type::integer | json_type::null}, {"marker", json_type::boolean}, {"lock", json_type::string},
-    {"attempts", json_type::integer}, {"runs", json_type::integer}, {"run", json_type::string},
+    {"attempts", json_type::integer | json_type::null}, {"runs", json_type::integer | json_type::null}, {"run", json_type::string},
     {"attempt", json_type::integer}, {"why", json_type::string}, {"staging_volatile", json_type::boolean},
     {"tz", json_type::string | json_type::null}, {"read_as_utc", json_type::boolean},
+    {"source", json_type::string | json_type::null},
     {"warnings", json_type::array}, {"what", json_type::string}, {"read", json_type::integer},
     {"expected", json_type::integer}, {"count", json_type::integer}, {"records", json_type::integer},
     {"sav2_by_hand", json_type::string | json_type::null}, {"room", json_type::array},
@@ -186,6 +187,9 @@ const JsonMember json_vocabulary[] = {
     {"counted", json_type::boolean}, {"commands", json_type::array}, {"command", json_type::string},
     {"removes", json_type::integer}, {"copies", json_type::integer}, {"writes_over", json_type::integer},
     {"kept_in_sav2", json_type::integer},
+    // sav3-migrate --status.
+    {"written_by", json_type::object | json_type::null}, {"undo", json_type::object},
+    {"possible", json_type::boolean},
     // sav3-inspect: a file, its fields.
     {"length", json_type::integer}, {"record_size", json_type::integer}, {"record_count", json_type::integer},
     {"record", json_type::integer}, {"fields", json_type::array}, {"offset", json_type::integer},

@@ -24,25 +24,30 @@ BACKUP   a folder laid out like the device (mnt/1/cfg/..., usr/sav/...,
          no device nodes).
 TOOL     sav3-migrate (an ARM build runs through qemu-arm-static)
 INSPECT  a sav3-inspect that runs here
---zone ZONE  the device's zone, a name under /usr/share/zoneinfo (default:
-         the sandbox's, Europe/Berlin). A file "zone" holding the name inside
-         the backup (at its top), or else beside it (NAME.zone beside the
-         folder NAME or the archive NAME.tar or NAME.tar.gz), is the device's
-         own and takes precedence.
+--zone ZONE  the device's zone, a name under /usr/share/zoneinfo, for a
+         backup that holds none of its own. The device's own zone takes
+         precedence, found as the tool finds it on the device: the backup's
+         etc/localtime, else its etc/TZ (a POSIX TZ rule); else a file "zone"
+         holding the name inside the backup (at its top), or beside it
+         (NAME.zone beside the folder NAME or the archive NAME.tar or
+         NAME.tar.gz). Without any of these: ZONE, else Europe/Berlin, and
+         the report and the JSON mark the zone as a fallback.
 --keep   keep the working copy (made in a folder only its owner can read and
          otherwise removed); --into DIR makes the sandbox in DIR and keeps it.
 --json FILE  also write the outcome as one JSON object on one line
          (docs/json.md): tool, format, path, verdict (done, kept, pending,
          abandoned or failed), state (the first line of the state file, or
-         null), reason (or null), replaced, zone, exit (the tool's exit
-         status), commands, seconds, log (the tool's system log lines), check.
+         null), reason (or null), replaced, zone (name, and source:
+         etc/localtime, etc/TZ, zone file, --zone or fallback), exit (the
+         tool's exit status), commands, seconds, log (the tool's system log
+         lines), check.
 
 Exit 0: the migration completed, the live trees hold the staging tree and
 every file checks; 1: it did not; 2: usage, or a backup that cannot be used.
 EOF
 }
 start=$(date +%s%N)
-zone=$default_zone keep=no into="" json=""
+zone=$default_zone zone_from=fallback keep=no into="" json=""
 backup=""
 
 # The outcome as one JSON object (--json): VERDICT REASON [STATUS REPLACED STATE].
@@ -57,7 +62,7 @@ write_json() {
   local version=""
   [ ! -x "${inspect:-}" ] || version=$("$inspect" --version 2>/dev/null | awk '{ print $2 }') || version=""
   jq -n -c -a --arg path "$backup" --arg verdict "$1" --arg reason "$2" --arg status "${3:-}" \
-    --arg replaced "${4:-false}" --arg state "${5:-}" --arg zone "$zone" --arg version "$version" \
+    --arg replaced "${4:-false}" --arg state "${5:-}" --arg zone "$zone" --arg zone_from "$zone_from" --arg version "$version" \
     --arg seconds "$((($(date +%s%N) - start) / 1000000))" \
     --rawfile commands "$commands" --rawfile log "$log" --slurpfile check "$check" '
     def lines: split("\n") | map(select(. != ""));
@@ -65,7 +70,7 @@ write_json() {
     {tool: {name: "sav3-rehearse", version: ($version | or_null)}, format: 1,
      path: $path, verdict: $verdict, state: ($state | or_null), reason: ($reason | or_null),
      replaced: ($replaced == "true"),
-     zone: {name: $zone}, exit: (if $status == "" then null else ($status | tonumber) end),
+     zone: {name: $zone, source: $zone_from}, exit: (if $status == "" then null else ($status | tonumber) end),
      commands: ($commands | lines), seconds: ($seconds | tonumber / 1000), log: ($log | lines),
      check: ($check[0] // null)}' >"$json"
 }
@@ -84,22 +89,19 @@ valid_zone() {
 
 while [ $# -gt 0 ]; do
   case $1 in
-    --help)
+    -h | --help)
       usage
       exit 0
       ;;
+    --*=*) set -- "${1%%=*}" "${1#*=}" "${@:2}" ;;
     --zone | --into | --json)
       [ $# -ge 2 ] || { usage >&2 && exit 2; }
       case $1 in
-        --zone) zone=$2 ;;
+        --zone) zone=$2 zone_from=--zone ;;
         --into) into=$2 ;;
         --json) json=$2 ;;
       esac
       shift 2
-      ;;
-    --zone=*)
-      zone=${1#--zone=}
-      shift
       ;;
     --keep)
       keep=yes
@@ -166,6 +168,15 @@ else
     [ ! -d "$work/extracted/$top" ] || mv "$work/extracted/$top" "$copy/"
   done
 fi
+# The device's zone files (plain files only): the tool reads them on the
+# device, so the rehearsal puts them where the tool looks.
+[ -d "$backup" ] && from=$backup || from=$work/extracted
+for file in etc/localtime etc/TZ; do
+  if [ -f "$from/$file" ] && [ ! -L "$from/$file" ]; then
+    mkdir -p "$copy/etc"
+    cp "$from/$file" "$copy/$file"
+  fi
+done
 missing=()
 for need in usr/sav mnt/1; do [ -d "$copy/$need" ] || missing+=("/$need"); done
 if [ ${#missing[@]} -ne 0 ]; then
@@ -189,12 +200,19 @@ if [ ! -f "$zone_file" ] || [ -L "$zone_file" ]; then
   zone_file=${zone_file%.tgz}
   zone_file=${zone_file%.tar}.zone zone_source=$zone_file
 fi
-if [ -f "$zone_file" ] && [ ! -L "$zone_file" ]; then
+if [ -f "$copy/etc/localtime" ]; then
+  zone="the backup's /etc/localtime" zone_from=etc/localtime zone_source=""
+elif [ -f "$copy/etc/TZ" ]; then
+  zone="$(head -c 128 "$copy/etc/TZ" | head -n 1 | tr -d '\r')" zone_from=etc/TZ
+  zone_source=" (the rule in the backup's /etc/TZ)"
+elif [ -f "$zone_file" ] && [ ! -L "$zone_file" ]; then
   zone=$(head -c 200 "$zone_file" | head -n 1 | tr -d ' \t\r')
   valid_zone "$zone"
-  zone_source=" (from $zone_source)"
+  zone_source=" (from $zone_source)" zone_from="zone file"
+elif [ "$zone_from" = fallback ]; then
+  zone_source=" (a fallback: the backup holds no zone of its own)"
 else
-  zone_source=""
+  zone_source=" (--zone)"
 fi
 
 say "backup $backup ($kind): $(find "$copy" -type f | wc -l) files, $(du -sk "$copy" | cut -f1) KB"
@@ -205,7 +223,12 @@ say "migrating a copy in the device sandbox ($how; zone $zone$zone_source)"
 "$sandbox" create "$device" "$tool" "$copy" || refuse "the device sandbox could not be made"
 device=$(cd "$device" && pwd)
 box=$device/sandbox
-cp "/usr/share/zoneinfo/$zone" "$device/etc/localtime"
+# The sandbox's own /etc/localtime gives way to the device's zone files.
+case $zone_from in
+  etc/localtime) cp "$copy/etc/localtime" "$device/etc/localtime" ;;
+  etc/TZ) rm -f "$device/etc/localtime" && cp "$copy/etc/TZ" "$device/etc/TZ" ;;
+  *) cp "/usr/share/zoneinfo/$zone" "$device/etc/localtime" ;;
+esac
 # What the tool says it will do, asked first as a fleet script would
 # (sav3-migrate --check changes nothing).
 "$sandbox" run --arg --check --arg --json "$device" || refuse "the sandbox run failed"
@@ -231,7 +254,7 @@ awk '{ printf "  %2d  %s\n", NR, $0 }' "$box/commands.log"
 
 # Times are shown in the device's zone, as on the device.
 staging=$device/usr/sav3
-export TZ=":$device/etc/localtime"
+if [ "$zone_from" = etc/TZ ]; then export TZ=$zone; else export TZ=":$device/etc/localtime"; fi
 say "checking every file the tool wrote (sav3-inspect --tree /usr/sav3)"
 checked=yes
 "$inspect" --tree "$staging" || checked=no

@@ -46,6 +46,28 @@ struct Json {
   }
   // A port: {"port":N,"code":C,"name":"LQ"}.
   void port(unsigned port, std::uint8_t code);
+  // A count, or null where it does not apply.
+  void count(const char* name, bool applies, int value) {
+    key(name);
+    if (applies)
+      std::fprintf(out, "%d", value);
+    else
+      std::fputs("null", out);
+  }
+  // {"name":"sav3-migrate","version":VERSION}: the tool that wrote a state;
+  // null without a version.
+  void tool(const char* name, const char* tool_version) {
+    key(name);
+    if (tool_version == nullptr || tool_version[0] == '\0') {
+      std::fputs("null", out);
+      return;
+    }
+    Json t{out};
+    std::fputc('{', out);
+    t.text("name", "sav3-migrate");
+    t.text("version", tool_version);
+    std::fputc('}', out);
+  }
 };
 
 }  // namespace sav3

@@ -3,6 +3,7 @@
 // 32-bit seconds since the epoch.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string_view>
@@ -35,16 +36,28 @@ const char* parse_legacy_time(const char* text, std::tm& tm);
 // tool run does; the tool itself never calls it.
 void forget_legacy_times();
 
-// Tells the system log which zone the times are read in: TZ when it is set,
-// else /etc/localtime; and warns when libc fell back to UTC without being
-// told to (no TZ and no /etc/localtime, or a TZ naming a zone file that does
-// not exist). The tool takes the zone only where libc does.
+// Where the zone comes from: TZ when it is set; else /etc/localtime; else
+// /etc/TZ, a POSIX TZ rule in a text file (uClibc-based devices keep their
+// zone so, and their libc reads it when TZ is unset), whose first line this
+// process then puts into TZ, so that every conversion reads times in it;
+// else none, and libc reads times as UTC.
+inline constexpr char zone_rule_file[] = "/etc/TZ";
+inline constexpr std::size_t zone_rule_max = 127;  // bytes of a rule
+// The rule in the first `n` bytes of /etc/TZ: the first line (a trailing
+// carriage return dropped), printable and without blanks, shorter than
+// `capacity`; false when there is no such line within `capacity` bytes.
+bool zone_rule_of(const char* bytes, std::size_t n, char* rule, std::size_t capacity);
+
+// Tells the system log which zone the times are read in, as zone_source
+// finds it, and warns when libc fell back to UTC without being told to (no
+// zone at all, or a TZ naming a zone file that does not exist).
 void tell_zone();
-// What tell_zone tells: `tz` is TZ (nullptr when unset: /etc/localtime);
+// What tell_zone tells: `tz` is TZ (with etc_tz, the rule from /etc/TZ);
 // `read_as_utc` when libc fell back to UTC without being told to.
 struct ZoneSource {
   const char* tz;
   bool read_as_utc;
+  enum From { none, tz_variable, localtime, etc_tz } from;
 };
 ZoneSource zone_source();
 

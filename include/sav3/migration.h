@@ -39,11 +39,37 @@ int run_migration(CommandRunner run_command, Logger log = nullptr);
 // trees or they already hold the migration, else 1.
 int check_migration(bool json, std::FILE* out, Logger log = nullptr);
 
-// The command line: an argument list whose first argument begins with "-"
-// never starts a migration. Returns the exit status for --help and --version
-// (0, text on out), for --check [--json] (check_migration, logging to `log`)
-// and for any other such list (2, usage on err); -1 when the migration is to
-// run.
+// The exit statuses of --status: one per state, so that a fleet agent can
+// act on the status alone.
+namespace status_exit {
+inline constexpr int done = 0;
+inline constexpr int kept = 1;
+inline constexpr int pending = 3;
+inline constexpr int abandoned = 4;
+inline constexpr int none = 5;        // no state file: no run has started
+inline constexpr int unreadable = 6;  // a state file the tool cannot read, or the report not written
+}  // namespace status_exit
+
+// What the migration's state says, changing nothing (no lock taken): the
+// state and what it means, the run or attempt count, the tool version that
+// wrote it, the last failure it recorded, whether an undo is possible; on
+// `out` (with `json`: one JSON object), one log line "status: STATE".
+// Returns the status_exit of the state.
+int status_migration(bool json, std::FILE* out, Logger log = nullptr);
+
+// A person's fresh start after "abandoned" or after a kept state that
+// stopped trying: under the lock, a "kept" state gets "runs 0"; an
+// "abandoned" one whose staging tree matches its manifest becomes "pending"
+// with "attempts 0". Anything else is refused (1, one line why on `err` and
+// one log line) and nothing changes. Returns 0 when the state was reset (one
+// line on `out`).
+int retry_migration(std::FILE* out, std::FILE* err, Logger log = nullptr);
+
+// The command line. Only no argument at all runs the migration (-1); the
+// options return their exit status: --help/-h and --version (0, text on
+// out), --check [--json], --status [--json], --retry; anything else is a
+// usage error (2: the usage and a line naming the argument on err), with
+// nothing logged and nothing changed.
 int handle_arguments(int argc, const char* const* argv, std::FILE* out, std::FILE* err, Logger log = nullptr);
 
 }  // namespace sav3

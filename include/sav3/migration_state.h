@@ -34,8 +34,21 @@ inline constexpr char state_temp[] = "/usr/sav3/.migration.new";
 //                                 run again, until the count below reaches 3
 //   runs <n>                      after "kept": full runs since the last "pending"
 //                                 or since the file was deleted (decimal)
-//   abandoned <reason>            three resumes failed; no run changes anything
+//   abandoned <reason>            three resumes failed; no run changes anything;
+//   attempts <n>                  followed by the count and the manifest of the
+//                                 "pending" it replaced (sav3-migrate --retry
+//                                 checks the staging tree against it)
 //
+// After the count ("attempts", "runs"; after "done" its first line), two
+// lines that only --status reads:
+//
+//   version <x.y.z>               the sav3-migrate that wrote the file
+//   failure <what>: <path>: <error>
+//                                 the failure that led to this state, when one
+//                                 did (<what> a word from failure_what below,
+//                                 <path> and <error> escaped, "-" when none)
+//
+// A reader takes a file without them (written by an older tool) as it was.
 // No state file: no run has started yet.
 namespace state_word {
 inline constexpr char pending[] = "pending";
@@ -47,7 +60,27 @@ inline constexpr char runs[] = "runs";
 inline constexpr char dir[] = "dir";
 inline constexpr char file[] = "file";
 inline constexpr char link[] = "link";
+inline constexpr char version[] = "version";
+inline constexpr char failure[] = "failure";
 }  // namespace state_word
+
+// The <what> of a "failure" line: what went wrong, in a word or two (never
+// ": ", so that the line splits at its first and last ": ").
+namespace failure_what {
+inline constexpr char precondition[] = "precondition";   // <path>: the check's path, <error>: why
+inline constexpr char unreadable[] = "unreadable";       // a legacy input that could not be read
+inline constexpr char copy[] = "copy incomplete";        // a copy of the opening commands
+inline constexpr char staging[] = "staging incomplete";  // <path>: the folder or conversion
+inline constexpr char room[] = "room";                   // <path>: the tree lacking room
+inline constexpr char live_tree[] = "live tree";         // a live tree that is not a folder
+inline constexpr char manifest[] = "manifest mismatch";  // the staging tree differs from its manifest
+inline constexpr char verification[] = "verification";   // a live tree differs after the copies
+inline constexpr char state[] = "state not written";     // <path>: the state file
+}  // namespace failure_what
+// Remembers the failure that the next state file written records (the last
+// one wins); "-" stands for a path or error that is not known.
+void remember_failure(const char* what, const char* path, const char* error);
+void forget_failure();
 
 // The states, as a first line names them (unreadable: none of them, or a
 // "pending" whose attempt count or manifest does not read). The tool's
@@ -128,8 +161,7 @@ inline constexpr char already_done[] = "already done: nothing to do";
 // The state is "abandoned".
 inline constexpr char abandoned_found[] = "abandoned earlier: nothing done";
 // The state is "kept" with "runs 3" or more.
-inline constexpr char kept_settled[] =
-    "kept after %d runs: nothing done; remove /usr/sav3/.migration to try again";
+inline constexpr char kept_settled[] = "kept after %d runs: nothing done; sav3-migrate --retry to try again";
 // A check before the first command failed (CHECK from the precondition words,
 // the escaped device path, the error text): no command runs, nothing is
 // deleted; a full run records "kept precondition failed: ...", a resume
@@ -140,6 +172,9 @@ inline constexpr char precondition_failed[] = "precondition failed: %s: %s: %s: 
 // without being told to.
 inline constexpr char zone_from_tz[] = "times read in zone TZ=%s";
 inline constexpr char zone_from_localtime[] = "times read in zone /etc/localtime";
+// No TZ and no /etc/localtime: the POSIX rule in /etc/TZ (escaped), as the
+// libc of uClibc-based devices takes it.
+inline constexpr char zone_from_etc_tz[] = "times read in zone /etc/TZ=%s";
 inline constexpr char zone_fallback_utc[] = "no zone file found: times read as UTC";
 // A full run starts (before its first command), one of these three.
 inline constexpr char full_run_no_state[] = "full run";
@@ -210,6 +245,27 @@ inline constexpr char manifest_mismatch[] = "manifest mismatch: %s: nothing more
 inline constexpr char state_not_writable[] = "state not writable: %s: pending stays";
 // The third resume failed, or a run found "pending" after three attempts.
 inline constexpr char abandoned[] = "abandoned after %d attempts";
+// sav3-migrate --status (the state's first word, or "none"/"unreadable").
+inline constexpr char status[] = "status: %s";
+// sav3-migrate --retry: a kept state's count reset; an abandoned state made
+// pending again (its staging tree matches its manifest); or why it refused
+// (%s), changing nothing.
+inline constexpr char retry_kept[] = "retry: run count reset to 0";
+inline constexpr char retry_abandoned[] = "retry: abandoned state made pending again, attempt count 0";
+inline constexpr char retry_refused[] = "retry refused: %s: nothing changed";
 }  // namespace log_line
+
+// Why --retry refuses (the %s of retry_refused).
+namespace retry_refusal {
+inline constexpr char no_state[] = "no state: the next boot runs anyway";
+inline constexpr char done[] = "the migration is done";
+inline constexpr char pending[] = "pending: the next boot resumes it";
+inline constexpr char unreadable[] = "state file unreadable";
+inline constexpr char no_manifest[] = "abandoned without a manifest of the staging tree";
+inline constexpr char mismatch[] = "the staging tree does not match its manifest: %s";
+inline constexpr char staging[] = "staging folder /usr/sav3 is not a folder";
+inline constexpr char locked[] = "another run holds the lock";
+inline constexpr char not_written[] = "could not write the state: %s";
+}  // namespace retry_refusal
 
 }  // namespace sav3

@@ -78,7 +78,8 @@ struct CheckReport {
   const char* full_why;   // full: why (a log line)
   bool staging_volatile;  // /usr/sav3 on tmpfs or ramfs
   bool zone_told;         // full: the zone below was looked at
-  const char* tz;         // TZ, or nullptr: /etc/localtime
+  const char* tz;         // TZ (the rule of /etc/TZ when zone_from says so), or nullptr
+  int zone_from;          // a ZoneSource::From: where the zone came from
   bool zone_read_as_utc;  // libc fell back to UTC without being told to
   std::uint8_t ports[4];  // full: the module code of ports 1..4 (legacy inventory)
   bool ports_told;

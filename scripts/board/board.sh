@@ -278,6 +278,8 @@ cmd_boot() {
     "${disks[@]}" -device virtio-serial-device -chardev "pipe,id=ctl,path=$board/ctl" \
     -device virtserialport,chardev=ctl,name=ctl </dev/null >"$board/qemu.$n.log" 2>&1 &
   local qemu=$! start=$SECONDS outcome="" shown=0 size
+  # The emulator never outlives this script (a campaign stopped half-way).
+  trap 'kill -KILL '"$qemu"' 2>/dev/null || true' EXIT
   # The shell's note that the emulator was killed goes to its log: the kill
   # is the cut, not news.
   exec 3>&2 2>>"$board/qemu.$n.log"
@@ -338,6 +340,7 @@ cmd_fsck() {
 }
 
 case ${1:-} in
+  -h | --help) sed -n '2,/^set -euo/{/^#/s/^# \{0,1\}//p}' "${BASH_SOURCE[0]}" ;;
   check) cmd_check ;;
   fetch) fetch ;;
   make)

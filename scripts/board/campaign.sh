@@ -25,7 +25,10 @@
 #   The proof: the tool with its flushes doing nothing (noflush/ before the
 #   point), cut three commit intervals after "pending" and after "done"; it
 #   holds when at least one of those cuts ends other than the uncut run.
-#     --jobs N                   boards at a time (default 2, at most 2)
+#     --jobs N                   boards at a time (default 2, at most 2:
+#                                more is refused, not cut down)
+#     -h, --help                 this text
+#   Options also take the form --name=VALUE; "--" ends them.
 #
 # Cut points (one per boot, "+" between boots):
 #   before:N, after:N   the tool's Nth command (the logging shell)
@@ -44,27 +47,50 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 board=$here/board.sh
 layout=ext4 setting=1 cuts=100 seed=1 mode=campaign jobs=2
-while [ $# -gt 3 ]; do
+usage_line="usage: campaign.sh [--layout L] [--setting 1|2] [--cuts N] [--seed S] [--short|--proof|--points P,P...] [--jobs N] TOOL LEGACY WORK"
+while [ $# -gt 0 ]; do
+  # --name=VALUE is --name VALUE.
+  case $1 in --*=*) set -- "${1%%=*}" "${1#*=}" "${@:2}" ;; esac
   case $1 in
-    --layout) layout=$2 && shift ;;
-    --setting) setting=$2 && shift ;;
-    --cuts) cuts=$2 && shift ;;
-    --seed) seed=$2 && shift ;;
-    --jobs) jobs=$2 && shift ;;
+    -h | --help)
+      echo "$usage_line"
+      sed -n '2,/^set -euo/{/^#/s/^# \{0,1\}//p}' "${BASH_SOURCE[0]}"
+      exit 0
+      ;;
+    --layout | --setting | --cuts | --seed | --jobs | --points)
+      [ $# -ge 2 ] || { echo "campaign.sh: $1 wants a value" >&2 && exit 2; }
+      case $1 in
+        --layout) layout=$2 ;;
+        --setting) setting=$2 ;;
+        --cuts) cuts=$2 ;;
+        --seed) seed=$2 ;;
+        --jobs) jobs=$2 ;;
+        --points) mode=points given=$2 ;;
+      esac
+      shift
+      ;;
     --short) mode=short ;;
     --proof) mode=proof ;;
-    --points) mode=points given=$2 && shift ;;
+    --) shift && break ;;
+    -*) echo "campaign.sh: unknown option $1" >&2 && echo "$usage_line" >&2 && exit 2 ;;
     *) break ;;
   esac
   shift
 done
-[ $# -eq 3 ] || {
-  echo "usage: campaign.sh [--layout L] [--setting 1|2] [--cuts N] [--seed S] [--short|--proof|--points P,P...] [--jobs N] TOOL LEGACY WORK" >&2
-  exit 2
-}
+[ $# -eq 3 ] || { echo "$usage_line" >&2 && exit 2; }
 tool=$1 legacy=$2 work=$3
-case $cuts$seed in *[!0-9]*) echo "--cuts and --seed take numbers" >&2 && exit 2 ;; esac
-[ "$jobs" -ge 1 ] && [ "$jobs" -le 2 ] || jobs=2
+case $cuts$seed in *[!0-9]* | "") echo "--cuts and --seed take numbers" >&2 && exit 2 ;; esac
+case $jobs in
+  1 | 2) ;;
+  *[!0-9]* | "" | 0) echo "campaign.sh: --jobs wants a number above 0: $jobs" >&2 && exit 2 ;;
+  *) echo "campaign.sh: --jobs $jobs: at most 2 boards at a time (two emulators fill the build machine)" >&2 && exit 2 ;;
+esac
+# WORK is emptied: only when it is absent, empty or a campaign's own.
+case $work in "" | / | /*/.. | . | ..) echo "campaign.sh: refusing WORK $work" >&2 && exit 2 ;; esac
+if [ -e "$work" ] && [ -n "$(ls -A "$work" 2>/dev/null)" ] && [ ! -f "$work/.sav3-campaign" ]; then
+  echo "campaign.sh: $work is neither empty nor a campaign's folder: not emptied" >&2
+  exit 2
+fi
 "$board" check || exit $?
 
 # Three intervals of the file system's commit (ext4's journal) or
@@ -77,6 +103,7 @@ esac
 
 rm -rf "$work"
 mkdir -p "$work"
+touch "$work/.sav3-campaign"
 if [ -f "$legacy" ]; then
   "$legacy" "$work/legacy"
   legacy=$work/legacy
@@ -244,7 +271,15 @@ worker() {
     [ -f "$work/result.$i" ] || echo "${points[$i]} - - FAIL (the harness failed)" >"$work/result.$i"
   done
 }
+# The workers and what they started (boards, emulators) end with the
+# campaign, however it ends: each by its PID, children first.
+kill_tree() {
+  local child
+  for child in $(pgrep -P "$1" 2>/dev/null); do kill_tree "$child"; done
+  kill "$1" 2>/dev/null || true
+}
 pids=()
+trap 'for pid in "${pids[@]}"; do kill_tree "$pid"; done' EXIT
 for ((w = 0; w < jobs; w++)); do
   worker $w &
   pids+=($!)

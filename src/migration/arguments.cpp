@@ -1,6 +1,7 @@
 // The command line. The tool is started without arguments by the upgrade
-// scripts; a person asking a device's tool what it is must not start a
-// migration.
+// scripts, and only then does it migrate: a person asking a device's tool
+// what it is, or mistyping an option, must not start a migration (it kills
+// the DHCP client and deletes the old programs).
 #include <cstring>
 
 #include "sav3/migration.h"
@@ -12,35 +13,71 @@ namespace {
 constexpr char usage[] =
     "usage: sav3-migrate\n"
     "       sav3-migrate --check [--json]\n"
-    "       sav3-migrate --help | --version\n"
+    "       sav3-migrate --status [--json]\n"
+    "       sav3-migrate --retry\n"
+    "       sav3-migrate -h | --help | --version\n"
     "\n"
-    "Migrates the legacy records under /mnt/1 and /usr/sav into /usr/sav3 and\n"
-    "replaces the live trees /usr/sav and /usr/sav2 with it, once per firmware\n"
-    "upgrade: nothing runs while /mnt/data/port0 exists. The state is the first\n"
-    "line of /usr/sav3/.migration; each decision goes to the system log\n"
-    "(ident sav3-migrate, facility user).\n"
+    "Without arguments: migrates the legacy records under /mnt/1 and /usr/sav\n"
+    "into /usr/sav3 and replaces the live trees /usr/sav and /usr/sav2 with it,\n"
+    "once per firmware upgrade: nothing runs while /mnt/data/port0 exists. The\n"
+    "state is the first line of /usr/sav3/.migration; each decision goes to the\n"
+    "system log (ident sav3-migrate, facility user). Any other argument is a\n"
+    "usage error (exit status 2) and changes nothing.\n"
     "\n"
-    "--check tells what a run now would do, changing nothing: a line per fact\n"
-    "and the verdict last (--json: one JSON object); exit status 0 when the run\n"
-    "would replace the live trees or they already hold the migration, 1 when it\n"
-    "would keep them, change nothing because of a problem, or cannot tell.\n";
+    "--check   tells what a run now would do, changing nothing: a line per fact\n"
+    "          and the verdict last (--json: one JSON object); exit status 0 when\n"
+    "          the run would replace the live trees or they already hold the\n"
+    "          migration, 1 when it would keep them, change nothing because of a\n"
+    "          problem, or cannot tell.\n"
+    "--status  tells what the state says, changing nothing: the state and what\n"
+    "          it means, the run or attempt count, the version that wrote it, the\n"
+    "          last failure, whether an undo is possible (--json: one JSON\n"
+    "          object); exit status 0 done, 1 kept, 3 pending, 4 abandoned,\n"
+    "          5 no state yet, 6 a state file that cannot be read.\n"
+    "--retry   starts again after \"abandoned\" (the state becomes pending when\n"
+    "          the staging tree matches its manifest) or after a kept state that\n"
+    "          stopped trying (its run count becomes 0); exit status 0 when reset,\n"
+    "          1 when refused (a line why on standard error), changing nothing else.\n";
+
+// The usage and one line naming what was wrong, on standard error.
+int usage_error(std::FILE* err, const char* what, const char* argument) {
+  std::fputs(usage, err);
+  std::fprintf(err, "sav3-migrate: %s%s\n", what, argument);
+  return 2;
+}
+
+bool is(const char* argument, const char* option) { return std::strcmp(argument, option) == 0; }
 }  // namespace
 
 int handle_arguments(int argc, const char* const* argv, std::FILE* out, std::FILE* err, Logger log) {
-  if (argc < 2 || argv[1] == nullptr || argv[1][0] != '-') return -1;
-  if (std::strcmp(argv[1], "--help") == 0) {
+  if (argc < 2) return -1;
+  const char* first = argv[1];
+  // The options with a --json form take it as their only other argument.
+  const bool json = argc == 3 && is(argv[2], "--json");
+  const bool alone = argc == 2;
+  if ((is(first, "--help") || is(first, "-h")) && alone) {
     std::fputs(usage, out);
     return 0;
   }
-  if (std::strcmp(argv[1], "--version") == 0) {
+  if (is(first, "--version") && alone) {
     std::fprintf(out, "sav3-migrate %s\n", version);
     return 0;
   }
-  if (std::strcmp(argv[1], "--check") == 0 &&
-      (argc == 2 || (argc == 3 && argv[2] != nullptr && std::strcmp(argv[2], "--json") == 0)))
-    return check_migration(argc == 3, out, log);
-  std::fputs(usage, err);
-  return 2;
+  if (is(first, "--check") && (alone || json)) return check_migration(json, out, log);
+  if (is(first, "--status") && (alone || json)) return status_migration(json, out, log);
+  if (is(first, "--retry") && alone) return retry_migration(out, err, log);
+  // The first argument that is not one of the options where it stands:
+  // a word that is no option at all, or one in the wrong place.
+  auto option = [](const char* a) {
+    for (const char* o : {"--help", "-h", "--version", "--check", "--status", "--retry", "--json"})
+      if (is(a, o)) return true;
+    return false;
+  };
+  int bad = 1;
+  if (option(first) && !is(first, "--json"))
+    bad = (is(first, "--check") || is(first, "--status")) && is(argv[2], "--json") ? 3 : 2;
+  const char* what = argv[bad][0] == '-' && !option(argv[bad]) ? "unknown option " : "unexpected argument ";
+  return usage_error(err, what, argv[bad]);
 }
 
 }  // namespace sav3

@@ -1,19 +1,24 @@
 // sav3-migrate --check [--json]: what a run now would do on this device,
 // told on standard output (a line per fact, the verdict last; or one JSON
 // object) and in one system-log line, with the exit status a fleet script
-// acts on.
+// acts on. sav3-migrate --status [--json]: what the migration's state says
+// now, told the same way.
 #include <syslog.h>
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
+#include "../replacement/state_file.h"
 #include "sav3/device.h"
 #include "sav3/json.h"
 #include "sav3/legacy_file.h"
+#include "sav3/legacy_time.h"
 #include "sav3/migration.h"
 #include "sav3/migration_state.h"
 #include "sav3/replacement.h"
 #include "sav3/system_log.h"
+#include "sav3/version.h"
 
 namespace sav3 {
 
@@ -111,6 +116,17 @@ void print_input(const Report::Input& in, std::FILE* out) {
   }
 }
 
+// Where the zone came from, as the log and the JSON name it (nullptr: none).
+const char* zone_source_name(int from) {
+  switch (from) {
+    case ZoneSource::tz_variable: return "TZ";
+    case ZoneSource::localtime: return "/etc/localtime";
+    case ZoneSource::etc_tz: return zone_rule_file;
+    default: break;
+  }
+  return nullptr;
+}
+
 void print_text(const Report& r, std::FILE* out) {
   std::fprintf(out, "marker: %s\n", r.marker ? "present" : "absent");
   std::fprintf(out, "lock: %s\n", lock_word(r.lock));
@@ -126,10 +142,14 @@ void print_text(const Report& r, std::FILE* out) {
     std::fputs("run: nothing\n", out);
   if (r.staging_volatile) std::fprintf(out, "warning: %s\n", log_line::staging_on_tmpfs);
   if (r.zone_told) {
-    if (r.tz != nullptr)
+    if (r.zone_from == ZoneSource::tz_variable)
       std::fprintf(out, "zone: TZ=%s\n", escaped(r.tz).text);
-    else
+    else if (r.zone_from == ZoneSource::etc_tz)
+      std::fprintf(out, "zone: /etc/TZ=%s\n", escaped(r.tz).text);
+    else if (r.zone_from == ZoneSource::localtime)
       std::fputs("zone: /etc/localtime\n", out);
+    else
+      std::fputs("zone: none\n", out);
     if (r.zone_read_as_utc) std::fprintf(out, "warning: %s\n", log_line::zone_fallback_utc);
   }
   if (r.ports_told)
@@ -250,6 +270,7 @@ void print_json(const Report& r, std::FILE* out) {
     Json zone{out};
     std::fputc('{', out);
     zone.text("tz", r.tz != nullptr ? escaped(r.tz).text : nullptr);
+    zone.text("source", zone_source_name(r.zone_from));
     zone.yes_no("read_as_utc", r.zone_read_as_utc);
     std::fputc('}', out);
   }
@@ -267,7 +288,109 @@ void print_json(const Report& r, std::FILE* out) {
   std::fputs("}\n", out);
 }
 
+// Whether the migration can be undone, and why not. No before-image is
+// kept yet: the answer is always no.
+struct Undo {
+  bool possible;
+  const char* reason;
+};
+Undo undo_possibility() { return {false, "no before-image exists"}; }
+
+const char* status_word(State state) {
+  switch (state) {
+    case State::none: return "none";
+    case State::pending: return state_word::pending;
+    case State::done: return state_word::done;
+    case State::kept: return state_word::kept;
+    case State::abandoned: return state_word::abandoned;
+    case State::unreadable: break;
+  }
+  return "unreadable";
+}
+
+int status_exit_of(State state) {
+  switch (state) {
+    case State::done: return status_exit::done;
+    case State::kept: return status_exit::kept;
+    case State::pending: return status_exit::pending;
+    case State::abandoned: return status_exit::abandoned;
+    case State::none: return status_exit::none;
+    case State::unreadable: break;
+  }
+  return status_exit::unreadable;
+}
+
+const char* or_null(const char* text) { return std::strcmp(text, "-") == 0 ? nullptr : text; }
+
+void print_status_text(const StateInfo& info, const StateRecord& record, std::FILE* out) {
+  std::fprintf(out, "status: %s\n", status_word(info.state));
+  if (info.state == State::none) {
+    std::fputs("state: none (no run has started: no state file)\n", out);
+  } else {
+    std::fprintf(out, "state: %s\n", record.first_line[0] != '\0' ? escaped(record.first_line).text : "?");
+    std::fprintf(out, "meaning: %s\n", state_meaning_of(info.state));
+  }
+  if (info.state == State::kept) std::fprintf(out, "runs: %d of %d\n", info.runs, max_kept_runs);
+  if (info.state == State::pending || info.state == State::abandoned)
+    std::fprintf(out, "attempts: %d of %d\n", info.attempts, max_attempts);
+  if (info.state != State::none) {
+    if (record.version[0] != '\0')
+      std::fprintf(out, "written by: sav3-migrate %s\n", escaped(record.version).text);
+    else
+      std::fputs("written by: an earlier sav3-migrate (the file names no version)\n", out);
+    if (record.failed)
+      std::fprintf(out, "last failure: %s: %s: %s\n", record.what, record.path, record.error);
+    else
+      std::fputs("last failure: none recorded\n", out);
+  }
+  const Undo undo = undo_possibility();
+  std::fprintf(out, "undo: %s%s%s\n", undo.possible ? "yes" : "no", undo.reason ? ": " : "",
+               undo.reason ? undo.reason : "");
+}
+
+void print_status_json(const StateInfo& info, const StateRecord& record, std::FILE* out) {
+  json_head(out, "sav3-migrate");
+  Json j{out, false};
+  j.text("status", status_word(info.state));
+  j.number("exit", static_cast<std::uint64_t>(status_exit_of(info.state)));
+  j.text("state", info.state != State::none && record.first_line[0] != '\0' ? escaped(record.first_line).text
+                                                                            : nullptr);
+  j.text("state_meaning", state_meaning_of(info.state));
+  j.count("runs", info.state == State::kept, info.runs);
+  j.count("attempts", info.state == State::pending || info.state == State::abandoned, info.attempts);
+  j.tool("written_by", record.version[0] != '\0' ? escaped(record.version).text : nullptr);
+  j.key("failure");
+  if (record.failed) {
+    Json f{out};
+    std::fputc('{', out);
+    f.text("what", record.what);
+    f.text("path", or_null(record.path));
+    f.text("error", or_null(record.error));
+    std::fputc('}', out);
+  } else {
+    std::fputs("null", out);
+  }
+  j.key("undo");
+  const Undo undo = undo_possibility();
+  Json u{out};
+  std::fputc('{', out);
+  u.yes_no("possible", undo.possible);
+  u.text("reason", undo.reason);
+  std::fputs("}}\n", out);
+}
+
 }  // namespace
+
+int status_migration(bool json, std::FILE* out, Logger log) {
+  set_logger(log);
+  const StateInfo info = read_state();
+  const StateRecord record = read_state_record();
+  (json ? print_status_json : print_status_text)(info, record, out);
+  note(LOG_NOTICE, log_line::status, status_word(info.state));
+  set_logger(nullptr);
+  return std::fflush(out) == 0 && std::ferror(out) == 0 ? status_exit_of(info.state)
+                                                        : status_exit::unreadable;
+}
 
 int check_migration(bool json, std::FILE* out, Logger log) {
   set_logger(log);

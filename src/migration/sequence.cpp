@@ -101,6 +101,7 @@ bool build_staging_tree(CommandRunner run_command, char* kept_reason, std::size_
   // Before the first conversion writes over a copy.
   if (!copies_match_sources(failed, sizeof failed)) {
     note(LOG_ERR, log_line::copy_incomplete, escaped(failed).text);
+    remember_failure(failure_what::copy, escaped(failed).text, "");
     std::snprintf(kept_reason, capacity, kept_reason::copy_incomplete, escaped(failed).text);
     return false;
   }
@@ -125,13 +126,15 @@ bool build_staging_tree(CommandRunner run_command, char* kept_reason, std::size_
   }
   if (unread) {
     const auto shown = escaped(first_read_failure().path);
-    note(LOG_ERR, log_line::cannot_read, shown.text,
-         escaped(read_error_text(first_read_failure().error)).text);
+    const auto error = escaped(read_error_text(first_read_failure().error));
+    note(LOG_ERR, log_line::cannot_read, shown.text, error.text);
+    remember_failure(failure_what::unreadable, shown.text, error.text);
     std::snprintf(kept_reason, capacity, kept_reason::unreadable, shown.text);
     return false;
   }
   if (failed[0] == '\0') return true;
   note(LOG_ERR, log_line::staging_incomplete, failed);
+  remember_failure(failure_what::staging, failed, "");
   std::snprintf(kept_reason, capacity, kept_reason::staging_incomplete, failed);
   return false;
 }

@@ -140,6 +140,7 @@ void look_at_inputs(CheckReport& r) {
   const ZoneSource zone = zone_source();
   r.zone_told = true;
   r.tz = zone.tz;
+  r.zone_from = zone.from;
   r.zone_read_as_utc = zone.read_as_utc;
   std::uint8_t inventory[inventory::record_size] = {};
   fill_device_inventory(inventory);
@@ -240,8 +241,8 @@ void check_full_run(CheckReport& r) {
     return;
   }
   live2_shell_trouble(r.live2_by_hand, sizeof r.live2_by_hand);
-  // Times read as UTC on a device that names no zone: the run still
-  // converts (as specified), but the reason says so first.
+  // Not a reason to keep (the times are converted as specified), but what
+  // an operator must see before the run: every time shifted by the offset.
   if (r.zone_read_as_utc)
     conclude(r, Verdict::replace, 0, "%s; warning: %s", r.full_why, log_line::zone_fallback_utc);
   else

@@ -306,7 +306,10 @@ bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction*
     const bool told = prediction != nullptr ? add_predicted_need(*prediction, figures.block_size, demand)
                                             : add_staging_need(figures.block_size, demand);
     if (!told) {
-      if (tally == nullptr) note(LOG_ERR, log_line::room_unknown, escaped(trees[first].path).text);
+      if (tally == nullptr) {
+        note(LOG_ERR, log_line::room_unknown, escaped(trees[first].path).text);
+        remember_failure(failure_what::room, trees[first].path, "cannot tell");
+      }
       std::snprintf(failed, failed_size, "%s", trees[first].path);
       return false;
     }
@@ -325,6 +328,9 @@ bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction*
       note(LOG_ERR, log_line::no_inodes, shown.text, static_cast<unsigned long long>(verdict.need_inodes),
            static_cast<unsigned long long>(figures.free_inodes));
     tell(tally, trees[first].path, verdict, figures);
+    if (tally == nullptr && (!verdict.enough_blocks || !verdict.enough_inodes))
+      remember_failure(failure_what::room, shown.text,
+                       verdict.enough_blocks ? "not enough inodes" : "not enough room");
     if (!verdict.enough_blocks || !verdict.enough_inodes) {
       std::snprintf(failed, failed_size, "%s", trees[first].path);
       return false;

@@ -23,10 +23,19 @@
 #include "sav3/look.h"
 #include "sav3/migration_state.h"
 #include "sav3/system_log.h"
+#include "sav3/version.h"
 
 namespace sav3 {
 
 namespace {
+
+// The failure that the next state written records ("" when none).
+struct RememberedFailure {
+  char what[32];
+  char path[sizeof Escaped{}.text];
+  char error[sizeof Escaped{}.text];
+};
+RememberedFailure g_failure;
 
 // Reads one line without its newline; false at the end or on a line too long.
 // The file's last line may lack its newline (an editor, a hand-made state):
@@ -82,6 +91,24 @@ bool counted_line(const char* line, const char* word, int most, int& value) {
   if (!parse_number(p, number, 10) || *p != '\0' || number > static_cast<std::uint64_t>(most)) return false;
   value = static_cast<int>(number);
   return true;
+}
+
+// A "version" or "failure" line (they follow the count, before the manifest).
+bool tail_line(const char* line) {
+  return starts_state(line, state_word::version) || starts_state(line, state_word::failure);
+}
+
+// Skips the "version" and "failure" lines at the reading position; false on
+// a read error or a line too long.
+bool skip_tail_lines(std::FILE* file) {
+  char line[sizeof Escaped{}.text * 2 + 64];
+  for (;;) {
+    const long at = std::ftell(file);
+    if (at < 0) return false;
+    if (std::fgets(line, sizeof line, file) == nullptr) return !std::ferror(file);
+    if (!tail_line(line)) return std::fseek(file, at, SEEK_SET) == 0;
+    if (std::strchr(line, '\n') == nullptr) return false;
+  }
 }
 
 // The path rules of a manifest entry (see ManifestReader).
@@ -158,6 +185,10 @@ StateInfo read_state() {
       // A file written before the count was kept has no second line.
       if (read_line(file, line) && !counted_line(line, state_word::runs, 1000000, info.runs))
         info.state = State::unreadable;
+    } else if (info.state == State::abandoned) {
+      // An older tool wrote the first line only.
+      if (read_line(file, line) && !counted_line(line, state_word::attempts, max_attempts, info.attempts))
+        info.attempts = 0;
     } else if (info.state == State::pending &&
                !(read_line(file, line) &&
                  counted_line(line, state_word::attempts, max_attempts, info.attempts))) {
@@ -207,9 +238,18 @@ namespace {
 // Commits a state of one or two lines and logs what became of it. A state
 // renamed into place whose folder could not be flushed is the state now (it
 // may not survive a cut): said so, and taken as written.
-bool commit_logged(std::FILE* file, const char* line) {
+// `written`: every line after the first reached the file.
+bool commit_logged(std::FILE* file, bool written, const char* line) {
   bool renamed = false;
-  if (file != nullptr && commit_state(file, &renamed)) return true;
+  if (file != nullptr) {
+    if (!written) {
+      const int error = errno != 0 ? errno : EIO;
+      discard_state(file);
+      errno = error;
+    } else if (commit_state(file, &renamed)) {
+      return true;
+    }
+  }
   const int error = errno;
   note(LOG_ERR, renamed ? log_line::state_not_flushed : log_line::state_not_written, escaped(line).text,
        error_text(error).text);
@@ -228,7 +268,10 @@ bool open_manifest(ManifestReader& reader) {
   reader.file = open_state_file();
   reader.depth = 0;
   if (reader.file == nullptr) return false;
-  if (!read_line(reader.file, reader.line) || !read_line(reader.file, reader.line)) {
+  int attempts = 0;
+  if (!read_line(reader.file, reader.line) || !read_line(reader.file, reader.line) ||
+      !counted_line(reader.line, state_word::attempts, max_attempts, attempts) ||
+      !skip_tail_lines(reader.file)) {
     close_manifest(reader);
     return false;
   }
@@ -262,26 +305,91 @@ bool manifest_well_formed() {
   return read == 0;
 }
 
+void remember_failure(const char* what, const char* path, const char* error) {
+  std::snprintf(g_failure.what, sizeof g_failure.what, "%s", what);
+  std::snprintf(g_failure.path, sizeof g_failure.path, "%s", path[0] != '\0' ? path : "-");
+  std::snprintf(g_failure.error, sizeof g_failure.error, "%s", error[0] != '\0' ? error : "-");
+}
+
+void forget_failure() { g_failure = RememberedFailure{}; }
+
+bool write_state_tail(std::FILE* file) {
+  if (std::fprintf(file, "%s %s\n", state_word::version, version) < 0) return false;
+  return g_failure.what[0] == '\0' || std::fprintf(file, "%s %s: %s: %s\n", state_word::failure,
+                                                   g_failure.what, g_failure.path, g_failure.error) >= 0;
+}
+
+StateRecord read_state_record() {
+  StateRecord record{};
+  std::FILE* file = open_state_file();
+  if (file == nullptr) return record;
+  char line[sizeof Escaped{}.text * 2 + 64];
+  // Longer texts are cut: they only inform.
+  auto keep = [](char* to, std::size_t capacity, const char* from, std::size_t n) {
+    n = n < capacity ? n : capacity - 1;
+    std::memcpy(to, from, n);
+    to[n] = '\0';
+  };
+  // The first line, the count, then the tail lines.
+  for (int n = 0; n < 4 && read_line(file, line); ++n) {
+    if (n == 0) {
+      keep(record.first_line, sizeof record.first_line, line, std::strlen(line));
+    } else if (starts_state(line, state_word::version)) {
+      const char* text = line + sizeof state_word::version;
+      keep(record.version, sizeof record.version, text, std::strlen(text));
+    } else if (starts_state(line, state_word::failure)) {
+      // WHAT: PATH: ERROR; the path may hold ": ", the other two never do.
+      const char* text = line + sizeof state_word::failure;
+      const char* first = std::strstr(text, ": ");
+      const char* last = nullptr;
+      for (const char* p = first; p != nullptr; p = std::strstr(p + 1, ": ")) last = p;
+      if (first == nullptr || last == first) continue;
+      record.failed = true;
+      keep(record.what, sizeof record.what, text, static_cast<std::size_t>(first - text));
+      keep(record.path, sizeof record.path, first + 2, static_cast<std::size_t>(last - first - 2));
+      keep(record.error, sizeof record.error, last + 2, std::strlen(last + 2));
+    }
+  }
+  std::fclose(file);
+  return record;
+}
+
+bool finish_state(std::FILE* file, bool written) {
+  if (written) return commit_state(file);  // closes the file whatever it returns
+  const int error = errno != 0 ? errno : EIO;
+  discard_state(file);
+  errno = error;
+  return false;
+}
+
+bool write_abandoned(const char* reason, int attempts) {
+  char line[1024];
+  std::snprintf(line, sizeof line, "%s %s", state_word::abandoned, reason);
+  std::FILE* file = begin_state(line);
+  // The manifest stays: --retry checks the staging tree against it.
+  return commit_logged(file,
+                       file != nullptr && std::fprintf(file, "%s %d\n", state_word::attempts, attempts) >= 0 &&
+                           write_state_tail(file) && copy_manifest(file),
+                       line);
+}
+
 bool write_state(const char* format, ...) {
   char line[1024];
   va_list args;
   va_start(args, format);
   std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
-  return commit_logged(begin_state(line), line);
+  std::FILE* file = begin_state(line);
+  return commit_logged(file, file != nullptr && write_state_tail(file), line);
 }
 
 bool write_kept(const char* reason, int runs) {
   char line[1024];
   std::snprintf(line, sizeof line, "%s %s", state_word::kept, reason);
   std::FILE* file = begin_state(line);
-  if (file != nullptr && std::fprintf(file, "%s %d\n", state_word::runs, runs) < 0) {
-    const int error = errno;
-    discard_state(file);
-    note(LOG_ERR, log_line::state_not_written, escaped(line).text, error_text(error).text);
-    return false;
-  }
-  return commit_logged(file, line);
+  return commit_logged(
+      file, file != nullptr && std::fprintf(file, "%s %d\n", state_word::runs, runs) >= 0 && write_state_tail(file),
+      line);
 }
 
 int next_manifest_entry(ManifestReader& reader, ManifestEntry& entry) {

@@ -31,10 +31,30 @@ StateInfo read_state();
 // the folder's flush after the rename failed.
 [[nodiscard]] bool commit_state(std::FILE* file, bool* renamed = nullptr);
 void discard_state(std::FILE* file);
-// A one-line state ("done", "abandoned <reason>").
+// After the count: the "version" line and the remembered failure's line.
+[[nodiscard]] bool write_state_tail(std::FILE* file);
+// commit_state when `written`, else discard_state (errno kept).
+[[nodiscard]] bool finish_state(std::FILE* file, bool written);
+// A state without count ("done"), with its tail.
 [[nodiscard]] bool write_state(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // "kept <reason>" and its run count.
 [[nodiscard]] bool write_kept(const char* reason, int runs);
+// "abandoned <reason>", the attempt count and the manifest of the state file
+// it replaces (a "pending" one).
+[[nodiscard]] bool write_abandoned(const char* reason, int attempts);
+
+// What --status reads beyond the state: the first line as it is (without its
+// newline), and the tail lines (empty when the file has none: an older tool
+// wrote it). Texts are escaped as in log lines.
+struct StateRecord {
+  char first_line[1024];
+  char version[32];
+  bool failed;
+  char what[32];
+  char path[512];
+  char error[512];
+};
+StateRecord read_state_record();
 
 // One manifest line.
 struct ManifestEntry {

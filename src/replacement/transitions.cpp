@@ -126,6 +126,7 @@ bool live_folders_ready(char* failed, std::size_t failed_size) {
       }
     }
     note(LOG_ERR, log_line::live_not_folder, live);
+    remember_failure(failure_what::live_tree, live, error_text(errno).text);
     std::snprintf(failed, failed_size, "%s", live);
     return false;
   }
@@ -150,6 +151,19 @@ void flush_opening_removals() {
 
 void log_precondition(const Failure& f) {
   note(LOG_ERR, log_line::precondition_failed, f.what, f.path, f.error);
+  char what[32];
+  std::snprintf(what, sizeof what, "%s %s", failure_what::precondition, f.what);
+  remember_failure(what, f.path, f.error);
+}
+
+void verification_failed(const char* failed) {
+  note(LOG_ERR, log_line::verification_failed, escaped(failed).text);
+  remember_failure(failure_what::verification, escaped(failed).text, "");
+}
+
+void manifest_mismatch(const char* failed) {
+  note(LOG_ERR, log_line::manifest_mismatch, escaped(failed).text);
+  remember_failure(failure_what::manifest, escaped(failed).text, "");
 }
 
 // The four replacement commands, then the exact check of both live trees
@@ -170,7 +184,7 @@ bool replace_live_trees(CommandRunner run_command, const Sequence& sequence) {
   char failed[sizeof TreePath{}.text + 64];
   if (!tree_matches_manifest(path::live, TreeRule::live, true, failed, sizeof failed) ||
       !tree_matches_manifest(path::live2, TreeRule::live2, true, failed, sizeof failed)) {
-    note(LOG_ERR, log_line::verification_failed, escaped(failed).text);
+    verification_failed(failed);
     return false;
   }
   if (!write_state("%s", state_word::done)) return false;
@@ -183,7 +197,7 @@ void abandon(int attempts) {
   std::snprintf(reason, sizeof reason, abandoned_reason, attempts);
   // Best effort: an abandoned state that cannot be written stays pending,
   // and the next run comes back here.
-  static_cast<void>(write_state("%s %s", state_word::abandoned, reason));
+  static_cast<void>(write_abandoned(reason, attempts));
   note(LOG_ERR, log_line::abandoned, attempts);
 }
 
@@ -236,18 +250,22 @@ void full_run(CommandRunner run_command, const Sequence& sequence, const char* w
     return;
   }
   std::FILE* state = begin_state(state_word::pending);
-  const bool begun = state != nullptr && std::fprintf(state, "%s 0\n", state_word::attempts) > 0;
+  const bool begun =
+      state != nullptr && std::fprintf(state, "%s 0\n", state_word::attempts) > 0 && write_state_tail(state);
   if (begun && !write_staging_manifest(state, failed, sizeof failed)) {
     discard_state(state);
     const auto shown = escaped(failed);
     note(LOG_ERR, log_line::staging_unreadable, shown.text);
+    remember_failure(failure_what::staging, shown.text, "");
     std::snprintf(reason, sizeof reason, kept_reason::staging_unreadable, shown.text);
     static_cast<void>(write_kept(reason, runs));
     return;
   }
   if (!begun || !commit_state(state)) {
     if (state != nullptr && !begun) discard_state(state);
-    note(LOG_ERR, log_line::state_not_written, state_word::pending, error_text(errno).text);
+    const int error = errno;
+    note(LOG_ERR, log_line::state_not_written, state_word::pending, error_text(error).text);
+    remember_failure(failure_what::state, path::state, error_text(error).text);
     std::snprintf(reason, sizeof reason, kept_reason::state_not_written, state_word::pending);
     static_cast<void>(write_kept(reason, runs));
     return;
@@ -263,19 +281,19 @@ void resume_unwritable(CommandRunner run_command, const Sequence& sequence, int 
   const auto closing = sequence.closing_commands;
   char failed[sizeof TreePath{}.text + 64];
   if (!tree_matches_manifest(path::staging, TreeRule::staging, false, failed, sizeof failed)) {
-    note(LOG_ERR, log_line::manifest_mismatch, escaped(failed).text);
+    manifest_mismatch(failed);
   } else {
     if (lacks_listed_entry(path::live)) {
       run_command(closing[wipe_live]);
       run_command(closing[copy_live]);
       if (!tree_matches_manifest(path::live, TreeRule::live, true, failed, sizeof failed))
-        note(LOG_ERR, log_line::verification_failed, escaped(failed).text);
+        verification_failed(failed);
     }
     if (lacks_listed_entry(path::live2)) {
       empty_live2(run_command, closing[empty_live2_command]);
       run_command(closing[copy_live2]);
       if (!tree_matches_manifest(path::live2, TreeRule::live2, true, failed, sizeof failed))
-        note(LOG_ERR, log_line::verification_failed, escaped(failed).text);
+        verification_failed(failed);
     }
   }
   note(LOG_ERR, log_line::state_not_writable, error_text(error).text);
@@ -298,7 +316,8 @@ void resume(CommandRunner run_command, const Sequence& sequence, int attempts) {
   std::FILE* state = begin_state(state_word::pending);
   bool committed = false;
   if (state != nullptr) {
-    if (std::fprintf(state, "%s %d\n", state_word::attempts, attempt) >= 0 && copy_manifest(state)) {
+    if (std::fprintf(state, "%s %d\n", state_word::attempts, attempt) >= 0 && write_state_tail(state) &&
+        copy_manifest(state)) {
       committed = commit_state(state);  // closes the file whatever it returns
     } else {
       const int error = errno;
@@ -314,7 +333,7 @@ void resume(CommandRunner run_command, const Sequence& sequence, int attempts) {
   char failed[sizeof TreePath{}.text + 64];
   bool finished = false;
   if (!tree_matches_manifest(path::staging, TreeRule::staging, false, failed, sizeof failed)) {
-    note(LOG_ERR, log_line::manifest_mismatch, escaped(failed).text);
+    manifest_mismatch(failed);
   } else if (live_folders_ready(failed, sizeof failed) && enough_room(failed, sizeof failed)) {
     finished = replace_live_trees(run_command, sequence);
   }
@@ -338,6 +357,7 @@ void run_locked(CommandRunner run_command, const Sequence& sequence, int staging
 }  // namespace
 
 void run_replacement(CommandRunner run_command, const Sequence& sequence) {
+  forget_failure();
   if (device_file_exists(path::marker)) {
     // The marker comes first, whatever the state says.
     note(LOG_NOTICE, "%s",

@@ -1,5 +1,7 @@
 #include "sav3/legacy_time.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <ctime>
 
 #include "sav3/controller_record.h"
+#include "sav3/device.h"
 #include "sav3/migration_state.h"
 #include "sav3/system_log.h"
 
@@ -337,19 +340,73 @@ bool tz_names_a_zone(const char* tz) {
 
 }  // namespace
 
+bool zone_rule_of(const char* bytes, std::size_t n, char* rule, std::size_t capacity) {
+  std::size_t length = 0;
+  while (length < n && bytes[length] != '\n') ++length;
+  if (length == n && n >= capacity) return false;  // no end of line within the bound
+  if (length > 0 && bytes[length - 1] == '\r') --length;
+  if (length == 0 || length >= capacity) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    // A rule is printable and has no blanks; a NUL would end it early.
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c <= 0x20 || c >= 0x7f) return false;
+  }
+  std::memcpy(rule, bytes, length);
+  rule[length] = '\0';
+  return true;
+}
+
+namespace {
+
+// The rule taken from /etc/TZ and put into TZ by this process ("": none).
+char g_etc_tz_rule[zone_rule_max + 1];
+
+// The first line of /etc/TZ as a rule, read without blocking and only from a
+// regular file; false when there is none that can be used.
+bool read_etc_tz(char* rule, std::size_t capacity) {
+  const int fd = open(host_path(zone_rule_file), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  char bytes[zone_rule_max + 2];
+  ssize_t n = -1;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) n = read(fd, bytes, sizeof bytes);
+  close(fd);
+  return n > 0 && zone_rule_of(bytes, static_cast<std::size_t>(n), rule, capacity);
+}
+
+}  // namespace
+
 ZoneSource zone_source() {
+  ZoneSource zone{nullptr, false, ZoneSource::none};
   const char* tz = std::getenv("TZ");
+  if (tz != nullptr && g_etc_tz_rule[0] != '\0' && std::strcmp(tz, g_etc_tz_rule) == 0) {
+    zone.from = ZoneSource::etc_tz;
+  } else if (tz != nullptr) {
+    zone.from = ZoneSource::tz_variable;
+  } else if (access(host_path("/etc/localtime"), R_OK) == 0) {
+    zone.from = ZoneSource::localtime;
+  } else if (read_etc_tz(g_etc_tz_rule, sizeof g_etc_tz_rule)) {
+    // libc (glibc) does not read /etc/TZ: the rule is given to it as TZ, for
+    // every conversion of this process.
+    setenv("TZ", g_etc_tz_rule, 1);
+    tz = std::getenv("TZ");
+    zone.from = ZoneSource::etc_tz;
+  }
+  zone.tz = tz;
   tzset();
   const bool utc = timezone == 0 && daylight == 0;
-  const bool told = tz != nullptr ? tz_names_a_zone(tz) : access("/etc/localtime", R_OK) == 0;
-  return {tz, utc && !told};
+  const bool told = zone.from == ZoneSource::localtime || (tz != nullptr && tz_names_a_zone(tz));
+  zone.read_as_utc = utc && !told;
+  return zone;
 }
 
 void tell_zone() {
   const ZoneSource zone = zone_source();
-  if (zone.tz != nullptr)
+  if (zone.from == ZoneSource::tz_variable)
     note(LOG_NOTICE, log_line::zone_from_tz, escaped(zone.tz).text);
-  else
+  else if (zone.from == ZoneSource::etc_tz)
+    note(LOG_NOTICE, log_line::zone_from_etc_tz, escaped(zone.tz).text);
+  else if (zone.from == ZoneSource::localtime)
     note(LOG_NOTICE, "%s", log_line::zone_from_localtime);
   if (zone.read_as_utc) note(LOG_WARNING, "%s", log_line::zone_fallback_utc);
 }

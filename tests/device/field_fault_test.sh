@@ -178,6 +178,23 @@ boots() {
   done
 }
 
+# retry ROW LINE: one "retry" line of the table: sav3-migrate --retry runs no
+# command and changes nothing but the state file.
+retry() {
+  local row=$1 root=$scratch/$1 fields what="$1, retry after boot $boot"
+  IFS='|' read -ra fields <<<"$2"
+  local unchanged=' usr/sav3 $|\.migration'
+  whole "$root" | grep -Ev "$unchanged" >"$scratch/retry.before"
+  "$sandbox" run --arg --retry "$root" || fail "$what: the sandbox run failed"
+  expect_text "$what: exit status" "$(cat "$root/sandbox/tool.status")" "$(trim "${fields[1]}")"
+  expect_log "$what" "$root" "$(trim "${fields[4]}")"
+  expect_commands "$what" "$root" none
+  expect_text "$what: state" "$(state_line "$root" 1)" "$(trim "${fields[2]}")"
+  expect_text "$what: state line 2" "$(state_line "$root" 2)" "$(trim "${fields[3]}")"
+  whole "$root" | grep -Ev "$unchanged" >"$scratch/retry.after"
+  expect_same "$what: more than the state changed" "$scratch/retry.before" "$scratch/retry.after"
+}
+
 # run_row GROUP NAME [host] END...: the row's lines are in `lines`.
 run_row() {
   local row=$2 root=$scratch/$2 line checks=() boot=0 started=0 before=$failures
@@ -194,6 +211,7 @@ run_row() {
     case $line in
       '$ '*) (cd "$root" && eval "${line:2}") || fail "$row: setup failed: ${line:2}" ;;
       '? '*) checks+=("${line:2}") ;;
+      retry*) retry "$row" "$line" ;;
       boot*)
         if [ $started = 0 ]; then
           live_of "$root" >"$scratch/$row.live"

@@ -23,6 +23,8 @@ mkdir -p "$b" "$scratch/tmp"
 "$generator" --seed 2 "$b/device"
 tar -czf "$b/device.tar.gz" -C "$b/device" .
 tar -cf "$b/device.tar" -C "$b/device" mnt usr
+mkdir -p "$b/tz/etc" && cp -R "$b/device/mnt" "$b/device/usr" "$b/tz/" && echo 'EST5EDT,M3.2.0,M11.1.0' >"$b/tz/etc/TZ"
+tar -cf "$b/tz.tar" -C "$b/tz" etc mnt usr
 mkdir -p "$b/no-sav/mnt" && cp -R "$b/device/mnt/1" "$b/no-sav/mnt/"
 tar -cf "$b/dotdot.tar" -C "$b/device" mnt/1/cfg/ipcfg --transform 's|^mnt/1/cfg/ipcfg|mnt/../../escape|'
 tar -cPf "$b/absolute.tar" "$b/device/mnt/1/cfg/ipcfg"
@@ -37,6 +39,8 @@ cases=(
   "device|0|rehearsal: the migration completed and every file it wrote checks"
   "device.tar.gz|0|verdict: PASS, 31 files checked, 0 failed"
   "device.tar|0|/usr/sav and /usr/sav2 now hold the staging tree; /usr/sav2 kept its entries: update update_flag"
+  "device.tar|0|zone Europe/Berlin (a fallback: the backup holds no zone of its own)"
+  "tz.tar|0|user.notice times read in zone /etc/TZ=EST5EDT,M3.2.0,M11.1.0"
   "no-sav|2|is not laid out like a device: no /usr/sav (it holds: /mnt /mnt/1 )"
   "dotdot.tar|2|the archive has member names outside its folder: mnt/../../escape"
   "absolute.tar|2|the archive has member names outside its folder: /"
@@ -56,7 +60,7 @@ done
 # folder and from the archives.
 TMPDIR=$scratch/tmp "$rehearse" --zone America/New_York --keep "$tool" "$inspect" "$b/device.tar" >"$scratch/out" 2>&1 ||
   fail "--zone America/New_York: the migration did not complete"
-grep -q 'zone America/New_York' "$scratch/out" || fail "the zone is not printed"
+grep -q 'zone America/New_York (--zone)' "$scratch/out" || fail "the zone is not printed"
 kept=$(find "$scratch/tmp" -mindepth 1 -maxdepth 1)
 [ "$(echo "$kept" | grep -c .)" = 1 ] && [ "$(stat -c %a "$kept")" = 700 ] ||
   fail "--keep did not keep one working copy readable by its owner only: $kept"

@@ -7,7 +7,9 @@
 # time of the controller's item record; each must hold the instants below,
 # written from `zdump -v Europe/Berlin` (a time shown twice is the earlier
 # instant, a skipped time takes the offset before the change), whatever was
-# converted before it.
+# converted before it; and the same wherever the device keeps that zone (the
+# rows at the end: /etc/localtime, a POSIX rule in /etc/TZ as uClibc-based
+# devices keep it, or TZ), with the zone the log names.
 #
 #   zone_test.sh TOOL INSPECT    INSPECT: a sav3-inspect that runs here
 #
@@ -56,10 +58,6 @@ for i in "${!report_texts[@]}"; do
 done
 printf '%s\0' "$item_text" | dd of="$legacy/mnt/1/cfg/MCUDataItemTmp_1.txt" bs=1 seek=0 conv=notrunc status=none
 
-box=$scratch/device
-"$sandbox" create "$box" "$tool" "$legacy"
-"$sandbox" run "$box"
-[ "$(cat "$box/sandbox/tool.status")" = 0 ] || fail "exit status $(cat "$box/sandbox/tool.status")"
 
 # times FILE RECORD: the raw seconds of every time field of one record.
 times() {
@@ -67,7 +65,9 @@ times() {
     sed 's/.*://' | tr '\n' ' '
 }
 
-staging=$box/usr/sav3
+# check_times BOX: every stored time of the migration in BOX.
+check_times() {
+staging=$1/usr/sav3
 checked=0
 # Every history and live file the migration wrote, from its table of output
 # files (sav3-inspect --outputs: device path, %d for the port, first). The
@@ -105,4 +105,30 @@ while read -r path _; do
 done < <("$inspect" --outputs | awk '!seen[$1]++')
 [ "$checked" -ge 30 ] || fail "only $checked times checked"
 echo "$checked stored times checked"
+}
+
+# Where the device keeps its zone | the zone line the run logs.
+rows=0
+while IFS='|' read -r where line; do
+  rows=$((rows + 1))
+  box=$scratch/device$rows
+  "$sandbox" create "$box" "$tool" "$legacy"
+  options=()
+  case $where in
+    /etc/localtime) ;; # the sandbox's: Europe/Berlin
+    /etc/TZ=*) rm "$box/etc/localtime" && echo "${where#/etc/TZ=}" >"$box/etc/TZ" ;;
+    TZ=*) options=(--env "$where") ;;
+  esac
+  "$sandbox" run "${options[@]}" "$box"
+  [ "$(cat "$box/sandbox/tool.status")" = 0 ] || fail "$where: exit status $(cat "$box/sandbox/tool.status")"
+  grep -qxF "user.notice $line" "$box/sandbox/tool.log" || fail "$where: no log line '$line'"
+  ! grep -q 'times read as UTC' "$box/sandbox/tool.log" || fail "$where: read as UTC"
+  echo "$where:"
+  check_times "$box"
+done <<'ROWS'
+/etc/localtime|times read in zone /etc/localtime
+/etc/TZ=CET-1CEST,M3.5.0,M10.5.0/3|times read in zone /etc/TZ=CET-1CEST,M3.5.0,M10.5.0/3
+TZ=CET-1CEST,M3.5.0,M10.5.0/3|times read in zone TZ=CET-1CEST,M3.5.0,M10.5.0/3
+ROWS
+[ "$rows" = 3 ] || fail "$rows zone rows"
 [ "$failures" -eq 0 ]

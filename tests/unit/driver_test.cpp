@@ -9,6 +9,8 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -159,6 +161,8 @@ class Driver : public ScratchDevice {
     ASSERT_EQ(chdir(start_dir_), 0);
     ScratchDevice::TearDown();
   }
+  // Times are read in a zone the tests name, not in the machine's.
+  ZoneScope zone_{"UTC0"};
   void clear() {
     g_commands.clear();
     g_log.clear();
@@ -169,7 +173,15 @@ class Driver : public ScratchDevice {
     EXPECT_EQ(run_migration(runner, record_log), 0);
     ASSERT_EQ(chdir(start_dir_), 0);
   }
-  std::string state() const { return read_text(host(path::state)); }
+  std::string state_file() const { return read_text(host(path::state)); }
+  // The state file without its "version" and "failure" lines.
+  std::string state() const {
+    std::string kept;
+    std::istringstream in(state_file());
+    for (std::string line; std::getline(in, line);)
+      if (!line.starts_with("version ") && !line.starts_with("failure ")) kept += line + "\n";
+    return kept;
+  }
   std::string state_line() const { return state().substr(0, state().find('\n')); }
   // Both live trees hold exactly the staging tree (and their own dot or
   // update entries), byte for byte.
@@ -293,9 +305,12 @@ TEST_F(Driver, KeptDeviceSettlesAfterThreeRuns) {
     run();
     EXPECT_EQ(g_commands, boot <= 3 ? opening : Lines{});
     EXPECT_EQ(state().substr(state().find('\n') + 1), "runs " + std::to_string(boot <= 3 ? boot : 3) + "\n");
+    EXPECT_TRUE(state_file().ends_with(std::string("\nversion ") + version +
+                                       "\nfailure staging incomplete: folder /usr/sav3/history: -\n"))
+        << state_file();
     fs::remove_all(host("/usr/sav3/history"));  // the opening commands are only recorded
   }
-  EXPECT_EQ(g_log.back(), "kept after 3 runs: nothing done; remove /usr/sav3/.migration to try again");
+  EXPECT_EQ(g_log.back(), "kept after 3 runs: nothing done; sav3-migrate --retry to try again");
 }
 
 // Without the state on disk no command runs: not even the opening ones,
@@ -365,7 +380,7 @@ TEST_F(Driver, RunsThatChangeNothing) {
        log_line::state_unreadable},
       {"kept after 3 runs",
        [](Driver& d) { d.put_text_file(path::state, "kept staging incomplete: x\nruns 3\n"); },
-       "kept after 3 runs: nothing done; remove /usr/sav3/.migration to try again"},
+       "kept after 3 runs: nothing done; sav3-migrate --retry to try again"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -593,10 +608,37 @@ TEST_F(Driver, DamagedStagingTreeIsAbandonedAfterThreeAttempts) {
       EXPECT_EQ(state(), "pending\nattempts " + std::to_string(attempt) + "\n" + manifest);
     }
   }
-  EXPECT_EQ(state(), "abandoned after 3 attempts\n");
+  // The manifest stays, for --retry; the failure of the last attempt is told.
+  EXPECT_EQ(state(), "abandoned after 3 attempts\nattempts 3\n" + manifest);
+  EXPECT_NE(state_file().find("\nfailure manifest mismatch: /usr/sav3/data/device: -\n"), std::string::npos);
   run();
   EXPECT_EQ(g_log, Lines{log_line::abandoned_found});
   EXPECT_EQ(listing(host("/usr/sav2"), [](const std::string&) { return false; }), live);
+  // --retry refuses while the staging tree differs from its manifest, and
+  // makes the state pending again once it matches: the next run finishes.
+  auto retry = [this](int status, const std::string& log) {
+    clear();
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(retry_migration(out, err, record_log), status);
+    std::fclose(out);
+    std::fclose(err);
+    EXPECT_EQ(g_log, Lines{log});
+  };
+  const std::string abandoned = state_file();
+  retry(
+      1,
+      "retry refused: the staging tree does not match its manifest: /usr/sav3/data/device: nothing changed");
+  EXPECT_EQ(state_file(), abandoned);
+  device[40] ^= 1;
+  put_file(path::inventory, device);
+  retry(0, log_line::retry_abandoned);
+  EXPECT_EQ(state(), "pending\nattempts 0\n" + manifest);
+  EXPECT_NE(state_file().find("\nfailure manifest mismatch: /usr/sav3/data/device: -\n"), std::string::npos);
+  retry(1, "retry refused: pending: the next boot resumes it: nothing changed");
+  run();
+  EXPECT_EQ(state(), "done\n");
+  retry(1, "retry refused: the migration is done: nothing changed");
 }
 
 // Names that busybox xargs would split, join or stop at: the tool removes
@@ -925,59 +967,69 @@ TEST_F(Driver, RoomCountsAFileLinkedAcrossTheLiveTreesOnce) {
   }
 }
 
-// The zone a run reads times in, as the log names it; a zone that libc could
-// not find (it falls back to UTC) is a warning, UTC asked for is not.
-TEST(ZoneLine, NamesTheZoneAndWarnsOfAFallback) {
+// The zone a run reads times in, as the log names it, and where it came
+// from: TZ, else /etc/localtime, else the rule in /etc/TZ (which the run then
+// reads times in), else none. A zone that libc could not find (it falls back
+// to UTC) is a warning, UTC asked for is not.
+TEST_F(Driver, ZoneLineNamesWhereTheZoneCameFrom) {
   struct Case {
-    const char* tz;
+    const char* tz;                     // nullptr: unset
+    const char* localtime;              // /etc/localtime's bytes, or nullptr: none
+    std::optional<std::string> etc_tz;  // /etc/TZ's bytes
     Lines log;
+    std::int32_t summer_noon;  // "Wed Jul 01 2015 12:00:00" read in the zone
   };
+  constexpr std::int32_t cest = 1435744800, utc = 1435752000, edt = 1435766400;
   const Case cases[] = {
-      {"Europe/Berlin", {"times read in zone TZ=Europe/Berlin"}},
-      {"UTC0", {"times read in zone TZ=UTC0"}},
-      {"Nowhere/Atlantis", {"times read in zone TZ=Nowhere/Atlantis", log_line::zone_fallback_utc}},
+      {"Europe/Berlin", nullptr, "EST5EDT\n", {"times read in zone TZ=Europe/Berlin"}, cest},
+      {"UTC0", nullptr, std::nullopt, {"times read in zone TZ=UTC0"}, utc},
+      {"Nowhere/Atlantis",
+       nullptr,
+       std::nullopt,
+       {"times read in zone TZ=Nowhere/Atlantis", log_line::zone_fallback_utc},
+       utc},
+      {nullptr, "", "EST5EDT\n", {"times read in zone /etc/localtime"}, 0},
+      {nullptr,
+       nullptr,
+       "CET-1CEST,M3.5.0,M10.5.0/3\n",
+       {"times read in zone /etc/TZ=CET-1CEST,M3.5.0,M10.5.0/3"},
+       cest},
+      {nullptr,
+       nullptr,
+       "EST5EDT,M3.2.0,M11.1.0\r\nsecond line",
+       {"times read in zone /etc/TZ=EST5EDT,M3.2.0,M11.1.0"},
+       edt},
+      {nullptr, nullptr, "UTC0", {"times read in zone /etc/TZ=UTC0"}, utc},
+      {nullptr, nullptr, std::nullopt, {log_line::zone_fallback_utc}, utc},
+      // Not a rule: a NUL inside, blanks, an empty line, no end within the bound.
+      {nullptr, nullptr, std::string("CET-1\0CEST\n", 11), {log_line::zone_fallback_utc}, utc},
+      {nullptr, nullptr, "CET -1\n", {log_line::zone_fallback_utc}, utc},
+      {nullptr, nullptr, "\nCET-1\n", {log_line::zone_fallback_utc}, utc},
+      {nullptr, nullptr, "CET-1CEST" + std::string(200, '0') + "\n", {log_line::zone_fallback_utc}, utc},
   };
   static Lines seen;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.tz);
+    SCOPED_TRACE(c.etc_tz ? *c.etc_tz : c.tz != nullptr ? c.tz : "none");
+    fs::remove_all(host("/etc"));
+    if (c.localtime != nullptr) put_text_file("/etc/localtime", c.localtime);
+    if (c.etc_tz) put_text_file("/etc/TZ", *c.etc_tz);
     ZoneScope zone(c.tz);
     seen.clear();
     set_logger([](int, const char* line) { seen.emplace_back(line); });
     tell_zone();
     set_logger(nullptr);
     EXPECT_EQ(seen, c.log);
+    // A fake /etc/localtime says nothing of the machine's zone.
+    if (c.localtime == nullptr) {
+      EXPECT_EQ(legacy_time_seconds("Wed Jul 01 2015 12:00:00"), c.summer_noon);
+    }
   }
 }
 
-TEST(LogNames, EscapedAndBack) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"plain name", "plain name"},
-      {"tab\there", "tab\\x09here"},
-      {"cr\r", "cr\\x0D"},
-      {"back\\slash", "back\\x5Cslash"},
-      {"del\x7f", "del\\x7F"},
-      {"\xc3\xa9t\xc3\xa9", "\\xC3\\xA9t\\xC3\\xA9"},
-      {"quo'te \"x\"", "quo'te \"x\""},
-  };
-  for (const auto& [name, shown] : cases) {
-    char out[64];
-    ASSERT_TRUE(escape_name(name.c_str(), out, sizeof out));
-    EXPECT_EQ(std::string(out), shown);
-    ASSERT_TRUE(unescape_name(out));
-    EXPECT_EQ(std::string(out), name);
-  }
-  char small[8];
-  EXPECT_FALSE(escape_name("\t\t\t", small, sizeof small));
-  EXPECT_EQ(std::string(small), "\\x09");
-  for (const char* bad : {"a\\", "a\\x4", "a\\y41", "a\\x00"}) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%s", bad);
-    EXPECT_FALSE(unescape_name(text)) << bad;
-  }
-}
-
-TEST(Arguments, NeverStartAMigration) {
-  // "usage" stands for the usage text, which begins with its first line.
+// Only no argument at all migrates; every other list answers and changes
+// nothing. "usage" stands for the usage text; a usage error ends with the one
+// line naming the argument.
+TEST(Arguments, OnlyNoArgumentMigrates) {
   struct Case {
     std::vector<const char*> args;
     int status;
@@ -987,16 +1039,23 @@ TEST(Arguments, NeverStartAMigration) {
   const std::string version_line = std::string("sav3-migrate ") + version + "\n";
   const Case cases[] = {
       {{"sav3-migrate"}, -1, "", ""},
-      {{"sav3-migrate", "now"}, -1, "", ""},
       {{"sav3-migrate", "--help"}, 0, "usage", ""},
+      {{"sav3-migrate", "-h"}, 0, "usage", ""},
       {{"sav3-migrate", "--version"}, 0, version_line, ""},
-      {{"sav3-migrate", "-h"}, 2, "", "usage"},
-      {{"sav3-migrate", "-x", "--help"}, 2, "", "usage"},
-      {{"sav3-migrate", "--versions"}, 2, "", "usage"},
-      {{"sav3-migrate", "-"}, 2, "", "usage"},
-      {{"sav3-migrate", "--check", "--jsonx"}, 2, "", "usage"},
-      {{"sav3-migrate", "--check", "--json", "--json"}, 2, "", "usage"},
-      {{"sav3-migrate", "--json", "--check"}, 2, "", "usage"},
+      {{"sav3-migrate", "help"}, 2, "", "usage+unexpected argument help"},
+      {{"sav3-migrate", "now"}, 2, "", "usage+unexpected argument now"},
+      {{"sav3-migrate", "--chek"}, 2, "", "usage+unknown option --chek"},
+      {{"sav3-migrate", "-x", "--help"}, 2, "", "usage+unknown option -x"},
+      {{"sav3-migrate", "--help", "me"}, 2, "", "usage+unexpected argument me"},
+      {{"sav3-migrate", "--versions"}, 2, "", "usage+unknown option --versions"},
+      {{"sav3-migrate", "-"}, 2, "", "usage+unknown option -"},
+      {{"sav3-migrate", ""}, 2, "", "usage+unexpected argument "},
+      {{"sav3-migrate", "--check", "--jsn"}, 2, "", "usage+unknown option --jsn"},
+      {{"sav3-migrate", "--check", "--json", "--json"}, 2, "", "usage+unexpected argument --json"},
+      {{"sav3-migrate", "--json", "--check"}, 2, "", "usage+unexpected argument --json"},
+      {{"sav3-migrate", "--status", "x"}, 2, "", "usage+unexpected argument x"},
+      {{"sav3-migrate", "--retry", "--json"}, 2, "", "usage+unexpected argument --json"},
+      {{"sav3-migrate", "--rollback"}, 2, "", "usage+unknown option --rollback"},
   };
   auto text = [](std::FILE* f) {
     std::rewind(f);
@@ -1006,14 +1065,23 @@ TEST(Arguments, NeverStartAMigration) {
     return s;
   };
   auto matches = [](const std::string& got, const std::string& want) {
-    return want == "usage" ? got.rfind("usage: sav3-migrate\n", 0) == 0 : got == want;
+    if (!want.starts_with("usage")) return got == want;
+    if (!got.starts_with("usage: sav3-migrate\n")) return false;
+    const std::size_t named = got.find("\nsav3-migrate: ");
+    if (want == "usage") return named == std::string::npos;
+    return named != std::string::npos && got.substr(named) == "\nsav3-migrate: " + want.substr(6) + "\n";
   };
+  static Lines seen;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.back());
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     ASSERT_TRUE(out && err);
-    EXPECT_EQ(handle_arguments(static_cast<int>(c.args.size()), c.args.data(), out, err), c.status);
+    seen.clear();
+    EXPECT_EQ(handle_arguments(static_cast<int>(c.args.size()), c.args.data(), out, err,
+                               [](int, const char* line) { seen.emplace_back(line); }),
+              c.status);
+    EXPECT_TRUE(seen.empty());
     const std::string o = text(out);
     const std::string e = text(err);
     EXPECT_TRUE(matches(o, c.out)) << o;
@@ -1078,6 +1146,82 @@ TEST_F(Driver, MountsBelowTheTreesAreContained) {
     }
     // Only a mount that shows the staging tree keeps the state file out.
     EXPECT_EQ(staging_sound, std::strstr(c.failure, "shows /usr/sav3") == nullptr);
+  }
+}
+
+// What --status says for each state file, and its exit status; a file that
+// an older tool wrote (no version, no failure line) reads as well.
+TEST_F(Driver, StatusTellsTheState) {
+  struct Case {
+    const char* state;  // nullptr: no state file
+    int status;
+    Lines text;  // lines that the text form holds
+    Lines json;  // members the JSON form holds
+  };
+  const std::string written = std::string("version ") + version + "\n";
+  const std::string kept = "kept precondition failed: writable: /usr/sav: Read-only file system\nruns 2\n" +
+                           written + "failure precondition writable: /usr/sav: Read-only file system\n";
+  const std::string abandoned = "abandoned after 3 attempts\nattempts 3\n" + written +
+                                "failure verification: /usr/sav2/cfg/a: b: c: -\ndir cfg\n";
+  const Case cases[] = {
+      {nullptr,
+       5,
+       {"status: none", "undo: no: no before-image exists"},
+       {"\"state\":null", "\"failure\":null"}},
+      {"done\n",
+       0,
+       {"status: done", "written by: an earlier sav3-migrate (the file names no version)"},
+       {"\"status\":\"done\"", "\"written_by\":null", "\"runs\":null"}},
+      {"done\nversion 9.8.7\n",
+       0,
+       {"written by: sav3-migrate 9.8.7", "last failure: none recorded"},
+       {"\"written_by\":{\"name\":\"sav3-migrate\",\"version\":\"9.8.7\"}"}},
+      {kept.c_str(),
+       1,
+       {"status: kept", "runs: 2 of 3",
+        "last failure: precondition writable: /usr/sav: Read-only file system"},
+       {"\"runs\":2", "\"attempts\":null",
+        "\"failure\":{\"what\":\"precondition writable\",\"path\":\"/usr/sav\",\"error\":\"Read-only file "
+        "system\"}"}},
+      {"kept interrupted\nruns 1\n", 1, {"state: kept interrupted", "runs: 1 of 3"}, {"\"runs\":1"}},
+      {"pending\nattempts 1\n", 3, {"status: pending", "attempts: 1 of 3"}, {"\"attempts\":1"}},
+      {abandoned.c_str(),
+       4,
+       {"attempts: 3 of 3", "last failure: verification: /usr/sav2/cfg/a: b: c: -"},
+       {"\"path\":\"/usr/sav2/cfg/a: b: c\",\"error\":null", "\"exit\":4"}},
+      {"abandoned after 3 attempts\n",
+       4,
+       {"status: abandoned", "attempts: 0 of 3"},
+       {"\"status\":\"abandoned\""}},
+      {"pending\nattempts 9\n", 6, {"status: unreadable"}, {"\"state\":\"pending\""}},
+      {"Done\n", 6, {"state: Done", "meaning: not a state the migration writes"}, {"\"exit\":6"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.state ? c.state : "none");
+    TearDown();
+    SetUp();
+    if (c.state != nullptr) put_text_file(path::state, c.state);
+    const auto before = listing(root_, [](const std::string&) { return false; });
+    for (const bool json : {false, true}) {
+      clear();
+      std::FILE* out = std::tmpfile();
+      ASSERT_NE(out, nullptr);
+      EXPECT_EQ(status_migration(json, out, record_log), c.status);
+      std::rewind(out);
+      std::string text;
+      for (int ch; (ch = std::fgetc(out)) != EOF;) text.push_back(static_cast<char>(ch));
+      std::fclose(out);
+      EXPECT_EQ(g_log.size(), 1u);
+      for (const std::string& line : json ? c.json : c.text)
+        EXPECT_NE(text.find(json ? line : line + "\n"), std::string::npos) << line << " in\n" << text;
+      if (json) {
+        EXPECT_TRUE(text.starts_with(std::string("{\"tool\":{\"name\":\"sav3-migrate\",\"version\":\"") +
+                                     version + "\"},\"format\":1,"))
+            << text;
+        EXPECT_TRUE(text.ends_with("\"undo\":{\"possible\":false,\"reason\":\"no before-image exists\"}}\n"));
+      }
+    }
+    EXPECT_EQ(listing(root_, [](const std::string&) { return false; }), before);
   }
 }
 

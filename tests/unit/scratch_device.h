@@ -125,11 +125,15 @@ struct LegacyRecord {
 // remembered times belong to the zone, so they are forgotten at both ends.
 class ZoneScope {
  public:
+  // nullptr: TZ unset.
   explicit ZoneScope(const char* zone) {
     const char* old = std::getenv("TZ");
     had_ = old != nullptr;
     if (had_) old_ = old;
-    setenv("TZ", zone, 1);
+    if (zone != nullptr)
+      setenv("TZ", zone, 1);
+    else
+      unsetenv("TZ");
     tzset();
     forget_legacy_times();
   }
