@@ -182,6 +182,9 @@ const JsonMember json_vocabulary[] = {
     {"sav2_by_hand", json_type::string | json_type::null}, {"room", json_type::array},
     {"need_kib", json_type::integer}, {"free_kib", json_type::integer}, {"need_inodes", json_type::integer},
     {"free_inodes", json_type::integer}, {"enough", json_type::boolean},
+    {"plan", json_type::object}, {"holds", json_type::boolean}, {"failure", json_type::object | json_type::null},
+    {"counted", json_type::boolean}, {"command", json_type::string}, {"removes", json_type::integer},
+    {"copies", json_type::integer}, {"writes_over", json_type::integer}, {"kept_in_sav2", json_type::integer},
     // sav3-inspect: a file, its fields.
     {"length", json_type::integer}, {"record_size", json_type::integer}, {"record_count", json_type::integer},
     {"record", json_type::integer}, {"fields", json_type::array}, {"offset", json_type::integer},

@@ -86,6 +86,31 @@ void print_input(const Report::Input& in, std::FILE* out) {
   }
 }
 
+// The command texts in the order the run issues them, and the count of each.
+const char* planned_command(std::size_t i) {
+  const auto opening = retire_and_rebuild_commands();
+  return i < opening.size() ? opening[i] : replacement_commands()[i - opening.size()];
+}
+
+// The plan: a line per command that touches anything, then the rule that
+// failed (the verdict repeats it).
+void print_plan_text(const Report& r, std::FILE* out) {
+  if (!r.planned) return;
+  if (!r.plan_holds) {
+    std::fprintf(out, "plan: rule failed: %s: %s: %s\n", r.plan_failure.what, r.plan_failure.path,
+                 r.plan_failure.error);
+    return;
+  }
+  if (!r.plan_counted) std::fputs("plan: cannot count what the commands touch\n", out);
+  for (std::size_t i = 0; i < planned_commands; ++i) {
+    const CommandPlan& c = r.plan[i];
+    if (c.removes == 0 && c.copies == 0 && c.writes_over == 0) continue;
+    std::fprintf(out, "plan: %s: removes %" PRIu32 ", copies %" PRIu32 ", writes over %" PRIu32 "\n",
+                 planned_command(i), c.removes, c.copies, c.writes_over);
+  }
+  if (r.kept_in_live2 != 0) std::fprintf(out, "plan: /usr/sav2 keeps %" PRIu32 " entries\n", r.kept_in_live2);
+}
+
 void print_text(const Report& r, std::FILE* out) {
   std::fprintf(out, "marker: %s\n", r.marker ? "present" : "absent");
   std::fprintf(out, "lock: %s\n", lock_word(r.lock));
@@ -112,6 +137,7 @@ void print_text(const Report& r, std::FILE* out) {
       std::fprintf(out, "port %d: %s\n", port, module_name(r.ports[port - 1]));
   for (std::size_t i = 0; i < r.input_count; ++i) print_input(r.inputs[i], out);
   if (r.live2_by_hand[0] != '\0') std::fprintf(out, "%s\n", r.live2_by_hand);
+  print_plan_text(r, out);
   for (std::size_t i = 0; i < r.room.count; ++i) {
     const RoomTally::FileSystem& fs = r.room.seen[i];
     std::fprintf(out, "room on the file system of %s: need %" PRIu64 " KiB, free %" PRIu64 " KiB", fs.tree,
@@ -121,6 +147,42 @@ void print_text(const Report& r, std::FILE* out) {
     std::fprintf(out, ": %s\n", fs.enough ? "enough" : "not enough");
   }
   std::fprintf(out, "verdict: %s: %s\n", verdict_word(r.verdict), r.reason);
+}
+
+// "plan": {"holds", "failure": null or {"what","path","error"}, "counted",
+// "commands": [{"command","removes","copies","writes_over"}...], "kept_in_sav2"}
+void print_plan_json(const Report& r, Json& j) {
+  std::FILE* out = j.out;
+  j.key("plan");
+  Json plan{out};
+  std::fputc('{', out);
+  plan.yes_no("holds", r.plan_holds);
+  plan.key("failure");
+  if (r.plan_holds) {
+    std::fputs("null", out);
+  } else {
+    Json failed{out};
+    std::fputc('{', out);
+    failed.text("what", r.plan_failure.what);
+    failed.text("path", r.plan_failure.path);
+    failed.text("error", r.plan_failure.error);
+    std::fputc('}', out);
+  }
+  plan.yes_no("counted", r.plan_holds && r.plan_counted);
+  plan.key("commands");
+  std::fputc('[', out);
+  for (std::size_t i = 0; r.plan_holds && i < planned_commands; ++i) {
+    Json command{out};
+    std::fputs(i == 0 ? "{" : ",{", out);
+    command.text("command", planned_command(i));
+    command.number("removes", r.plan[i].removes);
+    command.number("copies", r.plan[i].copies);
+    command.number("writes_over", r.plan[i].writes_over);
+    std::fputc('}', out);
+  }
+  std::fputc(']', out);
+  plan.number("kept_in_sav2", r.kept_in_live2);
+  std::fputc('}', out);
 }
 
 // {"what":"short","path":...,"read":N,"expected":M}: the members that the
@@ -200,6 +262,7 @@ void print_json(const Report& r, std::FILE* out) {
   }
   list(j, "warnings", r.inputs, r.input_count, input_json);
   j.text("sav2_by_hand", r.live2_by_hand[0] != '\0' ? r.live2_by_hand : nullptr);
+  if (r.planned) print_plan_json(r, j);
   list(j, "room", r.room.seen, r.room.count, room_json);
   std::fputs("}\n", out);
 }

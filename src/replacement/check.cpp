@@ -9,11 +9,14 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "../plan/plan.h"
 #include "manifest.h"
 #include "preconditions.h"
 #include "room.h"
@@ -87,7 +90,7 @@ CheckReport::Lock lock_on(int staging) {
 
 // The state file's first line as it is, escaped, for the report.
 void first_state_line(CheckReport& r) {
-  std::FILE* file = open_device_file(path::state, "rb");
+  std::FILE* file = open_state_file();
   if (file == nullptr) return;
   char line[160];
   if (std::fgets(line, sizeof line, file) != nullptr) {
@@ -148,9 +151,9 @@ void look_at_inputs(CheckReport& r) {
   for (std::size_t i = 0; i < n; ++i) add_input(r, inputs[i]);
 }
 
-void precondition_verdict(CheckReport& r, Verdict verdict, const PreconditionFailure& f) {
+void precondition_verdict(CheckReport& r, Verdict verdict, const Failure& f) {
   char failed[sizeof f.path + sizeof f.error + 64];
-  std::snprintf(failed, sizeof failed, "%s: %s: %s", f.check, f.path, f.error);
+  std::snprintf(failed, sizeof failed, "%s: %s: %s", f.what, f.path, f.error);
   if (verdict == Verdict::keep)
     conclude(r, verdict, 1, kept_reason::precondition, failed);
   else
@@ -166,11 +169,23 @@ int state_write_error() {
   return access(staging, W_OK) == 0 ? 0 : errno;
 }
 
+// The plan into the report: the same value the run would act on.
+bool planned(CheckReport& r, bool holds, const Plan& plan) {
+  r.planned = true;
+  r.plan_holds = holds;
+  r.plan_failure = plan.failure;
+  r.plan_counted = plan.counted;
+  std::copy(std::begin(plan.commands), std::end(plan.commands), std::begin(r.plan));
+  r.kept_in_live2 = plan.kept_in_live2;
+  if (plan.kind == RunKind::full) r.room = plan.room;
+  return holds;
+}
+
 // A resume: the checks, the attempt count, the manifest, the room.
 void check_resume(CheckReport& r, int attempts) {
-  PreconditionFailure precondition;
-  if (!preconditions_hold(RunKind::resume, false, precondition)) {
-    precondition_verdict(r, Verdict::nothing, precondition);
+  Plan plan;
+  if (!planned(r, make_plan(RunKind::resume, false, plan), plan)) {
+    precondition_verdict(r, Verdict::nothing, plan.failure);
     return;
   }
   if (attempts >= max_attempts) {
@@ -216,9 +231,9 @@ void check_resume(CheckReport& r, int attempts) {
 
 void check_full_run(CheckReport& r) {
   look_at_inputs(r);
-  PreconditionFailure precondition;
-  if (!preconditions_hold(RunKind::full, false, precondition, &r.room)) {
-    precondition_verdict(r, Verdict::keep, precondition);
+  Plan plan;
+  if (!planned(r, make_plan(RunKind::full, false, plan), plan)) {
+    precondition_verdict(r, Verdict::keep, plan.failure);
     return;
   }
   live2_shell_trouble(r.live2_by_hand, sizeof r.live2_by_hand);
