@@ -174,7 +174,7 @@ const JsonMember json_vocabulary[] = {
     {"zone", json_type::object | json_type::null},
     // sav3-migrate --check.
     {"exit", json_type::integer | json_type::null}, {"marker", json_type::boolean}, {"lock", json_type::string},
-    {"attempts", json_type::integer}, {"runs", json_type::integer}, {"run", json_type::string},
+    {"attempts", json_type::integer | json_type::null}, {"runs", json_type::integer | json_type::null}, {"run", json_type::string},
     {"attempt", json_type::integer}, {"why", json_type::string}, {"staging_volatile", json_type::boolean},
     {"tz", json_type::string | json_type::null}, {"read_as_utc", json_type::boolean},
     {"warnings", json_type::array}, {"what", json_type::string}, {"read", json_type::integer},
@@ -185,6 +185,10 @@ const JsonMember json_vocabulary[] = {
     {"plan", json_type::object}, {"holds", json_type::boolean}, {"failure", json_type::object | json_type::null},
     {"counted", json_type::boolean}, {"command", json_type::string}, {"removes", json_type::integer},
     {"copies", json_type::integer}, {"writes_over", json_type::integer}, {"kept_in_sav2", json_type::integer},
+    // sav3-migrate --status: `status`, `exit`, `state`, `runs`, `attempts`,
+    // `failure` as above, and:
+    {"written_by", json_type::object | json_type::null}, {"undo", json_type::object},
+    {"possible", json_type::boolean},
     // sav3-inspect: a file, its fields.
     {"length", json_type::integer}, {"record_size", json_type::integer}, {"record_count", json_type::integer},
     {"record", json_type::integer}, {"fields", json_type::array}, {"offset", json_type::integer},
@@ -198,7 +202,7 @@ const JsonMember json_vocabulary[] = {
     {"inventory_problem", json_type::string | json_type::null}, {"files", json_type::array},
     {"checked", json_type::integer}, {"failed", json_type::integer},
     // sav3-inspect --diff.
-    {"status", json_type::string | json_type::integer | json_type::null}, {"a", json_type::object | json_type::null},
+    {"status", json_type::string}, {"a", json_type::object | json_type::null},
     {"b", json_type::object | json_type::null}, {"shown", json_type::string},
     {"records_differing", json_type::integer}, {"first_records", json_type::array},
     {"compared", json_type::integer}, {"differing", json_type::integer}, {"same", json_type::boolean},
