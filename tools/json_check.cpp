@@ -184,10 +184,10 @@ const JsonMember json_vocabulary[] = {
     {"need_kib", json_type::integer}, {"free_kib", json_type::integer}, {"need_inodes", json_type::integer},
     {"free_inodes", json_type::integer}, {"enough", json_type::boolean},
     {"plan", json_type::object}, {"holds", json_type::boolean}, {"failure", json_type::object | json_type::null},
-    {"counted", json_type::boolean}, {"commands", json_type::array}, {"command", json_type::string},
-    {"removes", json_type::integer}, {"copies", json_type::integer}, {"writes_over", json_type::integer},
-    {"kept_in_sav2", json_type::integer},
-    // sav3-migrate --status.
+    {"counted", json_type::boolean}, {"command", json_type::string}, {"removes", json_type::integer},
+    {"copies", json_type::integer}, {"writes_over", json_type::integer}, {"kept_in_sav2", json_type::integer},
+    // sav3-migrate --status: `status`, `exit`, `state`, `runs`, `attempts`,
+    // `failure` as above, and:
     {"written_by", json_type::object | json_type::null}, {"undo", json_type::object},
     {"possible", json_type::boolean},
     // sav3-inspect: a file, its fields.
@@ -203,7 +203,7 @@ const JsonMember json_vocabulary[] = {
     {"inventory_problem", json_type::string | json_type::null}, {"files", json_type::array},
     {"checked", json_type::integer}, {"failed", json_type::integer},
     // sav3-inspect --diff.
-    {"status", json_type::string | json_type::integer | json_type::null}, {"a", json_type::object | json_type::null},
+    {"status", json_type::string}, {"a", json_type::object | json_type::null},
     {"b", json_type::object | json_type::null}, {"shown", json_type::string},
     {"records_differing", json_type::integer}, {"first_records", json_type::array},
     {"compared", json_type::integer}, {"differing", json_type::integer}, {"same", json_type::boolean},

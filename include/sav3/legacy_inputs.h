@@ -34,8 +34,7 @@ struct LegacyInput {
   // inputs of the controller, the inventory and the settings (always read).
   std::uint8_t modules;
   // Of a record, and the records read: the converters read size x count
-  // bytes, the rest reads as zeros. Size 0: a text file, read line by line
-  // to its end.
+  // bytes, the rest reads as zeros. Size 0: a text file, read line by line.
   std::uint32_t size;
   std::uint32_t count;
   // Read only when the file before it in the table gives no usable value
@@ -132,6 +131,10 @@ inline constexpr LegacyInput rows[] = {
 }  // namespace legacy_inputs_table
 
 inline constexpr std::span<const LegacyInput> legacy_inputs = legacy_inputs_table::rows;
+
+// A text input is read by the checks no further than this: more than the
+// lines the conversions take from any of them.
+inline constexpr std::uint64_t legacy_text_read_limit = 1024 * 1024;
 
 // The legacy inputs of a device with the inventory record `inventory` (as
 // fill_device_inventory makes it), each path once, in table order: the

@@ -1,7 +1,6 @@
 // The legacy inputs of a device, and reading one as its converters read it.
 #include "sav3/legacy_inputs.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <ctime>
 
 #include "sav3/legacy_time.h"
+#include "sav3/look.h"
 
 namespace sav3 {
 
@@ -60,17 +60,17 @@ std::size_t legacy_inputs_of(ConstBytes inventory, std::span<NamedLegacyInput> o
 
 InputReading read_legacy_input(const char* path, const LegacyInput& input) {
   InputReading r{};
-  r.look = look_at_legacy_file(path, r.error);
-  if (r.look != LegacyLook::regular) return r;
-  const int fd = open(host_path(path), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  Look look;
+  const int fd = open_regular(path, look);
   if (fd < 0) {
-    r.error = errno;
-    r.look = LegacyLook::unreadable;
+    r.error = look.error;
+    r.look = look.seen == Seen::absent ? LegacyLook::missing : LegacyLook::unreadable;
     return r;
   }
-  // Record by record, as far as the converters read (a text file to its
-  // end): a huge or sparse file costs no more than its records.
-  const std::uint64_t wanted = input.size == 0 ? UINT64_MAX : input.bytes();
+  r.look = LegacyLook::regular;
+  // Record by record, as far as the converters read: a huge or sparse file
+  // costs no more than its records.
+  const std::uint64_t wanted = input.size == 0 ? legacy_text_read_limit : input.bytes();
   std::uint8_t chunk[4096];
   char time_text[controller_record::size + 1];
   std::uint64_t record_start = 0;

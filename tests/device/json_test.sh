@@ -38,7 +38,8 @@ rehearsal() {
 }
 
 # One line per JSON output: its name | the command that prints it (JSON
-# Lines on standard output).
+# Lines on standard output). A new output is one more line here, e.g.
+# "sav3-migrate --status --json|migrate --status --json".
 outputs=(
   "sav3-migrate --check --json|cat $scratch/check.json"
   "sav3-inspect --json FILE...|$inspect --json $staging/cfg/port0 $staging/history/port1 $staging/cfg/email $scratch/sample/mnt/1/cfg/ipcfg $scratch/none"
