@@ -89,8 +89,8 @@ phases() {
 }
 
 phases plain ""
-[ "$(state_of "$scratch/plain-full")" = done ] || fail "the full run ended in '$(state_of "$scratch/plain-full")', not done"
-[ "$(state_of "$scratch/plain-resume")" = done ] || fail "the resume ended in '$(state_of "$scratch/plain-resume")', not done"
+[ "$(state_of "$scratch/plain-full")" = "done" ] || fail "the full run ended in '$(state_of "$scratch/plain-full")', not done"
+[ "$(state_of "$scratch/plain-resume")" = "done" ] || fail "the resume ended in '$(state_of "$scratch/plain-resume")', not done"
 sort -u "$scratch/plain.calls" >"$scratch/seen"
 [ -s "$scratch/seen" ] || fail "no system call traced"
 [ -z "$list" ] || cp "$scratch/seen" "$list"
