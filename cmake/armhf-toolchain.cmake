@@ -1,24 +1,5 @@
-# Cross build for the controller board: 32-bit ARM Linux (armhf), Debian's
-# g++-arm-linux-gnueabihf. Everything links statically so that the tool (and
-# the unit tests) run in a bare root file system and under qemu-arm-static.
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR arm)
-
-set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
-set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
-
-set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# The 64-bit time_t comes from the build itself (CMakeLists.txt), for every
-# target.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-
-# Tests (and the discovery of the GoogleTest cases) run under user-mode qemu.
-# The binaries are static, so qemu needs no -L prefix (which would also make
-# it look for every absolute path under the prefix first).
-find_program(SAV3_QEMU_ARM qemu-arm-static REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${SAV3_QEMU_ARM})
+# Cross build for the controller board: ARMv7-A with VFPv3 (armhf), Debian's
+# g++-arm-linux-gnueabihf, static against its glibc.
+set(SAV3_TARGET armhf)
+set(SAV3_TRIPLET arm-linux-gnueabihf)
+include(${CMAKE_CURRENT_LIST_DIR}/arm-cross.cmake)

@@ -90,6 +90,15 @@ is_arm_binary() {
   [ "$(od -An -tx1 -j18 -N2 "$1" | tr -d ' \n')" = "2800" ]
 }
 
+# The emulated core for an ARM executable: an ARMv5TE core without an FPU
+# (arm926) for a soft-float one (EF_ARM_ABI_FLOAT_SOFT in e_flags), so that
+# an instruction the older controllers lack stops the run; qemu's default
+# (the newest core) otherwise.
+qemu_cpu_option() {
+  [ "$(od -An -tx1 -j37 -N1 "$1" | tr -d ' \n')" = "02" ] && echo " -cpu arm926"
+  return 0
+}
+
 # busybox-static and tzdata, installed only when missing: asking the package
 # database while another job installs packages can fail for a moment.
 ensure_busybox_and_zone() {
@@ -198,7 +207,7 @@ cmd_create() {
   if is_arm_binary "$tool" && [ -z "$board" ]; then
     ensure_packages qemu-user-static >&2 || die "qemu-user-static is needed for an ARM tool"
     cp "$(command -v qemu-arm-static)" "$root/sandbox/qemu-arm-static"
-    echo "/sandbox/qemu-arm-static /sandbox/sav3-migrate" >"$root/sandbox/tool-command"
+    echo "/sandbox/qemu-arm-static$(qemu_cpu_option "$tool") /sandbox/sav3-migrate" >"$root/sandbox/tool-command"
   else
     echo "/sandbox/sav3-migrate" >"$root/sandbox/tool-command"
   fi

@@ -111,6 +111,9 @@ inline constexpr char interrupted[] = "interrupted";
 inline constexpr char unreadable[] = "unreadable: %s";
 // The opening commands did not copy a legacy file into the staging tree.
 inline constexpr char copy_incomplete[] = "copy incomplete: %s";
+// The removals of the opening commands could not be flushed (%s: "FOLDER:
+// ERROR"); a resume would not issue them again.
+inline constexpr char not_flushed[] = "removals not flushed: %s";
 // A check before the first command (%s: "CHECK: PATH: ERROR").
 inline constexpr char precondition[] = "precondition failed: %s";
 }  // namespace kept_reason
@@ -135,9 +138,9 @@ inline constexpr char abandoned_reason[] = "after %d attempts";
 // the backslash and every byte from 0x80 is written as \xNN (two upper-case
 // hex digits); all other bytes stand for themselves.
 
-// Where a failure set errno, its line ends with ": " and the system's error
-// text in the C locale (strerror of a static binary: "Read-only file system"),
-// escaped like names.
+// Where a failure set errno, its line ends with ": " and the error's text
+// (error_text: glibc's wording in the C locale, "Read-only file system",
+// whatever the C library), escaped like names.
 //
 // The system log lines, one per decision (printf formats). Device paths and
 // names in them are escaped (escape_name). Priorities: LOG_NOTICE for the

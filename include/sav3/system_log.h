@@ -28,7 +28,10 @@ struct Escaped {
   operator const char*() const { return text; }
 };
 Escaped escaped(const char* name);
-// The system's text for an error number, in the C locale, escaped.
+// The text of an error number: glibc's in the C locale for the errors the
+// tool can meet, "error N" for others, whatever the C library.
+const char* error_message(int error);
+// The same, escaped.
 Escaped error_text(int error);
 
 // A name as it appears in log lines and manifests: bytes below 0x20, 0x7f,

@@ -70,14 +70,9 @@ fetch() {
   [ -f "$cache/fetched" ] && return 0
   [ "$(id -u)" -eq 0 ] || die "fetching the board's packages needs root"
   ensure_packages "${board_packages[@]}" >&2 || die "cannot install: ${board_packages[*]}"
-  if ! dpkg --print-foreign-architectures | grep -qx armhf; then
-    dpkg --add-architecture armhf
-    sav3_apt_updated=no
-  fi
-  if [ "$sav3_apt_updated" != yes ]; then
-    apt-get update -qq >&2 || die "apt-get update failed"
-    sav3_apt_updated=yes
-  fi
+  ensure_architecture armhf || die "dpkg cannot take armhf packages"
+  # A failed index is tolerated: the kernel and busybox below must be had.
+  apt_update
   rm -rf "$cache"
   mkdir -p "$cache/debs"
   # The kernel's versioned package, from the metapackage's dependency.

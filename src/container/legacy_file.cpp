@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "sav3/device.h"
+#include "sav3/system_log.h"
 
 namespace sav3 {
 
@@ -67,7 +68,7 @@ void close_legacy_file(std::FILE* file, const char* path) {
 }
 
 const char* read_error_text(int error) {
-  return error == not_a_regular_file ? "not a regular file" : std::strerror(error);
+  return error == not_a_regular_file ? "not a regular file" : error_message(error);
 }
 
 }  // namespace sav3

@@ -133,20 +133,25 @@ bool live_folders_ready(char* failed, std::size_t failed_size) {
   return true;
 }
 
-void flush_opening_removals() {
-  bool flushed = false;
+// Each folder the opening commands removed from, flushed on its own: a
+// folder's fsync reports a failed write-back on every kernel (syncfs says
+// nothing of one before Linux 5.8, and older kernels lack it). /mnt only when
+// all of /mnt/2 is gone: its removal is then what must reach the medium.
+// False, with "FOLDER: ERROR" in failed, when a flush failed.
+bool flush_opening_removals(char* failed, std::size_t failed_size) {
   for (const char* folder : {"/mnt/2/snmp/sbin", "/mnt/2/tools", "/mnt/2", "/mnt"}) {
-    // /mnt only when the commands removed all of /mnt/2: its removal is
-    // then what must reach the medium.
-    if (flushed) break;
     const int fd = open(host_path(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) continue;  // gone, or nothing there to remove
-    // syncfs covers the folders and the file system's journal. May be
-    // dropped: a failure here changes nothing the run could still do.
-    static_cast<void>(syncfs(fd));
+    const bool flushed = fsync(fd) == 0;
+    const int error = errno;
     close(fd);
-    flushed = std::strcmp(folder, "/mnt/2") == 0;
+    if (!flushed) {
+      std::snprintf(failed, failed_size, "%s: %s", folder, error_text(error).text);
+      return false;
+    }
+    if (std::strcmp(folder, "/mnt/2") == 0) break;
   }
+  return true;
 }
 
 void log_precondition(const Failure& f) {
@@ -242,8 +247,13 @@ void full_run(CommandRunner run_command, const Sequence& sequence, const char* w
   // must be on the medium before "pending" is: without this, a cut soon
   // after it could bring the old programs back (their folders' journal not
   // yet committed) for good.
-  flush_opening_removals();
+  // Not flushed: the next run is a full one and issues them again.
   char reason[sizeof failed + 64];
+  if (!flush_opening_removals(failed, sizeof failed)) {
+    std::snprintf(reason, sizeof reason, kept_reason::not_flushed, failed);
+    static_cast<void>(write_kept(reason, runs));
+    return;
+  }
   if (!enough_room(failed, sizeof failed)) {
     std::snprintf(reason, sizeof reason, kept_reason::no_room, failed);
     static_cast<void>(write_kept(reason, runs));

@@ -3,6 +3,7 @@
 
 #include <syslog.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -89,10 +90,81 @@ bool unescape_name(char* text) {
   return true;
 }
 
-Escaped error_text(int error) {
-  // strerror in the static tool is the C locale's text.
-  return escaped(std::strerror(error));
+// The texts of the errors the tool can meet on a device (files, folders,
+// mounts, media, processes), as glibc words them in the C locale: fleet
+// tools match the log lines, so they must not change with the C library
+// (musl, uClibc-ng word many of them otherwise: "I/O error").
+struct ErrorText {
+  int error;
+  const char* text;
+};
+constexpr ErrorText error_texts[] = {
+    {EPERM, "Operation not permitted"},
+    {ENOENT, "No such file or directory"},
+    {ESRCH, "No such process"},
+    {EINTR, "Interrupted system call"},
+    {EIO, "Input/output error"},
+    {ENXIO, "No such device or address"},
+    {E2BIG, "Argument list too long"},
+    {ENOEXEC, "Exec format error"},
+    {EBADF, "Bad file descriptor"},
+    {ECHILD, "No child processes"},
+    {EAGAIN, "Resource temporarily unavailable"},
+    {ENOMEM, "Cannot allocate memory"},
+    {EACCES, "Permission denied"},
+    {EFAULT, "Bad address"},
+    {EBUSY, "Device or resource busy"},
+    {EEXIST, "File exists"},
+    {EXDEV, "Invalid cross-device link"},
+    {ENODEV, "No such device"},
+    {ENOTDIR, "Not a directory"},
+    {EISDIR, "Is a directory"},
+    {EINVAL, "Invalid argument"},
+    {ENFILE, "Too many open files in system"},
+    {EMFILE, "Too many open files"},
+    {ENOTTY, "Inappropriate ioctl for device"},
+    {ETXTBSY, "Text file busy"},
+    {EFBIG, "File too large"},
+    {ENOSPC, "No space left on device"},
+    {ESPIPE, "Illegal seek"},
+    {EROFS, "Read-only file system"},
+    {EMLINK, "Too many links"},
+    {EPIPE, "Broken pipe"},
+    {ERANGE, "Numerical result out of range"},
+    {EDEADLK, "Resource deadlock avoided"},
+    {ENAMETOOLONG, "File name too long"},
+    {ENOLCK, "No locks available"},
+    {ENOSYS, "Function not implemented"},
+    {ENOTEMPTY, "Directory not empty"},
+    {ELOOP, "Too many levels of symbolic links"},
+    {ENODATA, "No data available"},
+    {EOVERFLOW, "Value too large for defined data type"},
+    {EBADMSG, "Bad message"},
+    {EILSEQ, "Invalid or incomplete multibyte or wide character"},
+    {EOPNOTSUPP, "Operation not supported"},
+    {ETIMEDOUT, "Connection timed out"},
+    {ESTALE, "Stale file handle"},
+    {EUCLEAN, "Structure needs cleaning"},
+    {EREMOTEIO, "Remote I/O error"},
+    {EDQUOT, "Disk quota exceeded"},
+    {ENOMEDIUM, "No medium found"},
+    {EMEDIUMTYPE, "Wrong medium type"},
+    {ECANCELED, "Operation canceled"},
+    {ENOKEY, "Required key not available"},
+};
+
+const char* error_message(int error) {
+  for (const ErrorText& e : error_texts)
+    if (e.error == error) return e.text;
+  // Any other number: its own text, kept for the run (single-threaded).
+  static char others[256][16];
+  static char beyond[16];
+  char* out = error >= 0 && error < 256 ? others[error] : beyond;
+  std::snprintf(out, sizeof others[0], "error %d", error);
+  return out;
 }
+
+Escaped error_text(int error) { return escaped(error_message(error)); }
 
 Escaped escaped(const char* name) {
   Escaped e;
