@@ -91,7 +91,8 @@ inline constexpr char writable[] = "writable";          // a tree on a read-only
 inline constexpr char copy_source[] = "copy source";    // a FIFO, socket or device the copies would read
 inline constexpr char legacy_input[] = "legacy input";  // a legacy input that cannot be read
 inline constexpr char room[] = "room";                  // the predicted staging tree does not fit
-inline constexpr char mount_point[] = "mount point";    // a mount below /usr/sav the wipe cannot remove
+inline constexpr char mount_point[] = "mount point";    // a mount a removal would empty, or no map of them
+inline constexpr char legacy_data[] = "legacy data";    // the device holds migrated files, not legacy ones
 }  // namespace precondition
 
 // The <reason> after "abandoned ".
@@ -172,6 +173,9 @@ inline constexpr char staging_unreadable[] = "staging tree unreadable: %s: live 
 // The state file could not be written (the state's first line, e.g.
 // "pending", and the error text); with "pending" no replacement command runs.
 inline constexpr char state_not_written[] = "could not write the state %s: %s";
+// The new state is in place, but /usr/sav3 could not be flushed after the
+// rename: a power cut may still bring back the state before it.
+inline constexpr char state_not_flushed[] = "state %s written but not flushed: %s";
 // Just before the first replacement command (the state "pending" is on disk).
 inline constexpr char pending[] = "pending: replacing the live trees";
 // /usr/sav2 holds a name the shell pipeline would split; the tool removes its

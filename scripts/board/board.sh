@@ -11,8 +11,10 @@
 #       print the reason and exit 77.
 #   board.sh make BOARD LAYOUT TOOL LEGACY_DIR
 #       a board in the folder BOARD (absent or empty): the device root made
-#       by `sandbox.sh create --board` from LEGACY_DIR, with the ARM TOOL and
-#       the dummy daemons, on the disk images of LAYOUT:
+#       by `sandbox.sh create --board` from LEGACY_DIR, with the ARM TOOL as
+#       /usr/sbin/sav3-migrate, its init script contrib/sysvinit/sav3-migrate
+#       as /etc/init.d/sav3-migrate and the dummy daemons, on the disk images
+#       of LAYOUT:
 #         ext4   everything on one ext4 file system (disk0.img)
 #         split  the same, with /usr/sav3 on a second ext4 disk (disk1.img)
 #         f2fs   everything on one f2fs file system
@@ -197,6 +199,10 @@ cmd_make() {
   [ -z "$(ls -A "$board")" ] || die "$board is not empty"
   local root=$board/root
   "$here/../sandbox.sh" create --board "$cache/busybox/bin/busybox" "$root" "$tool" "$legacy"
+  # The tool and its init script where a firmware image has them (cmake
+  # --install, contrib/sysvinit): the start-up runs the init script as shipped.
+  install -D -m 755 "$tool" "$root/usr/sbin/sav3-migrate"
+  install -D -m 755 "$top/contrib/sysvinit/sav3-migrate" "$root/etc/init.d/sav3-migrate"
   # The old programs and the DHCP client as dummy daemons, where the legacy
   # device has no file of that name.
   local daemon

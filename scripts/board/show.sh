@@ -53,6 +53,10 @@ verdict() { # TEXT COMMAND...
     status=1
   fi
 }
+verdict "the first boot ran the tool by its init script as shipped (contrib/sysvinit/sav3-migrate)" \
+  grep -q "^sav3-migrate: state 'done' (exit status 0)" <(tr -d '\r' <"$work/board/console.1")
+verdict "the second boot's init script found the marker and did not start the tool" \
+  grep -q "^sav3-migrate: /mnt/data/port0 present: nothing to migrate" <(tr -d '\r' <"$work/board/console.2")
 verdict "the board's migration ended with the state 'done'" \
   grep -q "^F /usr/sav3/.migration .* $(printf 'done\n' | sha256sum | cut -d' ' -f1)\$" "$work/board.first.listing"
 verdict "the second boot changed nothing ($(grep -c . "$work/board.first.listing") paths)" \

@@ -129,9 +129,9 @@ void look_at_inputs(CheckReport& r) {
   }
 }
 
-void precondition_verdict(CheckReport& r, Verdict verdict, const PreconditionFailure& f) {
+void precondition_verdict(CheckReport& r, Verdict verdict, const Failure& f) {
   char failed[sizeof f.path + sizeof f.error + 64];
-  std::snprintf(failed, sizeof failed, "%s: %s: %s", f.check, f.path, f.error);
+  std::snprintf(failed, sizeof failed, "%s: %s: %s", f.what, f.path, f.error);
   if (verdict == Verdict::keep)
     conclude(r, verdict, 1, kept_reason::precondition, failed);
   else
@@ -149,8 +149,9 @@ int state_write_error() {
 
 // A resume: the checks, the attempt count, the manifest, the room.
 void check_resume(CheckReport& r, int attempts) {
-  PreconditionFailure precondition;
-  if (!preconditions_hold(RunKind::resume, false, precondition)) {
+  Failure precondition;
+  bool staging_sound = true;
+  if (!preconditions_hold(RunKind::resume, false, precondition, staging_sound)) {
     precondition_verdict(r, Verdict::nothing, precondition);
     return;
   }
@@ -197,8 +198,9 @@ void check_resume(CheckReport& r, int attempts) {
 
 void check_full_run(CheckReport& r) {
   look_at_inputs(r);
-  PreconditionFailure precondition;
-  if (!preconditions_hold(RunKind::full, false, precondition, &r.room)) {
+  Failure precondition;
+  bool staging_sound = true;
+  if (!preconditions_hold(RunKind::full, false, precondition, staging_sound, &r.room)) {
     precondition_verdict(r, Verdict::keep, precondition);
     return;
   }

@@ -156,7 +156,7 @@ bool tree_matches_manifest(const char* tree, TreeRule rule, bool flush, char* fa
     std::uint64_t present = 0;
     for (const bool naming : {false, true}) {
       walked = {};
-      walk_tree(root, walked, [&](int dirfd, const char* name, const char* path, const struct stat&) {
+      const bool whole = walk_tree(root, walked, [&](int dirfd, const char* name, const char* path, const struct stat&) {
         if (!counted(rule, path)) return Step::next;
         // A card or partition mounted under /usr/sav2 that the staging tree
         // has no name for was left whole, like an "update" entry.
@@ -168,7 +168,8 @@ bool tree_matches_manifest(const char* tree, TreeRule rule, bool flush, char* fa
           name_failure(failed, failed_size, tree, path);
         return Step::enter;
       });
-      if (present == expected) break;
+      // A tree that could not be listed whole never matches.
+      if (whole && present == expected) break;
       ok = false;
     }
     if (!ok && failed[0] == '\0') name_failure(failed, failed_size, tree, "");

@@ -15,8 +15,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../look/mounts.h"
 #include "room.h"
+#include "sav3/container.h"
+#include "sav3/controller_record.h"
 #include "sav3/device.h"
+#include "sav3/inventory.h"
+#include "sav3/look.h"
+#include "sav3/output_files.h"
 #include "sav3/legacy_file.h"
 #include "sav3/legacy_inputs.h"
 #include "sav3/migration_state.h"
@@ -26,33 +32,33 @@
 namespace sav3 {
 
 LegacyLook read_legacy_input(const char* path, int& error) {
-  const LegacyLook look = look_at_legacy_file(path, error);
-  if (look != LegacyLook::regular) return look;
-  const int fd = open(host_path(path), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  Look look;
+  const int fd = open_regular(path, look);
   if (fd < 0) {
-    error = errno;
-    return LegacyLook::unreadable;
+    error = look.error;
+    return look.seen == Seen::absent ? LegacyLook::missing : LegacyLook::unreadable;
   }
+  // As far as the conversions read, no further: a huge or sparse file costs
+  // no more than its records.
   std::uint8_t chunk[4096];
-  ssize_t n = 0;
-  while ((n = read(fd, chunk, sizeof chunk)) != 0) {
-    if (n < 0 && errno != EINTR) {
+  std::uint64_t left = legacy_read_limit;
+  while (left > 0) {
+    const ssize_t n = read(fd, chunk, sizeof chunk < left ? sizeof chunk : left);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
       error = errno;
       close(fd);
       return LegacyLook::unreadable;
     }
+    left -= static_cast<std::uint64_t>(n);
   }
   close(fd);
+  error = 0;
   return LegacyLook::regular;
 }
 
 namespace {
-
-struct Identity {
-  dev_t device;
-  ino_t inode;
-  bool operator==(const Identity&) const = default;
-};
 
 // A folder and the folders above it, up to the root (by the kernel's "..",
 // so links on the way are resolved as the kernel resolves them).
@@ -65,61 +71,88 @@ struct Lineage {
       if (chain[i] == id) return true;
     return false;
   }
+  bool is_or_holds(const Identity& id) const { return exists && (chain[0] == id || holds(id)); }
 };
 
-Lineage lineage_of(const char* device_path) {
+// The lineage of the folder open at fd (which it closes).
+Lineage lineage_from(int fd) {
   Lineage l{};
-  int fd = open(host_path(device_path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return l;
-  l.exists = true;
-  while (l.length < std::size(l.chain)) {
+  l.exists = fd >= 0;
+  while (fd >= 0 && l.length < std::size(l.chain)) {
     struct stat st;
     if (fstat(fd, &st) != 0) break;
-    const Identity id{st.st_dev, st.st_ino};
+    const Identity id = identity_of(st);
     if (l.length > 0 && l.chain[l.length - 1] == id) break;  // the root is its own parent
     l.chain[l.length++] = id;
     const int parent = openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     close(fd);
     fd = parent;
-    if (fd < 0) break;
   }
   if (fd >= 0) close(fd);
   return l;
 }
 
-bool fail(PreconditionFailure& f, const char* check, const char* path, const char* error) {
-  f.check = check;
-  std::snprintf(f.path, sizeof f.path, "%s", escaped(path).text);
-  std::snprintf(f.error, sizeof f.error, "%s", escaped(error).text);
-  return false;
+Lineage lineage_of(const char* device_path) {
+  return lineage_from(open(host_path(device_path), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-bool fail_errno(PreconditionFailure& f, const char* check, const char* path, int error) {
-  return fail(f, check, path, read_error_text(error));
+// The lineage of the folder that holds what a device path leads to (links
+// followed, the last one included): where that entry really lies.
+Lineage resolved_lineage(const char* device_path, Look& look) {
+  const int fd = open(host_path(device_path), O_PATH | O_CLOEXEC);
+  if (fd < 0) {
+    look = {means_absent(errno) ? Seen::absent : Seen::failed, errno, {}};
+    return Lineage{};
+  }
+  look = {Seen::present, 0, {}};
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  static char where[4096];
+  const ssize_t n = readlink(link, where, sizeof where - 1);
+  if (n <= 0) {
+    look = {Seen::failed, n < 0 ? errno : ENOENT, {}};
+    close(fd);
+    return Lineage{};
+  }
+  close(fd);
+  where[n] = '\0';
+  char* slash = std::strrchr(where, '/');
+  if (slash == where) ++slash;
+  *slash = '\0';
+  // The kernel names the path from the process's root: as the device sees it.
+  return lineage_from(open(where, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 constexpr const char* trees[] = {path::staging, path::live, path::live2};
+constexpr const char* kept_apart[] = {"/", "/mnt/1/cfg", "/mnt/1/etc", "/mnt/2", "/mnt/data"};
 
 // (a) Each tree resolves to a folder; a live tree may be missing (it is
-// created once every check holds), but not a dangling link.
-bool trees_are_folders(PreconditionFailure& f) {
+// created once every check holds), but not a dangling link. A look that
+// fails is no answer: the run stops there.
+bool trees_are_folders(Failure& f, bool& staging_sound) {
   for (const char* tree : trees) {
-    struct stat st;
-    if (stat(host_path(tree), &st) == 0) {
-      if (!S_ISDIR(st.st_mode)) return fail_errno(f, precondition::folder, tree, ENOTDIR);
+    const Look look = look_path(tree, true);
+    if (look.seen == Seen::present) {
+      if (!S_ISDIR(look.st.st_mode)) {
+        staging_sound = staging_sound && tree != path::staging;
+        return fail_errno(f, precondition::folder, tree, ENOTDIR);
+      }
       continue;
     }
-    const int error = errno;
-    if (error == ENOENT && tree != path::staging && lstat(host_path(tree), &st) != 0) continue;
-    return fail_errno(f, precondition::folder, tree, error);
+    if (look.seen == Seen::absent && tree != path::staging) {
+      const Look link = look_path(tree, false);
+      if (link.seen == Seen::absent) continue;
+      if (link.seen == Seen::failed) return fail_errno(f, precondition::folder, tree, link.error);
+    }
+    staging_sound = staging_sound && tree != path::staging;
+    return fail_errno(f, precondition::folder, tree, look.error);
   }
   return true;
 }
 
 // (b) No tree is, holds or lies inside another, and none is or holds the
 // legacy configuration, the old programs or the marker's folder.
-bool trees_are_separate(PreconditionFailure& f) {
-  constexpr const char* kept_apart[] = {"/", "/mnt/1/cfg", "/mnt/1/etc", "/mnt/2", "/mnt/data"};
+bool trees_are_separate(Failure& f, bool& staging_sound) {
   Lineage tree[std::size(trees)];
   for (std::size_t i = 0; i < std::size(trees); ++i) tree[i] = lineage_of(trees[i]);
   char why[160];
@@ -134,6 +167,9 @@ bool trees_are_separate(PreconditionFailure& f) {
     else if (b.holds(a.chain[0]))
       how = "holds";
     if (how == nullptr) return true;
+    // A staging tree that is not apart takes no state file and no probe:
+    // they would land in the other tree.
+    staging_sound = staging_sound && a_name != path::staging && b_name != path::staging;
     std::snprintf(why, sizeof why, "%s %s", how, b_name);
     return fail(f, precondition::separate, a_name, why);
   };
@@ -150,27 +186,105 @@ bool trees_are_separate(PreconditionFailure& f) {
   return true;
 }
 
+// The names the staging tree will have at its top: its four folders and
+// the copied update log.
+bool staging_folder_name(const char* name, std::size_t n) {
+  for (const char* folder : {path::staging_data, path::staging_cfg, path::staging_etc, path::staging_history}) {
+    const char* own = std::strrchr(folder, '/') + 1;
+    if (std::strlen(own) == n && std::strncmp(name, own, n) == 0) return true;
+  }
+  return false;
+}
+bool staging_will_name(const char* name, std::size_t n) {
+  return staging_folder_name(name, n) || (n == 10 && std::strncmp(name, "update_log", n) == 0);
+}
+
+}  // namespace
+
+bool staging_tree_names(const char* name) { return staging_will_name(name, std::strlen(name)); }
+
+namespace {
+
+// (a) of the plan: no removal crosses a mount point and nothing removed or
+// written lies outside the trees. rm -rf empties a mount point below what it
+// removes (a card, or through a bind mount the folder it shows) and cannot
+// remove it. Allowed: a mount at a top-level folder name of the staging
+// tree in a live tree (emptied and refilled on its own file system), a
+// mount under /usr/sav's dot entries (no command touches them), and one in a
+// top-level entry of /usr/sav2 that the staging tree does not name (left
+// whole, like an "update" entry). Nor may a mount below a tree show another
+// tree, the legacy configuration, the old programs or the marker's folder.
+bool mounts_contained(const MountMap& map, Failure& f, bool& staging_sound) {
+  static char shown[512];
+  for (std::size_t i = 0; i < map.count; ++i) {
+    const TreeMount& m = map.mounts[i];
+    std::snprintf(shown, sizeof shown, "%s/%s", m.tree, m.relative);
+    const char* slash = std::strchr(m.relative, '/');
+    const std::size_t top = slash != nullptr ? static_cast<std::size_t>(slash - m.relative) : std::strlen(m.relative);
+    const bool deeper = slash != nullptr;
+    const char* why = nullptr;
+    if (m.tree == path::staging) {
+      why = "below the staging tree, which the opening commands empty";
+    } else if (m.tree == path::live) {
+      if (m.relative[0] != '.' && (deeper || !staging_folder_name(m.relative, top)))
+        why = deeper && staging_will_name(m.relative, top) ? "inside a folder the copy refills"
+                                                            : "below a name the staging tree lacks";
+    } else if (staging_will_name(m.relative, top) && (deeper || !staging_folder_name(m.relative, top))) {
+      why = "inside a folder the copy refills";
+    }
+    if (why != nullptr) return fail(f, precondition::mount_point, shown, why);
+    for (const char* other : trees) {
+      const Lineage l = lineage_of(other);
+      if (l.is_or_holds(m.root)) {
+        staging_sound = staging_sound && other != path::staging;
+        char what[64];
+        std::snprintf(what, sizeof what, "shows %s", other);
+        return fail(f, precondition::separate, shown, what);
+      }
+    }
+    for (const char* other : kept_apart) {
+      if (std::strcmp(other, "/") == 0) continue;
+      if (lineage_of(other).is_or_holds(m.root)) {
+        char what[64];
+        std::snprintf(what, sizeof what, "shows %s", other);
+        return fail(f, precondition::separate, shown, what);
+      }
+    }
+  }
+  return true;
+}
+
 // (c) A folder on a file system mounted read-write where a file can be
 // created; a missing live tree is judged by the folder it will be made in.
-bool writable(const char* tree, bool probe, PreconditionFailure& f) {
+// The names the run will write there must be free for it: a folder at the
+// probe's name, or at the state file's temporary name, cannot be removed.
+bool writable(const char* tree, bool probe, Failure& f) {
   char folder[512];
   std::snprintf(folder, sizeof folder, "%s", tree);
-  struct stat st;
-  if (stat(host_path(folder), &st) != 0) *std::strrchr(folder, '/') = '\0';
+  const Look look = look_path(folder, true);
+  if (look.seen == Seen::failed) return fail_errno(f, precondition::writable, tree, look.error);
+  if (look.seen == Seen::absent) *std::strrchr(folder, '/') = '\0';
+  const char* where = folder[0] ? folder : "/";
   struct statvfs fs;
-  if (statvfs(host_path(folder[0] ? folder : "/"), &fs) != 0)
-    return fail_errno(f, precondition::writable, tree, errno);
+  if (statvfs(host_path(where), &fs) != 0) return fail_errno(f, precondition::writable, tree, errno);
   if ((fs.f_flag & ST_RDONLY) != 0) return fail_errno(f, precondition::writable, tree, EROFS);
+  constexpr char name[] = ".sav3-probe";
+  char taken[600];
+  for (const char* own : {name, tree == path::staging ? std::strrchr(path::state_temp, '/') + 1 : nullptr}) {
+    if (own == nullptr || look.seen == Seen::absent) continue;
+    std::snprintf(taken, sizeof taken, "%s/%s", tree, own);
+    const Look at = look_path(taken, false);
+    if (at.seen == Seen::failed) return fail_errno(f, precondition::writable, taken, at.error);
+    if (at.seen == Seen::present && S_ISDIR(at.st.st_mode)) return fail_errno(f, precondition::writable, taken, EISDIR);
+  }
   if (!probe) {
-    if (access(host_path(folder[0] ? folder : "/"), W_OK) != 0)
-      return fail_errno(f, precondition::writable, tree, errno);
+    if (access(host_path(where), W_OK) != 0) return fail_errno(f, precondition::writable, tree, errno);
     return true;
   }
-  const int fd = open(host_path(folder[0] ? folder : "/"), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = open(host_path(where), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return fail_errno(f, precondition::writable, tree, errno);
   // A probe left by a run cut short is removed first (its absence is the
   // usual case: the result tells nothing the create below does not).
-  constexpr char name[] = ".sav3-probe";
   static_cast<void>(unlinkat(fd, name, 0));
   const int made = openat(fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   const int error = errno;
@@ -183,44 +297,70 @@ bool writable(const char* tree, bool probe, PreconditionFailure& f) {
   return made >= 0 || fail_errno(f, precondition::writable, tree, error);
 }
 
-// (d) What the opening copies read is no FIFO, socket or device node: cp
-// would block on a FIFO and read a device.
-bool copy_source_ok(const char* path, PreconditionFailure& f) {
-  struct stat st;
-  if (stat(host_path(path), &st) != 0) return true;  // missing, or a dangling link: cp skips it
-  if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return true;
-  return fail_errno(f, precondition::copy_source, path, not_a_regular_file);
+// (b) of the plan: what the conversions and the opening copies read must
+// not lie where the opening commands delete it first ("rm -rf /usr/sav3/*"
+// runs before any of them reads).
+bool read_before_removed(const char* path, const char* check, Failure& f) {
+  Look look;
+  const Lineage l = resolved_lineage(path, look);
+  if (look.seen == Seen::absent) return true;
+  if (look.seen == Seen::failed) return fail_errno(f, check, path, look.error);
+  const Lineage staging = lineage_of(path::staging);
+  if (staging.exists && l.is_or_holds(staging.chain[0]))
+    return fail(f, check, path, "lies in /usr/sav3, which the opening commands empty first");
+  return true;
 }
 
-bool copy_sources_ok(PreconditionFailure& f) {
+// (d) What the opening copies read is no FIFO, socket or device node: cp
+// would block on a FIFO and read a device. A look that fails is not "cp
+// skips it": the copy would silently lack it.
+bool copy_source_ok(const char* path, Failure& f) {
+  const Look look = look_path(path, true);
+  if (look.seen == Seen::failed) return fail_errno(f, precondition::copy_source, path, look.error);
+  if (look.seen == Seen::absent) return true;  // missing, or a dangling link: cp skips it
+  if (!S_ISREG(look.st.st_mode) && !S_ISDIR(look.st.st_mode))
+    return fail_errno(f, precondition::copy_source, path, not_a_regular_file);
+  return read_before_removed(path, precondition::copy_source, f);
+}
+
+bool copy_sources_ok(Failure& f) {
   for (const char* folder : {"/mnt/1/cfg", "/mnt/1/etc"}) {
     DIR* dir = opendir(host_path(folder));
-    if (dir == nullptr) continue;
+    if (dir == nullptr) {
+      if (means_absent(errno)) continue;
+      return fail_errno(f, precondition::copy_source, folder, errno);
+    }
     bool ok = true;
-    while (dirent* e = readdir(dir)) {
+    int error = 0;
+    while (const dirent* e = next_entry(dir, error)) {
       if (e->d_name[0] == '.') continue;
       char entry[512];
-      if (std::snprintf(entry, sizeof entry, "%s/%s", folder, e->d_name) >= static_cast<int>(sizeof entry))
-        continue;
+      if (std::snprintf(entry, sizeof entry, "%s/%s", folder, e->d_name) >= static_cast<int>(sizeof entry)) {
+        ok = fail_errno(f, precondition::copy_source, folder, ENAMETOOLONG);
+        break;
+      }
       if (!copy_source_ok(entry, f)) {
         ok = false;
         break;
       }
     }
     closedir(dir);
+    if (ok && error != 0) ok = fail_errno(f, precondition::copy_source, folder, error);
     if (!ok) return false;
   }
   return copy_source_ok("/usr/sav/update_log", f) && copy_source_ok("/usr/sav/data/userlogindata.txt", f);
 }
 
-// A legacy input that exists reads to its end.
-bool reads_to_end(const char* path, PreconditionFailure& f) {
+// A legacy input that exists reads as far as the conversions read it, and
+// does not lie where the opening commands delete it before it is read.
+bool reads_to_end(const char* path, Failure& f) {
   int error = 0;
-  return read_legacy_input(path, error) != LegacyLook::unreadable ||
-         fail_errno(f, precondition::legacy_input, path, error);
+  return (read_legacy_input(path, error) != LegacyLook::unreadable ||
+          fail_errno(f, precondition::legacy_input, path, error)) &&
+         read_before_removed(path, precondition::legacy_input, f);
 }
 
-bool legacy_inputs_read(PreconditionFailure& f) {
+bool legacy_inputs_read(Failure& f) {
   for (const char* input : legacy_inputs) {
     if (std::strstr(input, "%d") == nullptr) {
       if (!reads_to_end(input, f)) return false;
@@ -232,38 +372,75 @@ bool legacy_inputs_read(PreconditionFailure& f) {
   return true;
 }
 
-// (f) rm -rf /usr/sav/* cannot remove a mount point: below a top-level name
-// that the staging tree will not have, it would stay, emptied, for good.
-bool staging_will_name(const char* name) {
-  for (const char* folder : {path::staging_data, path::staging_cfg, path::staging_etc, path::staging_history})
-    if (std::strcmp(name, std::strrchr(folder, '/') + 1) == 0) return true;
-  return std::strcmp(name, "update_log") == 0;
+// A headed record file of the new firmware at an output path of `tree`
+// (the output table's path with /usr/sav3 replaced): magic, header checksum
+// and the length its header promises.
+enum class Headed { yes, no, failed };
+Headed headed_output(const char* tree, const OutputFile& file, unsigned port, int& error) {
+  char path[512];
+  const char* relative = file.path + std::strlen(path::staging);
+  std::snprintf(path, sizeof path, "%s%s", tree, file.per_port() ? numbered_path(relative, port).text : relative);
+  Look look;
+  const int fd = open_regular(path, look);
+  if (fd < 0) {
+    error = look.error;
+    return look.seen == Seen::failed && look.error != not_a_regular_file && look.error != EISDIR ? Headed::failed
+                                                                                                  : Headed::no;
+  }
+  std::uint8_t head[header::size] = {};
+  const ssize_t n = read(fd, head, sizeof head);
+  error = n < 0 ? errno : 0;
+  close(fd);
+  if (n < 0) return Headed::failed;
+  if (n != static_cast<ssize_t>(sizeof head)) return Headed::no;
+  const HeaderCheck c = check_header(ConstBytes(head, sizeof head));
+  const bool sound = (c.problems & (header_problem::magic | header_problem::header_checksum)) == 0 &&
+                     c.expected_length() == static_cast<std::uint64_t>(look.st.st_size);
+  return sound ? Headed::yes : Headed::no;
 }
 
-bool no_mount_below_live(PreconditionFailure& f) {
-  const int live = open_device_folder(path::live);
-  if (live < 0) return true;  // missing: created later
-  struct stat root;
-  bool ok = fstat(live, &root) == 0;
-  TreePath walked{};
-  char found[sizeof walked.text + 16] = {};
-  walk_tree(live, walked, [&](int, const char* name, const char* relative, const struct stat& st) {
-    if (is_top_level(relative) && (name[0] == '.' || staging_will_name(name))) return Step::next;
-    if (st.st_dev == root.st_dev) return Step::enter;
-    std::snprintf(found, sizeof found, "%s/%s", path::live, relative);
-    return Step::stop;
-  });
-  close(live);
-  if (found[0] != '\0')
-    return fail(f, precondition::mount_point, found, "below a name the staging tree lacks");
-  return ok;
+// Never convert a migrated device: with the controller's report gone from
+// /usr/sav, a /usr/sav that holds files of the new firmware, or a /usr/sav3
+// that holds a whole migrated tree, is no legacy data (a state file removed
+// by hand, a run after "abandoned"). Converting it would turn every history
+// into zeros. With the report there an old firmware has written legacy data
+// since, and it is converted.
+bool holds_legacy_data(Failure& f) {
+  const Look report = look_path(controller_record::report_path, true);
+  if (report.seen == Seen::failed)
+    return fail_errno(f, precondition::legacy_data, controller_record::report_path, report.error);
+  if (report.seen == Seen::present) return true;
+  int error = 0;
+  for (const OutputFile& file : output_files) {
+    for (unsigned port = 1; port <= (file.per_port() ? port_count : 1u); ++port) {
+      const Headed h = headed_output(path::live, file, port, error);
+      if (h == Headed::failed) return fail_errno(f, precondition::legacy_data, path::live, error);
+      if (h == Headed::yes) return fail(f, precondition::legacy_data, path::live, "holds migrated files");
+    }
+  }
+  const PortPlan plan = read_port_plan();
+  for (const OutputFile& file : output_files) {
+    for (const PlannedModule& m : plan) {
+      if (!file.per_port() && &m != plan.begin()) break;
+      if (file.per_port() && (file.modules & module_bit(m.kind)) == 0) continue;
+      const Headed h = headed_output(path::staging, file, m.port, error);
+      if (h == Headed::failed) return fail_errno(f, precondition::legacy_data, path::staging, error);
+      if (h == Headed::no) return true;
+    }
+    if (!file.per_port() && plan.count == 0) {
+      const Headed h = headed_output(path::staging, file, 0, error);
+      if (h == Headed::failed) return fail_errno(f, precondition::legacy_data, path::staging, error);
+      if (h == Headed::no) return true;
+    }
+  }
+  return fail(f, precondition::legacy_data, path::staging, "holds a migrated tree");
 }
 
 }  // namespace
 
 // (e) The predicted staging tree fits on its file system, and the live
 // trees' copies of it on theirs.
-bool room_predicted(PreconditionFailure& f, RoomTally& tally) {
+bool room_predicted(Failure& f, RoomTally& tally) {
   StagingPrediction prediction;
   predict_staging_tree(prediction);
   tally = RoomTally{};
@@ -281,17 +458,22 @@ bool room_predicted(PreconditionFailure& f, RoomTally& tally) {
   return fail(f, precondition::room, last->tree, why);
 }
 
-bool preconditions_hold(RunKind kind, bool probe, PreconditionFailure& failure, RoomTally* room) {
-  failure = PreconditionFailure{};
+bool preconditions_hold(RunKind kind, bool probe, Failure& failure, bool& staging_sound, RoomTally* room) {
+  failure = Failure{};
+  staging_sound = true;
   RoomTally own{};
-  if (!trees_are_folders(failure) || !trees_are_separate(failure)) return false;
+  if (!trees_are_folders(failure, staging_sound) || !trees_are_separate(failure, staging_sound)) return false;
+  // The map of mounts below the trees, for the checks and for every removal
+  // after them.
+  MountMap& mounts = run_mounts();
+  if (!map_mounts(mounts, failure) || !mounts_contained(mounts, failure, staging_sound)) return false;
   // A resume needs no writable staging folder: it only reads the manifest
   // (and writes the attempt count where it can).
   if (kind == RunKind::full && !writable(path::staging, probe, failure)) return false;
   if (!writable(path::live, probe, failure) || !writable(path::live2, probe, failure)) return false;
   if (kind == RunKind::resume) return true;
-  return copy_sources_ok(failure) && legacy_inputs_read(failure) &&
-         room_predicted(failure, room != nullptr ? *room : own) && no_mount_below_live(failure);
+  return holds_legacy_data(failure) && copy_sources_ok(failure) && legacy_inputs_read(failure) &&
+         room_predicted(failure, room != nullptr ? *room : own);
 }
 
 }  // namespace sav3

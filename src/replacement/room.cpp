@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <iterator>
 
+#include "../look/mounts.h"
 #include "manifest.h"
 #include "sav3/container.h"
 #include "sav3/device.h"
+#include "sav3/look.h"
 #include "sav3/inventory.h"
 #include "sav3/migration_state.h"
 #include "sav3/output_files.h"
@@ -44,8 +46,6 @@ RoomVerdict weigh_room(const RoomDemand& demand, const RoomFigures& figures) {
   return verdict;
 }
 
-namespace {
-
 // What one copy of the staging tree needs on a file system of this block size.
 // False when the staging tree could not be walked whole: a room check that
 // cannot tell the need must not say "enough".
@@ -65,6 +65,8 @@ bool add_staging_need(std::uint64_t block_size, RoomDemand& demand) {
   close(staging);
   return whole;
 }
+
+namespace {
 
 // Files with several links: freed only when the wipes remove every link. A
 // fixed table; a file beyond it counts as not freed (the safe side).
@@ -115,7 +117,7 @@ void add_freed(const WipedTree& tree, std::uint64_t block_size, RoomDemand& dema
           return Step::next;
         // Nor what lies on another file system, or deeper than a path the
         // shell's rm reaches (the safe side).
-        if (st.st_dev != tree.device || walked.hidden != 0) return Step::next;
+        if (crosses_mount(st, tree.device) || walked.hidden != 0) return Step::next;
         if (S_ISDIR(st.st_mode)) {
           demand.freed_inodes += 1;
           return Step::enter;
@@ -164,30 +166,35 @@ bool output_named(const StagingPrediction& p, const char* folder, const char* na
   return false;
 }
 
-void add_copy(const char* source, std::uint64_t block_size, RoomDemand& demand) {
-  struct stat st;
-  if (stat(host_path(source), &st) != 0 || !S_ISREG(st.st_mode)) return;  // cp skips it
+// False when the source could not be looked at (a missing one, or one that
+// is not a regular file, cp skips).
+bool add_copy(const char* source, std::uint64_t block_size, RoomDemand& demand) {
+  const Look look = look_path(source, true);
+  if (look.seen == Seen::failed) return false;
+  if (look.seen == Seen::absent || !S_ISREG(look.st.st_mode)) return true;
   demand.inodes += 1;
-  demand.blocks += blocks_for(static_cast<std::uint64_t>(st.st_size), block_size);
+  demand.blocks += blocks_for(static_cast<std::uint64_t>(look.st.st_size), block_size);
+  return true;
 }
 
 bool add_copied_folder(const StagingPrediction& p, const char* from, const char* to, std::uint64_t block_size,
                        RoomDemand& demand) {
   DIR* dir = opendir(host_path(from));
-  if (dir == nullptr) return true;  // nothing to copy
+  if (dir == nullptr) return means_absent(errno);  // nothing to copy, or a folder that cannot be read
   bool ok = true;
-  while (const dirent* e = readdir(dir)) {
+  int error = 0;
+  while (const dirent* e = next_entry(dir, error)) {
     if (e->d_name[0] == '.' || output_named(p, to, e->d_name)) continue;
     char source[512];
-    if (std::snprintf(source, sizeof source, "%s/%s", from, e->d_name) >= static_cast<int>(sizeof source)) {
+    if (std::snprintf(source, sizeof source, "%s/%s", from, e->d_name) >= static_cast<int>(sizeof source) ||
+        !add_copy(source, block_size, demand))
       ok = false;
-      continue;
-    }
-    add_copy(source, block_size, demand);
   }
   closedir(dir);
-  return ok;
+  return ok && error == 0;
 }
+
+}  // namespace
 
 bool add_predicted_need(const StagingPrediction& p, std::uint64_t block_size, RoomDemand& demand) {
   const PortPlan plan = plan_ports(p.inventory, shared_supply_numbering);
@@ -200,11 +207,13 @@ bool add_predicted_need(const StagingPrediction& p, std::uint64_t block_size, Ro
   }
   demand.inodes += 4;  // data, cfg, etc, history
   demand.blocks += 4;
-  add_copy("/usr/sav/update_log", block_size, demand);
-  add_copy("/usr/sav/data/userlogindata.txt", block_size, demand);
-  return add_copied_folder(p, "/mnt/1/cfg", path::staging_cfg, block_size, demand) &&
+  return add_copy("/usr/sav/update_log", block_size, demand) &&
+         add_copy("/usr/sav/data/userlogindata.txt", block_size, demand) &&
+         add_copied_folder(p, "/mnt/1/cfg", path::staging_cfg, block_size, demand) &&
          add_copied_folder(p, "/mnt/1/etc", path::staging_etc, block_size, demand);
 }
+
+namespace {
 
 RoomFigures figures_of(const struct statvfs& fs) {
   return {fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize, fs.f_blocks, fs.f_bavail, fs.f_files, fs.f_favail};
@@ -236,6 +245,9 @@ bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally, std
   const RoomFigures figures = figures_of(fs);
   RoomDemand demand{};
   if (!add_predicted_need(prediction, figures.block_size, demand)) return false;
+  // The run's own: the state file and its temporary file.
+  demand.inodes += 2;
+  demand.blocks += 2;
   // What "rm -rf /usr/sav3/*" frees first (its dot entries stay).
   const WipedTree staging{path::staging, TreeRule::staging, st.st_dev};
   add_wipes_freed(&staging, 1, figures.block_size, demand);

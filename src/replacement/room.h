@@ -63,6 +63,12 @@ struct StagingPrediction {
   std::uint8_t inventory[inventory::record_size];
 };
 void predict_staging_tree(StagingPrediction& prediction);
+
+// What one copy of the staging tree needs on a file system of this block
+// size: the tree on disk, or the one predicted from the legacy inventory.
+// False when that cannot be told (a walk or a look failed).
+[[nodiscard]] bool add_staging_need(std::uint64_t block_size, RoomDemand& demand);
+[[nodiscard]] bool add_predicted_need(const StagingPrediction& p, std::uint64_t block_size, RoomDemand& demand);
 // The staging file system holds the predicted tree, less what emptying
 // /usr/sav3 frees, with the margin; `staging_blocks` is what it takes there.
 bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally, std::uint64_t& staging_blocks);

@@ -11,6 +11,7 @@
 
 #include <syslog.h>
 
+#include "../look/mounts.h"
 #include "sav3/device.h"
 #include "sav3/migration_state.h"
 #include "sav3/system_log.h"
@@ -40,7 +41,7 @@ ShellTrouble shell_trouble(int live2, dev_t device, char (&mount)[sizeof TreePat
       walk_tree(live2, walked, [&](int, const char* name, const char* path, const struct stat& st) {
         if (splits_in_xargs(name))
           trouble = ShellTrouble::names;
-        else if (st.st_dev != device) {
+        else if (crosses_mount(st, device)) {
           trouble = ShellTrouble::mount_point;
           std::snprintf(mount, sizeof mount, "%s/%s", path::live2, path);
         } else if (std::strlen(path::live2) + 1 + std::strlen(path) > 4095)
@@ -67,13 +68,16 @@ void shown_path(char (&shown)[512], const char* name) {
 
 // The top-level entries of /usr/sav2 in turn; the callback may remove the
 // entry it is given.
+// the entry it is given. A listing that fails part-way is logged: the check
+// after the copies then finds what was not removed.
 template <class Each>
 void each_top_level_entry(int live2, Each&& each) {
   TreePath walked{};
-  walk_tree(live2, walked, [&](int, const char* name, const char*, const struct stat& st) {
-    each(name, st);
-    return Step::next;
-  });
+  if (!walk_tree(live2, walked, [&](int, const char* name, const char*, const struct stat& st) {
+        each(name, st);
+        return Step::next;
+      }))
+    note(LOG_WARNING, log_line::not_removed, path::live2);
 }
 
 }  // namespace
@@ -126,7 +130,7 @@ void empty_live2(CommandRunner run_command, const char* command) {
         note(LOG_NOTICE, log_line::left_mount_point, escaped(shown).text);
         return;
       }
-      if (named && S_ISDIR(st.st_mode) && st.st_dev != root.st_dev) {
+      if (named && S_ISDIR(st.st_mode) && crosses_mount(st, root.st_dev)) {
         // A folder the staging tree names, on its own partition: emptied
         // there, refilled by the copy.
         empty_folder(live2, name, shown, st.st_dev);
@@ -135,12 +139,14 @@ void empty_live2(CommandRunner run_command, const char* command) {
       remove_entry(live2, name, shown, root.st_dev);
     });
   }
-  // A kept entry that the copy would write through (a link) or fail on (a
-  // folder where the staging tree has a file, or the reverse) goes as well.
+  // A kept entry that the copy would write through (a link, or a file with
+  // other links: cp -rf writes into it in place) or fail on (a folder where
+  // the staging tree has a file, or the reverse) goes as well.
   each_top_level_entry(live2, [&](const char* name, const struct stat& st) {
     struct stat staged;
     if (staging < 0 || name[0] == '.' || fstatat(staging, name, &staged, AT_SYMLINK_NOFOLLOW) != 0) return;
-    if (!S_ISLNK(st.st_mode) && (st.st_mode & S_IFMT) == (staged.st_mode & S_IFMT)) return;
+    const bool shared_file = S_ISREG(st.st_mode) && st.st_nlink > 1;
+    if (!S_ISLNK(st.st_mode) && !shared_file && (st.st_mode & S_IFMT) == (staged.st_mode & S_IFMT)) return;
     shown_path(shown, name);
     if (remove_entry(live2, name, shown, root.st_dev))
       note(LOG_NOTICE, log_line::kept_entry_removed, escaped(shown).text);

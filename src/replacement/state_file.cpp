@@ -20,6 +20,7 @@
 #include <iterator>
 
 #include "sav3/device.h"
+#include "sav3/look.h"
 #include "sav3/migration_state.h"
 #include "sav3/system_log.h"
 
@@ -28,13 +29,33 @@ namespace sav3 {
 namespace {
 
 // Reads one line without its newline; false at the end or on a line too long.
+// The file's last line may lack its newline (an editor, a hand-made state):
+// "runs 3" at the very end is still three runs.
 template <std::size_t N>
 bool read_line(std::FILE* file, char (&line)[N]) {
   if (std::fgets(line, N, file) == nullptr) return false;
   const std::size_t n = std::strlen(line);
-  if (n == 0 || line[n - 1] != '\n') return false;
-  line[n - 1] = '\0';
-  return true;
+  if (n == 0) return false;
+  if (line[n - 1] == '\n') {
+    line[n - 1] = '\0';
+    return true;
+  }
+  return std::feof(file) != 0;
+}
+
+// The state file, opened only when it is a regular file and without
+// blocking (a FIFO there would hang the boot). nullptr with errno: ENOENT
+// for none, another error for a file that cannot be read.
+std::FILE* open_state_file() {
+  Look look;
+  const int fd = open_regular(path::state, look);
+  if (fd < 0) {
+    errno = look.seen == Seen::absent ? ENOENT : (look.error > 0 ? look.error : EINVAL);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) close(fd);
+  return file;
 }
 
 // The word followed by nothing or by a blank and a reason.
@@ -127,7 +148,7 @@ const char* state_meaning_of(State state) {
 }
 
 StateInfo read_state() {
-  std::FILE* file = open_device_file(path::state, "rb");
+  std::FILE* file = open_state_file();
   if (file == nullptr) return {errno == ENOENT ? State::none : State::unreadable, 0, 0};
   StateInfo info{State::unreadable, 0, 0};
   char line[1024];
@@ -165,7 +186,8 @@ std::FILE* begin_state(const char* first_line) {
   return file;
 }
 
-bool commit_state(std::FILE* file) {
+bool commit_state(std::FILE* file, bool* renamed) {
+  if (renamed != nullptr) *renamed = false;
   bool ok = std::fflush(file) == 0 && std::ferror(file) == 0 && fsync(fileno(file)) == 0;
   const int error = errno;
   if (std::fclose(file) != 0) ok = false;
@@ -177,8 +199,23 @@ bool commit_state(std::FILE* file) {
     errno = failed;
     return false;
   }
+  if (renamed != nullptr) *renamed = true;
   return flush_staging_folder();
 }
+
+namespace {
+// Commits a state of one or two lines and logs what became of it. A state
+// renamed into place whose folder could not be flushed is the state now (it
+// may not survive a cut): said so, and taken as written.
+bool commit_logged(std::FILE* file, const char* line) {
+  bool renamed = false;
+  if (file != nullptr && commit_state(file, &renamed)) return true;
+  const int error = errno;
+  note(LOG_ERR, renamed ? log_line::state_not_flushed : log_line::state_not_written, escaped(line).text,
+       error_text(error).text);
+  return renamed;
+}
+}  // namespace
 
 void discard_state(std::FILE* file) {
   // Both may be dropped: the file is abandoned, and the next state removes a
@@ -188,7 +225,7 @@ void discard_state(std::FILE* file) {
 }
 
 bool open_manifest(ManifestReader& reader) {
-  reader.file = open_device_file(path::state, "rb");
+  reader.file = open_state_file();
   reader.depth = 0;
   if (reader.file == nullptr) return false;
   if (!read_line(reader.file, reader.line) || !read_line(reader.file, reader.line)) {
@@ -231,23 +268,20 @@ bool write_state(const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
-  std::FILE* file = begin_state(line);
-  if (file == nullptr || !commit_state(file)) {
-    note(LOG_ERR, log_line::state_not_written, escaped(line).text, error_text(errno).text);
-    return false;
-  }
-  return true;
+  return commit_logged(begin_state(line), line);
 }
 
 bool write_kept(const char* reason, int runs) {
   char line[1024];
   std::snprintf(line, sizeof line, "%s %s", state_word::kept, reason);
   std::FILE* file = begin_state(line);
-  if (file == nullptr || std::fprintf(file, "%s %d\n", state_word::runs, runs) < 0 || !commit_state(file)) {
-    note(LOG_ERR, log_line::state_not_written, escaped(line).text, error_text(errno).text);
+  if (file != nullptr && std::fprintf(file, "%s %d\n", state_word::runs, runs) < 0) {
+    const int error = errno;
+    discard_state(file);
+    note(LOG_ERR, log_line::state_not_written, escaped(line).text, error_text(error).text);
     return false;
   }
-  return true;
+  return commit_logged(file, line);
 }
 
 int next_manifest_entry(ManifestReader& reader, ManifestEntry& entry) {

@@ -21,13 +21,15 @@ StateInfo read_state();
 // opened through a link); commit_state flushes it, renames it over the state
 // file and flushes /usr/sav3. Both return false (and clean up) on any failure,
 // with errno set where a call failed.
-std::FILE* begin_state(const char* first_line);
-bool commit_state(std::FILE* file);
+[[nodiscard]] std::FILE* begin_state(const char* first_line);
+// `renamed`, when given, tells whether the new state is in place even when
+// the folder's flush after the rename failed.
+[[nodiscard]] bool commit_state(std::FILE* file, bool* renamed = nullptr);
 void discard_state(std::FILE* file);
 // A one-line state ("done", "abandoned <reason>").
-bool write_state(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[nodiscard]] bool write_state(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // "kept <reason>" and its run count.
-bool write_kept(const char* reason, int runs);
+[[nodiscard]] bool write_kept(const char* reason, int runs);
 
 // One manifest line.
 struct ManifestEntry {

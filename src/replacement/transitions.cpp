@@ -147,8 +147,8 @@ void flush_opening_removals() {
   }
 }
 
-void log_precondition(const PreconditionFailure& f) {
-  note(LOG_ERR, log_line::precondition_failed, f.check, f.path, f.error);
+void log_precondition(const Failure& f) {
+  note(LOG_ERR, log_line::precondition_failed, f.what, f.path, f.error);
 }
 
 // The four replacement commands, then the exact check of both live trees
@@ -194,10 +194,14 @@ void full_run(CommandRunner run_command, const Sequence& sequence, const char* w
   note(LOG_NOTICE, "%s", why);
   tell_zone();
   char failed[sizeof TreePath{}.text + 64] = {};
-  PreconditionFailure precondition;
-  if (!preconditions_hold(RunKind::full, true, precondition)) {
+  Failure precondition;
+  bool staging_sound = true;
+  if (!preconditions_hold(RunKind::full, true, precondition, staging_sound)) {
     log_precondition(precondition);
-    std::snprintf(failed, sizeof failed, "%s: %s: %s", precondition.check, precondition.path,
+    // A staging folder that is not apart from the other trees takes no state
+    // file: it would land in the legacy data. The log line alone tells.
+    if (!staging_sound) return;
+    std::snprintf(failed, sizeof failed, "%s: %s: %s", precondition.what, precondition.path,
                   precondition.error);
     char reason[sizeof failed + 64];
     std::snprintf(reason, sizeof reason, kept_reason::precondition, failed);
@@ -280,8 +284,9 @@ void resume_unwritable(CommandRunner run_command, const Sequence& sequence, int 
 // command runs. Every failure leaves the state "pending" (the live trees may
 // already be empty); the third failed attempt abandons.
 void resume(CommandRunner run_command, const Sequence& sequence, int attempts) {
-  PreconditionFailure precondition;
-  if (!preconditions_hold(RunKind::resume, true, precondition)) {
+  Failure precondition;
+  bool staging_sound = true;
+  if (!preconditions_hold(RunKind::resume, true, precondition, staging_sound)) {
     log_precondition(precondition);
     return;
   }

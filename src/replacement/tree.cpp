@@ -6,7 +6,9 @@
 
 #include <cerrno>
 
+#include "../look/mounts.h"
 #include "sav3/crc32.h"
+#include "sav3/look.h"
 #include "sav3/device.h"
 #include "sav3/migration_state.h"
 #include "sav3/system_log.h"
@@ -78,7 +80,8 @@ DIR* reopen(Walk& walk, DIR* below, const FolderId& self, ino_t entry, const cha
     if (up >= 0) close(up);
     return nullptr;
   }
-  while (const dirent* e = readdir(dir)) {
+  int error = 0;
+  while (const dirent* e = next_entry(dir, error)) {
     if (e->d_ino != entry) continue;
     name = e->d_name;
     return dir;
@@ -119,10 +122,15 @@ bool walk_level(Walk& walk, std::size_t depth, const FolderId& self) {
   DIR*& here = walk.open[depth % open_tree_levels];
   bool ok = true;
   while (!walk.stopped && here != nullptr) {
-    const dirent* e = readdir(here);
-    if (e == nullptr) break;
+    // A folder that cannot be read whole fails the walk: it is never one
+    // that holds nothing more.
+    int error = 0;
+    const dirent* e = next_entry(here, error);
+    if (e == nullptr) {
+      if (error != 0) ok = false;
+      break;
+    }
     const char* name = e->d_name;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     if (fstatat(::dirfd(here), name, &walk.entry, AT_SYMLINK_NOFOLLOW) != 0) {
       ok = false;
       continue;
@@ -179,11 +187,11 @@ bool empty_folder(int dirfd, const char* name, const char* shown, dev_t device) 
     return entry_shown;
   };
   bool emptied = true;
-  walk_tree(
+  const bool walked = walk_tree(
       folder, below,
       [&](int parent, const char* entry, const char* path, const struct stat& est) {
         if (S_ISDIR(est.st_mode)) {
-          if (est.st_dev == device) return Step::enter;
+          if (!crosses_mount(est, device)) return Step::enter;
           note(LOG_WARNING, log_line::other_file_system, escaped(show(path)).text);
           emptied = false;
           return Step::next;
@@ -201,6 +209,19 @@ bool empty_folder(int dirfd, const char* name, const char* shown, dev_t device) 
         emptied = false;
         return false;
       });
+  // A walk that did not finish (a path too long to show, or a folder that
+  // could not be read whole) has emptied the folder only if nothing is left.
+  if (emptied && !walked) {
+    const int again = dup(folder);
+    DIR* dir = again >= 0 ? fdopendir(again) : nullptr;
+    int error = 0;
+    if (dir != nullptr) rewinddir(dir);
+    emptied = dir != nullptr && next_entry(dir, error) == nullptr && error == 0;
+    if (dir != nullptr)
+      closedir(dir);
+    else if (again >= 0)
+      close(again);
+  }
   close(folder);
   return emptied;
 }
@@ -213,7 +234,7 @@ bool remove_entry(int dirfd, const char* name, const char* shown, dev_t device) 
     note(LOG_WARNING, log_line::not_removed, escaped(shown).text);
     return false;
   }
-  if (st.st_dev != device) {
+  if (crosses_mount(st, device)) {
     note(LOG_WARNING, log_line::other_file_system, escaped(shown).text);
     return false;
   }
@@ -226,17 +247,18 @@ bool remove_entry(int dirfd, const char* name, const char* shown, dev_t device) 
 bool holds_mount_point(int live2, const char* name, dev_t device) {
   struct stat st;
   if (fstatat(live2, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) return false;
-  if (st.st_dev != device) return true;
+  if (crosses_mount(st, device)) return true;
+  // A folder that cannot be looked through whole may hold one: it is kept.
   const int folder = openat(live2, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (folder < 0) return false;
+  if (folder < 0) return true;
   TreePath walked{};
   bool found = false;
-  walk_tree(folder, walked, [&](int, const char*, const char*, const struct stat& est) {
-    found = found || est.st_dev != device;
+  const bool whole = walk_tree(folder, walked, [&](int, const char*, const char*, const struct stat& est) {
+    found = found || crosses_mount(est, device);
     return found ? Step::stop : Step::enter;
   });
   close(folder);
-  return found;
+  return found || !whole;
 }
 
 bool fingerprint_file(int fd, std::uint64_t& size, std::uint32_t& crc) {

@@ -50,7 +50,7 @@ struct TreeVisitor {
   bool (*leave)(void* context, int dirfd, const char* name, const char* path, const struct stat& st,
                 int folder);
 };
-bool walk_tree(int dirfd, TreePath& path, const TreeVisitor& visitor);
+[[nodiscard]] bool walk_tree(int dirfd, TreePath& path, const TreeVisitor& visitor);
 
 // Every entry below the folder open at dirfd, depth first, links never
 // followed: visit(dirfd, name, path, st) first; for a folder that it enters,
@@ -59,7 +59,7 @@ bool walk_tree(int dirfd, TreePath& path, const TreeVisitor& visitor);
 // read or opened again, a path was shortened or too deep, visit said stop
 // (which ends the walk) or leave failed; the walk goes on after all but stop.
 template <class Visit, class Leave>
-bool walk_tree(int dirfd, TreePath& path, Visit&& visit, Leave&& leave) {
+[[nodiscard]] bool walk_tree(int dirfd, TreePath& path, Visit&& visit, Leave&& leave) {
   struct Both {
     Visit& visit;
     Leave& leave;
@@ -75,7 +75,7 @@ bool walk_tree(int dirfd, TreePath& path, Visit&& visit, Leave&& leave) {
 
 // The same without anything to do on leaving a folder.
 template <class Visit>
-bool walk_tree(int dirfd, TreePath& path, Visit&& visit) {
+[[nodiscard]] bool walk_tree(int dirfd, TreePath& path, Visit&& visit) {
   return walk_tree(dirfd, path, visit,
                    [](int, const char*, const char*, const struct stat&, int) { return true; });
 }

@@ -399,9 +399,9 @@ case $case_name in
       fail "the build with the recipe's toolchain file, or its install, failed"
     else
       installed=$(cd "$image" && find . ! -type d | sort | tr '\n' ' ')
-      [ "$installed" = "./usr/bin/sav3-inspect ./usr/bin/sav3-migrate " ] ||
-        fail "the install holds $installed, not the two tools"
-      for staged in "$image/usr/bin/sav3-migrate" "$image/usr/bin/sav3-inspect"; do
+      [ "$installed" = "./usr/bin/sav3-inspect ./usr/sbin/sav3-migrate ./usr/share/man/man1/sav3-inspect.1 ./usr/share/man/man8/sav3-migrate.8 " ] ||
+        fail "the install holds $installed, not the two tools and their manual pages"
+      for staged in "$image/usr/sbin/sav3-migrate" "$image/usr/bin/sav3-inspect"; do
         # ELF class 1 (32-bit) in byte 4, machine 0x28 (ARM) in bytes 18 and 19.
         [ "$(od -An -tx1 -j4 -N1 "$staged" | tr -d ' ')$(od -An -tx1 -j18 -N2 "$staged" | tr -d ' ')" = 012800 ] ||
           fail "$staged is no 32-bit ARM executable"
@@ -411,7 +411,7 @@ case $case_name in
         test "$(qemu-arm-static "$image/usr/bin/sav3-inspect" --version)" = "$("$inspect" --version)"
       # Reports from 2038-01-01: the later ones lie past 2038-01-19.
       "$generator" --seed 5 --from 2038-01-01 "$scratch/late" >/dev/null
-      host_tool=$tool tool=$image/usr/bin/sav3-migrate
+      host_tool=$tool tool=$image/usr/sbin/sav3-migrate
       compare_with_host "$scratch/late" late
       history=$scratch/late-tool/usr/sav3/history/port0
       TZ=":$scratch/late-tool/etc/localtime" "$inspect" --record 0 "$history" | grep -q '(2038-01-01 07:00:00 CET)' ||

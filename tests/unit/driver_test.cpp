@@ -257,8 +257,9 @@ TEST_F(Driver, IncompleteOrUnsuitableRunKeepsTheLiveTrees) {
          fs::rename(d.host("/usr/sav3"), d.host("/usr/sav/staging"));
          fs::create_directory_symlink("sav/staging", d.host("/usr/sav3"));
        },
-       false, "kept precondition failed: separate: /usr/sav3: inside /usr/sav\nruns 0",
-       "precondition failed: separate: /usr/sav3: inside /usr/sav: nothing done"},
+       // A staging tree inside another tree takes no state file: it would
+       // land in /usr/sav.
+       false, "", "precondition failed: separate: /usr/sav3: inside /usr/sav: nothing done"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -269,7 +270,7 @@ TEST_F(Driver, IncompleteOrUnsuitableRunKeepsTheLiveTrees) {
     run();
     EXPECT_EQ(g_commands, c.commands ? opening : Lines{});
     EXPECT_EQ(g_log, (Lines{log_line::full_run_no_state, c.log}));
-    EXPECT_EQ(state(), c.state + "\n");
+    EXPECT_EQ(state(), c.state.empty() ? "" : c.state + "\n");
     EXPECT_EQ(listing(host("/usr/sav"), [](const std::string& n) { return n == "staging"; }), sav);
     if (fs::is_directory(host("/usr/sav2")) && !fs::is_symlink(host("/usr/sav2"))) {
       EXPECT_EQ(read_text(host("/usr/sav2/old/file")), "stale");
@@ -292,13 +293,17 @@ TEST_F(Driver, KeptDeviceSettlesAfterThreeRuns) {
 }
 
 // Without the state on disk no command runs: not even the opening ones,
-// since the run could not be counted.
+// since the run could not be counted. A folder at the temporary name is seen
+// before the first command.
 TEST_F(Driver, UnwritableStateKeepsTheLiveTrees) {
   put_text_file(std::string(path::state_temp) + "/blocker", "");
   run();
   EXPECT_EQ(g_commands, Lines{});
-  EXPECT_EQ(g_log, (Lines{log_line::full_run_no_state,
-                          "could not write the state kept interrupted: Is a directory"}));
+  EXPECT_EQ(g_log,
+            (Lines{log_line::full_run_no_state,
+                   "precondition failed: writable: /usr/sav3/.migration.new: Is a directory: nothing done",
+                   "could not write the state kept precondition failed: writable: /usr/sav3/.migration.new: Is "
+                   "a directory: Is a directory"}));
   EXPECT_FALSE(exists(path::state));
   EXPECT_EQ(read_text(host("/usr/sav2/old/file")), "stale");
 }

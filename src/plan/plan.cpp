@@ -1,0 +1,146 @@
+// The plan: the rules before the first command, then what each command will
+// touch, counted from the device as those commands behave (rm -rf never
+// follows a link, cp copies what a name leads to, cp -rf writes into an
+// existing file in place).
+#include "plan.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "../replacement/tree.h"
+#include "sav3/device.h"
+#include "sav3/migration.h"
+
+namespace sav3 {
+
+namespace {
+
+// The command numbers (0-based) the counts go to.
+enum : std::size_t {
+  first_old_program = 0,
+  old_programs = 8,
+  empty_staging = 17,
+  copy_cfg = 22,
+  copy_etc = 23,
+  copy_update_log = 24,
+  copy_user_logins = 25,
+  wipe_live = 26,
+  empty_live2 = 27,
+  copy_live = 28,
+  copy_live2 = 29,
+};
+
+// Entries below a tree that a removal takes: the top-level ones that `takes`
+// accepts, and all below them. False when the tree could not be walked whole.
+template <class Takes>
+bool count_below(const char* tree, Takes&& takes, std::uint32_t& count) {
+  const int root = open_device_folder(tree);
+  if (root < 0) return means_absent(errno);
+  TreePath walked{};
+  const bool whole = walk_tree(root, walked, [&](int dirfd, const char* name, const char* path, const struct stat& st) {
+    if (is_top_level(path) && !takes(dirfd, name, st)) return Step::next;
+    ++count;
+    return Step::enter;
+  });
+  close(root);
+  return whole;
+}
+
+// What "cp DIR/* TO" copies: names not starting with "." that lead to a
+// regular file.
+bool count_copies(const char* folder, std::uint32_t& count) {
+  DIR* dir = opendir(host_path(folder));
+  if (dir == nullptr) return means_absent(errno);
+  int error = 0;
+  bool ok = true;
+  while (const dirent* e = next_entry(dir, error)) {
+    if (e->d_name[0] == '.') continue;
+    const Look look = look_entry(dirfd(dir), e->d_name, true);
+    if (look.seen == Seen::failed) ok = false;
+    if (look.seen == Seen::present && S_ISREG(look.st.st_mode)) ++count;
+  }
+  closedir(dir);
+  return ok && error == 0;
+}
+
+bool count_file(const char* path, std::uint32_t& count) {
+  const Look look = look_path(path, true);
+  if (look.seen == Seen::present && S_ISREG(look.st.st_mode)) ++count;
+  return look.seen != Seen::failed;
+}
+
+bool count_commands(Plan& plan) {
+  CommandPlan* c = plan.commands;
+  const auto opening = retire_and_rebuild_commands();
+  bool ok = true;
+  for (std::size_t i = first_old_program; i < first_old_program + old_programs; ++i) {
+    // "rm PATH": the path is the command's last word.
+    const char* target = std::strrchr(opening[i], ' ') + 1;
+    const Look look = look_path(target, false);
+    if (look.seen == Seen::failed) ok = false;
+    if (look.seen == Seen::present && !S_ISDIR(look.st.st_mode)) c[i].removes = 1;
+  }
+  if (plan.kind == RunKind::full) {
+    ok = count_below(path::staging, [](int, const char* name, const struct stat&) { return name[0] != '.'; },
+                     c[empty_staging].removes) &&
+         ok;
+    ok = count_copies("/mnt/1/cfg", c[copy_cfg].copies) && ok;
+    ok = count_copies("/mnt/1/etc", c[copy_etc].copies) && ok;
+    ok = count_file("/usr/sav/update_log", c[copy_update_log].copies) && ok;
+    ok = count_file("/usr/sav/data/userlogindata.txt", c[copy_user_logins].copies) && ok;
+  } else {
+    for (std::size_t i = 0; i < opening.size(); ++i) c[i] = {};  // a resume issues none of them
+  }
+  ok = count_below(path::live, [](int, const char* name, const struct stat&) { return name[0] != '.'; },
+                   c[wipe_live].removes) &&
+       ok;
+  const int live2 = open_device_folder(path::live2);
+  struct stat root {};
+  const bool have_live2 = live2 >= 0 && fstat(live2, &root) == 0;
+  if (live2 >= 0) close(live2);
+  ok = count_below(path::live2,
+                   [&](int dirfd, const char* name, const struct stat& st) {
+                     // Kept: "update" entries, and mounts the staging tree has no name for.
+                     const bool kept = has_update(name) || (have_live2 && !staging_tree_names(name) &&
+                                                            holds_mount_point(dirfd, name, root.st_dev));
+                     if (kept) {
+                       ++plan.kept_in_live2;
+                       if (std::strcmp(name, "update_log") == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
+                         c[copy_live2].writes_over = 1;
+                     }
+                     return !kept;
+                   },
+                   c[empty_live2].removes) &&
+       ok;
+  // What the closing copies copy: one staging tree each.
+  RoomDemand demand{};
+  StagingPrediction prediction;
+  if (plan.kind == RunKind::full) predict_staging_tree(prediction);
+  if (plan.kind == RunKind::full ? add_predicted_need(prediction, 4096, demand) : add_staging_need(4096, demand)) {
+    c[copy_live].copies = static_cast<std::uint32_t>(demand.inodes);
+    c[copy_live2].copies = static_cast<std::uint32_t>(demand.inodes);
+  } else {
+    ok = false;
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool make_plan(RunKind kind, bool probe, Plan& plan) {
+  plan = Plan{};
+  plan.kind = kind;
+  plan.holds = preconditions_hold(kind, probe, plan.failure, plan.staging_sound, &plan.room);
+  if (!plan.holds) return false;
+  // A count that cannot be made is a look that failed: the rules above have
+  // already walked the same trees, so this is a device that changed under us.
+  plan.counted = count_commands(plan);
+  return true;
+}
+
+}  // namespace sav3

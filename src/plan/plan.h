@@ -1,0 +1,39 @@
+// The plan of a run: what each of the 30 commands will remove, copy and
+// write over on this device, worked out from the map before the first
+// command, and whether the rules that keep those commands inside the three
+// trees hold. The run acts on it; --check prints it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "../replacement/preconditions.h"
+#include "../replacement/room.h"
+#include "sav3/look.h"
+
+namespace sav3 {
+
+inline constexpr std::size_t planned_commands = 30;
+
+struct CommandPlan {
+  std::uint32_t removes;      // entries it removes (at any depth)
+  std::uint32_t copies;       // entries it copies
+  std::uint32_t writes_over;  // entries that exist where it writes (written in place)
+};
+
+struct Plan {
+  RunKind kind;
+  bool holds;          // every rule held: the run may issue its commands
+  bool staging_sound;  // false: the staging folder takes no state file
+  Failure failure;     // when it does not hold: the first rule that failed
+  bool counted;        // the counts below were worked out (the rules held)
+  CommandPlan commands[planned_commands];  // in the order the run issues them
+  std::uint32_t kept_in_live2;             // top-level entries of /usr/sav2 left as they are
+  RoomTally room;                          // the file systems the room check weighed
+};
+
+// The rules, then the counts. `probe`: a run (a probe file is made and
+// removed where a tree must be writable); the check passes false.
+[[nodiscard]] bool make_plan(RunKind kind, bool probe, Plan& plan);
+
+}  // namespace sav3
