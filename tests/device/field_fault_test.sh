@@ -280,6 +280,7 @@ run_row() {
       boot*)
         if [ $started = 0 ]; then
           boots "$row" "$line" plant
+          live_of "$root" >"$scratch/$row.live"
           outside "$root" >"$scratch/$row.outside"
           started=1
         fi
