@@ -3,8 +3,8 @@
 // input (the inventory's display record among them, so that the modules
 // vary), with or without the marker and a staging file that the manifest may
 // name. Never a crash, a status of 0 or 1, the text form ends with its
-// verdict, the JSON form is one valid JSON object, and the state file is as
-// it was.
+// verdict, the JSON form is one JSON object of the tools' vocabulary, and the
+// state file is as it was.
 //
 // Input: byte 0 the mode (bit 0 JSON, bit 1 the marker, bit 2 a file
 // /usr/sav3/data/device), then the state file and the legacy inputs as
@@ -55,10 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::abort();
   }
   const std::string text = read_all(out);
-  const bool sound =
-      read_all(std::fopen(host_path(path::state), "rb")) == state && (mode & 1) != 0
-          ? text.front() == '{' && inspect::valid_json_lines(text) && text.find('\n') == text.size() - 1
-          : text.rfind("\nverdict: ") != std::string::npos && text.back() == '\n';
+  const bool sound = read_all(std::fopen(host_path(path::state), "rb")) == state && (mode & 1) != 0
+                         ? text.front() == '{' && inspect::vocabulary_problem(text).empty() &&
+                               text.find('\n') == text.size() - 1
+                         : text.rfind("\nverdict: ") != std::string::npos && text.back() == '\n';
   if (!sound) {
     std::fprintf(stderr, "output:\n%s\n", text.c_str());
     std::abort();

@@ -2,8 +2,8 @@
 // under any kind's folder and name (or a name the migration never writes),
 // inspected as text and as JSON, with secrets shown or not, one file or the
 // whole tree around it, or compared (--diff) with a sound file of its kind.
-// Never a crash, a status of 0, 1 or 2, and the JSON is always valid JSON
-// Lines.
+// Never a crash, a status of 0, 1 or 2, and the JSON is always JSON Lines of
+// the tools' vocabulary (docs/json.md).
 //
 // Input: byte 0 the kind (an index into the inspector's table; beyond it a
 // name the migration never writes), byte 1 the port, byte 2 the mode (bit 0
@@ -91,8 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fprintf(stderr, "status %d\n", status);
     std::abort();
   }
-  if (options.json && !inspect::valid_json_lines({text, length})) {
-    std::fprintf(stderr, "invalid JSON:\n%.*s\n", static_cast<int>(length), text);
+  if (options.json && !inspect::vocabulary_problem({text, length}).empty()) {
+    std::fprintf(stderr, "JSON outside the vocabulary:\n%.*s\n", static_cast<int>(length), text);
     std::abort();
   }
   std::free(text);

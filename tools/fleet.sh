@@ -87,6 +87,15 @@ shift 2
 backups+=("$@")
 case $jobs in '' | *[!0-9]* | 0) echo "fleet: --jobs wants a number above 0: $jobs" >&2 && exit 2 ;; esac
 
+# The outcome of a backup whose rehearsal wrote none ($path, $reason), in the
+# vocabulary of docs/json.md.
+failed_outcome='{tool: {name: "sav3-rehearse", version: null}, format: 1, path: $path, verdict: "failed",
+  state: null, reason: $reason, replaced: false, zone: null, exit: null, commands: [], seconds: 0, log: [],
+  check: null}'
+
+# An outcome with the backup's name ($name) after its tool and format.
+named='{tool: .tool, format: .format, name: $name} + .'
+
 # The name of a backup's report: the last part of its path.
 name_of() {
   local name=${1%/}
@@ -114,12 +123,11 @@ run_job() {
   # An outcome even when the rehearsal itself ended unexpectedly.
   [ -s "$work/tool.json" ] || jq -n -c -a --arg path "$backup" --arg reason \
     "the rehearsal ended with status $status: $(tail -n 1 "$work/report")" \
-    '{path: $path, verdict: "failed", state: "", reason: $reason, replaced: false, zone: null, status: null,
-      commands: [], seconds: 0, log: []}' >"$work/tool.json"
+    "$failed_outcome" >"$work/tool.json"
   if [ -n "$baseline" ]; then
     compare_with_baseline "$backup" "$work" "${options[@]}"
   else
-    jq -c -a --arg name "$name" '{name: $name} + .' "$work/tool.json" >"$work/outcome.json"
+    jq -c -a --arg name "$name" "$named" "$work/tool.json" >"$work/outcome.json"
   fi
   if [ $keep = yes ]; then
     echo "sandboxes and working copies kept in $work (they hold the backup's credentials: remove them when done)" \
@@ -142,7 +150,8 @@ compare_with_baseline() {
   printf '\n\n== the same backup with the baseline %s\n' "$baseline" >>"$work/report"
   TMPDIR=$work "$rehearse" "$@" --into "$work/baseline" --json "$work/baseline.json" \
     "$baseline" "$inspect" "$backup" >>"$work/report" 2>&1 || true
-  [ -s "$work/baseline.json" ] || echo '{"verdict": "failed"}' >"$work/baseline.json"
+  [ -s "$work/baseline.json" ] || jq -n -c --arg path "$backup" --arg reason "no outcome" "$failed_outcome" \
+    >"$work/baseline.json"
   printf '\n== what differs between the two staging trees (sav3-inspect --diff TOOL BASELINE)\n' >>"$work/report"
   if [ -d "$work/tool/usr/sav3" ] && [ -d "$work/baseline/usr/sav3" ]; then
     "$inspect" --diff "$work/tool/usr/sav3" "$work/baseline/usr/sav3" >>"$work/report" 2>&1 || status=$?
@@ -154,15 +163,15 @@ compare_with_baseline() {
     : >"$work/diff.jsonl"
   fi
   # A line of --diff --json per file that is not the same (its path, status
-  # and the fields that differ), then a summary line without a path. A is the
+  # and the fields that differ), then a summary line without a status. A is the
   # tool's tree, B the baseline's.
   jq -c -a -n --arg name "$name" --arg baseline "$baseline" --argjson status "$status" \
     --slurpfile tool "$work/tool.json" --slurpfile other "$work/baseline.json" \
     --slurpfile diff "$work/diff.jsonl" '
-    def differences: select(type == "object" and has("path")) | . as $file |
-      if (($file.fields // []) | length) > 0 then $file.fields[] | "\($file.path): \(.label)"
+    def differences: select(type == "object" and has("status")) | . as $file |
+      if (($file.fields // []) | length) > 0 then $file.fields[] | "\($file.path): \(.name)"
       else "\($file.path): \({"only in A": "only with the tool", "only in B": "only with the baseline"}[$file.status] // $file.status)" end;
-    {name: $name} + $tool[0] + {baseline: {tool: $baseline, verdict: $other[0].verdict, state: $other[0].state,
+    ($tool[0] | '"$named"') + {baseline: {path: $baseline, verdict: $other[0].verdict, state: $other[0].state,
       outputs: (if $status == 0 then "same" elif $status == 1 then "different" else "not compared" end),
       differences: ([$diff[] | differences] | unique)}}' >"$work/outcome.json"
 }
@@ -243,9 +252,8 @@ for b in "${backups[@]}"; do
   if [ -s "$out/reports/$name.json" ]; then
     cat "$out/reports/$name.json" >>"$jsonl.new"
   else
-    jq -n -c -a --arg name "$name" --arg path "$b" '{name: $name, path: $path, verdict: "failed", state: "",
-      reason: "no outcome: its rehearsal did not finish", replaced: false, zone: null, status: null, commands: [],
-      seconds: 0, log: []}' >>"$jsonl.new"
+    jq -n -c -a --arg name "$name" --arg path "$b" --arg reason "no outcome: its rehearsal did not finish" \
+      "$failed_outcome | $named" >>"$jsonl.new"
   fi
 done
 mv "$jsonl.new" "$jsonl"

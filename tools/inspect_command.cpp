@@ -18,7 +18,7 @@ namespace {
 #define SAV3_INSPECT_OPTIONS(X)                                                                             \
   X(record, "record", required_argument,                                                                    \
     "  --record N        the record of a history to decode (0 to 999; default 0)\n")                        \
-  X(tree, "tree", required_argument,                                                                        \
+  X(tree, "tree", optional_argument,                                                                        \
     "  --tree DIR        check every file the migration writes for the inventory in DIR/data/device\n"      \
     "                    (a staging tree such as /usr/sav3) and the migration's state in DIR/.migration\n") \
   X(diff, "diff", no_argument,                                                                              \
@@ -105,6 +105,7 @@ void list_outputs(std::FILE* out) {
 int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err) {
   Options options;
   const char* tree = nullptr;
+  bool tree_given = false;  // the folder: --tree=DIR, or the one name after the options
   bool record_given = false;
   bool outputs = false;
   bool diff = false;
@@ -116,7 +117,10 @@ int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err) {
     switch (c) {
       case opt_json: options.json = true; break;
       case opt_show_secrets: options.show_secrets = true; break;
-      case opt_tree: tree = optarg; break;
+      case opt_tree:
+        tree_given = true;
+        tree = optarg;
+        break;
       case opt_record: {
         char* end = nullptr;
         errno = 0;
@@ -137,6 +141,10 @@ int inspect_command(int argc, char** argv, std::FILE* out, std::FILE* err) {
       case ':': return usage_error(err, "this option wants a value: ", argv[optind - 1]);
       default: return usage_error(err, "unknown option ", argv[optind - 1]);
     }
+  }
+  if (tree_given && tree == nullptr) {
+    if (optind >= argc) return usage_error(err, "--tree wants a folder", "");
+    tree = argv[optind++];
   }
   if (outputs) {
     if (diff) return usage_error(err, "--outputs lists the table, ", "--diff does not apply");

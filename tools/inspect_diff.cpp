@@ -40,17 +40,19 @@ bool list_files(const std::string& dir, const std::string& prefix, std::vector<s
   return ok;
 }
 
-// One field's value as the file report shows it in text.
-std::string shown_value(const Field& f, ConstBytes record, const Options& options) {
+// One field's value as the file report shows it: in text, or its members
+// in JSON (each after a comma).
+std::string shown_value(const Field& f, ConstBytes record, const Options& options, const Printer& printer) {
   char* text = nullptr;
   std::size_t length = 0;
   std::FILE* mem = open_memstream(&text, &length);
   if (mem == nullptr) return "?";
-  Out o{mem, &text_printer};
+  Out o{mem, &printer};
   print_value(o, f, record, options);
-  text_printer.end_field(o);  // closes the parentheses of the further facts, ends the line
+  // In text: closes the parentheses of the further facts, ends the line.
+  if (&printer == &text_printer) text_printer.end_field(o);
   std::fclose(mem);
-  std::string value(text, length > 0 ? length - 1 : 0);
+  std::string value(text, length > 0 && &printer == &text_printer ? length - 1 : length);
   std::free(text);
   return value;
 }
@@ -62,6 +64,7 @@ struct FieldTally {
   long first = -1;            // the first of them
   bool secret = false;
   std::string a, b;  // its values there
+  std::string a_members, b_members;
 };
 
 // The kind of a file that decodes whole: headed, of a known kind, with its
@@ -123,7 +126,7 @@ void compare_files(Out& o, std::FILE* err, const char* name, const char* path_a,
     for_each_field(*kind->layout, ra,
                    [&](const char* label, const Field& f, ConstBytes field_a, std::size_t offset) {
                      if (fields.size() <= i)
-                       fields.push_back(FieldTally{label, 0, -1, f.kind == Kind::secret, {}, {}});
+                       fields.push_back(FieldTally{label, 0, -1, f.kind == Kind::secret, {}, {}, {}, {}});
                      FieldTally& t = fields[i++];
                      if (same) return;
                      const ConstBytes va = slice(field_a, f.offset, f.width), vb = slice(rb, offset, f.width);
@@ -131,8 +134,11 @@ void compare_files(Out& o, std::FILE* err, const char* name, const char* path_a,
                      if (t.records++ != 0) return;
                      t.first = r;
                      if (t.secret && !options.show_secrets) return;
-                     t.a = shown_value(f, field_a, options);
-                     t.b = shown_value(f, slice(rb, offset - f.offset, f.offset + f.width), options);
+                     const ConstBytes record_b = slice(rb, offset - f.offset, f.offset + f.width);
+                     t.a = shown_value(f, field_a, options, text_printer);
+                     t.b = shown_value(f, record_b, options, text_printer);
+                     t.a_members = shown_value(f, field_a, options, json_printer);
+                     t.b_members = shown_value(f, record_b, options, json_printer);
                    });
   }
   if (differing_records == 0) {  // the headers alone differ
@@ -144,9 +150,9 @@ void compare_files(Out& o, std::FILE* err, const char* name, const char* path_a,
   for (const FieldTally& t : fields) {
     if (t.records == 0) continue;
     const bool hidden = t.secret && !options.show_secrets;
-    p.field_difference(
-        o, FieldDifference{t.label.c_str(), kind->count > 1 ? t.first : -1, hidden ? nullptr : t.a.c_str(),
-                           hidden ? nullptr : t.b.c_str(), t.secret, t.records});
+    p.field_difference(o, FieldDifference{t.label.c_str(), kind->count > 1 ? t.first : -1,
+                                          hidden ? nullptr : t.a.c_str(), hidden ? nullptr : t.b.c_str(),
+                                          t.a_members.c_str(), t.b_members.c_str(), t.secret, t.records});
   }
   if (kind->count > 1)
     p.records_differing(o, differing_records, kind->count, first,

@@ -136,7 +136,7 @@ bool print_value(Out& o, const Field& f, ConstBytes record, const Options& optio
     }
     case Kind::f32: {
       p.real(o, "value", static_cast<double>(get_f32(record, f)), "");
-      p.hex_word(o, "bits", read32le(record, f.offset));
+      p.hex_word(o, "bits_hex", read32le(record, f.offset));
       return true;
     }
     case Kind::epoch: {

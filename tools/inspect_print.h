@@ -46,12 +46,15 @@ struct TreeHead {
 
 // One difference of a field between two files: its label, the record (-1 in
 // a file of one record), both values as the inspector shows them (null: a
-// secret not shown), and in a history how many records differ in it.
+// secret not shown) and as the JSON members of the file report (each after
+// a comma), and in a history how many records differ in it.
 struct FieldDifference {
   const char* label;
   long record;
   const char* a;
   const char* b;
+  const char* a_members;
+  const char* b_members;
   bool secret;
   std::uint32_t records;
 };

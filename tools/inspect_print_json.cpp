@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "inspect_print.h"
+#include "sav3/json.h"
 
 namespace sav3::inspect {
 
@@ -16,9 +17,11 @@ bool key(Out& o, const char* k) {
   return true;
 }
 
-// Starts an object, its first member `k` with the string `value`.
+// Starts an object of the top level (the tool and the format first), its
+// next member `k` with the string `value`.
 void open(Out& o, const char* k, const char* value) {
-  std::fprintf(o.file, "{\"%s\":", k);
+  json_head(o.file, "sav3-inspect");
+  std::fprintf(o.file, ",\"%s\":", k);
   json_string(o.file, value);
 }
 
@@ -97,14 +100,14 @@ void flag(Out& o, const char* k, bool v, const char*) {
 void note(Out&, const char*) {}
 
 void unreadable_file(Out& o, const char* path, const char* error) {
-  open(o, "file", path);
+  open(o, "path", path);
   std::fputs(",\"ok\":false,\"error\":", o.file);
   json_string(o.file, error);
   std::fputs("}\n", o.file);
 }
 
 void not_headed_file(Out& o, const char* path, std::uint64_t length, const char* why) {
-  open(o, "file", path);
+  open(o, "path", path);
   std::fprintf(o.file, ",\"kind\":null,\"length\":%llu,\"problems\":[",
                static_cast<unsigned long long>(length));
   json_string(o.file, why);
@@ -112,7 +115,7 @@ void not_headed_file(Out& o, const char* path, std::uint64_t length, const char*
 }
 
 void begin_file(Out& o, const char* path, const char* kind, const HeaderCheck& check) {
-  open(o, "file", path);
+  open(o, "path", path);
   std::fputs(",\"kind\":", o.file);
   string_or_null(o, kind);
   std::fprintf(o.file, ",\"length\":%llu,\"record_size\":%u,\"record_count\":%u",
@@ -142,14 +145,18 @@ void end_file(Out& o, bool ok) { std::fprintf(o.file, ",\"ok\":%s}\n", ok ? "tru
 
 void begin_tree(Out& o, const TreeHead& h) {
   o.items = 0;
-  open(o, "tree", h.dir);
+  open(o, "path", h.dir);
   std::fputs(",\"state\":", o.file);
   string_or_null(o, h.state);
-  std::fputs(",\"inventory\":", o.file);
-  json_string(o.file, h.ports ? "ok" : h.inventory_problem);
+  std::fputs(",\"state_meaning\":", o.file);
+  string_or_null(o, h.state_meaning);
+  std::fputs(",\"inventory_problem\":", o.file);
+  string_or_null(o, h.ports ? nullptr : h.inventory_problem);
   std::fputs(",\"ports\":", o.file);
   if (h.ports) {
-    for (int p = 1; p <= port_count; ++p) std::fprintf(o.file, "%c%u", p > 1 ? ',' : '[', h.ports[p]);
+    Json ports{o.file};
+    std::fputc('[', o.file);
+    for (unsigned p = 1; p <= port_count; ++p) ports.port(p, h.ports[p]);
     std::fputc(']', o.file);
   } else {
     std::fputs("null", o.file);
@@ -159,15 +166,13 @@ void begin_tree(Out& o, const TreeHead& h) {
 
 void tree_file(Out& o, const char* name, const FileKind& k, const char* what) {
   if (o.items++) std::fputc(',', o.file);
-  open(o, "file", name);
+  std::fputs("{\"path\":", o.file);
+  json_string(o.file, name);
   std::fputs(",\"kind\":", o.file);
   json_string(o.file, k.name);
-  std::fprintf(o.file, ",\"record_size\":%u,\"record_count\":%u,\"ok\":%s", k.size, k.count,
+  std::fprintf(o.file, ",\"record_size\":%u,\"record_count\":%u,\"ok\":%s,\"problem\":", k.size, k.count,
                what ? "false" : "true");
-  if (what) {
-    std::fputs(",\"problem\":", o.file);
-    json_string(o.file, what);
-  }
+  string_or_null(o, what);
   std::fputc('}', o.file);
 }
 
@@ -190,14 +195,29 @@ void begin_difference(Out& o, const char* path, const char* kind, DiffStatus sta
   if (o.list_open) std::fputs(",\"fields\":[", o.file);
 }
 
+// One side's value: the members of the field in the file report ("raw",
+// "value", "text", ...) and "shown", the text the text form shows; null
+// for a secret not shown.
+void side(Out& o, const char* k, const char* members, const char* shown) {
+  std::fprintf(o.file, ",\"%s\":", k);
+  if (shown == nullptr) {
+    std::fputs("null", o.file);
+    return;
+  }
+  std::fputc('{', o.file);
+  if (members[0] != '\0') std::fprintf(o.file, "%s,", members + 1);  // past its leading comma
+  std::fputs("\"shown\":", o.file);
+  json_string(o.file, shown);
+  std::fputc('}', o.file);
+}
+
 void field_difference(Out& o, const FieldDifference& d) {
   if (o.items++) std::fputc(',', o.file);
-  open(o, "label", d.label);
+  std::fputs("{\"name\":", o.file);
+  json_string(o.file, d.label);
   if (d.record >= 0) std::fprintf(o.file, ",\"record\":%ld", d.record);
-  std::fputs(",\"a\":", o.file);
-  string_or_null(o, d.a);
-  std::fputs(",\"b\":", o.file);
-  string_or_null(o, d.b);
+  side(o, "a", d.a_members, d.a);
+  side(o, "b", d.b_members, d.b);
   std::fprintf(o.file, ",\"secret\":%s", d.secret ? "true" : "false");
   if (d.record >= 0) std::fprintf(o.file, ",\"records\":%u", d.records);
   std::fputc('}', o.file);
@@ -219,8 +239,8 @@ void end_difference(Out& o) {
 }
 
 void diff_summary(Out& o, const char* a, const char* b, std::size_t compared, std::size_t differing) {
-  open(o, "a", a);
-  std::fputs(",\"b\":", o.file);
+  open(o, "path", a);
+  std::fputs(",\"path_b\":", o.file);
   json_string(o.file, b);
   std::fprintf(o.file, ",\"compared\":%zu,\"differing\":%zu,\"same\":%s}\n", compared, differing,
                differing == 0 ? "true" : "false");

@@ -1,11 +1,13 @@
 // The report of a staging tree: the migration's state, the inventory, and
 // every file the inventory says the migration writes, checked.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "inspect_print.h"
+#include "sav3/look.h"
 #include "sav3/device.h"
 #include "sav3/inventory.h"
 #include "sav3/migration_state.h"
@@ -66,8 +68,11 @@ int inspect_tree(std::FILE* out, std::FILE* err, const char* dir, const Options&
   std::snprintf(path, sizeof path, "%s/%s", dir, state_name);
   char state[128] = "";
   bool has_state = false;
-  if (std::FILE* f = std::fopen(path, "rb")) {
-    has_state = true;
+  // Never opened through a FIFO or a device node: looked at first.
+  Look look;
+  const int fd = open_regular_at(AT_FDCWD, path, 0, look);
+  has_state = look.seen != Seen::absent;
+  if (std::FILE* f = fd >= 0 ? fdopen(fd, "rb") : nullptr) {
     if (std::fgets(state, sizeof state, f) == nullptr) state[0] = '\0';
     state[std::strcspn(state, "\n")] = '\0';
     std::fclose(f);

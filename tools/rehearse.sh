@@ -31,10 +31,11 @@ INSPECT  a sav3-inspect that runs here
          own and takes precedence.
 --keep   keep the working copy (made in a folder only its owner can read and
          otherwise removed); --into DIR makes the sandbox in DIR and keeps it.
---json FILE  also write the outcome as one JSON object on one line: path,
-         verdict (done, kept, pending, abandoned or failed), state (the first
-         line of the state file), reason, replaced, zone, status (the tool's
-         exit status), commands, seconds, log (the tool's system log lines).
+--json FILE  also write the outcome as one JSON object on one line
+         (docs/json.md): tool, format, path, verdict (done, kept, pending,
+         abandoned or failed), state (the first line of the state file, or
+         null), reason (or null), replaced, zone, exit (the tool's exit
+         status), commands, seconds, log (the tool's system log lines), check.
 
 Exit 0: the migration completed, the live trees hold the staging tree and
 every file checks; 1: it did not; 2: usage, or a backup that cannot be used.
@@ -53,13 +54,18 @@ write_json() {
     [ ! -f "$box/commands.log" ] || commands=$box/commands.log
     [ ! -f "$box/tool.log" ] || log=$box/tool.log
   fi
+  local version=""
+  [ ! -x "${inspect:-}" ] || version=$("$inspect" --version 2>/dev/null | awk '{ print $2 }') || version=""
   jq -n -c -a --arg path "$backup" --arg verdict "$1" --arg reason "$2" --arg status "${3:-}" \
-    --arg replaced "${4:-false}" --arg state "${5:-}" --arg zone "$zone" \
+    --arg replaced "${4:-false}" --arg state "${5:-}" --arg zone "$zone" --arg version "$version" \
     --arg seconds "$((($(date +%s%N) - start) / 1000000))" \
     --rawfile commands "$commands" --rawfile log "$log" --slurpfile check "$check" '
     def lines: split("\n") | map(select(. != ""));
-    {path: $path, verdict: $verdict, state: $state, reason: $reason, replaced: ($replaced == "true"),
-     zone: $zone, status: (if $status == "" then null else ($status | tonumber) end),
+    def or_null: if . == "" then null else . end;
+    {tool: {name: "sav3-rehearse", version: ($version | or_null)}, format: 1,
+     path: $path, verdict: $verdict, state: ($state | or_null), reason: ($reason | or_null),
+     replaced: ($replaced == "true"),
+     zone: {name: $zone}, exit: (if $status == "" then null else ($status | tonumber) end),
      commands: ($commands | lines), seconds: ($seconds | tonumber / 1000), log: ($log | lines),
      check: ($check[0] // null)}' >"$json"
 }

@@ -8,6 +8,8 @@
 // their check, "done"). The sequence never touches the state file.
 #pragma once
 
+#include "sav3/look.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -52,6 +54,14 @@ struct RoomTally {
 // lock taken, no missing live tree created, nothing logged. The same checks
 // decide as in a run; what no check can see beforehand (a copy or a write
 // that fails during the run) is taken as not happening.
+// What one of the 30 commands will touch on this device.
+struct CommandPlan {
+  std::uint32_t removes;      // entries it removes (at any depth)
+  std::uint32_t copies;       // entries it copies
+  std::uint32_t writes_over;  // entries that exist where it writes (written in place)
+};
+inline constexpr std::size_t planned_commands = 30;
+
 struct CheckReport {
   enum class Verdict { replace, keep, nothing, cannot_tell };
   Verdict verdict;
@@ -73,15 +83,31 @@ struct CheckReport {
   bool zone_read_as_utc;  // libc fell back to UTC without being told to
   std::uint8_t ports[4];  // full: the module code of ports 1..4 (legacy inventory)
   bool ports_told;
+  // What a full run would convert as zeros, or cannot read: each legacy
+  // input of the device's modules that is missing, unreadable, empty or
+  // short, or holds time texts that do not parse.
   struct Input {
+    enum class What : std::uint8_t { missing, unreadable, empty, short_read, bad_times } what;
     char path[96];
-    int error;  // 0: missing (read as zeros); else why it is unreadable
+    int error;           // unreadable: why
+    std::uint64_t read;  // empty, short: the bytes read of those the converters read
+    std::uint64_t expected;
+    std::uint32_t bad_times;  // bad_times: records whose time text does not parse
+    std::uint32_t records;    // bad_times: records read
   };
-  Input inputs[128];  // full: legacy inputs missing or unreadable
+  Input inputs[128];
   std::size_t input_count;
   char
       live2_by_hand[600];  // full or resume: why /usr/sav2 would be emptied entry by entry ("": it would not)
   RoomTally room;          // the file systems weighed, in order
+  // The plan the run would act on (full run or resume): whether its rules
+  // hold, the first that failed, and what each command would touch.
+  bool planned;
+  bool plan_holds;
+  Failure plan_failure;
+  bool plan_counted;
+  CommandPlan plan[planned_commands];
+  std::uint32_t kept_in_live2;
 };
 void check_replacement(CheckReport& report);
 

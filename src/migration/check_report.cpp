@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "sav3/device.h"
+#include "sav3/json.h"
 #include "sav3/legacy_file.h"
 #include "sav3/migration.h"
 #include "sav3/migration_state.h"
@@ -48,6 +49,68 @@ const char* run_word(Report::Run r) {
   return "nothing";
 }
 
+// The command texts in the order the run issues them, and the count of each.
+const char* planned_command(std::size_t i) {
+  const auto opening = retire_and_rebuild_commands();
+  return i < opening.size() ? opening[i] : replacement_commands()[i - opening.size()];
+}
+
+// The plan: a line per command that touches anything, then the rule that
+// failed (the verdict repeats it).
+void print_plan_text(const Report& r, std::FILE* out) {
+  if (!r.planned) return;
+  if (!r.plan_holds) {
+    std::fprintf(out, "plan: rule failed: %s: %s: %s\n", r.plan_failure.what, r.plan_failure.path,
+                 r.plan_failure.error);
+    return;
+  }
+  if (!r.plan_counted) std::fputs("plan: cannot count what the commands touch\n", out);
+  for (std::size_t i = 0; i < planned_commands; ++i) {
+    const CommandPlan& c = r.plan[i];
+    if (c.removes == 0 && c.copies == 0 && c.writes_over == 0) continue;
+    std::fprintf(out, "plan: %s: removes %" PRIu32 ", copies %" PRIu32 ", writes over %" PRIu32 "\n",
+                 planned_command(i), c.removes, c.copies, c.writes_over);
+  }
+  if (r.kept_in_live2 != 0) std::fprintf(out, "plan: /usr/sav2 keeps %" PRIu32 " entries\n", r.kept_in_live2);
+}
+
+using What = Report::Input::What;
+
+// The member `what` of a warning about a legacy input.
+const char* what_word(What w) {
+  switch (w) {
+    case What::missing: return "missing";
+    case What::unreadable: return "unreadable";
+    case What::empty: return "empty";
+    case What::short_read: return "short";
+    case What::bad_times: break;
+  }
+  return "bad times";
+}
+
+void print_input(const Report::Input& in, std::FILE* out) {
+  const auto shown = escaped(in.path);
+  const char* path = shown.text;
+  switch (in.what) {
+    case What::missing:
+      std::fprintf(out, "warning: legacy input missing (read as zeros): %s\n", path);
+      return;
+    case What::unreadable:
+      std::fprintf(out, "legacy input unreadable: %s: %s\n", path, escaped(read_error_text(in.error)).text);
+      return;
+    case What::empty: std::fprintf(out, "warning: legacy input empty (read as zeros): %s\n", path); return;
+    case What::short_read:
+      std::fprintf(
+          out, "warning: legacy input short (read %" PRIu64 " of %" PRIu64 " bytes, the rest as zeros): %s\n",
+          in.read, in.expected, path);
+      return;
+    case What::bad_times:
+      std::fprintf(out, "warning: %" PRIu32 " of %" PRIu32 " time texts do not parse (stored as 0): %s\n",
+                   in.bad_times, in.records, path);
+      return;
+  }
+}
+
 void print_text(const Report& r, std::FILE* out) {
   std::fprintf(out, "marker: %s\n", r.marker ? "present" : "absent");
   std::fprintf(out, "lock: %s\n", lock_word(r.lock));
@@ -72,15 +135,9 @@ void print_text(const Report& r, std::FILE* out) {
   if (r.ports_told)
     for (int port = 1; port <= port_count; ++port)
       std::fprintf(out, "port %d: %s\n", port, module_name(r.ports[port - 1]));
-  for (std::size_t i = 0; i < r.input_count; ++i) {
-    const Report::Input& in = r.inputs[i];
-    if (in.error == 0)
-      std::fprintf(out, "legacy input missing (read as zeros): %s\n", escaped(in.path).text);
-    else
-      std::fprintf(out, "legacy input unreadable: %s: %s\n", escaped(in.path).text,
-                   escaped(read_error_text(in.error)).text);
-  }
+  for (std::size_t i = 0; i < r.input_count; ++i) print_input(r.inputs[i], out);
   if (r.live2_by_hand[0] != '\0') std::fprintf(out, "%s\n", r.live2_by_hand);
+  print_plan_text(r, out);
   for (std::size_t i = 0; i < r.room.count; ++i) {
     const RoomTally::FileSystem& fs = r.room.seen[i];
     std::fprintf(out, "room on the file system of %s: need %" PRIu64 " KiB, free %" PRIu64 " KiB", fs.tree,
@@ -92,36 +149,89 @@ void print_text(const Report& r, std::FILE* out) {
   std::fprintf(out, "verdict: %s: %s\n", verdict_word(r.verdict), r.reason);
 }
 
-// A JSON member: the comma before every member but the first.
-struct Json {
-  std::FILE* out;
-  bool first = true;
-  void key(const char* name) {
-    std::fputs(first ? "" : ",", out);
-    first = false;
-    json_string(out, name);
-    std::fputc(':', out);
-  }
-  void text(const char* name, const char* value) {
-    key(name);
-    if (value == nullptr)
-      std::fputs("null", out);
-    else
-      json_string(out, value);
-  }
-  void number(const char* name, std::uint64_t value) {
-    key(name);
-    std::fprintf(out, "%" PRIu64, value);
-  }
-  void yes_no(const char* name, bool value) {
-    key(name);
-    std::fputs(value ? "true" : "false", out);
-  }
-};
-
-void print_json(const Report& r, std::FILE* out) {
-  Json j{out};
+// "plan": {"holds", "failure": null or {"what","path","error"}, "counted",
+// "commands": [{"command","removes","copies","writes_over"}...], "kept_in_sav2"}
+void print_plan_json(const Report& r, Json& j) {
+  std::FILE* out = j.out;
+  j.key("plan");
+  Json plan{out};
   std::fputc('{', out);
+  plan.yes_no("holds", r.plan_holds);
+  plan.key("failure");
+  if (r.plan_holds) {
+    std::fputs("null", out);
+  } else {
+    Json failed{out};
+    std::fputc('{', out);
+    failed.text("what", r.plan_failure.what);
+    failed.text("path", r.plan_failure.path);
+    failed.text("error", r.plan_failure.error);
+    std::fputc('}', out);
+  }
+  plan.yes_no("counted", r.plan_holds && r.plan_counted);
+  plan.key("commands");
+  std::fputc('[', out);
+  for (std::size_t i = 0; r.plan_holds && i < planned_commands; ++i) {
+    Json command{out};
+    std::fputs(i == 0 ? "{" : ",{", out);
+    command.text("command", planned_command(i));
+    command.number("removes", r.plan[i].removes);
+    command.number("copies", r.plan[i].copies);
+    command.number("writes_over", r.plan[i].writes_over);
+    std::fputc('}', out);
+  }
+  std::fputc(']', out);
+  plan.number("kept_in_sav2", r.kept_in_live2);
+  std::fputc('}', out);
+}
+
+// {"what":"short","path":...,"read":N,"expected":M}: the members that the
+// kind of warning has.
+void input_json(std::FILE* out, const Report::Input& in) {
+  Json input{out};
+  std::fputc('{', out);
+  input.text("what", what_word(in.what));
+  input.text("path", escaped(in.path).text);
+  if (in.what == What::unreadable) input.text("error", escaped(read_error_text(in.error)).text);
+  if (in.what == What::empty || in.what == What::short_read) {
+    input.number("read", in.read);
+    input.number("expected", in.expected);
+  }
+  if (in.what == What::bad_times) {
+    input.number("count", in.bad_times);
+    input.number("records", in.records);
+  }
+  std::fputc('}', out);
+}
+
+void room_json(std::FILE* out, const RoomTally::FileSystem& fs) {
+  Json room{out};
+  std::fputc('{', out);
+  room.text("path", fs.tree);
+  room.number("need_kib", fs.need_kib);
+  room.number("free_kib", fs.free_kib);
+  room.number("need_inodes", fs.need_inodes);
+  room.number("free_inodes", fs.free_inodes);
+  room.yes_no("enough", fs.enough);
+  std::fputc('}', out);
+}
+
+// A list member: `item(out, element)` per element.
+template <typename T, typename Item>
+void list(Json& j, const char* name, const T* items, std::size_t count, Item item) {
+  j.key(name);
+  std::fputc('[', j.out);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i != 0) std::fputc(',', j.out);
+    item(j.out, items[i]);
+  }
+  std::fputc(']', j.out);
+}
+
+// One object, a member per line below (docs/json.md names them all).
+void print_json(const Report& r, std::FILE* out) {
+  json_head(out, "sav3-migrate");
+  Json j{out, false};
   j.text("verdict", verdict_word(r.verdict));
   j.text("reason", r.reason);
   j.number("exit", static_cast<std::uint64_t>(r.exit_status));
@@ -145,38 +255,16 @@ void print_json(const Report& r, std::FILE* out) {
   }
   if (r.ports_told) {
     j.key("ports");
-    for (int port = 1; port <= port_count; ++port) {
-      std::fputs(port == 1 ? "[" : ",", out);
-      json_string(out, module_name(r.ports[port - 1]));
-    }
+    Json ports{out};
+    std::fputc('[', out);
+    for (unsigned port = 1; port <= port_count; ++port) ports.port(port, r.ports[port - 1]);
     std::fputc(']', out);
   }
-  j.key("inputs");
-  std::fputc('[', out);
-  for (std::size_t i = 0; i < r.input_count; ++i) {
-    Json input{out};
-    std::fputs(i == 0 ? "{" : ",{", out);
-    input.text("path", escaped(r.inputs[i].path).text);
-    input.text("error", r.inputs[i].error != 0 ? escaped(read_error_text(r.inputs[i].error)).text : nullptr);
-    std::fputc('}', out);
-  }
-  std::fputc(']', out);
+  list(j, "warnings", r.inputs, r.input_count, input_json);
   j.text("sav2_by_hand", r.live2_by_hand[0] != '\0' ? r.live2_by_hand : nullptr);
-  j.key("room");
-  std::fputc('[', out);
-  for (std::size_t i = 0; i < r.room.count; ++i) {
-    const RoomTally::FileSystem& fs = r.room.seen[i];
-    Json room{out};
-    std::fputs(i == 0 ? "{" : ",{", out);
-    room.text("tree", fs.tree);
-    room.number("need_kib", fs.need_kib);
-    room.number("free_kib", fs.free_kib);
-    room.number("need_inodes", fs.need_inodes);
-    room.number("free_inodes", fs.free_inodes);
-    room.yes_no("enough", fs.enough);
-    std::fputc('}', out);
-  }
-  std::fputs("]}\n", out);
+  if (r.planned) print_plan_json(r, j);
+  list(j, "room", r.room.seen, r.room.count, room_json);
+  std::fputs("}\n", out);
 }
 
 }  // namespace

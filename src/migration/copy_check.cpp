@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "sav3/device.h"
+#include "sav3/look.h"
 
 namespace sav3 {
 
@@ -51,10 +52,11 @@ bool same_bytes(const char* source, const char* copy) {
 }
 
 // A source that cp copies: it resolves to a regular file (folders and
-// dangling links are skipped by cp and not expected).
+// dangling links are skipped by cp and not expected). A look that fails is
+// not "not copied": the copy must then be there all the same.
 bool copied(const char* source) {
-  struct stat st;
-  return stat(host_path(source), &st) == 0 && S_ISREG(st.st_mode);
+  const Look look = look_path(source, true);
+  return look.seen == Seen::failed || (look.seen == Seen::present && S_ISREG(look.st.st_mode));
 }
 
 bool check_one(const char* source, const char* copy, char* failed, std::size_t capacity) {
@@ -65,11 +67,24 @@ bool check_one(const char* source, const char* copy, char* failed, std::size_t c
 
 bool check_folder(const char* from, const char* to, char* failed, std::size_t capacity) {
   DIR* dir = opendir(host_path(from));
-  if (dir == nullptr) return true;  // nothing to copy
+  if (dir == nullptr) {
+    // Nothing to copy only when the folder is not there; one that cannot be
+    // read is a copy that cannot be checked.
+    if (means_absent(errno)) return true;
+    std::snprintf(failed, capacity, "%s", from);
+    return false;
+  }
   bool ok = true;
+  int error = 0;
   while (ok) {
-    const dirent* e = readdir(dir);
-    if (e == nullptr) break;
+    const dirent* e = next_entry(dir, error);
+    if (e == nullptr) {
+      if (error != 0) {
+        std::snprintf(failed, capacity, "%s", from);
+        ok = false;
+      }
+      break;
+    }
     if (e->d_name[0] == '.') continue;  // the glob does not see them
     char source[512];
     char copy[512];

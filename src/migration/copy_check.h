@@ -9,6 +9,6 @@ namespace sav3 {
 // "cp /usr/sav/update_log ..." and "cp /usr/sav/data/userlogindata.txt ..."
 // copy is in the staging tree with the same bytes; otherwise false with the
 // first source that differs (or cannot be read) in `failed`.
-bool copies_match_sources(char* failed, std::size_t capacity);
+[[nodiscard]] bool copies_match_sources(char* failed, std::size_t capacity);
 
 }  // namespace sav3

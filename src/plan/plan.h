@@ -10,16 +10,9 @@
 #include "../replacement/preconditions.h"
 #include "../replacement/room.h"
 #include "sav3/look.h"
+#include "sav3/replacement.h"
 
 namespace sav3 {
-
-inline constexpr std::size_t planned_commands = 30;
-
-struct CommandPlan {
-  std::uint32_t removes;      // entries it removes (at any depth)
-  std::uint32_t copies;       // entries it copies
-  std::uint32_t writes_over;  // entries that exist where it writes (written in place)
-};
 
 struct Plan {
   RunKind kind;

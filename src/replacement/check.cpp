@@ -9,11 +9,14 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "../plan/plan.h"
 #include "manifest.h"
 #include "preconditions.h"
 #include "room.h"
@@ -87,7 +90,7 @@ CheckReport::Lock lock_on(int staging) {
 
 // The state file's first line as it is, escaped, for the report.
 void first_state_line(CheckReport& r) {
-  std::FILE* file = open_device_file(path::state, "rb");
+  std::FILE* file = open_state_file();
   if (file == nullptr) return;
   char line[160];
   if (std::fgets(line, sizeof line, file) != nullptr) {
@@ -97,19 +100,42 @@ void first_state_line(CheckReport& r) {
   std::fclose(file);
 }
 
-// Looked at, not read: the checks below read each input once, as a run does,
-// and a read error there is the verdict's reason.
-void add_input(CheckReport& r, const char* path) {
-  int error = 0;
-  const LegacyLook look = look_at_legacy_file(path, error);
-  if (look == LegacyLook::regular || r.input_count == std::size(r.inputs)) return;
-  CheckReport::Input& input = r.inputs[r.input_count++];
-  std::snprintf(input.path, sizeof input.path, "%s", path);
-  input.error = look == LegacyLook::missing ? 0 : error;
+// Each legacy input of the device's modules read as the converters read it
+// (the preconditions read it again and make an unreadable one the
+// verdict's reason): what the run would convert as zeros or as time 0.
+void add_input(CheckReport& r, const NamedLegacyInput& named) {
+  using What = CheckReport::Input::What;
+  const LegacyInput& in = *named.input;
+  const InputReading got = read_legacy_input(named.path, in);
+  const std::uint64_t expected = in.bytes();
+  auto add = [&](What what) -> CheckReport::Input* {
+    if (r.input_count == std::size(r.inputs)) return nullptr;
+    CheckReport::Input& input = r.inputs[r.input_count++];
+    input = CheckReport::Input{what, {}, got.error, got.read, expected, 0, 0};
+    static_assert(sizeof input.path == sizeof named.path);
+    std::memcpy(input.path, named.path, sizeof input.path);
+    return &input;
+  };
+  switch (got.look) {
+    case LegacyLook::missing:
+      if (!in.fallback) add(What::missing);
+      return;
+    case LegacyLook::unreadable: add(What::unreadable); return;
+    case LegacyLook::regular: break;
+  }
+  if (got.read == 0)
+    add(What::empty);
+  else if (in.size != 0 && got.read < expected)
+    add(What::short_read);
+  if (got.bad_times == 0) return;
+  if (CheckReport::Input* input = add(What::bad_times)) {
+    input->bad_times = got.bad_times;
+    input->records = static_cast<std::uint32_t>((got.read + in.size - 1) / in.size);
+  }
 }
 
-// What a full run would read: the zone, the modules, the legacy inputs
-// missing (converted as zeros) or unreadable.
+// What a full run would read: the zone, the modules, the legacy inputs of
+// the modules on the ports.
 void look_at_inputs(CheckReport& r) {
   const ZoneSource zone = zone_source();
   r.zone_told = true;
@@ -120,13 +146,9 @@ void look_at_inputs(CheckReport& r) {
   for (unsigned port = 1; port <= port_count; ++port)
     r.ports[port - 1] = inventory[inventory::port_code[port].offset];
   r.ports_told = true;
-  for (const char* input : legacy_inputs) {
-    if (std::strstr(input, "%d") == nullptr) {
-      add_input(r, input);
-      continue;
-    }
-    for (unsigned port = 1; port <= port_count; ++port) add_input(r, numbered_path(input, port));
-  }
+  NamedLegacyInput inputs[max_legacy_inputs];
+  const std::size_t n = legacy_inputs_of(inventory, inputs);
+  for (std::size_t i = 0; i < n; ++i) add_input(r, inputs[i]);
 }
 
 void precondition_verdict(CheckReport& r, Verdict verdict, const Failure& f) {
@@ -147,12 +169,23 @@ int state_write_error() {
   return access(staging, W_OK) == 0 ? 0 : errno;
 }
 
+// The plan into the report: the same value the run would act on.
+bool planned(CheckReport& r, bool holds, const Plan& plan) {
+  r.planned = true;
+  r.plan_holds = holds;
+  r.plan_failure = plan.failure;
+  r.plan_counted = plan.counted;
+  std::copy(std::begin(plan.commands), std::end(plan.commands), std::begin(r.plan));
+  r.kept_in_live2 = plan.kept_in_live2;
+  if (plan.kind == RunKind::full) r.room = plan.room;
+  return holds;
+}
+
 // A resume: the checks, the attempt count, the manifest, the room.
 void check_resume(CheckReport& r, int attempts) {
-  Failure precondition;
-  bool staging_sound = true;
-  if (!preconditions_hold(RunKind::resume, false, precondition, staging_sound)) {
-    precondition_verdict(r, Verdict::nothing, precondition);
+  Plan plan;
+  if (!planned(r, make_plan(RunKind::resume, false, plan), plan)) {
+    precondition_verdict(r, Verdict::nothing, plan.failure);
     return;
   }
   if (attempts >= max_attempts) {
@@ -197,15 +230,22 @@ void check_resume(CheckReport& r, int attempts) {
 }
 
 void check_full_run(CheckReport& r) {
+  // The plan first: it reads each legacy input once, as the run's checks
+  // do; the input report after it reads them for the warnings.
+  Plan plan;
+  const bool holds = planned(r, make_plan(RunKind::full, false, plan), plan);
   look_at_inputs(r);
-  Failure precondition;
-  bool staging_sound = true;
-  if (!preconditions_hold(RunKind::full, false, precondition, staging_sound, &r.room)) {
-    precondition_verdict(r, Verdict::keep, precondition);
+  if (!holds) {
+    precondition_verdict(r, Verdict::keep, plan.failure);
     return;
   }
   live2_shell_trouble(r.live2_by_hand, sizeof r.live2_by_hand);
-  conclude(r, Verdict::replace, 0, "%s", r.full_why);
+  // Times read as UTC on a device that names no zone: the run still
+  // converts (as specified), but the reason says so first.
+  if (r.zone_read_as_utc)
+    conclude(r, Verdict::replace, 0, "%s; warning: %s", r.full_why, log_line::zone_fallback_utc);
+  else
+    conclude(r, Verdict::replace, 0, "%s", r.full_why);
 }
 
 }  // namespace

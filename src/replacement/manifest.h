@@ -8,7 +8,7 @@ namespace sav3 {
 
 // Writes the manifest of the staging tree to `out`, flushing every file and
 // folder of it to the medium as it goes. On failure `failed` names the entry.
-bool write_staging_manifest(std::FILE* out, char* failed, std::size_t failed_size);
+[[nodiscard]] bool write_staging_manifest(std::FILE* out, char* failed, std::size_t failed_size);
 
 // Which entries of a tree the manifest describes exactly.
 enum class TreeRule {
@@ -18,7 +18,7 @@ enum class TreeRule {
 };
 // The tree holds exactly the manifest's entries with the same kinds and bytes;
 // with `flush`, every file and folder checked is flushed to the medium.
-bool tree_matches_manifest(const char* tree, TreeRule rule, bool flush, char* failed,
+[[nodiscard]] bool tree_matches_manifest(const char* tree, TreeRule rule, bool flush, char* failed,
                            std::size_t failed_size);
 
 }  // namespace sav3

@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -30,33 +32,6 @@
 #include "tree.h"
 
 namespace sav3 {
-
-LegacyLook read_legacy_input(const char* path, int& error) {
-  Look look;
-  const int fd = open_regular(path, look);
-  if (fd < 0) {
-    error = look.error;
-    return look.seen == Seen::absent ? LegacyLook::missing : LegacyLook::unreadable;
-  }
-  // As far as the conversions read, no further: a huge or sparse file costs
-  // no more than its records.
-  std::uint8_t chunk[4096];
-  std::uint64_t left = legacy_read_limit;
-  while (left > 0) {
-    const ssize_t n = read(fd, chunk, sizeof chunk < left ? sizeof chunk : left);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      close(fd);
-      return LegacyLook::unreadable;
-    }
-    left -= static_cast<std::uint64_t>(n);
-  }
-  close(fd);
-  error = 0;
-  return LegacyLook::regular;
-}
 
 namespace {
 
@@ -97,29 +72,18 @@ Lineage lineage_of(const char* device_path) {
 }
 
 // The lineage of the folder that holds what a device path leads to (links
-// followed, the last one included): where that entry really lies.
+// followed, the last one included): where that entry really lies. Resolved
+// by name (realpath), so that the entry itself is not opened again.
 Lineage resolved_lineage(const char* device_path, Look& look) {
-  const int fd = open(host_path(device_path), O_PATH | O_CLOEXEC);
-  if (fd < 0) {
+  static char where[PATH_MAX];
+  if (realpath(host_path(device_path), where) == nullptr) {
     look = {means_absent(errno) ? Seen::absent : Seen::failed, errno, {}};
     return Lineage{};
   }
   look = {Seen::present, 0, {}};
-  char link[64];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  static char where[4096];
-  const ssize_t n = readlink(link, where, sizeof where - 1);
-  if (n <= 0) {
-    look = {Seen::failed, n < 0 ? errno : ENOENT, {}};
-    close(fd);
-    return Lineage{};
-  }
-  close(fd);
-  where[n] = '\0';
   char* slash = std::strrchr(where, '/');
   if (slash == where) ++slash;
   *slash = '\0';
-  // The kernel names the path from the process's root: as the device sees it.
   return lineage_from(open(where, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
@@ -214,6 +178,8 @@ namespace {
 // top-level entry of /usr/sav2 that the staging tree does not name (left
 // whole, like an "update" entry). Nor may a mount below a tree show another
 // tree, the legacy configuration, the old programs or the marker's folder.
+}  // namespace
+
 bool mounts_contained(const MountMap& map, Failure& f, bool& staging_sound) {
   static char shown[512];
   for (std::size_t i = 0; i < map.count; ++i) {
@@ -253,6 +219,8 @@ bool mounts_contained(const MountMap& map, Failure& f, bool& staging_sound) {
   }
   return true;
 }
+
+namespace {
 
 // (c) A folder on a file system mounted read-write where a file can be
 // created; a missing live tree is judged by the folder it will be made in.
@@ -351,23 +319,19 @@ bool copy_sources_ok(Failure& f) {
   return copy_source_ok("/usr/sav/update_log", f) && copy_source_ok("/usr/sav/data/userlogindata.txt", f);
 }
 
-// A legacy input that exists reads as far as the conversions read it, and
-// does not lie where the opening commands delete it before it is read.
-bool reads_to_end(const char* path, Failure& f) {
-  int error = 0;
-  return (read_legacy_input(path, error) != LegacyLook::unreadable ||
-          fail_errno(f, precondition::legacy_input, path, error)) &&
-         read_before_removed(path, precondition::legacy_input, f);
-}
-
+// Every legacy input of the device's modules that exists reads as far as
+// its converters read it, and does not lie where the opening commands delete
+// it before it is read.
 bool legacy_inputs_read(Failure& f) {
-  for (const char* input : legacy_inputs) {
-    if (std::strstr(input, "%d") == nullptr) {
-      if (!reads_to_end(input, f)) return false;
-      continue;
-    }
-    for (unsigned port = 1; port <= port_count; ++port)
-      if (!reads_to_end(numbered_path(input, port), f)) return false;
+  std::uint8_t inventory[inventory::record_size] = {};
+  fill_device_inventory(inventory);
+  NamedLegacyInput inputs[max_legacy_inputs];
+  const std::size_t n = legacy_inputs_of(inventory, inputs);
+  for (std::size_t i = 0; i < n; ++i) {
+    const InputReading r = read_legacy_input(inputs[i].path, *inputs[i].input);
+    if (r.look == LegacyLook::unreadable)
+      return fail_errno(f, precondition::legacy_input, inputs[i].path, r.error);
+    if (!read_before_removed(inputs[i].path, precondition::legacy_input, f)) return false;
   }
   return true;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../look/mounts.h"
 #include "room.h"
 #include "sav3/legacy_file.h"
 #include "sav3/look.h"
@@ -25,16 +26,15 @@ enum class RunKind { full, resume };
 [[nodiscard]] bool preconditions_hold(RunKind kind, bool probe, Failure& failure, bool& staging_sound,
                                       RoomTally* room = nullptr);
 
+// No removal crosses a mount point of the map and no mount below a tree
+// shows another tree or the legacy data: mounts are allowed only where a
+// live tree has a top-level folder the staging tree refills (emptied and
+// refilled on its own file system), below a dot entry of /usr/sav, and in a
+// top-level entry of /usr/sav2 the staging tree has no name for (left whole).
+[[nodiscard]] bool mounts_contained(const MountMap& map, Failure& f, bool& staging_sound);
+
 // A top-level name the staging tree will have (its four folders, the update
 // log).
 [[nodiscard]] bool staging_tree_names(const char* name);
-
-// Legacy inputs are read no further than this by the checks: the largest
-// input the conversions read (a history report of 1000 records) and more.
-inline constexpr std::uint64_t legacy_read_limit = 1024 * 1024;
-
-// A legacy input: missing, a regular file that reads to its end, or
-// unreadable (`error` says why).
-LegacyLook read_legacy_input(const char* path, int& error);
 
 }  // namespace sav3

@@ -35,8 +35,10 @@ RoomVerdict weigh_room(const RoomDemand& demand, const RoomFigures& figures) {
   const std::uint64_t margin = std::max(blocks_for(64 * 1024, block), one_percent);
   const std::uint64_t net = demand.blocks > demand.freed_blocks ? demand.blocks - demand.freed_blocks : 0;
   const std::uint64_t need = net + margin;
-  const std::uint64_t net_inodes =
-      demand.inodes > demand.freed_inodes ? demand.inodes - demand.freed_inodes : 0;
+  std::uint64_t net_inodes = demand.inodes > demand.freed_inodes ? demand.inodes - demand.freed_inodes : 0;
+  // The same margin in inodes: 1% of them, at least 16.
+  const std::uint64_t inode_margin = std::max<std::uint64_t>(16, figures.inodes / 100);
+  if (figures.inodes != 0) net_inodes += inode_margin;
   RoomVerdict verdict{};
   verdict.enough_blocks = need <= figures.free_blocks;
   verdict.enough_inodes = figures.inodes == 0 || net_inodes <= figures.free_inodes;

@@ -54,7 +54,7 @@ void add_wipes_freed(const WipedTree* trees, std::size_t count, std::uint64_t bl
 // The room check over the file systems of both live trees, for the staging
 // tree as it is (after the gate); logs a shortfall and names the live tree in
 // `failed`.
-bool enough_room(char* failed, std::size_t failed_size);
+[[nodiscard]] bool enough_room(char* failed, std::size_t failed_size);
 
 // Before the first command: the staging tree predicted from the legacy
 // inventory (its module files, from the output table) and the files the
@@ -71,11 +71,11 @@ void predict_staging_tree(StagingPrediction& prediction);
 [[nodiscard]] bool add_predicted_need(const StagingPrediction& p, std::uint64_t block_size, RoomDemand& demand);
 // The staging file system holds the predicted tree, less what emptying
 // /usr/sav3 frees, with the margin; `staging_blocks` is what it takes there.
-bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally, std::uint64_t& staging_blocks);
+[[nodiscard]] bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally, std::uint64_t& staging_blocks);
 // The live trees' room check for the predicted staging tree (on a file
 // system shared with /usr/sav3, less its `staging_blocks`); logs nothing when
 // `tally` is given. Without `prediction`: the staging tree as it is.
-bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction* prediction,
+[[nodiscard]] bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction* prediction,
                  std::uint64_t staging_blocks, RoomTally* tally);
 
 }  // namespace sav3

@@ -43,20 +43,6 @@ bool read_line(std::FILE* file, char (&line)[N]) {
   return std::feof(file) != 0;
 }
 
-// The state file, opened only when it is a regular file and without
-// blocking (a FIFO there would hang the boot). nullptr with errno: ENOENT
-// for none, another error for a file that cannot be read.
-std::FILE* open_state_file() {
-  Look look;
-  const int fd = open_regular(path::state, look);
-  if (fd < 0) {
-    errno = look.seen == Seen::absent ? ENOENT : (look.error > 0 ? look.error : EINVAL);
-    return nullptr;
-  }
-  std::FILE* file = fdopen(fd, "rb");
-  if (file == nullptr) close(fd);
-  return file;
-}
 
 // The word followed by nothing or by a blank and a reason.
 bool starts_state(const char* line, const char* word) {
@@ -145,6 +131,21 @@ const char* state_meaning_of(State state) {
     case State::unreadable: return "not a state the migration writes";
   }
   return nullptr;
+}
+
+// The state file, opened only when it is a regular file and without
+// blocking (a FIFO there would hang the boot). nullptr with errno: ENOENT
+// for none, another error for a file that cannot be read.
+std::FILE* open_state_file() {
+  Look look;
+  const int fd = open_regular(path::state, look);
+  if (fd < 0) {
+    errno = look.seen == Seen::absent ? ENOENT : (look.error > 0 ? look.error : EINVAL);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) close(fd);
+  return file;
 }
 
 StateInfo read_state() {

@@ -16,6 +16,11 @@ struct StateInfo {
 };
 StateInfo read_state();
 
+// The state file, opened only when it is a regular file and without
+// blocking (a FIFO there would hang the boot). nullptr with errno: ENOENT
+// for none, another error for a file that cannot be read.
+[[nodiscard]] std::FILE* open_state_file();
+
 // A new state file: begin_state writes its first line to the temporary file
 // (a stale one, even a link, is removed first; the new one is created, never
 // opened through a link); commit_state flushes it, renames it over the state
@@ -50,15 +55,15 @@ struct ManifestReader {
   std::size_t depth;
 };
 // Opens the state file past its "attempts" line.
-bool open_manifest(ManifestReader& reader);
+[[nodiscard]] bool open_manifest(ManifestReader& reader);
 // 1: an entry; 0: the end; -1: a line that is not a manifest line or breaks
 // the path rules.
-int next_manifest_entry(ManifestReader& reader, ManifestEntry& entry);
+[[nodiscard]] int next_manifest_entry(ManifestReader& reader, ManifestEntry& entry);
 void close_manifest(ManifestReader& reader);
-bool write_manifest_entry(std::FILE* out, const ManifestEntry& entry);
+[[nodiscard]] bool write_manifest_entry(std::FILE* out, const ManifestEntry& entry);
 // The manifest lines of the state file as they are, onto a new state.
-bool copy_manifest(std::FILE* out);
+[[nodiscard]] bool copy_manifest(std::FILE* out);
 // The manifest holds only well-formed lines.
-bool manifest_well_formed();
+[[nodiscard]] bool manifest_well_formed();
 
 }  // namespace sav3

@@ -18,6 +18,7 @@
 
 #include <cerrno>
 
+#include "../plan/plan.h"
 #include "manifest.h"
 #include "preconditions.h"
 #include "room.h"
@@ -194,13 +195,13 @@ void full_run(CommandRunner run_command, const Sequence& sequence, const char* w
   note(LOG_NOTICE, "%s", why);
   tell_zone();
   char failed[sizeof TreePath{}.text + 64] = {};
-  Failure precondition;
-  bool staging_sound = true;
-  if (!preconditions_hold(RunKind::full, true, precondition, staging_sound)) {
+  Plan plan;
+  if (!make_plan(RunKind::full, true, plan)) {
+    const Failure& precondition = plan.failure;
     log_precondition(precondition);
     // A staging folder that is not apart from the other trees takes no state
     // file: it would land in the legacy data. The log line alone tells.
-    if (!staging_sound) return;
+    if (!plan.staging_sound) return;
     std::snprintf(failed, sizeof failed, "%s: %s: %s", precondition.what, precondition.path,
                   precondition.error);
     char reason[sizeof failed + 64];
@@ -284,10 +285,9 @@ void resume_unwritable(CommandRunner run_command, const Sequence& sequence, int 
 // command runs. Every failure leaves the state "pending" (the live trees may
 // already be empty); the third failed attempt abandons.
 void resume(CommandRunner run_command, const Sequence& sequence, int attempts) {
-  Failure precondition;
-  bool staging_sound = true;
-  if (!preconditions_hold(RunKind::resume, true, precondition, staging_sound)) {
-    log_precondition(precondition);
+  Plan plan;
+  if (!make_plan(RunKind::resume, true, plan)) {
+    log_precondition(plan.failure);
     return;
   }
   if (attempts >= max_attempts) {

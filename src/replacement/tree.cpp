@@ -238,7 +238,8 @@ bool remove_entry(int dirfd, const char* name, const char* shown, dev_t device) 
     note(LOG_WARNING, log_line::other_file_system, escaped(shown).text);
     return false;
   }
-  empty_folder(dirfd, name, shown, device);
+  // Whether it emptied the folder, the removal of the folder itself tells.
+  static_cast<void>(empty_folder(dirfd, name, shown, device));
   if (unlinkat(dirfd, name, AT_REMOVEDIR) == 0) return true;
   if (errno != ENOTEMPTY && errno != EEXIST) note(LOG_WARNING, log_line::not_removed, escaped(shown).text);
   return false;

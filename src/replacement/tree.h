@@ -87,16 +87,16 @@ int open_device_folder(const char* device_path);
 // following a link and never entering a folder on another file system than
 // `device` (left and logged); goes on after what it cannot remove (logged).
 // `shown` is the device path for the log. Returns true when it is gone.
-bool remove_entry(int dirfd, const char* name, const char* shown, dev_t device);
+[[nodiscard]] bool remove_entry(int dirfd, const char* name, const char* shown, dev_t device);
 // The same for what the folder `name` holds, keeping the folder (a mount
 // point on `device` that the copy refills). True when it is empty.
-bool empty_folder(int dirfd, const char* name, const char* shown, dev_t device);
+[[nodiscard]] bool empty_folder(int dirfd, const char* name, const char* shown, dev_t device);
 
 // The entry `name` of the folder open at dirfd is a folder on another file
 // system than `device`, or holds one.
 bool holds_mount_point(int dirfd, const char* name, dev_t device);
 
 // Size and CRC-32 of the file open at fd, read in chunks from the start.
-bool fingerprint_file(int fd, std::uint64_t& size, std::uint32_t& crc);
+[[nodiscard]] bool fingerprint_file(int fd, std::uint64_t& size, std::uint32_t& crc);
 
 }  // namespace sav3

@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sav3/device.h"
+#include "sav3/json.h"
+#include "sav3/version.h"
+
 namespace sav3 {
 
 namespace {
@@ -110,5 +114,20 @@ void quoted_string(std::FILE* out, std::string_view s, const char* escape) {
 }
 
 void json_string(std::FILE* out, std::string_view s) { quoted_string(out, s, "\\u%04x"); }
+
+void json_head(std::FILE* out, const char* tool) {
+  std::fputs("{\"tool\":{\"name\":", out);
+  json_string(out, tool);
+  std::fputs(",\"version\":", out);
+  json_string(out, version);
+  std::fprintf(out, "},\"format\":%d", json_format);
+}
+
+void Json::port(unsigned number, std::uint8_t code) {
+  std::fprintf(out, "%s{\"port\":%u,\"code\":%u,\"name\":", first ? "" : ",", number, code);
+  first = false;
+  json_string(out, module_name(code));
+  std::fputc('}', out);
+}
 
 }  // namespace sav3

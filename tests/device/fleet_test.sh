@@ -66,9 +66,9 @@ for row in "${backups[@]}"; do
   [ "$got" = "$verdict|$reason" ] || fail "$name: verdict and reason \"$got\", not \"$verdict|$reason\""
   [ -s "$out/reports/$name.txt" ] || fail "$name: no report"
 done
-[ "$(jq -r 'select(.name == "seed2") | .zone' "$out/rehearsals.jsonl")" = America/New_York ] ||
+[ "$(jq -r 'select(.name == "seed2") | .zone.name' "$out/rehearsals.jsonl")" = America/New_York ] ||
   fail "the zone file inside a backup is not taken"
-jq -e --argjson all "$command_count" 'select(.verdict == "done") | .replaced and .status == 0 and
+jq -e --argjson all "$command_count" 'select(.verdict == "done") | .replaced and .exit == 0 and
   (.commands | length) == $all and (.log | length) > 0' "$out/rehearsals.jsonl" >/dev/null ||
   fail "a done backup's outcome lacks its facts"
 # The check asked before each run foretold it: "replace" for a backup that

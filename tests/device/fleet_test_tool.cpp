@@ -1,8 +1,9 @@
 // The fleet test's helper (host only):
 //
 //   sav3-fleet-test-tool json-lines FILE
-//       exit 0 when FILE is JSON Lines as strict as the inspector's (one
-//       object per line, ASCII only), else 1
+//       exit 0 when FILE is JSON Lines of the tools' vocabulary (one object
+//       per line, ASCII only, each member named and typed as docs/json.md
+//       says), else 1 with the first problem on standard error
 //   sav3-fleet-test-tool set-field FILE LABEL VALUE
 //       store the integer VALUE in the field LABEL of every record of the
 //       headed record file FILE (its kind taken from its path and header, as
@@ -39,7 +40,10 @@ int json_lines(const char* path) {
     return 2;
   }
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  return sav3::inspect::valid_json_lines(text) ? 0 : 1;
+  const std::string problem = sav3::inspect::vocabulary_problem(text);
+  if (problem.empty()) return 0;
+  std::fprintf(stderr, "%s: %s\n", path, problem.c_str());
+  return 1;
 }
 
 int set_field(const char* path, const char* label, const char* value_text) {

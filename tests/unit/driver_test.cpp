@@ -6,14 +6,19 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "json_check.h"
 #include "replacement/manifest.h"
+#include "replacement/preconditions.h"
 #include "replacement/room.h"
 #include "replacement/tree.h"
 #include "sav3/crc32.h"
+#include "sav3/legacy_inputs.h"
 #include "sav3/legacy_time.h"
 #include "sav3/migration.h"
 #include "sav3/migration_state.h"
@@ -132,6 +137,7 @@ class Driver : public ScratchDevice {
  public:
   // For the cases' preparations.
   using ScratchDevice::host;
+  using ScratchDevice::put_file;
   using ScratchDevice::put_text_file;
 
  protected:
@@ -384,6 +390,18 @@ TEST_F(Driver, SecondInstanceDoesNothing) {
   EXPECT_FALSE(exists(path::inventory));
 }
 
+// The exit status of sav3-migrate --check [--json] and what it printed.
+std::pair<int, std::string> check_said(bool json) {
+  std::FILE* out = std::tmpfile();
+  if (out == nullptr) return {-1, "no temporary file"};
+  const int status = check_migration(json, out, record_log);
+  std::rewind(out);
+  std::string text;
+  for (int ch; (ch = std::fgetc(out)) != EOF;) text.push_back(static_cast<char>(ch));
+  std::fclose(out);
+  return {status, text};
+}
+
 // The check says what the run then does, and changes nothing on the way:
 // no command, no file (a probe would change a folder's time), one log line.
 TEST_F(Driver, CheckTellsWhatTheRunDoes) {
@@ -418,18 +436,12 @@ TEST_F(Driver, CheckTellsWhatTheRunDoes) {
     const auto before = listing(root_, [](const std::string&) { return false; });
     for (const bool json : {false, true}) {
       clear();
-      std::FILE* out = std::tmpfile();
-      ASSERT_NE(out, nullptr);
-      EXPECT_EQ(check_migration(json, out, record_log), c.status);
-      std::rewind(out);
-      std::string text;
-      for (int ch; (ch = std::fgetc(out)) != EOF;) text.push_back(static_cast<char>(ch));
-      std::fclose(out);
+      const auto [status, text] = check_said(json);
+      EXPECT_EQ(status, c.status);
       const std::string said = std::string(c.verdict).substr(sizeof "verdict:");
       EXPECT_EQ(g_log, Lines{"check: " + said});
       if (json) {
-        EXPECT_EQ(text.front(), '{');
-        EXPECT_TRUE(text.ends_with("]}\n")) << text;
+        EXPECT_EQ(inspect::vocabulary_problem(text), "") << text;
         EXPECT_NE(text.find("\"exit\":" + std::to_string(c.status) + ","), std::string::npos) << text;
       } else {
         EXPECT_TRUE(text.ends_with(std::string("\n") + c.verdict + "\n")) << text;
@@ -441,6 +453,78 @@ TEST_F(Driver, CheckTellsWhatTheRunDoes) {
     struct stat after_dir;
     ASSERT_EQ(stat(host("/usr/sav").c_str(), &after_dir), 0);
     EXPECT_EQ(after_dir.st_mtim.tv_nsec, before_dir.st_mtim.tv_nsec);
+  }
+}
+
+// The check lists what a full run would convert as zeros or as time 0, for
+// the modules on the ports only, and still says replace (exit 0): that is
+// what the conversions are specified to do with such inputs.
+TEST_F(Driver, CheckWarnsOfInputsReadAsZeros) {
+  auto record = [](const char* time_text) {
+    std::vector<std::uint8_t> r(controller_record::size, 0);
+    std::copy(time_text, time_text + std::strlen(time_text), r.begin());
+    return r;
+  };
+  auto two_records = [&](const char* first, const char* second) {
+    std::vector<std::uint8_t> bytes = record(first);
+    const std::vector<std::uint8_t> more = record(second);
+    bytes.insert(bytes.end(), more.begin(), more.end());
+    return bytes;
+  };
+  struct Case {
+    const char* what;
+    std::function<void(Driver&)> prepare;
+    std::vector<std::string> listed;      // parts of the JSON
+    std::vector<std::string> not_listed;  // none of them
+    const char* zone = "UTC0";            // TZ
+  };
+  const std::string good = "Mon Jan 05 2015 10:20:30";
+  const Case cases[] = {
+      {"no module: the controller's and the settings' inputs only",
+       [](Driver&) {},
+       {R"({"what":"missing","path":"/mnt/1/cfg/pwmcfg"})", R"({"port":1,"code":0,"name":"empty"})"},
+       {"K3cfg", "LQDataItem", "ZrtDataItem", "/usr/sav/cfg/msmcfg"}},
+      {"an LQ board on port 2: its inputs, numbered as the dispatches number it",
+       [](Driver& d) {
+         d.put_file(path::device_display, {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+       },
+       {R"({"what":"missing","path":"/mnt/1/cfg/LQDataItemTmp_1.txt"})",
+        R"({"port":2,"code":2,"name":"LQ"})"},
+       {"K3cfg", "ZrtDataItem", "LQDataItemTmp_2"}},
+      {"an empty input and a short one",
+       [](Driver& d) {
+         d.put_text_file(legacy_pwmcfg::path, "");
+         d.put_text_file(legacy_emailcfg::path, "0123456789");
+       },
+       {R"({"what":"empty","path":"/mnt/1/cfg/pwmcfg","read":0,"expected":44})",
+        R"({"what":"short","path":"/mnt/1/cfg/emailcfg","read":10,"expected":756})"},
+       {R"("path":"/mnt/1/cfg/pwmcfg"})"}},
+      {"time texts that do not parse, in a report cut short",
+       [&](Driver& d) {
+         d.put_file(controller_record::report_path, two_records(good.c_str(), "Mon Jan 05 2015 xx"));
+         d.put_file(controller_record::item_path, record(good.c_str()));
+       },
+       {R"({"what":"short","path":"/usr/sav/data/MCUDataItemReport1.txt","read":496,"expected":248000})",
+        R"({"what":"bad times","path":"/usr/sav/data/MCUDataItemReport1.txt","count":1,"records":2})"},
+       {R"("path":"/mnt/1/cfg/MCUDataItemTmp_1.txt")"}},
+      {"times read as UTC where no zone is named",
+       [](Driver&) {},
+       {R"("reason":"full run; warning: no zone file found: times read as UTC")", R"("read_as_utc":true)"},
+       {},
+       "Nowhere/Atlantis"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    c.prepare(*this);
+    const ZoneScope zone(c.zone);
+    const auto [status, json] = check_said(true);
+    EXPECT_EQ(status, 0);
+    for (const std::string& s : c.listed)
+      EXPECT_NE(json.find(s), std::string::npos) << s << " not in\n" << json;
+    for (const std::string& s : c.not_listed)
+      EXPECT_EQ(json.find(s), std::string::npos) << s << " in\n" << json;
   }
 }
 
@@ -788,8 +872,9 @@ TEST(RoomCheck, BlocksAndMargin) {
       {{100, 10, 0, 0}, {4096, 100000, 1099, 0, 0}, false, true, 4400},  // 1% of 100000 = 1000
       {{100, 10, 0, 0}, {4096, 100001, 1101, 0, 0}, true, true, 4404},   // 1% rounds up
       {{100, 10, 0, 0}, {1024, 1000, 164, 0, 0}, true, true, 164},       // 1 KiB blocks: margin 64
-      {{100, 10, 0, 3}, {4096, 1000, 1000, 500, 7}, true, true, 464},    // inodes: 10 - 3 = 7
-      {{100, 10, 0, 3}, {4096, 1000, 1000, 500, 6}, true, false, 464},   // one inode short
+      {{100, 10, 0, 3}, {4096, 1000, 1000, 500, 23}, true, true, 464},   // inodes: 10 - 3 = 7, margin 16
+      {{100, 10, 0, 3}, {4096, 1000, 1000, 500, 22}, true, false, 464},  // one inode short
+      {{100, 10, 0, 3}, {4096, 1000, 1000, 5000, 57}, true, true, 464},  // margin 1% of 5000: 50
       {{100, 10, 0, 0}, {4096, 1000, 1000, 0, 0}, true, true, 464},      // no inode count
   };
   for (const Case& c : cases) {
@@ -932,6 +1017,63 @@ TEST(Arguments, NeverStartAMigration) {
     const std::string e = text(err);
     EXPECT_TRUE(matches(o, c.out)) << o;
     EXPECT_TRUE(matches(e, c.err)) << e;
+  }
+}
+
+
+// Where a mount below a tree may be: a removal never crosses one, and none
+// may show another tree or the legacy data (a bind mount has the identity
+// of the folder it shows).
+TEST_F(Driver, MountsBelowTheTreesAreContained) {
+  put_text_file("/mnt/1/cfg/panelcfg", "cfg");
+  put_text_file("/usr/sav/card/file", "card");
+  auto identity = [&](const char* device_path) {
+    struct stat st;
+    EXPECT_EQ(stat(host(device_path).c_str(), &st), 0) << device_path;
+    return identity_of(st);
+  };
+  const Identity card = identity("/usr/sav/card");
+  struct Case {
+    const char* tree;
+    const char* relative;
+    Identity root;
+    const char* failure;  // "" when the mount is allowed
+  };
+  const Case cases[] = {
+      {path::staging, "usb", card, "mount point: /usr/sav3/usb: below the staging tree, which the opening commands empty"},
+      {path::staging, ".keep", card, "mount point: /usr/sav3/.keep: below the staging tree, which the opening commands empty"},
+      {path::live, "data", card, ""},
+      {path::live, ".snapshot", card, ""},
+      {path::live, "data/sd", card, "mount point: /usr/sav/data/sd: inside a folder the copy refills"},
+      {path::live, "sdcard", card, "mount point: /usr/sav/sdcard: below a name the staging tree lacks"},
+      {path::live, "update_log", card, "mount point: /usr/sav/update_log: below a name the staging tree lacks"},
+      {path::live2, "history", card, ""},
+      {path::live2, "backup", card, ""},
+      {path::live2, "backup/deeper", card, ""},
+      {path::live2, "update_pkg/card", card, ""},
+      {path::live2, "cfg/sd", card, "mount point: /usr/sav2/cfg/sd: inside a folder the copy refills"},
+      {path::live2, "update_log", card, "mount point: /usr/sav2/update_log: inside a folder the copy refills"},
+      {path::live2, "backup", identity("/mnt/1"), "separate: /usr/sav2/backup: shows /mnt/1/cfg"},
+      {path::live2, "backup", identity("/mnt/1/cfg"), "separate: /usr/sav2/backup: shows /mnt/1/cfg"},
+      {path::live2, "backup", identity("/usr/sav"), "separate: /usr/sav2/backup: shows /usr/sav"},
+      {path::live, "data", identity("/usr/sav3"), "separate: /usr/sav/data: shows /usr/sav3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.tree) + "/" + c.relative);
+    MountMap map{};
+    map.count = 1;
+    map.mounts[0].tree = c.tree;
+    std::snprintf(map.mounts[0].relative, sizeof map.mounts[0].relative, "%s", c.relative);
+    map.mounts[0].root = c.root;
+    Failure f{};
+    bool staging_sound = true;
+    const bool held = mounts_contained(map, f, staging_sound);
+    EXPECT_EQ(held, c.failure[0] == '\0');
+    if (!held) {
+      EXPECT_EQ(std::string(f.what) + ": " + f.path + ": " + f.error, c.failure);
+    }
+    // Only a mount that shows the staging tree keeps the state file out.
+    EXPECT_EQ(staging_sound, std::strstr(c.failure, "shows /usr/sav3") == nullptr);
   }
 }
 

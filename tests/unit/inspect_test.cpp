@@ -178,7 +178,7 @@ void expect_same_fields(const Report& text, const Report& json) {
           key == "hex" || value == "true" || value == "false" || value == "null" || value == "[]")
         continue;
       std::string want = key == "text" ? quoted(decoded(value)) : value[0] == '"' ? decoded(value) : value;
-      if (key == "bits" && value[0] == '"') want = "0x" + want;
+      if (key == "bits_hex") want = "0x" + want;
       if (key == "bits" && value[0] == '[') {
         want = "bits " + value.substr(1, value.size() - 2);
         std::replace(want.begin(), want.end(), ',', ' ');
@@ -216,6 +216,27 @@ TEST(InspectJson, OnlyStrictJsonLinesPass) {
       {"{\"a\" 1}\n", false},          // no colon
   };
   for (const auto& [text, valid] : cases) EXPECT_EQ(valid_json_lines(text), valid) << text;
+}
+
+// The vocabulary check that every JSON output is held to: the head, the
+// members' names and types, at any depth.
+TEST(InspectJson, OnlyTheVocabularyPasses) {
+  const std::string head = R"({"tool":{"name":"t","version":null},"format":1)";
+  const std::pair<std::string, std::string> cases[] = {
+      {head + R"(,"path":"a","ports":[{"port":1,"code":2,"name":"LQ"}],"kind":null,"value":1.5})" + "\n", ""},
+      {head + "}\n" + head + R"(,"label":"x"})" + "\n", R"(line 2: member "label": not in the vocabulary)"},
+      {head + R"(,"fields":[{"name":"x","a":{"rawest":1}}]})" + "\n",
+       R"(member "rawest": not in the vocabulary)"},
+      {head + R"(,"path":null})" + "\n", R"(member "path": of a type the vocabulary does not give it)"},
+      {head + R"(,"raw":1.5})" + "\n", R"(member "raw": of a type)"},
+      {R"({"format":1,"tool":{}})" + std::string("\n"), R"(member "format": the first member is not "tool")"},
+      {R"({"tool":{},"format":2})" + std::string("\n"), R"(member "format": the second member is not)"},
+      {head + "\n", "not JSON Lines"},
+  };
+  for (const auto& [text, problem] : cases) {
+    const std::string got = vocabulary_problem(text);
+    EXPECT_TRUE(problem.empty() ? got.empty() : got.find(problem) != std::string::npos) << text << got;
+  }
 }
 
 TEST(InspectKinds, ThePathNamesTheFolderAndPort) {
@@ -300,7 +321,7 @@ TEST_F(Inspect, MigratedSampleDeviceInspectsClean) {
       EXPECT_TRUE(has(r, std::string(files[i].kind->name) + ", record size")) << r.text;
       options.json = true;
       Report json = inspect(p, options);
-      EXPECT_TRUE(valid_json_lines(json.text) && has(json, "\"ok\":true}")) << json.text;
+      EXPECT_TRUE(vocabulary_problem(json.text).empty() && has(json, "\"ok\":true}")) << json.text;
       SCOPED_TRACE(files[i].name);
       expect_same_fields(r, json);
     }
@@ -465,7 +486,7 @@ TEST_F(Inspect, PlantedSecretsShowOnlyWhenAsked) {
       for (std::size_t i = 0; i < n; ++i) {
         Report r = inspect(host(std::string("/usr/sav3/") + files[i].name), options);
         EXPECT_EQ(r.status, 0) << r.text;
-        EXPECT_TRUE(!json || valid_json_lines(r.text)) << r.text;
+        EXPECT_TRUE(!json || vocabulary_problem(r.text).empty()) << r.text;
         all += r.text;
       }
     }
@@ -494,7 +515,7 @@ TEST_F(Inspect, CommandLineFollowsTheConventions) {
       {{"--help"}, 0, "usage: sav3-inspect", ""},
       {{"-h", good}, 0, "--show-secrets", ""},
       {{"--version"}, 0, version, ""},
-      {{good, "--json"}, 0, "{\"file\":", ""},
+      {{good, "--json"}, 0, "\"format\":1,\"path\":", ""},
       {{"--record=0", good}, 0, "e-mail settings", ""},
       {{"--record", "0", good}, 0, "e-mail settings", ""},
       {{good, "--record"}, 2, "", "this option wants a value: --record"},
@@ -505,6 +526,11 @@ TEST_F(Inspect, CommandLineFollowsTheConventions) {
       {{good, missing, noise}, 2, "not a headed record file", "none: cannot read: No such file"},
       {{"--", "--json"}, 2, "", "--json: cannot read"},
       {{"--tree", host("/usr/sav3"), good}, 2, "", "--tree takes no file names"},
+      {{"--tree", "--json", host("/usr/sav3")},
+       1,
+       "\"path\":\"" + host("/usr/sav3") + "\",\"state\":null",
+       ""},
+      {{"--tree"}, 2, "", "--tree wants a folder"},
       {{"--tree", host("/usr/sav3"), "--record=1"}, 2, "", "--record does not apply"},
       {{"--tree", good}, 2, "", "Not a directory"},
       {{"--outputs"}, 0, "\n/usr/sav3/cfg/subport%d 27 1 2,3 no supply configuration sub-record\n", ""},
@@ -672,7 +698,7 @@ TEST_F(Inspect, DiffNamesWhatDiffers) {
     int status;
     std::vector<std::string> shown;      // each in the text report
     std::vector<std::string> not_shown;  // none of them
-    const char* json_line;               // the JSON line of the file (null: no file line)
+    const char* json_line;               // the JSON line of the file after its head (null: no file line)
   };
   const Case cases[] = {
       {"the tree itself", [] {}, false, 0, {"same: "}, {"differs", "only in"}, nullptr},
@@ -683,7 +709,7 @@ TEST_F(Inspect, DiffNamesWhatDiffers) {
        {"differs: history/port0 (controller history)\n  record 7: limit 7: ", " -> 12345  (123.45)\n",
         "  1 of 1000 records differ, the first: 7\n", "files compared, 1 differ)"},
        {"limit 6", "record 6", "record 8"},
-       R"({"path":"history/port0","kind":"controller history","status":"differs","fields":[{"label":"limit 7","record":7,)"},
+       R"x("path":"history/port0","kind":"controller history","status":"differs","fields":[{"name":"limit 7","record":7,"a":{"raw":500,"scale":100,"value":5.00,"shown":"500  (5.00)"},"b":{"raw":12345,)x"},
       {"a secret, not shown",
        [&] { set_field("cfg/user_info", 0, user_info::second_word[0], 'X'); },
        false,
@@ -691,7 +717,7 @@ TEST_F(Inspect, DiffNamesWhatDiffers) {
        {"differs: cfg/user_info (user accounts)\n  second word 0: the secrets differ (--show-secrets shows "
         "them)\n"},
        {secret, "\"X"},
-       R"({"path":"cfg/user_info","kind":"user accounts","status":"differs","fields":[{"label":"second word 0","a":null,"b":null,"secret":true}]})"},
+       R"("path":"cfg/user_info","kind":"user accounts","status":"differs","fields":[{"name":"second word 0","a":null,"b":null,"secret":true}]})"},
       {"a secret, shown",
        [&] { set_field("cfg/user_info", 0, user_info::second_word[0], 'X'); },
        true,
@@ -705,14 +731,14 @@ TEST_F(Inspect, DiffNamesWhatDiffers) {
        1,
        {"bytes differ: etc/TZ\n"},
        {"differs: etc"},
-       R"({"path":"etc/TZ","kind":null,"status":"bytes differ"})"},
+       R"("path":"etc/TZ","kind":null,"status":"bytes differ"})"},
       {"a file on one side only",
        [&] { std::filesystem::remove(host("/copy/data/port2")); },
        false,
        1,
        {"only in A: data/port2\n"},
        {"only in B"},
-       R"({"path":"data/port2","kind":null,"status":"only in A"})"},
+       R"("path":"data/port2","kind":null,"status":"only in A"})"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -728,13 +754,15 @@ TEST_F(Inspect, DiffNamesWhatDiffers) {
     args.insert(args.begin(), "--json");
     const Report json = command(args);
     EXPECT_EQ(json.status, c.status);
-    EXPECT_TRUE(valid_json_lines(json.text)) << json.text;
+    EXPECT_EQ(vocabulary_problem(json.text), "") << json.text;
     EXPECT_TRUE(has(json, c.status == 0 ? "\"same\":true}\n" : "\"differing\":1,\"same\":false}\n"))
         << json.text;
     // One line for the file and the summary's.
     EXPECT_EQ(std::count(json.text.begin(), json.text.end(), '\n'), c.status == 0 ? 1 : 2) << json.text;
     if (c.json_line) {
-      EXPECT_EQ(json.text.rfind(c.json_line, 0), 0u) << json.text;
+      const std::string head =
+          std::string(R"({"tool":{"name":"sav3-inspect","version":")") + sav3::version + R"("},"format":1,)";
+      EXPECT_EQ(json.text.rfind(head + c.json_line, 0), 0u) << json.text;
     }
     for (const std::string& s : c.not_shown) EXPECT_FALSE(has(json, s)) << s << " in\n" << json.text;
   }

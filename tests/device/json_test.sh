@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Every JSON output of the tools, made on the sample device in the device
+# sandbox and checked against the one vocabulary (docs/json.md, the table in
+# tools/json_check.cpp): each object starts with "tool" and "format" and
+# holds only members of the vocabulary, each of one of its types.
+#
+#   json_test.sh TOOL INSPECT SAMPLE_GENERATOR CHECKER
+#       CHECKER: sav3-fleet-test-tool (its json-lines is the schema check)
+#
+# Exit 0 pass, 1 fail, 77 skip (no sandbox on this machine).
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+tool=${1:?usage: json_test.sh TOOL INSPECT SAMPLE_GENERATOR CHECKER}
+inspect=${2:?usage: json_test.sh TOOL INSPECT SAMPLE_GENERATOR CHECKER}
+generator=${3:?usage: json_test.sh TOOL INSPECT SAMPLE_GENERATOR CHECKER}
+checker=${4:?usage: json_test.sh TOOL INSPECT SAMPLE_GENERATOR CHECKER}
+. "$here/testlib.sh"
+begin_device_test "$tool"
+
+# The sample device, its check before the run, the run, and a second tree
+# that differs from the staging tree in a field and a file.
+"$generator" "$scratch/sample" >/dev/null
+"$sandbox" create "$scratch/device" "$tool" "$scratch/sample" >/dev/null
+device=$scratch/device staging=$scratch/device/usr/sav3 other=$scratch/other
+migrate() { # migrate ARG...: the tool's standard output in the sandbox
+  local args=()
+  for a in "$@"; do args+=(--arg "$a"); done
+  "$sandbox" run "${args[@]}" "$device" >/dev/null && cat "$device/sandbox/tool.out"
+}
+migrate --check --json >"$scratch/check.json"
+migrate >/dev/null
+cp -a "$staging" "$other"
+rm "$other/data/port4"
+"$checker" set-field "$other/cfg/port0" "range low" 4242
+rehearsal() {
+  "$here/../../tools/rehearse.sh" --json "$scratch/rehearsal.json" "$tool" "$inspect" "$scratch/sample" >/dev/null || true
+  cat "$scratch/rehearsal.json"
+}
+
+# One line per JSON output: its name | the command that prints it (JSON
+# Lines on standard output).
+outputs=(
+  "sav3-migrate --check --json|cat $scratch/check.json"
+  "sav3-inspect --json FILE...|$inspect --json $staging/cfg/port0 $staging/history/port1 $staging/cfg/email $scratch/sample/mnt/1/cfg/ipcfg $scratch/none"
+  "sav3-inspect --tree --json DIR|$inspect --tree --json $staging"
+  "sav3-inspect --json --diff A B|$inspect --json --diff $staging $other"
+  "sav3-inspect --json --diff FILE FILE|$inspect --json --diff $staging/cfg/port0 $other/cfg/port0"
+  "rehearse.sh --json FILE|rehearsal"
+)
+for output in "${outputs[@]}"; do
+  name=${output%%|*} command=${output#*|}
+  # Word splitting of the command is meant: the paths hold no blanks.
+  # shellcheck disable=SC2086
+  $command >"$scratch/out.jsonl" 2>"$scratch/err" || true
+  [ -s "$scratch/out.jsonl" ] || {
+    fail "$name: printed nothing ($(head -c 200 "$scratch/err"))"
+    continue
+  }
+  "$checker" json-lines "$scratch/out.jsonl" || fail "$name: does not follow the vocabulary: $(head -c 300 "$scratch/out.jsonl")"
+done
+end_device_test "every JSON output follows the vocabulary"
