@@ -32,7 +32,12 @@
 #             copied to ROOT/sandbox/tmpfs/DIR after the run (not after a
 #             power cut: they are lost, as on the device). DIR itself keeps
 #             what it held before the run.
+#             SIZE may end in ":INODES" ("1m:40"): the file system then
+#             holds that many inodes, its root folder's included.
+#         --bind SRC DIR     bind-mount the device folder SRC on the device
+#             folder DIR for this run only (the same file system seen twice)
 #         --read-only DIR    make the device folder DIR read-only for this run
+#         --umask MASK       run the tool with this umask (octal, "077")
 #         --arg ARG          give ARG to the tool (in order)
 #         --env NAME=VALUE   run the tool with this variable as well (VALUE
 #             without blanks); the tool's environment is PATH alone otherwise
@@ -249,18 +254,36 @@ child_of() {
 }
 
 cmd_run() {
-  local mounts="" kept="" cut="" trace="" args=() envs=()
+  local mounts="" kept="" cut="" trace="" mask="" args=() envs=()
   while [ $# -ge 1 ]; do
     case $1 in
       --tmpfs)
         [ $# -ge 3 ] || die "usage: --tmpfs DIR SIZE"
         case $2 in /*) ;; *) die "--tmpfs wants an absolute device folder: $2" ;; esac
-        case $3 in *[!0-9kmKM]* | "") die "--tmpfs wants a size such as 64k: $3" ;; esac
+        local size=${3%%:*} inodes=""
+        case $size in *[!0-9kmKM]* | "") die "--tmpfs wants a size such as 64k: $3" ;; esac
+        case $3 in
+          *:*[!0-9]* | *:) die "--tmpfs wants a count of inodes after the size: $3" ;;
+          *:*) inodes=,nr_inodes=${3#*:} ;;
+        esac
         mounts="$mounts rm -rf \"\$1/sandbox/held\" && mkdir -p \"\$1/sandbox/held\" &&
-          cp -a \"\$1$2/.\" \"\$1/sandbox/held/\" && mount -t tmpfs -o size=$3,mode=755 tmpfs \"\$1$2\" &&
+          cp -a \"\$1$2/.\" \"\$1/sandbox/held/\" && mount -t tmpfs -o size=$size$inodes,mode=755 tmpfs \"\$1$2\" &&
           cp -a \"\$1/sandbox/held/.\" \"\$1$2/\" && rm -rf \"\$1/sandbox/held\" &&"
         kept="$kept mkdir -p \"\$1/sandbox/tmpfs$2\" && cp -a \"\$1$2/.\" \"\$1/sandbox/tmpfs$2/\";"
         shift 3
+        ;;
+      --bind)
+        [ $# -ge 3 ] || die "usage: --bind SRC DIR"
+        case $2 in /*) ;; *) die "--bind wants an absolute device folder: $2" ;; esac
+        case $3 in /*) ;; *) die "--bind wants an absolute device folder: $3" ;; esac
+        mounts="$mounts mount --bind \"\$1$2\" \"\$1$3\" &&"
+        shift 3
+        ;;
+      --umask)
+        [ $# -ge 2 ] || die "usage: --umask MASK"
+        [[ $2 =~ ^[0-7]{3,4}$ ]] || die "--umask wants an octal mask such as 077: $2"
+        mask=$2
+        shift 2
         ;;
       --read-only)
         [ $# -ge 2 ] || die "usage: --read-only DIR"
@@ -327,6 +350,7 @@ cmd_run() {
     : >"$root/sandbox/tool-tracer"
   fi
   if [ ${#args[@]} -gt 0 ]; then printf '%s\n' "${args[@]}" >"$root/sandbox/tool-args"; else : >"$root/sandbox/tool-args"; fi
+  printf '%s\n' "$mask" >"$root/sandbox/tool-umask"
   if [ ${#envs[@]} -gt 0 ]; then printf '%s\n' "${envs[@]}" >"$root/sandbox/tool-env"; else : >"$root/sandbox/tool-env"; fi
   cat >"$root/sandbox/inside.sh" <<'INSIDE'
 # Runs as PID 1 of the sandbox, inside the chroot, with busybox ash.
@@ -355,6 +379,8 @@ set --
 while IFS= read -r arg; do set -- "$@" "$arg"; done </sandbox/tool-args
 variables=""
 while read -r variable; do variables="$variables $variable"; done </sandbox/tool-env
+read -r mask </sandbox/tool-umask || mask=""
+[ -z "$mask" ] || umask "$mask"
 /bin/busybox env -i PATH=/bin $variables $timer $tracer $tool "$@" </dev/null >/sandbox/tool.out 2>/sandbox/tool.err
 echo $? >/sandbox/tool.status
 

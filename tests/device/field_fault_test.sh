@@ -10,11 +10,17 @@
 # Every boot: the exact log lines, the exact commands, the state file's first
 # line (and its second where the row gives one), the tool silent with status
 # 0, the daemons alive when no command ran; the live trees as they were
-# before the boot when no command ran, and as they were before the first boot
-# while the state is "kept" or absent. After the last boot: nothing outside
-# the three trees changed apart from /mnt/2, and the row's own checks. Rows
-# marked "host" need strace on the tool itself and are skipped for an ARM tool
-# (strace sees qemu's calls there).
+# before the boot when no command ran, and while the state is "kept" as they
+# were before the first boot of that kept spell; a file planted on every file
+# system that a boot mounts below a tree (or binds there) still there after
+# it. After the last boot: nothing outside the three trees changed but the old
+# programs of /mnt/2; a device that ends "done" holds in /usr/sav3 the very
+# outputs of an unfaulted run (names, modes, bytes); the row's own checks.
+# Rows marked "host" need strace on the tool itself and are skipped for an ARM
+# tool (strace sees qemu's calls there). A row under a comment line
+# "# pending: WHY" is skipped and listed with its reason.
+#
+#   field_fault_test.sh GROUP[/ROW] TOOL      (only that row of the group)
 #
 # Exit 0 pass, 1 fail, 77 skip (no sandbox on this machine).
 set -euo pipefail
@@ -22,8 +28,13 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=tests/device/testlib.sh
 . "$here/testlib.sh"
-group=${1:?usage: field_fault_test.sh GROUP TOOL}
-tool=${2:?usage: field_fault_test.sh GROUP TOOL}
+group=${1:?usage: field_fault_test.sh GROUP[/ROW] TOOL}
+tool=${2:?usage: field_fault_test.sh GROUP[/ROW] TOOL}
+only=""
+[[ $group != */* ]] || {
+  only=${group#*/}
+  group=${group%%/*}
+}
 begin_device_test "$tool"
 
 arm=0
@@ -67,7 +78,47 @@ outside_filter() {
   )" || true
 }
 
-state_line() { sed -n "${2}p" "$(device_path "$1" /usr/sav3)/.migration" 2>/dev/null || true; }
+# state_line ROOT N: line N of the state file ("" without one; "(not a file)"
+# for a FIFO or anything else that is not a regular file, never read).
+state_line() {
+  local file
+  file=$(device_path "$1" /usr/sav3)/.migration
+  if [ -f "$file" ]; then
+    sed -n "${2}p" "$file" 2>/dev/null || true
+  elif [ -e "$file" ] || [ -L "$file" ]; then
+    [ "$2" != 1 ] || echo "(not a file)"
+  fi
+}
+
+# The staging tree's entries but its dot entries (the state, the tool's own):
+# what a done device holds, to compare with an unfaulted run's.
+outputs_of() {
+  (cd "$(device_path "$1" /usr/sav3)" && find . -mindepth 1 -path './.*' -prune -o -printf '%y %m %p %l\n' |
+    LC_ALL=C sort && find . -mindepth 1 -path './.*' -prune -o -type f -exec sha256sum {} + | LC_ALL=C sort -k2)
+}
+# The outputs of the sample device's unfaulted run, made once.
+plain_outputs() {
+  [ -s "$scratch/plain.outputs" ] && return 0
+  fresh plain-outputs
+  "$sandbox" run "$scratch/plain-outputs" "${daemons[@]}" || fail "the unfaulted run failed"
+  outputs_of "$scratch/plain-outputs" >"$scratch/plain.outputs"
+}
+
+# mounts_of WORD...: "tmpfs DIR" and "bind SRC DIR" for each file system that
+# these sandbox options mount below a tree (not on a tree itself).
+mounts_of() {
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --tmpfs)
+        case $2 in /usr/sav | /usr/sav2 | /usr/sav3) ;; *) echo "tmpfs $2" ;; esac
+        shift 2
+        ;;
+      --bind) echo "bind $2 $3" && shift 2 ;;
+    esac
+    shift
+  done
+}
+planted=planted-by-the-test
 
 # expect_text WHAT ACTUAL EXPECTED: equal, or EXPECTED is "~REGEX" and matches.
 expect_text() {
@@ -83,7 +134,7 @@ expect_text() {
 # would change its folder's time).
 whole() {
   (cd "$1" && find usr mnt bin etc sbin -printf '%y %m %C@ %s %p %l\n' | LC_ALL=C sort &&
-    find usr mnt bin etc sbin -type f -exec sha256sum {} + | LC_ALL=C sort -k2) 2>/dev/null || true
+    find usr mnt bin etc sbin -type f -size -64M -exec sha256sum {} + | LC_ALL=C sort -k2) 2>/dev/null || true
 }
 
 # check_first WHAT ROOT "EXIT VERDICT: REASON" [SANDBOX RUN OPTION...]: the
@@ -115,9 +166,10 @@ check_first() {
   [ "$json" = "$status ${last#verdict: }" ] || fail "$what: JSON says '$json', text '$status ${last#verdict: }'"
 }
 
-# boots ROW LINE: the boots of one "boot" line of the table.
+# boots ROW LINE [plant]: the boots of one "boot" line of the table; with
+# "plant", only plant the files on the file systems that they mount.
 boots() {
-  local row=$1 root=$scratch/$1 fields words=() times=1 log=() entry state count box i
+  local row=$1 root=$scratch/$1 mode=${3-} fields words=() times=1 log=() entry state count box i mount kind src dir
   IFS='|' read -ra fields <<<"$2"
   eval "words=(${fields[0]})"
   words=("${words[@]:1}")
@@ -125,6 +177,20 @@ boots() {
     times=${BASH_REMATCH[1]}
     words=("${words[@]:1}")
   fi
+  local -x SAV3_SANDBOX_TIMEOUT=$SAV3_SANDBOX_TIMEOUT
+  if [ "${words[0]-}" = within ]; then
+    SAV3_SANDBOX_TIMEOUT=${words[1]}
+    words=("${words[@]:2}")
+  fi
+  local mounts=()
+  mapfile -t mounts < <(mounts_of "${words[@]}")
+  # Planted before the row's first look at the device, so that it is part of
+  # what must stay.
+  for mount in "${mounts[@]}"; do
+    read -r kind src dir <<<"$mount"
+    [ ! -d "$root$src" ] || [ -e "$root$src/$planted" ] || echo "on the mounted file system" >"$root$src/$planted"
+  done
+  [ "$mode" != plant ] || return 0
   for i in "${!words[@]}"; do [ "${words[i]}" != --cut ] || words[i + 1]=$(cut_point "${words[i + 1]}"); done
   for entry in "${fields[@]:5}"; do
     case $(trim "$entry") in
@@ -148,6 +214,8 @@ boots() {
   for ((count = 0; count < times; count++)); do
     boot=$((boot + 1))
     local what="$row, boot $boot" ran=1
+    # A spell of kept runs (or none) starts here; it must leave the live trees as they are now.
+    [[ "$(state_line "$root" 1)" == kept* ]] || live_of "$root" >"$scratch/$row.live"
     check_first "$what" "$root" "$verdict" "${words[@]}"
     live_of "$root" >"$scratch/before"
     "$sandbox" run "${words[@]}" "$root" "${daemons[@]}" || {
@@ -167,6 +235,11 @@ boots() {
       grep -qx '/mnt/2/tools/keepme running' "$root/sandbox/daemons" || fail "$what: a daemon it must leave was killed"
       [ "$commands" != none ] || grep -qx '/sbin/dhclient running' "$root/sandbox/daemons" ||
         fail "$what: the DHCP client was killed, with no command issued"
+      for mount in "${mounts[@]}"; do
+        read -r kind src dir <<<"$mount"
+        [ "$kind" = bind ] || src=/sandbox/tmpfs$src
+        [ -f "$root$src/$planted" ] || fail "$what: a removal crossed the mount point ${dir:-$src}"
+      done
     fi
     live_of "$root" >"$scratch/after"
     case $state in
@@ -195,16 +268,26 @@ retry() {
   expect_same "$what: more than the state changed" "$scratch/retry.before" "$scratch/retry.after"
 }
 
-# run_row GROUP NAME [host] END...: the row's lines are in `lines`.
+# run_row GROUP NAME [host] [own-outputs] END...: the row's lines are in
+# `lines`, its pending reason in `pending`.
 run_row() {
-  local row=$2 root=$scratch/$2 line checks=() boot=0 started=0 before=$failures
+  local row=$2 root=$scratch/$2 line checks=() boot=0 started=0 before=$failures own=0
   shift 2
+  [ -z "$only" ] || [ "$only" = "$row" ] || return 0
+  [ -z "$pending" ] || {
+    echo "$row: skipped, pending: $pending"
+    return 0
+  }
   if [ "${1-}" = host ]; then
     shift
     [ $arm = 0 ] || {
       echo "$row: host only"
       return 0
     }
+  fi
+  if [ "${1-}" = own-outputs ]; then
+    shift
+    own=1
   fi
   fresh "$row"
   for line in "${lines[@]}"; do
@@ -214,6 +297,7 @@ run_row() {
       retry*) retry "$row" "$line" ;;
       boot*)
         if [ $started = 0 ]; then
+          boots "$row" "$line" plant
           live_of "$root" >"$scratch/$row.live"
           outside "$root" >"$scratch/$row.outside"
           started=1
@@ -228,6 +312,11 @@ run_row() {
   outside_filter "$root" "$final" <"$scratch/$row.outside" >"$scratch/before-outside"
   expect_same "$row: something outside the trees changed" "$scratch/before-outside" "$scratch/after"
   [ "${1-}" != replaced ] || expect_replaced "$row" "$root" "${sample_updates[@]}" "${@:2}"
+  if [ "$final" = done ] && [ $own = 0 ]; then
+    plain_outputs
+    outputs_of "$root" >"$scratch/$row.outputs"
+    expect_same "$row: the outputs differ from an unfaulted run's" "$scratch/plain.outputs" "$scratch/$row.outputs"
+  fi
   for line in "${checks[@]}"; do
     (cd "$root" && eval "$line") >/dev/null 2>&1 || fail "$row: $line"
   done
@@ -238,20 +327,23 @@ run_row() {
   fi
 }
 
-rows=0 header=() lines=()
+rows=0 header=() lines=() pending="" next_pending=""
 while IFS= read -r line || [ -n "$line" ]; do
   case $line in
+    '# pending: '*) next_pending=${line#\# pending: } ;;
     '#'* | '') continue ;;
     '== '*)
       [ ${#header[@]} = 0 ] || [ "${header[0]}" != "$group" ] || run_row "${header[@]}"
       read -ra header <<<"${line:3}"
-      lines=()
-      [ "${header[0]}" != "$group" ] || rows=$((rows + 1))
+      lines=() pending=$next_pending next_pending=""
+      if [ "${header[0]}" = "$group" ] && { [ -z "$only" ] || [ "${header[1]}" = "$only" ]; }; then
+        rows=$((rows + 1))
+      fi
       ;;
     *) lines+=("$line") ;;
   esac
 done <"$here/field_faults.txt"
 [ ${#header[@]} = 0 ] || [ "${header[0]}" != "$group" ] || run_row "${header[@]}"
-[ $rows -gt 0 ] || fail "no row in group $group"
+[ $rows -gt 0 ] || fail "no row $1"
 
 end_device_test "field faults $group"

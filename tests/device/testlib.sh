@@ -53,7 +53,7 @@ begin_device_test() {
     exit 1
   }
   "$sandbox" check || exit $?
-  scratch=$(mktemp -d /tmp/sav3-device-test.XXXXXX)
+  scratch=$(mktemp -d "${TMPDIR:-/tmp}/sav3-device-test.XXXXXX")
   trap cleanup EXIT
   "$here/sample_legacy.sh" "$scratch/legacy"
 }
@@ -89,14 +89,16 @@ check() { # check DESCRIPTION COMMAND...
 make_device() { "$sandbox" create "$scratch/$1" "$2" "$scratch/legacy"; }
 
 # snapshot ROOT [FOLDER...]: every name, type, mode and content under the
-# device's folders (usr and mnt when none are named).
+# device's folders (usr and mnt when none are named). A file of 64 MiB or more
+# (a sparse file of gigabytes) is listed with its size instead of its digest.
 snapshot() {
   local root=$1
   shift
   [ $# -gt 0 ] || set -- usr mnt
   # A missing folder is simply absent from the listing.
   (cd "$root" && { find "$@" -printf '%y %m %p %l\n' 2>/dev/null || true; } | LC_ALL=C sort &&
-    { find "$@" -type f -exec sha256sum {} + 2>/dev/null || true; } | LC_ALL=C sort -k2)
+    { find "$@" -type f -size -64M -exec sha256sum {} + 2>/dev/null || true; } | LC_ALL=C sort -k2 &&
+    { find "$@" -type f -size +64M -printf 'large %s %p\n' 2>/dev/null || true; } | LC_ALL=C sort -k3)
 }
 
 # The live trees only: every name, type, mode and content under /usr/sav and
@@ -188,10 +190,16 @@ expect_same() {
   }
 }
 
-# Everything of the sandbox's root but the three trees the tool replaces:
-# what a run must never touch apart from the old programs in /mnt/2.
+# Everything of the sandbox's root but the three trees the tool replaces and
+# the old programs that the opening commands remove from /mnt/2: what a run
+# must never touch. (The sandbox's own folders are left out.)
+removed_programs=$(sed -n 's|^rm  *\(/mnt/2/[^ ]*\)$|\1|p' "$commands_file")
 outside() {
-  snapshot "$1" mnt/1 mnt/data bin etc sbin
+  local folders=() name
+  for name in "$1"/* "$1"/usr/*; do
+    case ${name#"$1"/} in proc | dev | sandbox | usr | usr/sav | usr/sav2 | usr/sav3) ;; *) folders+=("${name#"$1"/}") ;; esac
+  done
+  snapshot "$1" "${folders[@]}" | grep -Ev "(^| )($(echo "$removed_programs" | sed 's|^/||' | paste -sd'|'))( |\$)"
   ls -A "$1/usr" 2>&1 || true
 }
 
