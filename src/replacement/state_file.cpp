@@ -368,7 +368,8 @@ bool write_abandoned(const char* reason, int attempts) {
   std::FILE* file = begin_state(line);
   // The manifest stays: --retry checks the staging tree against it.
   return commit_logged(file,
-                       file != nullptr && std::fprintf(file, "%s %d\n", state_word::attempts, attempts) >= 0 &&
+                       file != nullptr &&
+                           std::fprintf(file, "%s %d\n", state_word::attempts, attempts) >= 0 &&
                            write_state_tail(file) && copy_manifest(file),
                        line);
 }
@@ -388,7 +389,8 @@ bool write_kept(const char* reason, int runs) {
   std::snprintf(line, sizeof line, "%s %s", state_word::kept, reason);
   std::FILE* file = begin_state(line);
   return commit_logged(
-      file, file != nullptr && std::fprintf(file, "%s %d\n", state_word::runs, runs) >= 0 && write_state_tail(file),
+      file,
+      file != nullptr && std::fprintf(file, "%s %d\n", state_word::runs, runs) >= 0 && write_state_tail(file),
       line);
 }
 
