@@ -240,7 +240,8 @@ bool writable(const char* tree, bool probe, Failure& f) {
   if ((fs.f_flag & ST_RDONLY) != 0) return fail_errno(f, precondition::writable, tree, EROFS);
   constexpr char name[] = ".sav3-probe";
   char taken[600];
-  const char* const own_names[] = {name, tree == path::staging ? path::state_temp + sizeof path::staging : nullptr};
+  const char* const own_names[] = {name,
+                                   tree == path::staging ? path::state_temp + sizeof path::staging : nullptr};
   for (const char* own : own_names) {
     if (own == nullptr || look.seen == Seen::absent) continue;
     std::snprintf(taken, sizeof taken, "%s/%s", tree, own);
