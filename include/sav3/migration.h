@@ -46,8 +46,10 @@ inline constexpr int done = 0;
 inline constexpr int kept = 1;
 inline constexpr int pending = 3;
 inline constexpr int abandoned = 4;
-inline constexpr int none = 5;        // no state file: no run has started
-inline constexpr int unreadable = 6;  // a state file the tool cannot read, or the report not written
+inline constexpr int none = 5;          // no state file: no run has started
+inline constexpr int unreadable = 6;    // a state file the tool cannot read, or the report not written
+inline constexpr int rolling_back = 7;  // an undo under way: the next boot or --rollback finishes it
+inline constexpr int rolled_back = 8;   // the migration was undone
 }  // namespace status_exit
 
 // What the migration's state says, changing nothing (no lock taken): the
@@ -56,6 +58,12 @@ inline constexpr int unreadable = 6;  // a state file the tool cannot read, or t
 // `out` (with `json`: one JSON object), one log line "status: STATE".
 // Returns the status_exit of the state.
 int status_migration(bool json, std::FILE* out, Logger log = nullptr);
+
+// sav3-migrate --rollback: puts back what the migration removed or replaced,
+// from the before-image; --commit: deletes the before-image in state "done".
+// One line on `out` (done) or `err` (why not); 0 done, 1 refused or failed.
+int rollback_migration(std::FILE* out, std::FILE* err, Logger log = nullptr);
+int commit_migration(std::FILE* out, std::FILE* err, Logger log = nullptr);
 
 // A person's fresh start after "abandoned" or after a kept state that
 // stopped trying: under the lock, a "kept" state gets "runs 0"; an

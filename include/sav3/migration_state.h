@@ -38,11 +38,18 @@ inline constexpr char state_temp[] = "/usr/sav3/.migration.new";
 //   attempts <n>                  followed by the count and the manifest of the
 //                                 "pending" it replaced (sav3-migrate --retry
 //                                 checks the staging tree against it)
+//   rolling back                  sav3-migrate --rollback is putting back the
+//                                 before-image (/usr/sav3/.before); the next
+//                                 boot or --rollback finishes it
+//   rolled back                   the device holds its data from before the
+//                                 migration; the next run is a full run
 //
-// After the count ("attempts", "runs"; after "done" its first line), two
-// lines that only --status reads:
+// After the count ("attempts", "runs"; after the first line of the states
+// without one), lines that only --status reads:
 //
 //   version <x.y.z>               the sav3-migrate that wrote the file
+//   undo none: <reason>           the run kept no before-image, and why: the
+//                                 migration cannot be undone
 //   failure <what>: <path>: <error>
 //                                 the failure that led to this state, when one
 //                                 did (<what> a word from failure_what below,
@@ -62,6 +69,9 @@ inline constexpr char file[] = "file";
 inline constexpr char link[] = "link";
 inline constexpr char version[] = "version";
 inline constexpr char failure[] = "failure";
+inline constexpr char undo[] = "undo";
+inline constexpr char rolling_back[] = "rolling back";
+inline constexpr char rolled_back[] = "rolled back";
 }  // namespace state_word
 
 // The <what> of a "failure" line: what went wrong, in a word or two (never
@@ -81,11 +91,14 @@ inline constexpr char state[] = "state not written";     // <path>: the state fi
 // one wins); "-" stands for a path or error that is not known.
 void remember_failure(const char* what, const char* path, const char* error);
 void forget_failure();
+// Remembers why the run keeps no before-image: the next state file written
+// says "undo none: REASON" (forget_failure forgets it too).
+void remember_no_undo(const char* reason);
 
 // The states, as a first line names them (unreadable: none of them, or a
 // "pending" whose attempt count or manifest does not read). The tool's
 // reader and the inspector's report both decide by this.
-enum class State { none, pending, done, kept, abandoned, unreadable };
+enum class State { none, pending, done, kept, abandoned, rolling_back, rolled_back, unreadable };
 State state_of_line(const char* first_line);
 // What a state means for the live trees, in a few words (nullptr for none).
 const char* state_meaning_of(State state);
@@ -256,7 +269,35 @@ inline constexpr char status[] = "status: %s";
 inline constexpr char retry_kept[] = "retry: run count reset to 0";
 inline constexpr char retry_abandoned[] = "retry: abandoned state made pending again, attempt count 0";
 inline constexpr char retry_refused[] = "retry refused: %s: nothing changed";
+// The before-image of a full run: kept (entries put back by an undo; files
+// kept as a second link and copied; the copies' bytes), or not (%s: why; the
+// migration goes on without it).
+inline constexpr char before_image_kept[] =
+    "before-image kept: %llu entries, %llu files linked, %llu copied (%llu bytes)";
+inline constexpr char no_before_image[] = "no before-image: %s: the migration cannot be undone";
+// A run found a before-image that no longer belongs to the device's state.
+inline constexpr char old_image_removed[] = "an old before-image removed";
+// A run found "rolled back": the legacy data is back, a full run follows.
+inline constexpr char full_run_rolled_back[] = "rolled back before: full run";
+// sav3-migrate --rollback (a boot that finds "rolling back" finishes it).
+inline constexpr char rolling_back[] = "rolling back: putting back %llu entries";
+inline constexpr char rolled_back[] = "rolled back: %llu entries put back and checked";
+inline constexpr char already_rolled_back[] = "rollback: already rolled back";
+inline constexpr char rollback_failed[] = "rollback failed: %s: %s: %s: rolling back stays";
+inline constexpr char rollback_refused[] = "rollback refused: %s: nothing changed";
+// sav3-migrate --commit (%llu: the bytes the before-image's files held).
+inline constexpr char committed[] = "committed: before-image deleted (%llu bytes)";
+inline constexpr char commit_refused[] = "commit refused: %s: nothing changed";
 }  // namespace log_line
+
+// Why --rollback or --commit refuses (the %s of their refusal lines).
+namespace rollback_refusal {
+inline constexpr char no_image[] = "no before-image";
+inline constexpr char state[] = "the state file cannot be read";
+inline constexpr char not_done[] = "the state is not done";
+inline constexpr char staging[] = "/usr/sav3 is not a folder";
+inline constexpr char locked[] = "another run holds the lock";
+}  // namespace rollback_refusal
 
 // Why --retry refuses (the %s of retry_refused).
 namespace retry_refusal {
@@ -269,6 +310,8 @@ inline constexpr char mismatch[] = "the staging tree does not match its manifest
 inline constexpr char staging[] = "staging folder /usr/sav3 is not a folder";
 inline constexpr char locked[] = "another run holds the lock";
 inline constexpr char not_written[] = "could not write the state: %s";
+inline constexpr char rolling_back[] = "an undo is under way: --rollback finishes it";
+inline constexpr char rolled_back[] = "rolled back: the next boot migrates again";
 }  // namespace retry_refusal
 
 }  // namespace sav3

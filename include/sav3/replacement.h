@@ -108,6 +108,15 @@ struct CheckReport {
   bool plan_counted;
   CommandPlan plan[planned_commands];
   std::uint32_t kept_in_live2;
+  // The before-image a full run would keep (image_due: a full run whose
+  // rules hold), or why it would keep none.
+  bool image_due;
+  bool image_fits;
+  std::uint64_t image_entries;
+  std::uint64_t image_linked;
+  std::uint64_t image_copied;
+  std::uint64_t image_copied_bytes;
+  char image_none[1100];
 };
 void check_replacement(CheckReport& report);
 

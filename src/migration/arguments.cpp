@@ -15,6 +15,7 @@ constexpr char usage[] =
     "       sav3-migrate --check [--json]\n"
     "       sav3-migrate --status [--json]\n"
     "       sav3-migrate --retry\n"
+    "       sav3-migrate --rollback | --commit\n"
     "       sav3-migrate -h | --help | --version\n"
     "\n"
     "Without arguments: migrates the legacy records under /mnt/1 and /usr/sav\n"
@@ -33,11 +34,19 @@ constexpr char usage[] =
     "          it means, the run or attempt count, the version that wrote it, the\n"
     "          last failure, whether an undo is possible (--json: one JSON\n"
     "          object); exit status 0 done, 1 kept, 3 pending, 4 abandoned,\n"
-    "          5 no state yet, 6 a state file that cannot be read.\n"
+    "          5 no state yet, 6 a state file that cannot be read, 7 rolling\n"
+    "          back, 8 rolled back.\n"
     "--retry   starts again after \"abandoned\" (the state becomes pending when\n"
     "          the staging tree matches its manifest) or after a kept state that\n"
     "          stopped trying (its run count becomes 0); exit status 0 when reset,\n"
-    "          1 when refused (a line why on standard error), changing nothing else.\n";
+    "          1 when refused (a line why on standard error), changing nothing else.\n"
+    "--rollback  undoes the migration: puts back every entry it removed or\n"
+    "          replaced from the before-image in /usr/sav3/.before, checks and\n"
+    "          flushes them, then the state is \"rolled back\" and the image goes;\n"
+    "          cut short, the next boot or --rollback finishes it. Exit status 0\n"
+    "          when rolled back, 1 when there is nothing to put back or it failed.\n"
+    "--commit  in state \"done\": deletes the before-image (no undo after it);\n"
+    "          exit status 0 when deleted or none was there, 1 when refused.\n";
 
 // The usage and one line naming what was wrong, on standard error.
 int usage_error(std::FILE* err, const char* what, const char* argument) {
@@ -66,10 +75,13 @@ int handle_arguments(int argc, const char* const* argv, std::FILE* out, std::FIL
   if (is(first, "--check") && (alone || json)) return check_migration(json, out, log);
   if (is(first, "--status") && (alone || json)) return status_migration(json, out, log);
   if (is(first, "--retry") && alone) return retry_migration(out, err, log);
+  if (is(first, "--rollback") && alone) return rollback_migration(out, err, log);
+  if (is(first, "--commit") && alone) return commit_migration(out, err, log);
   // The first argument that is not one of the options where it stands:
   // a word that is no option at all, or one in the wrong place.
   auto option = [](const char* a) {
-    for (const char* o : {"--help", "-h", "--version", "--check", "--status", "--retry", "--json"})
+    for (const char* o :
+         {"--help", "-h", "--version", "--check", "--status", "--retry", "--rollback", "--commit", "--json"})
       if (is(a, o)) return true;
     return false;
   };

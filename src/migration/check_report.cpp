@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "../replacement/state_file.h"
+#include "../undo/before_image.h"
 #include "sav3/device.h"
 #include "sav3/json.h"
 #include "sav3/legacy_file.h"
@@ -58,6 +59,55 @@ const char* run_word(Report::Run r) {
 const char* planned_command(std::size_t i) {
   const auto opening = retire_and_rebuild_commands();
   return i < opening.size() ? opening[i] : replacement_commands()[i - opening.size()];
+}
+
+// Whether the migration can be undone now, what it would put back, and why
+// not.
+struct Undo {
+  bool possible;
+  char reason[2 * sizeof Escaped{}.text + 8];
+  ImageTally image;
+};
+Undo undo_possibility(const StateInfo& info, const StateRecord& record) {
+  Undo undo{};
+  Failure f{};
+  const Seen seen = read_before_image(undo.image, f);
+  undo.possible = seen == Seen::present;
+  if (seen == Seen::failed)
+    std::snprintf(undo.reason, sizeof undo.reason, "%s: %s", f.path, f.error);
+  else if (seen == Seen::absent && record.no_undo[0] != '\0')
+    std::snprintf(undo.reason, sizeof undo.reason, "%s", record.no_undo);
+  else if (seen == Seen::absent && info.state == State::rolled_back)
+    std::snprintf(undo.reason, sizeof undo.reason, "rolled back already");
+  else if (seen == Seen::absent)
+    std::snprintf(undo.reason, sizeof undo.reason, "no before-image (none kept, or committed)");
+  return undo;
+}
+
+// "undo": {"possible", "reason", "entries", "linked", "copied", "bytes"}
+void undo_json(std::FILE* out, const Undo& undo) {
+  Json j{out, false};
+  j.key("undo");
+  Json u{out};
+  std::fputc('{', out);
+  u.yes_no("possible", undo.possible);
+  u.text("reason", undo.possible ? nullptr : undo.reason);
+  u.number("entries", undo.image.entries);
+  u.number("linked", undo.image.linked);
+  u.number("copied", undo.image.copied);
+  u.number("bytes", undo.image.linked_bytes + undo.image.copied_bytes);
+  std::fputc('}', out);
+}
+
+void print_undo_text(std::FILE* out, const Undo& undo) {
+  if (undo.possible)
+    std::fprintf(out,
+                 "undo: yes: --rollback puts back %" PRIu64 " entries (%" PRIu64 " files linked, %" PRIu64
+                 " copied, %" PRIu64 " bytes)\n",
+                 undo.image.entries, undo.image.linked, undo.image.copied,
+                 undo.image.linked_bytes + undo.image.copied_bytes);
+  else
+    std::fprintf(out, "undo: no: %s\n", undo.reason);
 }
 
 // The plan: a line per command that touches anything, then the rule that
@@ -158,6 +208,14 @@ void print_text(const Report& r, std::FILE* out) {
   for (std::size_t i = 0; i < r.input_count; ++i) print_input(r.inputs[i], out);
   if (r.live2_by_hand[0] != '\0') std::fprintf(out, "%s\n", r.live2_by_hand);
   print_plan_text(r, out);
+  if (r.image_due && r.image_fits)
+    std::fprintf(out,
+                 "before-image: the run keeps %" PRIu64 " entries (%" PRIu64 " files linked, %" PRIu64
+                 " copied, %" PRIu64 " bytes copied)\n",
+                 r.image_entries, r.image_linked, r.image_copied, r.image_copied_bytes);
+  else if (r.image_due)
+    std::fprintf(out, "before-image: none: %s: the run would migrate without an undo\n", r.image_none);
+  print_undo_text(out, undo_possibility(read_state(), read_state_record()));
   for (std::size_t i = 0; i < r.room.count; ++i) {
     const RoomTally::FileSystem& fs = r.room.seen[i];
     std::fprintf(out, "room on the file system of %s: need %" PRIu64 " KiB, free %" PRIu64 " KiB", fs.tree,
@@ -285,16 +343,23 @@ void print_json(const Report& r, std::FILE* out) {
   j.text("sav2_by_hand", r.live2_by_hand[0] != '\0' ? r.live2_by_hand : nullptr);
   if (r.planned) print_plan_json(r, j);
   list(j, "room", r.room.seen, r.room.count, room_json);
+  j.key("before_image");
+  if (r.image_due) {
+    Json b{out};
+    std::fputc('{', out);
+    b.yes_no("kept", r.image_fits);
+    b.text("reason", r.image_fits ? nullptr : r.image_none);
+    b.number("entries", r.image_entries);
+    b.number("linked", r.image_linked);
+    b.number("copied", r.image_copied);
+    b.number("bytes", r.image_copied_bytes);
+    std::fputc('}', out);
+  } else {
+    std::fputs("null", out);
+  }
+  undo_json(out, undo_possibility(read_state(), read_state_record()));
   std::fputs("}\n", out);
 }
-
-// Whether the migration can be undone, and why not. No before-image is
-// kept yet: the answer is always no.
-struct Undo {
-  bool possible;
-  const char* reason;
-};
-Undo undo_possibility() { return {false, "no before-image exists"}; }
 
 const char* status_word(State state) {
   switch (state) {
@@ -303,6 +368,8 @@ const char* status_word(State state) {
     case State::done: return state_word::done;
     case State::kept: return state_word::kept;
     case State::abandoned: return state_word::abandoned;
+    case State::rolling_back: return state_word::rolling_back;
+    case State::rolled_back: return state_word::rolled_back;
     case State::unreadable: break;
   }
   return "unreadable";
@@ -315,6 +382,8 @@ int status_exit_of(State state) {
     case State::pending: return status_exit::pending;
     case State::abandoned: return status_exit::abandoned;
     case State::none: return status_exit::none;
+    case State::rolling_back: return status_exit::rolling_back;
+    case State::rolled_back: return status_exit::rolled_back;
     case State::unreadable: break;
   }
   return status_exit::unreadable;
@@ -343,9 +412,7 @@ void print_status_text(const StateInfo& info, const StateRecord& record, std::FI
     else
       std::fputs("last failure: none recorded\n", out);
   }
-  const Undo undo = undo_possibility();
-  std::fprintf(out, "undo: %s%s%s\n", undo.possible ? "yes" : "no", undo.reason ? ": " : "",
-               undo.reason ? undo.reason : "");
+  print_undo_text(out, undo_possibility(info, record));
 }
 
 void print_status_json(const StateInfo& info, const StateRecord& record, std::FILE* out) {
@@ -371,12 +438,8 @@ void print_status_json(const StateInfo& info, const StateRecord& record, std::FI
     std::fputs("null", out);
   }
   j.key("undo");
-  const Undo undo = undo_possibility();
-  Json u{out};
-  std::fputc('{', out);
-  u.yes_no("possible", undo.possible);
-  u.text("reason", undo.reason);
-  std::fputs("}}\n", out);
+  undo_json(out, undo_possibility(info, record));
+  std::fputs("}\n", out);
 }
 
 }  // namespace

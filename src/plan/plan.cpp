@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../replacement/state_file.h"
 #include "../replacement/tree.h"
 #include "sav3/device.h"
 #include "sav3/migration.h"
@@ -135,6 +136,32 @@ bool count_commands(Plan& plan) {
   return ok;
 }
 
+// The before-image: what it takes, and whether it fits on the staging file
+// system beside the predicted staging tree and the live trees' copies (its
+// linked files no longer freed by the removals).
+void plan_before_image(Plan& plan) {
+  plan.image_due = true;
+  ImageTally there{};
+  Failure ignored{};
+  plan.image_keep = read_state().state == State::kept && read_before_image(there, ignored) == Seen::present;
+  const std::uint64_t block_size = staging_block_size();
+  if (block_size == 0) {
+    static_cast<void>(fail_errno(plan.image_none, "before-image", path::staging, errno));
+    return;
+  }
+  if (!weigh_before_image(block_size, plan.image_keep, plan.image, plan.image_none)) return;
+  RoomTally tally{};
+  const RoomDemand extra{plan.image.blocks, plan.image.inodes, 0, 0};
+  Failure room{};
+  if (!room_predicted(room, tally, extra)) {
+    char why[sizeof room.path + sizeof room.error + 32];
+    std::snprintf(why, sizeof why, "not enough room beside the migration: %s", room.error);
+    static_cast<void>(fail(plan.image_none, "before-image", room.path, why));
+    return;
+  }
+  plan.image_fits = true;
+}
+
 }  // namespace
 
 bool make_plan(RunKind kind, bool probe, Plan& plan) {
@@ -145,6 +172,7 @@ bool make_plan(RunKind kind, bool probe, Plan& plan) {
   // A count that cannot be made is a look that failed: the rules above have
   // already walked the same trees, so this is a device that changed under us.
   plan.counted = count_commands(plan);
+  if (kind == RunKind::full) plan_before_image(plan);
   return true;
 }
 

@@ -9,6 +9,7 @@
 
 #include "../replacement/preconditions.h"
 #include "../replacement/room.h"
+#include "../undo/before_image.h"
 #include "sav3/look.h"
 #include "sav3/replacement.h"
 
@@ -23,6 +24,13 @@ struct Plan {
   CommandPlan commands[planned_commands];  // in the order the run issues them
   std::uint32_t kept_in_live2;             // top-level entries of /usr/sav2 left as they are
   RoomTally room;                          // the file systems the room check weighed
+  // A full run keeps a before-image of what its commands remove or write
+  // over, where it fits beside the staging tree.
+  bool image_due;         // a full run whose rules hold
+  bool image_keep;        // the image there is kept, and only what it lacks added
+  bool image_fits;        // it will be kept; else `image_none` says why not
+  ImageTally image;       // what it takes (with image_keep: what is added)
+  Failure image_none;
 };
 
 // The rules, then the counts. `probe`: a run (a probe file is made and

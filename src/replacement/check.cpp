@@ -179,6 +179,14 @@ bool planned(CheckReport& r, bool holds, const Plan& plan) {
   std::copy(std::begin(plan.commands), std::end(plan.commands), std::begin(r.plan));
   r.kept_in_live2 = plan.kept_in_live2;
   if (plan.kind == RunKind::full) r.room = plan.room;
+  r.image_due = plan.image_due;
+  r.image_fits = plan.image_fits;
+  r.image_entries = plan.image.entries;
+  r.image_linked = plan.image.linked;
+  r.image_copied = plan.image.copied;
+  r.image_copied_bytes = plan.image.copied_bytes;
+  if (plan.image_due && !plan.image_fits)
+    std::snprintf(r.image_none, sizeof r.image_none, "%s: %s", plan.image_none.path, plan.image_none.error);
   return holds;
 }
 

@@ -411,13 +411,13 @@ bool holds_legacy_data(Failure& f) {
 
 // (e) The predicted staging tree fits on its file system, and the live
 // trees' copies of it on theirs.
-bool room_predicted(Failure& f, RoomTally& tally) {
+bool room_predicted(Failure& f, RoomTally& tally, const RoomDemand& extra) {
   StagingPrediction prediction;
   predict_staging_tree(prediction);
   tally = RoomTally{};
   std::uint64_t staging_blocks = 0;
   char failed[64];
-  bool ok = staging_has_room(prediction, tally, staging_blocks) &&
+  bool ok = staging_has_room(prediction, tally, staging_blocks, extra) &&
             enough_room(failed, sizeof failed, &prediction, staging_blocks, &tally);
   if (ok) return true;
   const RoomTally::FileSystem* last = tally.count > 0 ? &tally.seen[tally.count - 1] : nullptr;

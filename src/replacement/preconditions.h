@@ -33,6 +33,10 @@ enum class RunKind { full, resume };
 // top-level entry of /usr/sav2 the staging tree has no name for (left whole).
 [[nodiscard]] bool mounts_contained(const MountMap& map, Failure& f, bool& staging_sound);
 
+// The room prediction of a full run, with `extra` kept on the staging file
+// system beside the staging tree (the before-image).
+[[nodiscard]] bool room_predicted(Failure& f, RoomTally& tally, const RoomDemand& extra = {});
+
 // A top-level name the staging tree will have (its four folders, the update
 // log).
 [[nodiscard]] bool staging_tree_names(const char* name);

@@ -76,6 +76,8 @@ int retry_locked(std::FILE* out, std::FILE* err) {
     case State::done: return refuse(err, "%s", retry_refusal::done);
     case State::pending: return refuse(err, "%s", retry_refusal::pending);
     case State::unreadable: return refuse(err, "%s", retry_refusal::unreadable);
+    case State::rolling_back: return refuse(err, "%s", retry_refusal::rolling_back);
+    case State::rolled_back: return refuse(err, "%s", retry_refusal::rolled_back);
     case State::kept:
       if (!reset_kept(failed, sizeof failed)) return refuse(err, "%s", failed);
       note(LOG_NOTICE, "%s", log_line::retry_kept);

@@ -239,7 +239,13 @@ void predict_staging_tree(StagingPrediction& prediction) {
   fill_device_inventory(prediction.inventory);
 }
 
-bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally, std::uint64_t& staging_blocks) {
+std::uint64_t staging_block_size() {
+  struct statvfs fs;
+  return statvfs(host_path(path::staging), &fs) == 0 ? figures_of(fs).block_size : 0;
+}
+
+bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally, std::uint64_t& staging_blocks,
+                      const RoomDemand& extra) {
   staging_blocks = 0;
   struct stat st;
   struct statvfs fs;
@@ -248,8 +254,8 @@ bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally, std
   RoomDemand demand{};
   if (!add_predicted_need(prediction, figures.block_size, demand)) return false;
   // The run's own: the state file and its temporary file.
-  demand.inodes += 2;
-  demand.blocks += 2;
+  demand.inodes += 2 + extra.inodes;
+  demand.blocks += 2 + extra.blocks;
   // What "rm -rf /usr/sav3/*" frees first (its dot entries stay).
   const WipedTree staging{path::staging, TreeRule::staging, st.st_dev};
   add_wipes_freed(&staging, 1, figures.block_size, demand);

@@ -72,8 +72,12 @@ void predict_staging_tree(StagingPrediction& prediction);
                                       RoomDemand& demand);
 // The staging file system holds the predicted tree, less what emptying
 // /usr/sav3 frees, with the margin; `staging_blocks` is what it takes there.
+// `extra`: what else the run keeps there (its before-image), in blocks of
+// the staging file system.
 [[nodiscard]] bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally,
-                                    std::uint64_t& staging_blocks);
+                                    std::uint64_t& staging_blocks, const RoomDemand& extra = {});
+// The block size of the staging file system (0 when it cannot be looked at).
+std::uint64_t staging_block_size();
 // The live trees' room check for the predicted staging tree (on a file
 // system shared with /usr/sav3, less its `staging_blocks`); logs nothing when
 // `tally` is given. Without `prediction`: the staging tree as it is.

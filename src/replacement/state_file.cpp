@@ -36,6 +36,8 @@ struct RememberedFailure {
   char error[sizeof Escaped{}.text];
 };
 RememberedFailure g_failure;
+// Why the run keeps no before-image ("" when it keeps one, or none is due).
+char g_no_undo[sizeof Escaped{}.text];
 
 // Reads one line without its newline; false at the end or on a line too long.
 // The file's last line may lack its newline (an editor, a hand-made state):
@@ -95,7 +97,8 @@ bool counted_line(const char* line, const char* word, int most, int& value) {
 
 // A "version" or "failure" line (they follow the count, before the manifest).
 bool tail_line(const char* line) {
-  return starts_state(line, state_word::version) || starts_state(line, state_word::failure);
+  return starts_state(line, state_word::version) || starts_state(line, state_word::failure) ||
+         starts_state(line, state_word::undo);
 }
 
 // Skips the "version" and "failure" lines at the reading position; false on
@@ -143,6 +146,8 @@ State state_of_line(const char* line) {
   if (std::strcmp(line, state_word::pending) == 0) return State::pending;
   if (starts_state(line, state_word::kept)) return State::kept;
   if (starts_state(line, state_word::abandoned)) return State::abandoned;
+  if (std::strcmp(line, state_word::rolling_back) == 0) return State::rolling_back;
+  if (std::strcmp(line, state_word::rolled_back) == 0) return State::rolled_back;
   return State::unreadable;
 }
 
@@ -154,6 +159,9 @@ const char* state_meaning_of(State state) {
       return "the live trees are not fully replaced yet; the next run finishes the replacement";
     case State::kept: return "the live trees kept their old data";
     case State::abandoned: return "the replacement of the live trees was given up; they may be half replaced";
+    case State::rolling_back:
+      return "the migration is being undone; the next boot or --rollback finishes putting the old data back";
+    case State::rolled_back: return "the migration was undone: the device holds its data from before it";
     case State::unreadable: return "not a state the migration writes";
   }
   return nullptr;
@@ -311,10 +319,17 @@ void remember_failure(const char* what, const char* path, const char* error) {
   std::snprintf(g_failure.error, sizeof g_failure.error, "%s", error[0] != '\0' ? error : "-");
 }
 
-void forget_failure() { g_failure = RememberedFailure{}; }
+void forget_failure() {
+  g_failure = RememberedFailure{};
+  g_no_undo[0] = '\0';
+}
+
+void remember_no_undo(const char* reason) { std::snprintf(g_no_undo, sizeof g_no_undo, "%s", reason); }
 
 bool write_state_tail(std::FILE* file) {
   if (std::fprintf(file, "%s %s\n", state_word::version, version) < 0) return false;
+  if (g_no_undo[0] != '\0' && std::fprintf(file, "%s none: %s\n", state_word::undo, g_no_undo) < 0)
+    return false;
   return g_failure.what[0] == '\0' || std::fprintf(file, "%s %s: %s: %s\n", state_word::failure,
                                                    g_failure.what, g_failure.path, g_failure.error) >= 0;
 }
@@ -331,12 +346,16 @@ StateRecord read_state_record() {
     to[n] = '\0';
   };
   // The first line, the count, then the tail lines.
-  for (int n = 0; n < 4 && read_line(file, line); ++n) {
+  for (int n = 0; n < 5 && read_line(file, line); ++n) {
     if (n == 0) {
       keep(record.first_line, sizeof record.first_line, line, std::strlen(line));
     } else if (starts_state(line, state_word::version)) {
       const char* text = line + sizeof state_word::version;
       keep(record.version, sizeof record.version, text, std::strlen(text));
+    } else if (starts_state(line, state_word::undo)) {
+      const char* text = line + sizeof state_word::undo;
+      if (std::strncmp(text, "none: ", 6) == 0) text += 6;
+      keep(record.no_undo, sizeof record.no_undo, text, std::strlen(text));
     } else if (starts_state(line, state_word::failure)) {
       // WHAT: PATH: ERROR; the path may hold ": ", the other two never do.
       const char* text = line + sizeof state_word::failure;

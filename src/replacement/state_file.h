@@ -49,6 +49,7 @@ void discard_state(std::FILE* file);
 struct StateRecord {
   char first_line[1024];
   char version[32];
+  char no_undo[256];  // why the run kept no before-image ("" when it kept one)
   bool failed;
   char what[32];
   char path[512];

@@ -19,6 +19,7 @@
 #include <cerrno>
 
 #include "../plan/plan.h"
+#include "../undo/before_image.h"
 #include "manifest.h"
 #include "preconditions.h"
 #include "room.h"
@@ -81,6 +82,8 @@ Course course_for(const StateInfo& state) {
       if (!legacy_reports_back()) return {Course::stop, LOG_NOTICE, log_line::already_done, 0};
       return {Course::full, LOG_NOTICE, log_line::full_run_reports_back, 0};
     case State::pending: return {Course::resume, LOG_NOTICE, log_line::resumed, state.attempts + 1};
+    case State::rolling_back: return {Course::undo, LOG_NOTICE, log_line::rolling_back, 0};
+    case State::rolled_back: return {Course::full, LOG_NOTICE, log_line::full_run_rolled_back, 0};
     case State::none: break;
   }
   return {Course::full, LOG_NOTICE, log_line::full_run_no_state, 0};
@@ -206,6 +209,30 @@ void abandon(int attempts) {
   note(LOG_ERR, log_line::abandoned, attempts);
 }
 
+// The before-image, on the medium before the first command. Without room
+// for it, or when making it fails, the run migrates without it and says so.
+void keep_before_image(const Plan& plan) {
+  Failure f{};
+  ImageTally tally{};
+  if (!plan.image_keep && look_path(path::before_image, false).seen != Seen::absent)
+    note(LOG_NOTICE, "%s", log_line::old_image_removed);
+  const bool kept = plan.image_fits ? make_before_image(plan.image_keep, tally, f) : false;
+  if (!kept) {
+    if (!plan.image_fits) f = plan.image_none;
+    // A kept image without what this run would add is no undo either.
+    Failure ignored{};
+    static_cast<void>(remove_before_image(ignored));
+    char why[sizeof f.path + sizeof f.error + 4];
+    std::snprintf(why, sizeof why, "%s: %s", f.path, f.error);
+    note(LOG_WARNING, log_line::no_before_image, why);
+    remember_no_undo(why);
+    return;
+  }
+  note(LOG_NOTICE, log_line::before_image_kept, static_cast<unsigned long long>(tally.entries),
+       static_cast<unsigned long long>(tally.linked), static_cast<unsigned long long>(tally.copied),
+       static_cast<unsigned long long>(tally.copied_bytes));
+}
+
 // A full run: the checks, the run count, the opening commands and the
 // conversions; only a complete staging tree, enough room and the state
 // "pending" with the flushed staging tree's manifest let the replacement
@@ -239,6 +266,7 @@ void full_run(CommandRunner run_command, const Sequence& sequence, const char* w
   // still counts, so that a device whose runs keep failing settles.
   const int runs = runs_found + 1;
   if (!write_kept(kept_reason::interrupted, runs)) return;
+  keep_before_image(plan);
   if (!sequence.build_staging_tree(run_command, failed, sizeof failed)) {
     static_cast<void>(write_kept(failed, runs));
     return;
@@ -357,6 +385,15 @@ void run_locked(CommandRunner run_command, const Sequence& sequence, int staging
     note(course.priority, course.line, course.count);
     return;
   }
+  if (course.kind == Course::undo) {
+    // An undo cut short: finished before anything else (the operator asked
+    // for the old data back).
+    finish_rollback();
+    return;
+  }
+  // A resume's states keep saying why no undo is possible.
+  if (const StateRecord record = read_state_record(); record.no_undo[0] != '\0')
+    remember_no_undo(record.no_undo);
   if (staging_on_volatile_file_system(staging)) note(LOG_WARNING, "%s", log_line::staging_on_tmpfs);
   if (course.kind == Course::resume)
     resume(run_command, sequence, state.attempts);

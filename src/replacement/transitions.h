@@ -8,7 +8,7 @@ namespace sav3 {
 
 // What a run does for the state it finds, before any check of the device.
 struct Course {
-  enum Kind { stop, resume, full } kind;
+  enum Kind { stop, resume, full, undo } kind;
   int priority;      // of its log line
   const char* line;  // stop: why (a log line, "%d": count); full: why a full run
   int count;         // stop: the runs found; resume: the attempt it starts; full: the runs found
