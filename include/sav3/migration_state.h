@@ -281,6 +281,9 @@ inline constexpr char old_image_removed[] = "an old before-image removed";
 inline constexpr char full_run_rolled_back[] = "rolled back before: full run";
 // sav3-migrate --rollback (a boot that finds "rolling back" finishes it).
 inline constexpr char rolling_back[] = "rolling back: putting back %llu entries";
+// A run (or --check) found "rolling back": the undo was cut short, and the
+// run finishes it before anything else.
+inline constexpr char undo_unfinished[] = "rolling back: an undo was cut short: the run finishes it";
 inline constexpr char rolled_back[] = "rolled back: %llu entries put back and checked";
 inline constexpr char already_rolled_back[] = "rollback: already rolled back";
 inline constexpr char rollback_failed[] = "rollback failed: %s: %s: %s: rolling back stays";

@@ -287,7 +287,9 @@ void check_replacement(CheckReport& r) {
     return;
   }
   const Course course = course_for(state);
-  if (course.kind == Course::stop) {
+  if (course.kind == Course::stop || course.kind == Course::undo) {
+    // An undo to finish puts the old data back: the live trees do not hold
+    // the migration afterwards.
     stopped(r, state.state == State::done ? 0 : 1, course.line, course.count);
     return;
   }

@@ -82,7 +82,7 @@ Course course_for(const StateInfo& state) {
       if (!legacy_reports_back()) return {Course::stop, LOG_NOTICE, log_line::already_done, 0};
       return {Course::full, LOG_NOTICE, log_line::full_run_reports_back, 0};
     case State::pending: return {Course::resume, LOG_NOTICE, log_line::resumed, state.attempts + 1};
-    case State::rolling_back: return {Course::undo, LOG_NOTICE, log_line::rolling_back, 0};
+    case State::rolling_back: return {Course::undo, LOG_NOTICE, log_line::undo_unfinished, 0};
     case State::rolled_back: return {Course::full, LOG_NOTICE, log_line::full_run_rolled_back, 0};
     case State::none: break;
   }
@@ -388,6 +388,7 @@ void run_locked(CommandRunner run_command, const Sequence& sequence, int staging
   if (course.kind == Course::undo) {
     // An undo cut short: finished before anything else (the operator asked
     // for the old data back).
+    note(course.priority, "%s", course.line);
     finish_rollback();
     return;
   }

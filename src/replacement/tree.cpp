@@ -262,13 +262,13 @@ bool holds_mount_point(int live2, const char* name, dev_t device) {
   return found || !whole;
 }
 
-bool fingerprint_file(int fd, std::uint64_t& size, std::uint32_t& crc) {
+bool copy_bytes(int from, int to, std::uint64_t& size, std::uint32_t& crc) {
   std::uint8_t chunk[64 * 1024];
   size = 0;
   crc = 0;
-  if (lseek(fd, 0, SEEK_SET) != 0) return false;
+  if (lseek(from, 0, SEEK_SET) != 0) return false;
   for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
+    const ssize_t n = read(from, chunk, sizeof chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -276,7 +276,16 @@ bool fingerprint_file(int fd, std::uint64_t& size, std::uint32_t& crc) {
     if (n == 0) return true;
     crc = crc32(ConstBytes(chunk, static_cast<std::size_t>(n)), crc);
     size += static_cast<std::uint64_t>(n);
+    for (ssize_t done = 0; to >= 0 && done < n;) {
+      const ssize_t w = write(to, chunk + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno != EINTR) return false;
+      if (w > 0) done += w;
+    }
   }
+}
+
+bool fingerprint_file(int fd, std::uint64_t& size, std::uint32_t& crc) {
+  return copy_bytes(fd, -1, size, crc);
 }
 
 }  // namespace sav3

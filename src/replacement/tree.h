@@ -96,6 +96,9 @@ int open_device_folder(const char* device_path);
 // system than `device`, or holds one.
 bool holds_mount_point(int dirfd, const char* name, dev_t device);
 
+// Copies what `from` holds from its start to `to` (none when negative), in
+// chunks; the size and CRC-32 of what it read.
+[[nodiscard]] bool copy_bytes(int from, int to, std::uint64_t& size, std::uint32_t& crc);
 // Size and CRC-32 of the file open at fd, read in chunks from the start.
 [[nodiscard]] bool fingerprint_file(int fd, std::uint64_t& size, std::uint32_t& crc);
 

@@ -201,29 +201,4 @@ bool make_image_parents(int image, const char* path) {
   return true;
 }
 
-bool copy_bytes(int from, int to, std::uint64_t& size, std::uint32_t& crc) {
-  std::uint8_t chunk[64 * 1024];
-  size = 0;
-  crc = 0;
-  if (lseek(from, 0, SEEK_SET) != 0) return false;
-  for (;;) {
-    const ssize_t n = read(from, chunk, sizeof chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return true;
-    crc = crc32(ConstBytes(chunk, static_cast<std::size_t>(n)), crc);
-    size += static_cast<std::uint64_t>(n);
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = write(to, chunk + done, static_cast<std::size_t>(n - done));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      done += w;
-    }
-  }
-}
-
 }  // namespace sav3

@@ -61,7 +61,5 @@ void close_image_manifest(ImageReader& reader);
 
 // The image's folders on the way to `path` (a saved old program's).
 [[nodiscard]] bool make_image_parents(int image, const char* path);
-// Copies what `from` holds from its start to `to`; size and CRC-32 of it.
-[[nodiscard]] bool copy_bytes(int from, int to, std::uint64_t& size, std::uint32_t& crc);
 
 }  // namespace sav3

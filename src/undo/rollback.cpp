@@ -183,7 +183,7 @@ bool put_back(int image, const ImageEntry& e, Failure& f) {
 }
 
 // The entry is back as the manifest says, and on the medium.
-bool checked(const ImageEntry& e, Failure& f) {
+bool checked(int image, const ImageEntry& e, Failure& f) {
   const char* name = nullptr;
   const int parent = open_parent(e.path, name);
   if (parent < 0) return undo_failed(f, e.path, errno);
@@ -202,18 +202,24 @@ bool checked(const ImageEntry& e, Failure& f) {
     differs = "not of its owner";
   else if ((e.kind == 'c' || e.kind == 'b') && static_cast<std::uint64_t>(st.st_rdev) != e.rdev)
     differs = "not the same device";
+  struct stat kept;
+  if (differs == nullptr && e.how == 'L' &&
+      (fstatat(image, e.path, &kept, AT_SYMLINK_NOFOLLOW) != 0 || kept.st_dev != st.st_dev ||
+       kept.st_ino != st.st_ino || static_cast<std::uint64_t>(st.st_size) != e.size))
+    differs = "not the file it was";
   if (differs == nullptr && (e.kind == 'f' || e.kind == 'd')) {
     const int fd = openat(parent, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     std::uint64_t size = 0;
     std::uint32_t crc = 0;
-    if (fd < 0 || (e.kind == 'f' && !fingerprint_file(fd, size, crc)) || fsync(fd) != 0) {
+    const bool copied = e.kind == 'f' && e.how != 'L';
+    if (fd < 0 || (copied && !fingerprint_file(fd, size, crc)) || fsync(fd) != 0) {
       const int error = errno;
       if (fd >= 0) close(fd);
       close(parent);
       return undo_failed(f, e.path, error);
     }
     close(fd);
-    if (e.kind == 'f' && (size != e.size || crc != e.crc)) differs = "not the same bytes";
+    if (copied && (size != e.size || crc != e.crc)) differs = "not the same bytes";
   } else if (differs == nullptr && e.kind == 'l') {
     char target[4096];
     const ssize_t n = readlinkat(parent, name, target, sizeof target);
@@ -256,7 +262,7 @@ bool undo(Failure& f, std::uint64_t& entries) {
     int got;
     while (ok && (got = next_image_entry(reader, e)) == 1) {
       if (e.kind == 'k') continue;
-      ok = check ? checked(e, f) : put_back(image, e, f);
+      ok = check ? checked(image, e, f) : put_back(image, e, f);
       if (check) ++entries;
     }
     close_image_manifest(reader);
