@@ -212,12 +212,12 @@ expect_replaced() {
   staging=$(device_path "$root" /usr/sav3)
   sav=$(device_path "$root" /usr/sav)
   sav2=$(device_path "$root" /usr/sav2)
-  diff -r -x '.migration*' "$staging" "$sav" >"$scratch/sav.diff" 2>&1 || {
+  diff -r -x '.migration*' -x .before "$staging" "$sav" >"$scratch/sav.diff" 2>&1 || {
     fail "$what: /usr/sav is not the staging tree:"
     head "$scratch/sav.diff"
   }
   local extra
-  diff -r -x '.migration*' "$staging" "$sav2" >"$scratch/sav2.diff" 2>&1 || true
+  diff -r -x '.migration*' -x .before "$staging" "$sav2" >"$scratch/sav2.diff" 2>&1 || true
   extra=$(sed -n "s|^Only in $sav2: ||p" "$scratch/sav2.diff" | LC_ALL=C sort)
   if grep -v "^Only in $sav2: " "$scratch/sav2.diff" | grep -q .; then
     fail "$what: /usr/sav2 differs from the staging tree:"
