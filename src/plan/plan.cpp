@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "../replacement/state_file.h"
-#include "../replacement/tree.h"
+#include "../look/tree.h"
+#include "../state/state_file.h"
 #include "sav3/device.h"
 #include "sav3/migration.h"
 

@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../replacement/preconditions.h"
-#include "../replacement/room.h"
 #include "../undo/before_image.h"
+#include "preconditions.h"
+#include "room.h"
 #include "sav3/look.h"
 #include "sav3/replacement.h"
 
@@ -26,10 +26,10 @@ struct Plan {
   RoomTally room;                          // the file systems the room check weighed
   // A full run keeps a before-image of what its commands remove or write
   // over, where it fits beside the staging tree.
-  bool image_due;         // a full run whose rules hold
-  bool image_keep;        // the image there is kept, and only what it lacks added
-  bool image_fits;        // it will be kept; else `image_none` says why not
-  ImageTally image;       // what it takes (with image_keep: what is added)
+  bool image_due;    // a full run whose rules hold
+  bool image_keep;   // the image there is kept, and only what it lacks added
+  bool image_fits;   // it will be kept; else `image_none` says why not
+  ImageTally image;  // what it takes (with image_keep: what is added)
   Failure image_none;
 };
 

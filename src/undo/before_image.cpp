@@ -11,9 +11,9 @@
 #include <cstring>
 
 #include "../look/mounts.h"
-#include "../replacement/preconditions.h"
-#include "../replacement/room.h"
-#include "../replacement/tree.h"
+#include "../look/tree.h"
+#include "../plan/preconditions.h"
+#include "../plan/room.h"
 #include "image_manifest.h"
 #include "sav3/crc32.h"
 #include "sav3/device.h"

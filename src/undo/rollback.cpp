@@ -20,8 +20,8 @@
 #include <cstring>
 
 #include "../look/mounts.h"
-#include "../replacement/state_file.h"
-#include "../replacement/tree.h"
+#include "../look/tree.h"
+#include "../state/state_file.h"
 #include "before_image.h"
 #include "image_manifest.h"
 #include "sav3/crc32.h"

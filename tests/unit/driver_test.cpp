@@ -15,10 +15,9 @@
 #include <vector>
 
 #include "json_check.h"
-#include "replacement/manifest.h"
-#include "replacement/preconditions.h"
-#include "replacement/room.h"
-#include "replacement/tree.h"
+#include "look/tree.h"
+#include "plan/preconditions.h"
+#include "plan/room.h"
 #include "sav3/crc32.h"
 #include "sav3/legacy_inputs.h"
 #include "sav3/legacy_time.h"
@@ -26,6 +25,7 @@
 #include "sav3/migration_state.h"
 #include "sav3/version.h"
 #include "scratch_device.h"
+#include "state/manifest.h"
 
 namespace sav3::testing {
 namespace {

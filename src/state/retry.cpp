@@ -16,13 +16,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../look/tree.h"
 #include "manifest.h"
 #include "sav3/device.h"
 #include "sav3/migration.h"
 #include "sav3/migration_state.h"
 #include "sav3/system_log.h"
 #include "state_file.h"
-#include "tree.h"
 
 namespace sav3 {
 

@@ -16,11 +16,14 @@
 #include <cstring>
 #include <iterator>
 
+#include "../look/tree.h"
 #include "../plan/plan.h"
-#include "manifest.h"
-#include "preconditions.h"
-#include "room.h"
-#include "sav2_wipe.h"
+#include "../plan/preconditions.h"
+#include "../plan/room.h"
+#include "../run/sav2_wipe.h"
+#include "../run/transitions.h"
+#include "../state/manifest.h"
+#include "../state/state_file.h"
 #include "sav3/device.h"
 #include "sav3/inventory.h"
 #include "sav3/legacy_inputs.h"
@@ -28,9 +31,6 @@
 #include "sav3/migration_state.h"
 #include "sav3/replacement.h"
 #include "sav3/system_log.h"
-#include "state_file.h"
-#include "transitions.h"
-#include "tree.h"
 
 namespace sav3 {
 

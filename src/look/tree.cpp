@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "../look/mounts.h"
+#include "mounts.h"
 #include "sav3/crc32.h"
 #include "sav3/device.h"
 #include "sav3/look.h"

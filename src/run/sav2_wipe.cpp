@@ -12,10 +12,10 @@
 #include <syslog.h>
 
 #include "../look/mounts.h"
+#include "../look/tree.h"
 #include "sav3/device.h"
 #include "sav3/migration_state.h"
 #include "sav3/system_log.h"
-#include "tree.h"
 
 namespace sav3 {
 

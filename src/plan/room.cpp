@@ -11,7 +11,8 @@
 #include <iterator>
 
 #include "../look/mounts.h"
-#include "manifest.h"
+#include "../look/tree.h"
+#include "../state/manifest.h"
 #include "sav3/container.h"
 #include "sav3/device.h"
 #include "sav3/inventory.h"
@@ -19,7 +20,6 @@
 #include "sav3/migration_state.h"
 #include "sav3/output_files.h"
 #include "sav3/system_log.h"
-#include "tree.h"
 
 namespace sav3 {
 

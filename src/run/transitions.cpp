@@ -18,11 +18,13 @@
 
 #include <cerrno>
 
+#include "../look/tree.h"
 #include "../plan/plan.h"
+#include "../plan/preconditions.h"
+#include "../plan/room.h"
+#include "../state/manifest.h"
+#include "../state/state_file.h"
 #include "../undo/before_image.h"
-#include "manifest.h"
-#include "preconditions.h"
-#include "room.h"
 #include "sav2_wipe.h"
 #include "sav3/controller_record.h"
 #include "sav3/device.h"
@@ -32,8 +34,6 @@
 #include "sav3/migration_state.h"
 #include "sav3/replacement.h"
 #include "sav3/system_log.h"
-#include "state_file.h"
-#include "tree.h"
 
 namespace sav3 {
 

@@ -2,7 +2,7 @@
 // check that tells beforehand what such a run would do.
 #pragma once
 
-#include "state_file.h"
+#include "../state/state_file.h"
 
 namespace sav3 {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "../replacement/state_file.h"
+#include "../state/state_file.h"
 #include "../undo/before_image.h"
 #include "sav3/device.h"
 #include "sav3/json.h"

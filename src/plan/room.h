@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "manifest.h"
+#include "../state/manifest.h"
 #include "sav3/inventory.h"
 #include "sav3/replacement.h"
 

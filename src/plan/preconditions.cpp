@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "../look/mounts.h"
+#include "../look/tree.h"
 #include "room.h"
 #include "sav3/container.h"
 #include "sav3/controller_record.h"
@@ -29,7 +30,6 @@
 #include "sav3/migration_state.h"
 #include "sav3/output_files.h"
 #include "sav3/system_log.h"
-#include "tree.h"
 
 namespace sav3 {
 

@@ -3,12 +3,12 @@
 
 #include <cerrno>
 
+#include "../look/tree.h"
 #include "sav3/crc32.h"
 #include "sav3/device.h"
 #include "sav3/migration_state.h"
 #include "sav3/system_log.h"
 #include "state_file.h"
-#include "tree.h"
 
 namespace sav3 {
 
