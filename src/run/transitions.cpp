@@ -256,6 +256,8 @@ void full_run(CommandRunner run_command, const Sequence& sequence, const char* w
     static_cast<void>(write_kept(reason, runs_found));
     return;
   }
+  // Before a missing live tree is made: the undo leaves it missing.
+  keep_before_image(plan);
   if (!live_folders_ready(failed, sizeof failed)) {
     char reason[sizeof failed + 64];
     std::snprintf(reason, sizeof reason, kept_reason::live_not_folder, failed);
@@ -266,7 +268,6 @@ void full_run(CommandRunner run_command, const Sequence& sequence, const char* w
   // still counts, so that a device whose runs keep failing settles.
   const int runs = runs_found + 1;
   if (!write_kept(kept_reason::interrupted, runs)) return;
-  keep_before_image(plan);
   if (!sequence.build_staging_tree(run_command, failed, sizeof failed)) {
     static_cast<void>(write_kept(failed, runs));
     return;

@@ -83,7 +83,7 @@ bool undo_failed(Failure& f, const char* path, int error) {
 
 // What the migration may have written in a place goes, but what it never
 // touches.
-bool clear_place(const ImagePlace& place, Failure& f) {
+bool clear_place(int image, const ImagePlace& place, Failure& f) {
   if (std::strcmp(place.tag, "mnt2") == 0) {
     // Only the saved programs: the new firmware's own files there stay.
     ImageReader reader{};
@@ -108,9 +108,12 @@ bool clear_place(const ImagePlace& place, Failure& f) {
   }
   const int root = open_device_folder(place.tree);
   if (root < 0) {
-    // A live tree the migration made is made again below; none is missing
-    // otherwise.
-    if (errno == ENOENT && mkdir(host_path(place.tree), 0755) == 0) return true;
+    // Gone since: made again when it was there before the migration (the
+    // image has a folder for it), else left absent, as it was.
+    struct stat there;
+    if (errno == ENOENT && fstatat(image, place.tag, &there, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
+      return true;
+    if (mkdir(host_path(place.tree), 0755) == 0) return true;
     return fail_errno(f, "rollback", place.tree, errno);
   }
   struct stat root_st;
@@ -133,7 +136,22 @@ bool clear_place(const ImagePlace& place, Failure& f) {
         return Step::next;
       });
   close(root);
-  return ok && (whole || fail(f, "rollback", place.tree, "a folder could not be read whole"));
+  if (ok && !whole) return fail(f, "rollback", place.tree, "a folder could not be read whole");
+  // The image has a folder for each tree that was there: one the migration
+  // made goes again.
+  struct stat there;
+  if (ok && fstatat(image, place.tag, &there, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) return fail_errno(f, "rollback", path::before_image, errno);
+    HostPath parent = host_path(place.tree);
+    char* slash = std::strrchr(parent.text, '/');
+    *slash = '\0';
+    const int fd = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ok = fd >= 0 && unlinkat(fd, slash + 1, AT_REMOVEDIR) == 0 && fsync(fd) == 0;
+    const int error = errno;
+    if (fd >= 0) close(fd);
+    if (!ok) return fail_errno(f, "rollback", place.tree, error);
+  }
+  return ok;
 }
 
 // One saved entry back in its place.
@@ -247,12 +265,14 @@ bool checked(int image, const ImageEntry& e, Failure& f) {
 bool undo(Failure& f, std::uint64_t& entries) {
   entries = 0;
   if (!map_mounts(run_mounts(), f)) return false;
-  for (const ImagePlace& place : image_places)
-    if (!clear_place(place, f)) return false;
   const int image = open(host_path(path::before_image), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (image < 0) return fail_errno(f, "rollback", path::before_image, errno);
   bool ok = true;
+  for (const ImagePlace& place : image_places) {
+    if (ok) ok = clear_place(image, place, f);
+  }
   for (const bool check : {false, true}) {
+    if (!ok) break;
     ImageReader reader{};
     if (open_image_manifest(reader) != Seen::present) {
       ok = fail_errno(f, "rollback", path::before_image, errno);
