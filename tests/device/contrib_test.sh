@@ -10,8 +10,8 @@
 # STATE the state file's first line after it ("none": no file), IMAGE whether
 # the before-image is still there (kept, gone), CALLS the stubs' calls ("-":
 # none), TEXT a part of what the script printed. A device rolled back must
-# hold under /usr/sav, /usr/sav2, /usr/sav3 and /mnt/2 what it held before
-# the migration.
+# hold under /usr/sav, /usr/sav2, /usr/sav3, /mnt/2 and /mnt/data what it
+# held before the migration (no marker).
 #
 #   contrib_test.sh TOOL
 #
@@ -36,11 +36,12 @@ for stub in rauc fw_setenv; do
   printf '#!/bin/busybox ash\necho "%s $*" >>/tmp/calls\n' "$stub" >"$root/usr/bin/$stub"
   chmod 755 "$root/usr/bin/$stub"
 done
-trees() { snapshot "$1" usr/sav usr/sav2 usr/sav3 mnt/2 | grep -Ev ' usr/sav3/\.migration( |$)'; }
+trees() { snapshot "$1" usr/sav usr/sav2 usr/sav3 mnt/2 mnt/data | grep -Ev ' usr/sav3/\.migration( |$)'; }
 trees "$root" >"$scratch/before"
 cp -a "$root" "$scratch/migrated"
 "$sandbox" run "$scratch/migrated" >/dev/null
 expect_state "the migration" "$scratch/migrated" "done"
+touch "$scratch/migrated/mnt/data/port0" # the new firmware's marker
 cp -a "$scratch/migrated" "$scratch/committed"
 "$sandbox" run --arg --commit "$scratch/committed" >/dev/null
 [ ! -e "$scratch/committed/usr/sav3/.before" ] || fail "--commit left the before-image"
