@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The update frameworks' hooks in contrib/ (Mender, RAUC, SWUpdate and the
-# sav3-undo they call), each run as the device runs it: inside the device
-# sandbox (sandbox.sh run --exec), on the sample device before its migration,
-# after it (done, with a before-image), or after --commit; rauc and fw_setenv
-# are stubs that record their calls. One row per case:
+# sav3-undo they call; the Mender inventory script), each run as the device
+# runs it: inside the device sandbox (sandbox.sh run --exec), on the sample
+# device before its migration, after it (done, with a before-image), or
+# after --commit; rauc and fw_setenv are stubs that record their calls. One
+# row per case:
 #
 #   SCRIPT ARGS | DEVICE [SANDBOX OPTION...] | EXIT | STATE | IMAGE | CALLS | TEXT
 #
@@ -31,7 +32,8 @@ printf 'the old firmware'"'"'s program\n' >"$root/mnt/2/tools/spi"
 chmod 755 "$root/mnt/2/tools/spi"
 install -D -m 755 "$top/contrib/sav3-undo" "$root/usr/sbin/sav3-undo"
 mkdir -p "$root/opt/contrib" "$root/usr/bin"
-cp -a "$top/contrib/mender" "$top/contrib/rauc" "$top/contrib/swupdate" "$root/opt/contrib/"
+cp -a "$top/contrib/mender" "$top/contrib/rauc" "$top/contrib/swupdate" "$top/contrib/mender-inventory-sav3" \
+  "$root/opt/contrib/"
 for stub in rauc fw_setenv; do
   printf '#!/bin/busybox ash\necho "%s $*" >>/tmp/calls\n' "$stub" >"$root/usr/bin/$stub"
   chmod 755 "$root/usr/bin/$stub"
@@ -85,5 +87,6 @@ rauc/sav3-rauc-mark bad | migrated --read-only /usr/sav | 1 | rolling back | kep
 swupdate/sav3-swupdate preinst | migrated | 0 | done | kept | - |
 swupdate/sav3-swupdate postinst | migrated | 0 | rolled back | gone | - | put back and checked
 swupdate/sav3-swupdate good | migrated | 0 | done | gone | fw_setenv upgrade_available 0 | committed
+mender-inventory-sav3 | migrated | 0 | done | kept | - | sav3_undo=true
 ROWS
 end_device_test "the update frameworks' hooks in contrib/"
