@@ -41,6 +41,11 @@
 #         --arg ARG          give ARG to the tool (in order)
 #         --env NAME=VALUE   run the tool with this variable as well (VALUE
 #             without blanks); the tool's environment is PATH alone otherwise
+#         --exec DEVICE_PATH  run this shell script of the device (an update
+#             framework's hook) with busybox ash instead of the tool, with the
+#             --arg arguments; it finds the tool on its PATH as sav3-migrate
+#             (PATH /sandbox/bin:/usr/sbin:/usr/bin:/sbin:/bin). tool.out,
+#             tool.err and tool.status are then the script's.
 #         --cut before:N | after:N | half:N
 #             cut the power at the tool's Nth command of this run: before it
 #             runs, after it ran, or half-way through it (one of the commands
@@ -254,7 +259,7 @@ child_of() {
 }
 
 cmd_run() {
-  local mounts="" kept="" cut="" trace="" mask="" args=() envs=()
+  local mounts="" kept="" cut="" trace="" mask="" program="" args=() envs=()
   while [ $# -ge 1 ]; do
     case $1 in
       --tmpfs)
@@ -301,6 +306,12 @@ cmd_run() {
         [ $# -ge 2 ] || die "usage: --env NAME=VALUE"
         [[ $2 =~ ^[A-Za-z_][A-Za-z0-9_]*=[^[:space:]]*$ ]] || die "--env wants NAME=VALUE without blanks: $2"
         envs+=("$2")
+        shift 2
+        ;;
+      --exec)
+        [ $# -ge 2 ] || die "usage: --exec DEVICE_PATH"
+        case $2 in /*) ;; *) die "--exec wants an absolute device path: $2" ;; esac
+        program=$2
         shift 2
         ;;
       --cut)
@@ -351,6 +362,7 @@ cmd_run() {
   fi
   if [ ${#args[@]} -gt 0 ]; then printf '%s\n' "${args[@]}" >"$root/sandbox/tool-args"; else : >"$root/sandbox/tool-args"; fi
   printf '%s\n' "$mask" >"$root/sandbox/tool-umask"
+  printf '%s\n' "$program" >"$root/sandbox/tool-exec"
   if [ ${#envs[@]} -gt 0 ]; then printf '%s\n' "${envs[@]}" >"$root/sandbox/tool-env"; else : >"$root/sandbox/tool-env"; fi
   cat >"$root/sandbox/inside.sh" <<'INSIDE'
 # Runs as PID 1 of the sandbox, inside the chroot, with busybox ash.
@@ -381,7 +393,16 @@ variables=""
 while read -r variable; do variables="$variables $variable"; done </sandbox/tool-env
 read -r mask </sandbox/tool-umask || mask=""
 [ -z "$mask" ] || umask "$mask"
-/bin/busybox env -i PATH=/bin $variables $timer $tracer $tool "$@" </dev/null >/sandbox/tool.out 2>/sandbox/tool.err
+path=/bin
+read -r program </sandbox/tool-exec || program=""
+if [ -n "$program" ]; then
+  # A device script in the tool's place; the tool is on its PATH.
+  /bin/busybox mkdir -p /sandbox/bin
+  printf '#!/bin/busybox ash\nexec %s "$@"\n' "$tool" >/sandbox/bin/sav3-migrate
+  /bin/busybox chmod 755 /sandbox/bin/sav3-migrate
+  tool="/bin/busybox ash $program" path=/sandbox/bin:/usr/sbin:/usr/bin:/sbin:/bin
+fi
+/bin/busybox env -i PATH=$path $variables $timer $tracer $tool "$@" </dev/null >/sandbox/tool.out 2>/sandbox/tool.err
 echo $? >/sandbox/tool.status
 
 # Every line the tool logged has reached the file once a later line has.

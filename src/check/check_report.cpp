@@ -437,7 +437,6 @@ void print_status_json(const StateInfo& info, const StateRecord& record, std::FI
   } else {
     std::fputs("null", out);
   }
-  j.key("undo");
   undo_json(out, undo_possibility(info, record));
   std::fputs("}\n", out);
 }

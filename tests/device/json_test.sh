@@ -28,10 +28,13 @@ migrate() { # migrate ARG...: the tool's standard output in the sandbox
   "$sandbox" run "${args[@]}" "$device" >/dev/null && cat "$device/sandbox/tool.out"
 }
 migrate --check --json >"$scratch/check.json"
+migrate --status --json >"$scratch/status.json"
 migrate >/dev/null
 cp -a "$staging" "$other"
 rm "$other/data/port4"
 "$checker" set-field "$other/cfg/port0" "range low" 4242
+# After the run: the before-image that --rollback would put back.
+undo_outputs() { migrate --check --json && migrate --status --json; }
 rehearsal() {
   "$here/../../tools/rehearse.sh" --json "$scratch/rehearsal.json" "$tool" "$inspect" "$scratch/sample" >/dev/null || true
   cat "$scratch/rehearsal.json"
@@ -47,6 +50,8 @@ outputs=(
   "sav3-inspect --json --diff A B|$inspect --json --diff $staging $other"
   "sav3-inspect --json --diff FILE FILE|$inspect --json --diff $staging/cfg/port0 $other/cfg/port0"
   "rehearse.sh --json FILE|rehearsal"
+  "sav3-migrate --status --json, no before-image|cat $scratch/status.json"
+  "sav3-migrate --check --json --status --json, a before-image|undo_outputs"
 )
 for output in "${outputs[@]}"; do
   name=${output%%|*} command=${output#*|}
