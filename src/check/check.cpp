@@ -267,7 +267,7 @@ void check_replacement(CheckReport& r) {
   r.state_found = state.state;
   r.attempts = state.attempts;
   r.runs = state.runs;
-  if (r.marker) {
+  if (r.marker && state.state != State::rolling_back) {
     // A marker written while the state is pending: the live trees may be
     // half replaced, and nothing will finish them.
     const bool pending = state.state == State::pending;

@@ -407,7 +407,9 @@ void run_locked(CommandRunner run_command, const Sequence& sequence, int staging
 
 void run_replacement(CommandRunner run_command, const Sequence& sequence) {
   forget_failure();
-  if (device_file_exists(path::marker)) {
+  // An undo cut short is finished whatever the marker says: it converts
+  // nothing, and the operator asked for the old data back.
+  if (device_file_exists(path::marker) && read_state().state != State::rolling_back) {
     // The marker comes first, whatever the state says.
     note(LOG_NOTICE, "%s",
          read_state().state == State::pending ? log_line::marker_while_pending : log_line::marker_present);
