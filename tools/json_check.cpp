@@ -189,7 +189,7 @@ const JsonMember json_vocabulary[] = {
     // The undo: the before-image a run would keep, and what --rollback would put back.
     {"before_image", json_type::object | json_type::null}, {"kept", json_type::boolean},
     {"entries", json_type::integer}, {"linked", json_type::integer}, {"copied", json_type::integer},
-    {"bytes", json_type::integer},
+    {"bytes", json_type::integer}, {"copied_bytes", json_type::integer},
     // sav3-migrate --status: `status`, `exit`, `state`, `runs`, `attempts`,
     // `failure` as above, and:
     {"written_by", json_type::object | json_type::null}, {"undo", json_type::object},

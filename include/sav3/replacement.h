@@ -116,6 +116,7 @@ struct CheckReport {
   std::uint64_t image_linked;
   std::uint64_t image_copied;
   std::uint64_t image_copied_bytes;
+  std::uint64_t image_linked_bytes;
   char image_none[1100];
 };
 void check_replacement(CheckReport& report);

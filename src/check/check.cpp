@@ -185,6 +185,7 @@ bool planned(CheckReport& r, bool holds, const Plan& plan) {
   r.image_linked = plan.image.linked;
   r.image_copied = plan.image.copied;
   r.image_copied_bytes = plan.image.copied_bytes;
+  r.image_linked_bytes = plan.image.linked_bytes;
   if (plan.image_due && !plan.image_fits)
     std::snprintf(r.image_none, sizeof r.image_none, "%s: %s", plan.image_none.path, plan.image_none.error);
   return holds;

@@ -96,6 +96,7 @@ void undo_json(std::FILE* out, const Undo& undo) {
   u.number("linked", undo.image.linked);
   u.number("copied", undo.image.copied);
   u.number("bytes", undo.image.linked_bytes + undo.image.copied_bytes);
+  u.number("copied_bytes", undo.image.copied_bytes);
   std::fputc('}', out);
 }
 
@@ -352,7 +353,8 @@ void print_json(const Report& r, std::FILE* out) {
     b.number("entries", r.image_entries);
     b.number("linked", r.image_linked);
     b.number("copied", r.image_copied);
-    b.number("bytes", r.image_copied_bytes);
+    b.number("bytes", r.image_linked_bytes + r.image_copied_bytes);
+    b.number("copied_bytes", r.image_copied_bytes);
     std::fputc('}', out);
   } else {
     std::fputs("null", out);
