@@ -316,8 +316,11 @@ bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction*
     }
     tree.device = st.st_dev;
   }
-  struct stat staging;
-  const dev_t staging_device = stat(host_path(path::staging), &staging) == 0 ? staging.st_dev : 0;
+  // Where the predicted staging tree takes its room first.
+  struct stat staging {};
+  if (prediction != nullptr && stat(host_path(path::staging), &staging) != 0)
+    return fail_errno(unknown, failure_what::room, path::staging, errno) || cannot_tell(path::staging);
+  const dev_t staging_device = prediction != nullptr ? staging.st_dev : 0;
   const bool shared = trees[0].device == trees[1].device;
   for (std::size_t first = 0; first < std::size(trees); ++first) {
     if (shared && first == 1) break;
