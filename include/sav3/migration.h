@@ -1,6 +1,7 @@
 // The migration run: marker test, shell commands, conversions, replacement.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <span>
 
@@ -17,6 +18,26 @@ using Conversion = int (*)();
 // The fixed command texts of a run, in order.
 std::span<const char* const> retire_and_rebuild_commands();  // the 26 opening commands
 std::span<const char* const> replacement_commands();         // the 4 closing commands
+
+// The 30 commands by their place in the run (0-based, the opening commands
+// first): the command list and the plan of what each touches both index by
+// these, and the list checks at compile time that each place holds its text.
+namespace command {
+enum : std::size_t {
+  remove_old_programs = 0,    // "rm PROGRAM", one per old program
+  kill_old_programs = 8,      // "ps | grep PROGRAM | ... | xargs kill -9", the same order
+  kill_dhcp_client = 16,      // "ps | grep dhclient | ..."
+  empty_staging = 17,         // "rm -rf /usr/sav3/*"
+  make_staging_folders = 18,  // "mkdir FOLDER", one per staging folder
+  copies = 22,                // "cp ...", one per copy source, in their order
+  opening_count = 26,
+  wipe_live = 26,    // "rm -rf /usr/sav/*"
+  empty_live2 = 27,  // "find /usr/sav2/ | grep -v update | ... | xargs rm -rf"
+  copy_live = 28,    // "cp -rf /usr/sav3/* /usr/sav/"
+  copy_live2 = 29,   // "cp -rf /usr/sav3/* /usr/sav2/"
+  count = 30,
+};
+}  // namespace command
 
 // One conversion of the run and its name in log lines.
 struct NamedConversion {

@@ -213,10 +213,12 @@ inline constexpr char live_not_folder[] = "live tree %s is not a folder: live tr
 inline constexpr char live_created[] = "live tree %s was missing: created";
 // The room check failed for the file system holding %s (a live tree).
 inline constexpr char no_room[] = "not enough room on the file system of %s: need %llu KiB, free %llu KiB";
-// The staging tree could not be walked whole: the need cannot be told, and
-// "cannot tell" is not "enough".
+// A look the room check needed failed (the staging tree could not be walked
+// whole, a stat or statvfs failed): the need cannot be told, and "cannot
+// tell" is not "enough". %s: the live tree, then the path of the look that
+// failed and the error text.
 inline constexpr char room_unknown[] =
-    "cannot tell the room needed on the file system of %s: live trees kept";
+    "cannot tell the room needed on the file system of %s: %s: %s: live trees kept";
 inline constexpr char no_inodes[] = "not enough inodes on the file system of %s: need %llu, free %llu";
 // The staging tree could not be read or flushed, or holds an entry that is
 // neither a file, a folder nor a link (%s its device path): live trees kept.
@@ -242,10 +244,14 @@ inline constexpr char sav2_by_hand_long[] =
 inline constexpr char left_mount_point[] = "left mount point %s with all on it";
 // While removing under /usr/sav2 (both ways): an entry on another file system
 // is left; an entry that could not be removed; a kept entry removed because
-// it is not of the staging tree's kind (a link, a folder for a file, ...).
+// it is not of the staging tree's kind (a link, a folder for a file, ...), or
+// because it is a file with other links (cp -rf would write into the file
+// that those links share, outside the tree).
 inline constexpr char other_file_system[] = "left on another file system: %s";
 inline constexpr char not_removed[] = "could not remove %s";
 inline constexpr char kept_entry_removed[] = "removed %s: not of the kind the staging tree has there";
+inline constexpr char kept_entry_linked_removed[] =
+    "removed %s: a file with other links, which the copy would write into";
 // After the copies: the first device path that does not match, then the state
 // stays pending.
 inline constexpr char verification_failed[] = "verification failed: %s";

@@ -59,7 +59,7 @@ struct CommandPlan {
   std::uint32_t copies;       // entries it copies
   std::uint32_t writes_over;  // entries that exist where it writes (written in place)
 };
-inline constexpr std::size_t planned_commands = 30;
+inline constexpr std::size_t planned_commands = command::count;
 
 struct CheckReport {
   enum class Verdict { replace, keep, nothing, cannot_tell };

@@ -218,14 +218,16 @@ void check_resume(CheckReport& r, int attempts) {
              error_text(error).text);
     return;
   }
-  if (staging_ok && !enough_room(failed, sizeof failed, nullptr, 0, &r.room)) {
+  Failure unknown{};
+  if (staging_ok && !enough_room(failed, sizeof failed, nullptr, 0, &r.room, unknown)) {
     const RoomTally& t = r.room;
-    if (t.count > 0 && !t.seen[t.count - 1].enough)
+    if (unknown.what == nullptr && t.count > 0 && !t.seen[t.count - 1].enough)
       std::snprintf(why, sizeof why, log_line::no_room, t.seen[t.count - 1].tree,
                     static_cast<unsigned long long>(t.seen[t.count - 1].need_kib),
                     static_cast<unsigned long long>(t.seen[t.count - 1].free_kib));
     else
-      std::snprintf(why, sizeof why, log_line::room_unknown, escaped(failed).text);
+      std::snprintf(why, sizeof why, log_line::room_unknown, escaped(failed).text, unknown.path,
+                    unknown.error);
   }
   if (why[0] == '\0') {
     conclude(r, Verdict::replace, 0, log_line::resumed, attempts + 1);

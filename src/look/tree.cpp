@@ -19,6 +19,10 @@ bool has_update(const char* name) { return std::strstr(name, "update") != nullpt
 
 bool is_top_level(const char* relative_path) { return std::strchr(relative_path, '/') == nullptr; }
 
+void name_failure(char* failed, std::size_t failed_size, const char* tree, const char* relative) {
+  std::snprintf(failed, failed_size, "%s%s%s", tree, relative[0] ? "/" : "", relative);
+}
+
 namespace {
 
 struct PathMark {
@@ -69,24 +73,39 @@ struct Walk {
 
 bool walk_level(Walk& walk, std::size_t depth, const FolderId& self);
 
+// The first look that failed: the folder at hand (`name` nullptr) or its
+// entry `name`, with the error.
+void note_failed_look(Walk& walk, const char* name, int error) {
+  TreePath& path = walk.path;
+  if (path.error != 0) return;
+  path.error = error;
+  const PathMark mark = name != nullptr ? push_name(path, name) : PathMark{path.length, path.hidden};
+  std::memcpy(path.failed, path.text, path.length + 1);
+  pop_name(path, mark);
+}
+
 // A level's stream that gave way to a deeper one: opened again through ".."
 // of the folder just walked (`below`), only if that is still this folder,
 // and read up to the entry of the folder walked (`entry`, its d_ino), where
 // the walk goes on. `name` becomes that entry's name.
 DIR* reopen(Walk& walk, DIR* below, const FolderId& self, ino_t entry, const char*& name) {
   const int up = openat(::dirfd(below), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* dir = up >= 0 && fstat(up, &walk.entry) == 0 && is_folder(walk.entry, self) ? fdopendir(up) : nullptr;
+  // A folder that is no longer the one left: ESTALE, as for a handle to it.
+  int error = up < 0 || fstat(up, &walk.entry) != 0 ? errno : ESTALE;
+  DIR* dir = error == ESTALE && is_folder(walk.entry, self) ? fdopendir(up) : nullptr;
   if (dir == nullptr) {
     if (up >= 0) close(up);
+    note_failed_look(walk, nullptr, error);
     return nullptr;
   }
-  int error = 0;
+  error = 0;
   while (const dirent* e = next_entry(dir, error)) {
     if (e->d_ino != entry) continue;
     name = e->d_name;
     return dir;
   }
   closedir(dir);
+  note_failed_look(walk, nullptr, error != 0 ? error : ESTALE);
   return nullptr;
 }
 
@@ -94,13 +113,18 @@ DIR* reopen(Walk& walk, DIR* below, const FolderId& self, ino_t entry, const cha
 // of the level at `depth`, then leaves it.
 bool walk_below(Walk& walk, std::size_t depth, const FolderId& self, const char*& name, ino_t entry) {
   DIR*& here = walk.open[depth % open_tree_levels];
-  if (depth + 1 >= max_tree_depth) return false;
+  if (depth + 1 >= max_tree_depth) {
+    note_failed_look(walk, nullptr, ENAMETOOLONG);
+    return false;
+  }
   const FolderId folder{walk.entry.st_dev, walk.entry.st_ino};
   const int fd = openat(::dirfd(here), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  DIR* below =
-      fd >= 0 && fstat(fd, &walk.entry) == 0 && is_folder(walk.entry, folder) ? fdopendir(fd) : nullptr;
+  // A folder swapped for another since it was looked at: ESTALE.
+  const int error = fd < 0 || fstat(fd, &walk.entry) != 0 ? errno : ESTALE;
+  DIR* below = error == ESTALE && is_folder(walk.entry, folder) ? fdopendir(fd) : nullptr;
   if (below == nullptr) {
     if (fd >= 0) close(fd);
+    note_failed_look(walk, nullptr, error);
     return false;
   }
   // The stream open_tree_levels levels up gives way.
@@ -127,16 +151,24 @@ bool walk_level(Walk& walk, std::size_t depth, const FolderId& self) {
     int error = 0;
     const dirent* e = next_entry(here, error);
     if (e == nullptr) {
-      if (error != 0) ok = false;
+      if (error != 0) {
+        note_failed_look(walk, nullptr, error);
+        ok = false;
+      }
       break;
     }
     const char* name = e->d_name;
     if (fstatat(::dirfd(here), name, &walk.entry, AT_SYMLINK_NOFOLLOW) != 0) {
+      note_failed_look(walk, name, errno);
       ok = false;
       continue;
     }
     const PathMark mark = push_name(walk.path, name);
-    if (walk.path.hidden != 0) ok = false;
+    if (walk.path.hidden != 0) {
+      // Deeper than the shell's tools spell out: named as far as it shows.
+      note_failed_look(walk, nullptr, ENAMETOOLONG);
+      ok = false;
+    }
     const Step step =
         walk.visitor.visit(walk.visitor.context, ::dirfd(here), name, walk.path.text, walk.entry);
     if (step == Step::stop) walk.stopped = true;
@@ -154,6 +186,7 @@ bool walk_tree(int dirfd, TreePath& path, const TreeVisitor& visitor) {
   const int own = dup(dirfd);
   DIR* dir = own >= 0 && fstat(own, &walk.entry) == 0 ? fdopendir(own) : nullptr;
   if (dir == nullptr) {
+    note_failed_look(walk, nullptr, errno);
     if (own >= 0) close(own);
     return false;
   }

@@ -26,7 +26,15 @@ struct TreePath {
   char text[tree_path_max + 5];
   std::size_t length;
   std::size_t hidden;
+  // Where the walk first could not look (the relative path, shortened like
+  // `text`; "" for the folder it started in) and the error; 0 when no look
+  // failed. A walk that could not finish carries it to its log line.
+  char failed[tree_path_max + 5];
+  int error;
 };
+
+// The device path of an entry below a tree: TREE/RELATIVE, or TREE for "".
+void name_failure(char* failed, std::size_t failed_size, const char* tree, const char* relative);
 
 // What a walk does with a folder it has just visited.
 enum class Step { enter, next, stop };

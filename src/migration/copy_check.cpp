@@ -105,10 +105,16 @@ bool check_folder(const char* from, const char* to, char* failed, std::size_t ca
 }  // namespace
 
 bool copies_match_sources(char* failed, std::size_t capacity) {
-  return check_folder("/mnt/1/cfg", path::staging_cfg, failed, capacity) &&
-         check_folder("/mnt/1/etc", path::staging_etc, failed, capacity) &&
-         check_one("/usr/sav/update_log", "/usr/sav3/update_log", failed, capacity) &&
-         check_one("/usr/sav/data/userlogindata.txt", "/usr/sav3/data/userlogindata.txt", failed, capacity);
+  for (const CopySource& source : copy_sources) {
+    if (source.folder_entries) {
+      if (!check_folder(source.from, source.into, failed, capacity)) return false;
+      continue;
+    }
+    char copy[512];
+    std::snprintf(copy, sizeof copy, "%s/%s", source.into, last_name(source.from));
+    if (!check_one(source.from, copy, failed, capacity)) return false;
+  }
+  return true;
 }
 
 }  // namespace sav3

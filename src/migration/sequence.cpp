@@ -4,6 +4,10 @@
 // the replacement's (sav3/replacement.h).
 #include <syslog.h>
 
+#include <initializer_list>
+#include <iterator>
+#include <string_view>
+
 #include "copy_check.h"
 #include "sav3/alarm.h"
 #include "sav3/container.h"
@@ -87,8 +91,63 @@ constexpr NamedConversion run_order[] = {
     {convert_ieee8021x_settings, "IEEE 802.1X settings"},     // /usr/sav3/cfg/ieee802_1x
 };
 
-constexpr const char* staging_folders[] = {path::staging_data, path::staging_cfg, path::staging_etc,
-                                           path::staging_history};
+// The texts above are the upgrade's own and stay as they are; what they name
+// (the old programs, the staging folders, the copy sources) is the device's
+// table, which the checks before and after the commands read. Each place of
+// the command list must spell its table entry, or the build fails.
+constexpr bool spells(std::string_view text, std::initializer_list<std::string_view> parts) {
+  for (const std::string_view part : parts) {
+    if (!text.starts_with(part)) return false;
+    text.remove_prefix(part.size());
+  }
+  return text.empty();
+}
+
+constexpr char kill_tail[] = " | grep -v grep | awk '{print $1}' | xargs kill -9";
+
+constexpr bool commands_spell_the_device_table() {
+  for (std::size_t i = 0; i < std::size(old_programs); ++i) {
+    // "rm", one blank or more, the program.
+    const std::string_view remove = opening_commands[command::remove_old_programs + i];
+    const std::string_view program = old_programs[i];
+    if (!remove.starts_with("rm ") || !remove.ends_with(program) ||
+        remove.substr(2, remove.size() - 2 - program.size()).find_first_not_of(' ') != std::string_view::npos)
+      return false;
+    if (!spells(opening_commands[command::kill_old_programs + i], {"ps | grep ", program, kill_tail}))
+      return false;
+  }
+  if (!spells(opening_commands[command::kill_dhcp_client], {"ps | grep dhclient", kill_tail}) ||
+      !spells(opening_commands[command::empty_staging], {"rm -rf ", path::staging, "/*"}))
+    return false;
+  for (std::size_t i = 0; i < std::size(staging_folders); ++i)
+    if (!spells(opening_commands[command::make_staging_folders + i], {"mkdir ", staging_folders[i]}))
+      return false;
+  for (std::size_t i = 0; i < std::size(copy_sources); ++i) {
+    const CopySource& c = copy_sources[i];
+    if (!spells(opening_commands[command::copies + i],
+                {"cp ", c.from, c.folder_entries ? "/* " : " ", c.into, "/"}))
+      return false;
+  }
+  constexpr std::size_t closing = command::opening_count;
+  return spells(closing_commands[command::wipe_live - closing], {"rm -rf ", path::live, "/*"}) &&
+         spells(closing_commands[command::empty_live2 - closing],
+                {"find ", path::live2, "/ | grep -v update | awk 'NR!=1' | xargs rm -rf"}) &&
+         spells(closing_commands[command::copy_live - closing],
+                {"cp -rf ", path::staging, "/* ", path::live, "/"}) &&
+         spells(closing_commands[command::copy_live2 - closing],
+                {"cp -rf ", path::staging, "/* ", path::live2, "/"});
+}
+
+static_assert(command::kill_old_programs == command::remove_old_programs + std::size(old_programs) &&
+              command::kill_dhcp_client == command::kill_old_programs + std::size(old_programs) &&
+              command::empty_staging == command::kill_dhcp_client + 1 &&
+              command::make_staging_folders == command::empty_staging + 1 &&
+              command::copies == command::make_staging_folders + std::size(staging_folders) &&
+              command::opening_count == command::copies + std::size(copy_sources) &&
+              std::size(opening_commands) == command::opening_count &&
+              command::opening_count + std::size(closing_commands) == command::count &&
+              command::copy_live2 + 1 == command::count);
+static_assert(commands_spell_the_device_table());
 
 // A full run's part: the opening commands, the conversions, the gate. An
 // incomplete staging tree must never replace the live trees: they keep every

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "../look/tree.h"
 #include "../state/state_file.h"
@@ -20,21 +21,6 @@
 namespace sav3 {
 
 namespace {
-
-// The command numbers (0-based) the counts go to.
-enum : std::size_t {
-  first_old_program = 0,
-  old_programs = 8,
-  empty_staging = 17,
-  copy_cfg = 22,
-  copy_etc = 23,
-  copy_update_log = 24,
-  copy_user_logins = 25,
-  wipe_live = 26,
-  empty_live2 = 27,
-  copy_live = 28,
-  copy_live2 = 29,
-};
 
 // Entries below a tree that a removal takes: the top-level ones that `takes`
 // accepts, and all below them. False when the tree could not be walked whole.
@@ -78,30 +64,30 @@ bool count_file(const char* path, std::uint32_t& count) {
 
 bool count_commands(Plan& plan) {
   CommandPlan* c = plan.commands;
-  const auto opening = retire_and_rebuild_commands();
   bool ok = true;
-  for (std::size_t i = first_old_program; i < first_old_program + old_programs; ++i) {
-    // "rm PATH": the path is the command's last word.
-    const char* target = std::strrchr(opening[i], ' ') + 1;
-    const Look look = look_path(target, false);
+  for (std::size_t i = 0; i < std::size(old_programs); ++i) {
+    const Look look = look_path(old_programs[i], false);
     if (look.seen == Seen::failed) ok = false;
-    if (look.seen == Seen::present && !S_ISDIR(look.st.st_mode)) c[i].removes = 1;
+    if (look.seen == Seen::present && !S_ISDIR(look.st.st_mode))
+      c[command::remove_old_programs + i].removes = 1;
   }
   if (plan.kind == RunKind::full) {
     ok = count_below(
              path::staging, [](int, const char* name, const struct stat&) { return name[0] != '.'; },
-             c[empty_staging].removes) &&
+             c[command::empty_staging].removes) &&
          ok;
-    ok = count_copies("/mnt/1/cfg", c[copy_cfg].copies) && ok;
-    ok = count_copies("/mnt/1/etc", c[copy_etc].copies) && ok;
-    ok = count_file("/usr/sav/update_log", c[copy_update_log].copies) && ok;
-    ok = count_file("/usr/sav/data/userlogindata.txt", c[copy_user_logins].copies) && ok;
+    for (std::size_t i = 0; i < std::size(copy_sources); ++i) {
+      const CopySource& source = copy_sources[i];
+      std::uint32_t& copies = c[command::copies + i].copies;
+      ok =
+          (source.folder_entries ? count_copies(source.from, copies) : count_file(source.from, copies)) && ok;
+    }
   } else {
-    for (std::size_t i = 0; i < opening.size(); ++i) c[i] = {};  // a resume issues none of them
+    for (std::size_t i = 0; i < command::opening_count; ++i) c[i] = {};  // a resume issues none of them
   }
   ok = count_below(
            path::live, [](int, const char* name, const struct stat&) { return name[0] != '.'; },
-           c[wipe_live].removes) &&
+           c[command::wipe_live].removes) &&
        ok;
   const int live2 = open_device_folder(path::live2);
   struct stat root {};
@@ -115,21 +101,25 @@ bool count_commands(Plan& plan) {
                                                     holds_mount_point(dirfd, name, root.st_dev));
              if (kept) {
                ++plan.kept_in_live2;
-               if (std::strcmp(name, "update_log") == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
-                 c[copy_live2].writes_over = 1;
+               if (std::strcmp(name, last_name(path::update_log)) == 0 && S_ISREG(st.st_mode) &&
+                   st.st_nlink == 1)
+                 c[command::copy_live2].writes_over = 1;
              }
              return !kept;
            },
-           c[empty_live2].removes) &&
+           c[command::empty_live2].removes) &&
        ok;
   // What the closing copies copy: one staging tree each.
   RoomDemand demand{};
   StagingPrediction prediction;
   if (plan.kind == RunKind::full) predict_staging_tree(prediction);
-  if (plan.kind == RunKind::full ? add_predicted_need(prediction, 4096, demand)
-                                 : add_staging_need(4096, demand)) {
-    c[copy_live].copies = static_cast<std::uint32_t>(demand.inodes);
-    c[copy_live2].copies = static_cast<std::uint32_t>(demand.inodes);
+  // A count that cannot be made says so in the plan (the rules have named
+  // every failed look before it).
+  Failure unknown{};
+  if (plan.kind == RunKind::full ? add_predicted_need(prediction, 4096, demand, unknown)
+                                 : add_staging_need(4096, demand, unknown)) {
+    c[command::copy_live].copies = static_cast<std::uint32_t>(demand.inodes);
+    c[command::copy_live2].copies = static_cast<std::uint32_t>(demand.inodes);
   } else {
     ok = false;
   }

@@ -88,7 +88,8 @@ Lineage resolved_lineage(const char* device_path, Look& look) {
 }
 
 constexpr const char* trees[] = {path::staging, path::live, path::live2};
-constexpr const char* kept_apart[] = {"/", "/mnt/1/cfg", "/mnt/1/etc", "/mnt/2", "/mnt/data"};
+constexpr const char* kept_apart[] = {"/", path::legacy_cfg, path::legacy_etc, path::old_programs_partition,
+                                      path::marker_folder};
 
 // (a) Each tree resolves to a folder; a live tree may be missing (it is
 // created once every check holds), but not a dangling link. A look that
@@ -151,17 +152,21 @@ bool trees_are_separate(Failure& f, bool& staging_sound) {
 }
 
 // The names the staging tree will have at its top: its four folders and
-// the copied update log.
+// the files copied into it (the update log).
+bool same_name(const char* name, std::size_t n, const char* own) {
+  return std::strlen(own) == n && std::strncmp(name, own, n) == 0;
+}
 bool staging_folder_name(const char* name, std::size_t n) {
-  for (const char* folder :
-       {path::staging_data, path::staging_cfg, path::staging_etc, path::staging_history}) {
-    const char* own = std::strrchr(folder, '/') + 1;
-    if (std::strlen(own) == n && std::strncmp(name, own, n) == 0) return true;
-  }
+  for (const char* folder : staging_folders)
+    if (same_name(name, n, last_name(folder))) return true;
   return false;
 }
 bool staging_will_name(const char* name, std::size_t n) {
-  return staging_folder_name(name, n) || (n == 10 && std::strncmp(name, "update_log", n) == 0);
+  if (staging_folder_name(name, n)) return true;
+  for (const CopySource& source : copy_sources)
+    if (!source.folder_entries && source.into == path::staging && same_name(name, n, last_name(source.from)))
+      return true;
+  return false;
 }
 
 }  // namespace
@@ -297,7 +302,12 @@ bool copy_source_ok(const char* path, Failure& f) {
 }
 
 bool copy_sources_ok(Failure& f) {
-  for (const char* folder : {"/mnt/1/cfg", "/mnt/1/etc"}) {
+  for (const CopySource& source : copy_sources) {
+    if (!source.folder_entries) {
+      if (!copy_source_ok(source.from, f)) return false;
+      continue;
+    }
+    const char* folder = source.from;
     DIR* dir = opendir(host_path(folder));
     if (dir == nullptr) {
       if (means_absent(errno)) continue;
@@ -321,7 +331,7 @@ bool copy_sources_ok(Failure& f) {
     if (ok && error != 0) ok = fail_errno(f, precondition::copy_source, folder, error);
     if (!ok) return false;
   }
-  return copy_source_ok("/usr/sav/update_log", f) && copy_source_ok("/usr/sav/data/userlogindata.txt", f);
+  return true;
 }
 
 // Every legacy input of the device's modules that exists reads as far as
@@ -417,9 +427,16 @@ bool room_predicted(Failure& f, RoomTally& tally, const RoomDemand& extra) {
   tally = RoomTally{};
   std::uint64_t staging_blocks = 0;
   char failed[64];
-  bool ok = staging_has_room(prediction, tally, staging_blocks, extra) &&
-            enough_room(failed, sizeof failed, &prediction, staging_blocks, &tally);
+  Failure unknown{};
+  bool ok = staging_has_room(prediction, tally, staging_blocks, unknown, extra) &&
+            enough_room(failed, sizeof failed, &prediction, staging_blocks, &tally, unknown);
   if (ok) return true;
+  if (unknown.what != nullptr) {
+    // The look that failed, with its path and error.
+    f = unknown;
+    f.what = precondition::room;
+    return false;
+  }
   const RoomTally::FileSystem* last = tally.count > 0 ? &tally.seen[tally.count - 1] : nullptr;
   if (last == nullptr || last->enough) return fail(f, precondition::room, path::staging, "cannot tell");
   char why[96];

@@ -51,9 +51,9 @@ RoomVerdict weigh_room(const RoomDemand& demand, const RoomFigures& figures) {
 // What one copy of the staging tree needs on a file system of this block size.
 // False when the staging tree could not be walked whole: a room check that
 // cannot tell the need must not say "enough".
-bool add_staging_need(std::uint64_t block_size, RoomDemand& demand) {
+bool add_staging_need(std::uint64_t block_size, RoomDemand& demand, Failure& unknown) {
   const int staging = open_device_folder(path::staging);
-  if (staging < 0) return false;
+  if (staging < 0) return fail_errno(unknown, failure_what::room, path::staging, errno);
   TreePath walked{};
   const bool whole =
       walk_tree(staging, walked, [&](int, const char* name, const char* path, const struct stat& st) {
@@ -65,7 +65,11 @@ bool add_staging_need(std::uint64_t block_size, RoomDemand& demand) {
         return Step::enter;
       });
   close(staging);
-  return whole;
+  if (whole) return true;
+  char where[sizeof walked.failed + sizeof path::staging];
+  name_failure(where, sizeof where, path::staging, walked.failed);
+  return walked.error != 0 ? fail_errno(unknown, failure_what::room, where, walked.error)
+                           : fail(unknown, failure_what::room, where, "cannot tell");
 }
 
 namespace {
@@ -170,9 +174,9 @@ bool output_named(const StagingPrediction& p, const char* folder, const char* na
 
 // False when the source could not be looked at (a missing one, or one that
 // is not a regular file, cp skips).
-bool add_copy(const char* source, std::uint64_t block_size, RoomDemand& demand) {
+bool add_copy(const char* source, std::uint64_t block_size, RoomDemand& demand, Failure& unknown) {
   const Look look = look_path(source, true);
-  if (look.seen == Seen::failed) return false;
+  if (look.seen == Seen::failed) return fail_errno(unknown, failure_what::room, source, look.error);
   if (look.seen == Seen::absent || !S_ISREG(look.st.st_mode)) return true;
   demand.inodes += 1;
   demand.blocks += blocks_for(static_cast<std::uint64_t>(look.st.st_size), block_size);
@@ -180,25 +184,31 @@ bool add_copy(const char* source, std::uint64_t block_size, RoomDemand& demand) 
 }
 
 bool add_copied_folder(const StagingPrediction& p, const char* from, const char* to, std::uint64_t block_size,
-                       RoomDemand& demand) {
+                       RoomDemand& demand, Failure& unknown) {
   DIR* dir = opendir(host_path(from));
-  if (dir == nullptr) return means_absent(errno);  // nothing to copy, or a folder that cannot be read
+  if (dir == nullptr) {
+    // Nothing to copy, or a folder that cannot be read.
+    return means_absent(errno) || fail_errno(unknown, failure_what::room, from, errno);
+  }
   bool ok = true;
   int error = 0;
   while (const dirent* e = next_entry(dir, error)) {
     if (e->d_name[0] == '.' || output_named(p, to, e->d_name)) continue;
     char source[512];
-    if (std::snprintf(source, sizeof source, "%s/%s", from, e->d_name) >= static_cast<int>(sizeof source) ||
-        !add_copy(source, block_size, demand))
-      ok = false;
+    if (std::snprintf(source, sizeof source, "%s/%s", from, e->d_name) >= static_cast<int>(sizeof source)) {
+      ok = ok && fail_errno(unknown, failure_what::room, from, ENAMETOOLONG);
+    } else if (ok) {
+      ok = add_copy(source, block_size, demand, unknown);
+    }
   }
   closedir(dir);
-  return ok && error == 0;
+  return ok && (error == 0 || fail_errno(unknown, failure_what::room, from, error));
 }
 
 }  // namespace
 
-bool add_predicted_need(const StagingPrediction& p, std::uint64_t block_size, RoomDemand& demand) {
+bool add_predicted_need(const StagingPrediction& p, std::uint64_t block_size, RoomDemand& demand,
+                        Failure& unknown) {
   const PortPlan plan = plan_ports(p.inventory, shared_supply_numbering);
   for (const OutputFile& f : output_files) {
     const std::uint64_t bytes = header::size + std::uint64_t{f.size} * f.count;
@@ -209,10 +219,12 @@ bool add_predicted_need(const StagingPrediction& p, std::uint64_t block_size, Ro
   }
   demand.inodes += 4;  // data, cfg, etc, history
   demand.blocks += 4;
-  return add_copy("/usr/sav/update_log", block_size, demand) &&
-         add_copy("/usr/sav/data/userlogindata.txt", block_size, demand) &&
-         add_copied_folder(p, "/mnt/1/cfg", path::staging_cfg, block_size, demand) &&
-         add_copied_folder(p, "/mnt/1/etc", path::staging_etc, block_size, demand);
+  for (const CopySource& source : copy_sources) {
+    if (!(source.folder_entries ? add_copied_folder(p, source.from, source.into, block_size, demand, unknown)
+                                : add_copy(source.from, block_size, demand, unknown)))
+      return false;
+  }
+  return true;
 }
 
 namespace {
@@ -245,14 +257,15 @@ std::uint64_t staging_block_size() {
 }
 
 bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally, std::uint64_t& staging_blocks,
-                      const RoomDemand& extra) {
+                      Failure& unknown, const RoomDemand& extra) {
   staging_blocks = 0;
   struct stat st;
   struct statvfs fs;
-  if (stat(host_path(path::staging), &st) != 0 || statvfs(host_path(path::staging), &fs) != 0) return false;
+  if (stat(host_path(path::staging), &st) != 0 || statvfs(host_path(path::staging), &fs) != 0)
+    return fail_errno(unknown, failure_what::room, path::staging, errno);
   const RoomFigures figures = figures_of(fs);
   RoomDemand demand{};
-  if (!add_predicted_need(prediction, figures.block_size, demand)) return false;
+  if (!add_predicted_need(prediction, figures.block_size, demand, unknown)) return false;
   // The run's own: the state file and its temporary file.
   demand.inodes += 2 + extra.inodes;
   demand.blocks += 2 + extra.blocks;
@@ -266,16 +279,35 @@ bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally, std
 }
 
 bool enough_room(char* failed, std::size_t failed_size) {
-  return enough_room(failed, failed_size, nullptr, 0, nullptr);
+  Failure unknown{};
+  if (enough_room(failed, failed_size, nullptr, 0, nullptr, unknown)) return true;
+  // The state's reason names the look that failed, as the log line does.
+  if (unknown.what != nullptr) {
+    const Escaped tree = escaped(failed);
+    std::snprintf(failed, failed_size, "%s: cannot tell: %s: %s", tree.text, unknown.path, unknown.error);
+  }
+  return false;
 }
 
 bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction* prediction,
-                 std::uint64_t staging_blocks, RoomTally* tally) {
+                 std::uint64_t staging_blocks, RoomTally* tally, Failure& unknown) {
+  unknown = Failure{};
+  // A look that failed: the room cannot be told, and "cannot tell" is not
+  // "enough".
+  auto cannot_tell = [&](const char* tree) {
+    if (tally == nullptr) {
+      note(LOG_ERR, log_line::room_unknown, escaped(tree).text, unknown.path, unknown.error);
+      remember_failure(failure_what::room, unknown.path, unknown.error);
+    }
+    std::snprintf(failed, failed_size, "%s", tree);
+    return false;
+  };
   WipedTree trees[] = {{path::live, TreeRule::live, 0}, {path::live2, TreeRule::live2, 0}};
   for (WipedTree& tree : trees) {
     struct stat st;
     if (stat(host_path(tree.path), &st) != 0) {
-      if (prediction != nullptr && errno == ENOENT) {
+      int error = errno;
+      if (prediction != nullptr && error == ENOENT) {
         // A missing live tree is made in its parent's file system.
         HostPath parent = host_path(tree.path);
         *std::strrchr(parent.text, '/') = '\0';
@@ -283,14 +315,17 @@ bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction*
           tree.device = st.st_dev;
           continue;
         }
+        error = errno;
       }
-      std::snprintf(failed, failed_size, "%s", tree.path);
-      return false;
+      return fail_errno(unknown, failure_what::room, tree.path, error) || cannot_tell(tree.path);
     }
     tree.device = st.st_dev;
   }
-  struct stat staging;
-  const dev_t staging_device = stat(host_path(path::staging), &staging) == 0 ? staging.st_dev : 0;
+  // Where the predicted staging tree takes its room first.
+  struct stat staging {};
+  if (prediction != nullptr && stat(host_path(path::staging), &staging) != 0)
+    return fail_errno(unknown, failure_what::room, path::staging, errno) || cannot_tell(path::staging);
+  const dev_t staging_device = prediction != nullptr ? staging.st_dev : 0;
   const bool shared = trees[0].device == trees[1].device;
   for (std::size_t first = 0; first < std::size(trees); ++first) {
     if (shared && first == 1) break;
@@ -299,8 +334,8 @@ bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction*
     if (statvfs(where, &fs) != 0) {
       *std::strrchr(where.text, '/') = '\0';
       if (prediction == nullptr || statvfs(where, &fs) != 0) {
-        std::snprintf(failed, failed_size, "%s", trees[first].path);
-        return false;
+        return fail_errno(unknown, failure_what::room, trees[first].path, errno) ||
+               cannot_tell(trees[first].path);
       }
     }
     RoomFigures figures = figures_of(fs);
@@ -309,16 +344,10 @@ bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction*
     if (prediction != nullptr && trees[first].device == staging_device)
       figures.free_blocks = figures.free_blocks > staging_blocks ? figures.free_blocks - staging_blocks : 0;
     RoomDemand demand{};
-    const bool told = prediction != nullptr ? add_predicted_need(*prediction, figures.block_size, demand)
-                                            : add_staging_need(figures.block_size, demand);
-    if (!told) {
-      if (tally == nullptr) {
-        note(LOG_ERR, log_line::room_unknown, escaped(trees[first].path).text);
-        remember_failure(failure_what::room, trees[first].path, "cannot tell");
-      }
-      std::snprintf(failed, failed_size, "%s", trees[first].path);
-      return false;
-    }
+    const bool told = prediction != nullptr
+                          ? add_predicted_need(*prediction, figures.block_size, demand, unknown)
+                          : add_staging_need(figures.block_size, demand, unknown);
+    if (!told) return cannot_tell(trees[first].path);
     if (shared) {
       // Both live trees take a copy here, and both wipes free room here.
       demand.blocks *= 2;

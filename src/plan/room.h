@@ -8,6 +8,7 @@
 
 #include "../state/manifest.h"
 #include "sav3/inventory.h"
+#include "sav3/look.h"
 #include "sav3/replacement.h"
 
 namespace sav3 {
@@ -53,7 +54,7 @@ void add_wipes_freed(const WipedTree* trees, std::size_t count, std::uint64_t bl
 
 // The room check over the file systems of both live trees, for the staging
 // tree as it is (after the gate); logs a shortfall and names the live tree in
-// `failed`.
+// `failed` ("TREE: cannot tell: PATH: ERROR" when a look it needed failed).
 [[nodiscard]] bool enough_room(char* failed, std::size_t failed_size);
 
 // Before the first command: the staging tree predicted from the legacy
@@ -66,22 +67,26 @@ void predict_staging_tree(StagingPrediction& prediction);
 
 // What one copy of the staging tree needs on a file system of this block
 // size: the tree on disk, or the one predicted from the legacy inventory.
-// False when that cannot be told (a walk or a look failed).
-[[nodiscard]] bool add_staging_need(std::uint64_t block_size, RoomDemand& demand);
+// False when that cannot be told: `unknown` then names the look or walk that
+// failed and its error.
+[[nodiscard]] bool add_staging_need(std::uint64_t block_size, RoomDemand& demand, Failure& unknown);
 [[nodiscard]] bool add_predicted_need(const StagingPrediction& p, std::uint64_t block_size,
-                                      RoomDemand& demand);
+                                      RoomDemand& demand, Failure& unknown);
 // The staging file system holds the predicted tree, less what emptying
 // /usr/sav3 frees, with the margin; `staging_blocks` is what it takes there.
-// `extra`: what else the run keeps there (its before-image), in blocks of
-// the staging file system.
+// False with `unknown` filled when it cannot be told. `extra`: what else the
+// run keeps there (its before-image), in blocks of the staging file system.
 [[nodiscard]] bool staging_has_room(const StagingPrediction& prediction, RoomTally& tally,
-                                    std::uint64_t& staging_blocks, const RoomDemand& extra = {});
+                                    std::uint64_t& staging_blocks, Failure& unknown,
+                                    const RoomDemand& extra = {});
 // The block size of the staging file system (0 when it cannot be looked at).
 std::uint64_t staging_block_size();
 // The live trees' room check for the predicted staging tree (on a file
 // system shared with /usr/sav3, less its `staging_blocks`); logs nothing when
-// `tally` is given. Without `prediction`: the staging tree as it is.
+// `tally` is given. Without `prediction`: the staging tree as it is. False
+// with `unknown` filled when a look it needed failed (the room cannot be
+// told), with `unknown.what` nullptr when there is not enough.
 [[nodiscard]] bool enough_room(char* failed, std::size_t failed_size, const StagingPrediction* prediction,
-                               std::uint64_t staging_blocks, RoomTally* tally);
+                               std::uint64_t staging_blocks, RoomTally* tally, Failure& unknown);
 
 }  // namespace sav3

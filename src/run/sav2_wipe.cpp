@@ -147,11 +147,13 @@ void empty_live2(CommandRunner run_command, const char* command) {
   each_top_level_entry(live2, [&](const char* name, const struct stat& st) {
     struct stat staged;
     if (staging < 0 || name[0] == '.' || fstatat(staging, name, &staged, AT_SYMLINK_NOFOLLOW) != 0) return;
+    const bool other_kind = S_ISLNK(st.st_mode) || (st.st_mode & S_IFMT) != (staged.st_mode & S_IFMT);
     const bool shared_file = S_ISREG(st.st_mode) && st.st_nlink > 1;
-    if (!S_ISLNK(st.st_mode) && !shared_file && (st.st_mode & S_IFMT) == (staged.st_mode & S_IFMT)) return;
+    if (!other_kind && !shared_file) return;
     shown_path(shown, name);
     if (remove_entry(live2, name, shown, root.st_dev))
-      note(LOG_NOTICE, log_line::kept_entry_removed, escaped(shown).text);
+      note(LOG_NOTICE, other_kind ? log_line::kept_entry_removed : log_line::kept_entry_linked_removed,
+           escaped(shown).text);
   });
   if (staging >= 0) close(staging);
   close(live2);

@@ -14,10 +14,6 @@ namespace sav3 {
 
 namespace {
 
-void name_failure(char* failed, std::size_t failed_size, const char* tree, const char* relative) {
-  std::snprintf(failed, failed_size, "%s%s%s", tree, relative[0] ? "/" : "", relative);
-}
-
 // The kind, size and CRC-32 of an entry (of a link: of its target text); with
 // `flush` a file or folder is flushed to the medium as well.
 bool describe_entry(int dirfd, const char* name, const struct stat& st, bool flush, ManifestEntry& entry) {

@@ -247,11 +247,11 @@ bool save_tree(Saving& s, const ImagePlace& place) {
 // or a link, never a folder).
 bool save_programs(Saving& s) {
   const ImagePlace& place = *image_place("mnt2");
-  for (const char* program : old_programs) {
+  for (const char* device_path : old_programs) {
+    // Below /mnt/2, as the image keeps it.
+    const char* program = device_path + std::strlen(place.tree) + 1;
     char listed[sizeof ImageEntry{}.path];
     std::snprintf(listed, sizeof listed, "%s/%s", place.tag, program);
-    char device_path[256];
-    std::snprintf(device_path, sizeof device_path, "%s/%s", place.tree, program);
     const Look look = look_path(device_path, false);
     if (look.seen == Seen::failed) return fail_errno(s.f, "before-image", device_path, look.error);
     if (look.seen == Seen::absent || S_ISDIR(look.st.st_mode)) continue;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "sav3/device.h"
 #include "sav3/look.h"
 
 namespace sav3 {
@@ -16,13 +17,8 @@ struct ImagePlace {
   const char* tree;  // the device folder ("/usr/sav")
 };
 inline constexpr ImagePlace image_places[] = {
-    {"mnt2", "/mnt/2"}, {"sav3", "/usr/sav3"}, {"sav", "/usr/sav"}, {"sav2", "/usr/sav2"}};
+    {"mnt2", "/mnt/2"}, {"sav3", path::staging}, {"sav", path::live}, {"sav2", path::live2}};
 const ImagePlace* image_place(const char* tag);
-
-// The old programs that the opening commands delete, below /mnt/2.
-inline constexpr const char* old_programs[] = {
-    "snmp/sbin/snmpd", "snmp/sbin/vq4-demon", "snmp/sbin/snmp-system", "tools/tcpclientremote",
-    "tools/spi",       "tools/lanudpclient",  "tools/lantcpclient",    "tools/tcpclient_psia"};
 
 struct ImageEntry {
   char kind;  // d f l p s c b k
