@@ -50,10 +50,10 @@ inspector, then rehearses one BACKUP as tools/rehearse.sh does, or several
 (or any option of a batch) as tools/fleet.sh does.
 tools/rehearse.sh rehearses one BACKUP with TOOL (sav3-migrate; an ARM build
 runs through qemu-arm-static) and INSPECT (a sav3-inspect that runs here).
-tools/fleet.sh rehearses every BACKUP, and every backup in each --all DIR
-(first), one device sandbox per backup, N at a time, on this machine only:
-backups hold credentials. A progress line says how many are done and
-failed, how many remain and the time left.
+tools/fleet.sh rehearses every backup of each --all DIR, then every BACKUP,
+one device sandbox per backup, N at a time, on this machine only: backups
+hold credentials. A progress line says how many are done and failed, how
+many remain and the time left.
 
 BACKUP   a folder laid out like the device (mnt/1/cfg/..., usr/sav/...,
          usr/sav2/...) or a .tar or .tar.gz archive of one. Only its mnt and
