@@ -1,94 +1,34 @@
 #!/usr/bin/env bash
 # Rehearses many device backups at once: one rehearsal (rehearse.sh) per
-# backup, in parallel, each in its own device sandbox; the usage text below
-# says how and what comes out.
+# backup, in parallel, each in its own device sandbox; the usage text
+# (tools/rehearse_options.sh, --help) says how and what comes out.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 rehearse=$here/rehearse.sh
 # shellcheck source=scripts/packages.sh
 . "$here/../scripts/packages.sh"
 
-usage() {
-  cat <<'EOF'
-usage: fleet.sh [--jobs N] [--out DIR] [--zone ZONE] [--keep] [--baseline OTHER_TOOL]
-                [--all DIR]... TOOL INSPECT [BACKUP...]
-
-Rehearses every BACKUP (and every backup in each --all DIR: the folders in it
-that hold a usr or mnt folder, and its .tar, .tar.gz and .tgz files) with TOOL
-in the device sandbox, one sandbox per backup, N at a time (default: as many
-as cores), on this machine only: backups hold credentials. A progress line
-says how many are done and failed, how many remain and the time left.
-
---out DIR   where the reports go (default: build/rehearsals, which git
-            ignores). DIR/reports/NAME.txt is the report of the backup NAME
-            (the last part of its path) and NAME.json its outcome; each is
-            written under a temporary name, then renamed. A second
-            invocation with the same DIR skips the backups whose report
-            exists (delete it to rehearse one again). At the end
-            DIR/summary.txt (also printed) counts the backups per verdict
-            and reason and lists the slowest and the failures, and
-            DIR/rehearsals.jsonl holds one JSON object per backup, in order.
---zone ZONE the zone of the devices whose backup carries none of its own
-            (etc/localtime, etc/TZ, a file "zone" inside it, or NAME.zone
-            beside it); without it such a device is rehearsed in the
-            fallback zone Europe/Berlin, and its outcome says so.
---keep      keep each backup's sandboxes and working copy (readable by their
-            owner only; they hold the backup's credentials); else deleted.
---baseline OTHER_TOOL  also migrate each backup with OTHER_TOOL (the release
-            being replaced, say) and compare the two staging trees with
-            `sav3-inspect --diff`: each report and JSON object says what
-            differs, the summary counts the devices with identical and with
-            different outputs and, per field, the devices where it differs.
-
-Exit 0: every backup's migration completed; 1: some did not; 2: usage.
-EOF
-}
-
-jobs=$(nproc) out=build/rehearsals zone="" keep=no baseline="" job=no
+# fleet.sh --job OPTION... TOOL INSPECT BACKUP is one job of a batch (GNU
+# parallel calls this script back), not an option of its users.
+job=no
+if [ "${1:-}" = --job ]; then
+  job=yes
+  shift
+fi
+# shellcheck source=tools/rehearse_options.sh
+. "$here/rehearse_options.sh"
+rehearse_parse fleet.sh "any batch" "$@"
+[ ${#rehearse_args[@]} -ge 2 ] || rehearse_refuse "wants TOOL INSPECT [BACKUP...], given: ${rehearse_args[*]:-nothing}"
+tool=${rehearse_args[0]} inspect=${rehearse_args[1]}
+jobs=${rehearse_jobs:-$(nproc)} out=${rehearse_out:-build/rehearsals} baseline=$rehearse_baseline keep=$rehearse_keep
 backups=()
-pass=() # the options every job gets
-while [ $# -gt 0 ]; do
-  case $1 in
-    -h | --help)
-      usage
-      exit 0
-      ;;
-    --*=*) set -- "${1%%=*}" "${1#*=}" "${@:2}" ;;
-    --keep)
-      keep=yes pass+=("$1")
-      shift
-      ;;
-    --job)
-      job=yes
-      shift
-      ;;
-    --jobs | --out | --zone | --baseline | --all)
-      [ $# -ge 2 ] || { usage >&2 && exit 2; }
-      case $1 in
-        --jobs) jobs=$2 ;;
-        --out) out=$2 ;;
-        --zone) zone=$2 ;;
-        --baseline) baseline=$2 ;;
-        --all)
-          [ -d "$2" ] || { echo "fleet: no folder $2" >&2 && exit 2; }
-          while IFS= read -r -d '' entry; do backups+=("$entry"); done < <(find "$2" -mindepth 1 -maxdepth 1 \
-            \( \( -type d \( -exec test -d {}/usr \; -o -exec test -d {}/mnt \; \) \) -o \
-            \( -type f \( -name '*.tar' -o -name '*.tar.gz' -o -name '*.tgz' \) \) \) -print0 | sort -z)
-          ;;
-      esac
-      case $1 in --zone | --baseline) pass+=("$1" "$2") ;; esac
-      shift 2
-      ;;
-    --) shift && break ;;
-    -*) usage >&2 && exit 2 ;;
-    *) break ;;
-  esac
+for dir in "${rehearse_all[@]}"; do
+  [ -d "$dir" ] || rehearse_refuse "--all: no folder $dir"
+  while IFS= read -r -d '' entry; do backups+=("$entry"); done < <(find "$dir" -mindepth 1 -maxdepth 1 \
+    \( \( -type d \( -exec test -d {}/usr \; -o -exec test -d {}/mnt \; \) \) -o \
+    \( -type f \( -name '*.tar' -o -name '*.tar.gz' -o -name '*.tgz' \) \) \) -print0 | sort -z)
 done
-[ $# -ge 2 ] || { usage >&2 && exit 2; }
-tool=$1 inspect=$2
-shift 2
-backups+=("$@")
-case $jobs in '' | *[!0-9]* | 0) echo "fleet: --jobs wants a number above 0: $jobs" >&2 && exit 2 ;; esac
+backups+=("${rehearse_args[@]:2}")
 
 # The outcome of a backup whose rehearsal wrote none ($path, $reason), in the
 # vocabulary of docs/json.md.
@@ -118,11 +58,10 @@ run_job() {
   # name is put in now, since `work` is local.
   # shellcheck disable=SC2064
   [ $keep = yes ] || trap "rm -rf --one-file-system $(printf %q "$work")" EXIT
-  local options=()
-  [ -z "$zone" ] || options+=(--zone "$zone")
-  [ $keep = no ] || options+=(--keep)
+  rehearse_pass any
+  local options=("${rehearse_passed[@]}")
   TMPDIR=$work "$rehearse" "${options[@]}" --into "$work/tool" --json "$work/tool.json" \
-    "$tool" "$inspect" "$backup" >"$work/report" 2>&1 || status=$?
+    -- "$tool" "$inspect" "$backup" >"$work/report" 2>&1 || status=$?
   # An outcome even when the rehearsal itself ended unexpectedly.
   [ -s "$work/tool.json" ] || jq -n -c -a --arg path "$backup" --arg reason \
     "the rehearsal ended with status $status: $(tail -n 1 "$work/report")" \
@@ -152,7 +91,7 @@ compare_with_baseline() {
   name=$(name_of "$backup")
   printf '\n\n== the same backup with the baseline %s\n' "$baseline" >>"$work/report"
   TMPDIR=$work "$rehearse" "$@" --into "$work/baseline" --json "$work/baseline.json" \
-    "$baseline" "$inspect" "$backup" >>"$work/report" 2>&1 || true
+    -- "$baseline" "$inspect" "$backup" >>"$work/report" 2>&1 || true
   [ -s "$work/baseline.json" ] || jq -n -c --arg path "$backup" --arg reason "no outcome" "$failed_outcome" \
     >"$work/baseline.json"
   printf '\n== what differs between the two staging trees (sav3-inspect --diff TOOL BASELINE)\n' >>"$work/report"
@@ -180,19 +119,19 @@ compare_with_baseline() {
 }
 
 if [ $job = yes ]; then
-  [ ${#backups[@]} -eq 1 ] || { usage >&2 && exit 2; }
+  [ ${#backups[@]} -eq 1 ] || rehearse_refuse "--job wants one BACKUP"
   run_job "${backups[0]}"
   exit 0
 fi
 
 # ---------------------------------------------------------------------------
 # The batch.
-[ ${#backups[@]} -gt 0 ] || { echo "fleet: no backups to rehearse" >&2 && exit 2; }
-[ -f "$tool" ] || { echo "fleet: no tool at $tool" >&2 && exit 2; }
-[ -z "$baseline" ] || [ -f "$baseline" ] || { echo "fleet: no baseline tool at $baseline" >&2 && exit 2; }
+[ ${#backups[@]} -gt 0 ] || { echo "fleet.sh: no backups to rehearse" >&2 && exit 2; }
+[ -f "$tool" ] || { echo "fleet.sh: no tool at $tool" >&2 && exit 2; }
+[ -z "$baseline" ] || [ -f "$baseline" ] || { echo "fleet.sh: no baseline tool at $baseline" >&2 && exit 2; }
 duplicates=$(for b in "${backups[@]}"; do name_of "$b"; done | sort | uniq -d | head -n 5 | tr '\n' ' ')
-[ -z "$duplicates" ] || { echo "fleet: two backups have the same name (their reports would collide): $duplicates" >&2 && exit 2; }
-ensure_packages "${fleet_packages[@]}" || { echo "fleet: GNU parallel and jq are needed" >&2 && exit 2; }
+[ -z "$duplicates" ] || { echo "fleet.sh: two backups have the same name (their reports would collide): $duplicates" >&2 && exit 2; }
+ensure_packages "${fleet_packages[@]}" || { echo "fleet.sh: GNU parallel and jq are needed" >&2 && exit 2; }
 # The reports name the devices' files and carry their log lines: private.
 umask 077
 mkdir -p "$out/reports"
@@ -234,14 +173,18 @@ progress() {
 
 if [ $todo -gt 0 ]; then
   echo "rehearsing $todo backups ($earlier finished earlier) with $jobs jobs; reports in $out/reports" >&2
+  # Each job gets the options of every rehearsal and the baseline.
+  rehearse_pass any
+  pass=("${rehearse_passed[@]}")
+  [ -z "$baseline" ] || pass+=(--baseline "$baseline")
   parallel --will-cite --jobs "$jobs" -0 --arg-file "$list" -q \
-    "${BASH_SOURCE[0]}" --job "${pass[@]}" --out "$out" "$tool" "$inspect" {} >"$out/parallel.log" 2>&1 &
+    "${BASH_SOURCE[0]}" --job "${pass[@]}" --out "$out" -- "$tool" "$inspect" {} >"$out/parallel.log" 2>&1 &
   runner=$!
   while kill -0 $runner 2>/dev/null; do
     progress
     sleep 1
   done
-  wait $runner || echo "fleet: the job runner ended with status $? (see $out/parallel.log)" >&2
+  wait $runner || echo "fleet.sh: the job runner ended with status $? (see $out/parallel.log)" >&2
   progress
   [ ! -t 2 ] || echo >&2
 fi

@@ -1,54 +1,18 @@
 #!/usr/bin/env bash
 # Migrates a copy of a device's legacy trees in the device sandbox and reports
-# what the migration made of them; the usage text below says how. The backup
-# itself is never modified.
+# what the migration made of them; the usage text (tools/rehearse_options.sh,
+# --help) says how. The backup itself is never modified.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 sandbox=$here/../scripts/sandbox.sh
 # shellcheck source=scripts/packages.sh
 . "$here/../scripts/packages.sh"
+# shellcheck source=tools/rehearse_options.sh
+. "$here/rehearse_options.sh"
 default_zone=Europe/Berlin # the sandbox's
 
-usage() {
-  cat <<'EOF'
-usage: rehearse.sh [--zone ZONE] [--keep | --into DIR] [--json FILE] TOOL INSPECT BACKUP
-
-Migrates a copy of BACKUP in the device sandbox with TOOL and reports the
-tool's exit status, the commands it issued, the inspector's verdict on the
-staging tree, and whether the live trees were replaced (if not, why: the
-migration's state and the tool's system log lines).
-
-BACKUP   a folder laid out like the device (mnt/1/cfg/..., usr/sav/...,
-         usr/sav2/...) or a .tar or .tar.gz archive of one. Only its mnt and
-         usr trees are taken; they may hold files and folders only (no links,
-         no device nodes).
-TOOL     sav3-migrate (an ARM build runs through qemu-arm-static)
-INSPECT  a sav3-inspect that runs here
---zone ZONE  the device's zone, a name under /usr/share/zoneinfo, for a
-         backup that holds none of its own. The device's own zone takes
-         precedence, found as the tool finds it on the device: the backup's
-         etc/localtime, else its etc/TZ (a POSIX TZ rule); else a file "zone"
-         holding the name inside the backup (at its top), or beside it
-         (NAME.zone beside the folder NAME or the archive NAME.tar or
-         NAME.tar.gz). Without any of these: ZONE, else Europe/Berlin, and
-         the report and the JSON mark the zone as a fallback.
---keep   keep the working copy (made in a folder only its owner can read and
-         otherwise removed); --into DIR makes the sandbox in DIR and keeps it.
---json FILE  also write the outcome as one JSON object on one line
-         (docs/json.md): tool, format, path, verdict (done, kept, pending,
-         abandoned or failed), state (the first line of the state file, or
-         null), reason (or null), replaced, zone (name, and source:
-         etc/localtime, etc/TZ, zone file, --zone or fallback), exit (the
-         tool's exit status), commands, seconds, log (the tool's system log
-         lines), check.
-
-Exit 0: the migration completed, the live trees hold the staging tree and
-every file checks; 1: it did not; 2: usage, or a backup that cannot be used.
-EOF
-}
 start=$(date +%s%N)
-zone=$default_zone zone_from=fallback keep=no into="" json=""
-backup=""
+backup="" json=""
 
 # The outcome as one JSON object (--json): VERDICT REASON [STATUS REPLACED STATE].
 write_json() {
@@ -75,7 +39,7 @@ write_json() {
      check: ($check[0] // null)}' >"$json"
 }
 refuse() {
-  echo "rehearse: $*" >&2
+  echo "rehearse.sh: $*" >&2
   write_json failed "$*"
   exit 2
 }
@@ -87,34 +51,12 @@ valid_zone() {
   [ -f "/usr/share/zoneinfo/$1" ] || refuse "no zone $1 in /usr/share/zoneinfo (package tzdata)"
 }
 
-while [ $# -gt 0 ]; do
-  case $1 in
-    -h | --help)
-      usage
-      exit 0
-      ;;
-    --*=*) set -- "${1%%=*}" "${1#*=}" "${@:2}" ;;
-    --zone | --into | --json)
-      [ $# -ge 2 ] || { usage >&2 && exit 2; }
-      case $1 in
-        --zone) zone=$2 zone_from=--zone ;;
-        --into) into=$2 ;;
-        --json) json=$2 ;;
-      esac
-      shift 2
-      ;;
-    --keep)
-      keep=yes
-      shift
-      ;;
-    --) shift && break ;;
-    -*) usage >&2 && exit 2 ;;
-    *) break ;;
-  esac
-done
-[ $# -eq 3 ] || { usage >&2 && exit 2; }
-tool=$1 inspect=$2 backup=$3
-[ -z "$json" ] || ensure_packages "${fleet_packages[@]}" || { echo "rehearse: --json needs jq" >&2 && exit 2; }
+rehearse_parse rehearse.sh "any one" "$@"
+[ ${#rehearse_args[@]} -eq 3 ] || rehearse_refuse "wants TOOL INSPECT BACKUP, given: ${rehearse_args[*]:-nothing}"
+tool=${rehearse_args[0]} inspect=${rehearse_args[1]} backup=${rehearse_args[2]}
+zone=${rehearse_zone:-$default_zone} zone_from=fallback keep=$rehearse_keep into=$rehearse_into json=$rehearse_json
+[ -z "$rehearse_zone" ] || zone_from=--zone
+[ -z "$json" ] || ensure_packages "${fleet_packages[@]}" || { echo "rehearse.sh: --json needs jq" >&2 && exit 2; }
 [ -f "$tool" ] || refuse "no tool at $tool"
 [ -x "$inspect" ] || refuse "no inspector at $inspect"
 valid_zone "$zone"
