@@ -222,6 +222,11 @@ jq -r -s --arg out "$out" --arg baseline "$baseline" --argjson earlier "$earlier
      else "  none" end),
     "",
     "Zones: \(map(select(.zone.source == "fallback")) | length) backups held no zone of their own and were read in the fallback zone",
+    (if any(.[]; .undo != null) then
+       "",
+       "Undo (sav3-migrate --rollback after the migration): \(map(select(.undo.exact == true)) | length) of \(map(select(.undo != null)) | length) devices as they were before it",
+       (.[] | select(.undo != null and .undo.exact != true) | "  \(.path): \(.undo.differences[0] // "exit \(.undo.exit)")")
+     else empty end),
     "",
     "Slowest",
     (sort_by(-.seconds) | .[:5][] | "  \(.seconds * 10 | round / 10 | lpad(6)) s  \(.path) (\(.verdict))"),

@@ -192,7 +192,7 @@ const JsonMember json_vocabulary[] = {
     {"bytes", json_type::integer}, {"copied_bytes", json_type::integer},
     // sav3-migrate --status: `status`, `exit`, `state`, `runs`, `attempts`,
     // `failure` as above, and:
-    {"written_by", json_type::object | json_type::null}, {"undo", json_type::object},
+    {"written_by", json_type::object | json_type::null}, {"undo", json_type::object | json_type::null},
     {"possible", json_type::boolean},
     // sav3-inspect: a file, its fields.
     {"length", json_type::integer}, {"record_size", json_type::integer}, {"record_count", json_type::integer},
@@ -215,6 +215,7 @@ const JsonMember json_vocabulary[] = {
     {"replaced", json_type::boolean}, {"commands", json_type::array}, {"seconds", json_type::number},
     {"log", json_type::array}, {"check", json_type::object | json_type::null},
     {"baseline", json_type::object}, {"outputs", json_type::string}, {"differences", json_type::array},
+    {"exact", json_type::boolean},
     // clang-format on
 };
 const std::size_t json_vocabulary_size = std::size(json_vocabulary);

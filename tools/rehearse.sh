@@ -25,10 +25,12 @@ write_json() {
   fi
   local version=""
   [ ! -x "${inspect:-}" ] || version=$("$inspect" --version 2>/dev/null | awk '{ print $2 }') || version=""
+  local undo=/dev/null
+  [ -z "${undo_json:-}" ] || undo=$undo_json
   jq -n -c -a --arg path "$backup" --arg verdict "$1" --arg reason "$2" --arg status "${3:-}" \
     --arg replaced "${4:-false}" --arg state "${5:-}" --arg zone "$zone" --arg zone_from "$zone_from" --arg version "$version" \
     --arg seconds "$((($(date +%s%N) - start) / 1000000))" \
-    --rawfile commands "$commands" --rawfile log "$log" --slurpfile check "$check" '
+    --rawfile commands "$commands" --rawfile log "$log" --slurpfile check "$check" --slurpfile undo "$undo" '
     def lines: split("\n") | map(select(. != ""));
     def or_null: if . == "" then null else . end;
     {tool: {name: "sav3-rehearse", version: ($version | or_null)}, format: 1,
@@ -36,7 +38,7 @@ write_json() {
      replaced: ($replaced == "true"),
      zone: {name: $zone, source: $zone_from}, exit: (if $status == "" then null else ($status | tonumber) end),
      commands: ($commands | lines), seconds: ($seconds | tonumber / 1000), log: ($log | lines),
-     check: ($check[0] // null)}' >"$json"
+     check: ($check[0] // null), undo: ($undo[0] // null)}' >"$json"
 }
 refuse() {
   echo "rehearse.sh: $*" >&2
@@ -172,8 +174,19 @@ case $zone_from in
   *) cp "/usr/share/zoneinfo/$zone" "$device/etc/localtime" ;;
 esac
 # What the tool says it will do, asked first as a fleet script would
-# (sav3-migrate --check changes nothing).
-"$sandbox" run --arg --check --arg --json "$device" || refuse "the sandbox run failed"
+# (sav3-migrate --check changes nothing). The old daemons are laid down
+# then, so that the device's picture before the run holds them.
+"$sandbox" run --arg --check --arg --json "$device" /mnt/2/snmp/sbin/snmpd /mnt/2/tools/spi /sbin/dhclient ||
+  refuse "the sandbox run failed"
+# The device before its first boot, for the rehearsal of the undo: every
+# entry's kind, mode, owner and link target, and each file's digest.
+picture() {
+  (cd "$device" && find usr/sav usr/sav2 usr/sav3 mnt/2 \( -path usr/sav3/.migration -o -path usr/sav3/.before \) \
+    -prune -o -printf '%p %y %m %u %g %l\n' 2>/dev/null | LC_ALL=C sort
+  cd "$device" && find usr/sav usr/sav2 usr/sav3 mnt/2 \( -path usr/sav3/.migration -o -path usr/sav3/.before \) \
+    -prune -o -type f -print0 2>/dev/null | LC_ALL=C sort -z | xargs -0 -r md5sum)
+}
+[ "$rehearse_rollback" = no ] || picture >"$work/before.picture"
 checked_first=$work/check.json
 cp "$box/tool.out" "$checked_first"
 if command -v jq >/dev/null 2>&1; then
@@ -238,10 +251,38 @@ elif [ "$verdict" = "done" ] && [ $checked = no ]; then
 fi
 status=0
 [ "$verdict" = "done" ] || status=1
+# The undo: the device rolled back, then compared with its picture before
+# the first boot (times and inode numbers aside).
+if [ "$rehearse_rollback" = yes ]; then
+  say "rolling the device back (sav3-migrate --rollback) and comparing it with the backup"
+  "$sandbox" run --arg --rollback "$device" || refuse "the sandbox run failed"
+  undo_exit=$(cat "$box/tool.status")
+  echo "exit status $undo_exit: $(cat "$box/tool.out" "$box/tool.err")"
+  picture >"$work/after.picture"
+  diff "$work/before.picture" "$work/after.picture" | grep '^[<>]' | sed 's/^</before the migration:/; s/^>/after the undo:      /' \
+    >"$work/undo.differences" || true
+  undo_exact=false
+  # Exact: every entry as it was, whether the undo put it back or the run
+  # never changed it (a run that kept everything has nothing to undo).
+  if [ ! -s "$work/undo.differences" ]; then
+    undo_exact=true
+    echo "the device is as it was: every entry under /usr/sav, /usr/sav2, /usr/sav3 and /mnt/2"
+  else
+    echo "the undo did NOT give back the device as it was:"
+    head -n 20 "$work/undo.differences" | sed 's/^/  /'
+    status=1
+  fi
+  undo_json=$work/undo.json
+  jq -n -c -a --argjson exact $undo_exact --arg exit "$undo_exit" --rawfile differences "$work/undo.differences" \
+    '{exact: $exact, exit: ($exit | tonumber), differences: ($differences | split("\n") | map(select(. != "")) | .[:50])}' \
+    >"$undo_json"
+fi
 write_json "$verdict" "$reason" "$tool_status" "$replaced" "$state"
 echo
-if [ $status -eq 0 ]; then
-  echo "rehearsal: the migration completed and every file it wrote checks"
+if [ "$rehearse_rollback" = yes ] && [ "$undo_exact" = false ]; then
+  echo "rehearsal: the undo did NOT give back the device as it was (see above)"
+elif [ $status -eq 0 ]; then
+  echo "rehearsal: the migration completed and every file it wrote checks${undo_exact:+, and the undo gave back the device as it was}"
 else
   echo "rehearsal: the migration did NOT complete (see above)"
 fi

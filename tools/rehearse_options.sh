@@ -199,10 +199,6 @@ rehearse_parse() {
     *[1-9]?????*) rehearse_refuse "--jobs wants at most 99999 jobs: $rehearse_jobs" ;;
     *) [ $((10#$rehearse_jobs)) -gt 0 ] || rehearse_refuse "--jobs wants a number above 0: $rehearse_jobs" ;;
   esac
-  # The rollback rehearsal is not built yet: refused here rather than
-  # ignored, until tools/rehearse.sh acts on rehearse_rollback.
-  [ "$rehearse_rollback" = no ] ||
-    rehearse_refuse "--rollback: the rehearsal of the rollback is not available in this version"
 }
 
 rehearse_first_given() {

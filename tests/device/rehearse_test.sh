@@ -34,8 +34,9 @@ mkdir -p "$b/node/usr/sav" "$b/node/mnt/1" && mknod "$b/node/usr/sav/null" c 1 3
 tar -cf "$b/node.tar" -C "$b/node" mnt usr
 before=$(cd "$b" && find . -type f -exec sha256sum {} + | sort)
 
-# BACKUP | status | a line the report must hold
+# [OPTION...] BACKUP | status | a line the report must hold
 cases=(
+  "--rollback device.tar|0|the device is as it was: every entry under /usr/sav, /usr/sav2, /usr/sav3 and /mnt/2"
   "device|0|rehearsal: the migration completed and every file it wrote checks"
   "device.tar.gz|0|verdict: PASS, 31 files checked, 0 failed"
   "device.tar|0|/usr/sav and /usr/sav2 now hold the staging tree; /usr/sav2 kept its entries: update update_flag"
@@ -50,9 +51,12 @@ cases=(
   "missing.tar|2|no backup at"
 )
 for c in "${cases[@]}"; do
-  IFS='|' read -r name want line <<<"$c"
+  IFS='|' read -r words want line <<<"$c"
+  read -r -a words <<<"$words"
+  name=${words[-1]}
   status=0
-  TMPDIR=$scratch/tmp "$rehearse" "$tool" "$inspect" "$b/$name" >"$scratch/out" 2>&1 || status=$?
+  TMPDIR=$scratch/tmp "$rehearse" "${words[@]:0:${#words[@]}-1}" "$tool" "$inspect" "$b/$name" >"$scratch/out" 2>&1 ||
+    status=$?
   [ "$status" = "$want" ] || fail "$name: status $status, not $want"
   grep -qF -- "$line" "$scratch/out" || fail "$name: no line \"$line\" in: $(tail -n 3 "$scratch/out")"
 done

@@ -54,6 +54,7 @@ tools/fleet.sh --jobs 2 --zone=Europe/Vienna --baseline=@scratch/none /bin/true 
 tools/fleet.sh --all=@scratch/none tool inspect | 2 | --all: no folder @scratch/none
 ./run rehearse --jobs=2 --into=dir backup | 2 | --into is for one backup
 ./run rehearse --zone Europe/Vienna --keep --host | 2 | ./run rehearse: no BACKUP given
+tools/fleet.sh --rollback --jobs=2 --out @scratch/o2 tool inspect b | 2 | fleet.sh: no tool at tool
 # Refused, naming what is wrong.
 tools/rehearse.sh --bogus | 2 | unknown option --bogus
 tools/rehearse.sh -x tool inspect backup | 2 | unknown option -x
@@ -69,7 +70,6 @@ tools/fleet.sh --jobs 100000 tool inspect b | 2 | --jobs wants at most 99999 job
 tools/fleet.sh --json=f tool inspect b | 2 | --json is for one backup
 tools/fleet.sh --host tool inspect b | 2 | --host is an option of ./run rehearse only
 tools/fleet.sh --jobs 2 tool | 2 | wants TOOL INSPECT [BACKUP...], given: tool
-tools/fleet.sh --rollback tool inspect b | 2 | --rollback: the rehearsal of the rollback is not available
 ./run rehearse --jobs=0 backup | 2 | --jobs wants a number above 0: 0
 ./run rehearse --json out.json a b | 2 | --json is for one backup
 ROWS
