@@ -49,7 +49,7 @@ rm "$other/data/port4"
 # After the run: the before-image that --rollback would put back.
 undo_outputs() { migrate --check --json && migrate --status --json; }
 rehearsal() {
-  "$here/../../tools/rehearse.sh" --json "$scratch/rehearsal.json" "$tool" "$inspect" "$scratch/sample" >/dev/null || true
+  "$here/../../tools/rehearse.sh" --rollback --json "$scratch/rehearsal.json" "$tool" "$inspect" "$scratch/sample" >/dev/null || true
   cat "$scratch/rehearsal.json"
 }
 
@@ -64,7 +64,7 @@ outputs=(
   "sav3-inspect --tree --json DIR|$inspect --tree --json $staging"
   "sav3-inspect --json --diff A B|$inspect --json --diff $staging $other"
   "sav3-inspect --json --diff FILE FILE|$inspect --json --diff $staging/cfg/port0 $other/cfg/port0"
-  "rehearse.sh --json FILE|rehearsal"
+  "rehearse.sh --rollback --json FILE|rehearsal"
   "sav3-migrate --check --json --status --json, a before-image|undo_outputs"
 )
 for output in "${outputs[@]}"; do
