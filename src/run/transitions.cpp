@@ -142,19 +142,29 @@ bool live_folders_ready(char* failed, std::size_t failed_size) {
 // all of /mnt/2 is gone: its removal is then what must reach the medium.
 // False, with "FOLDER: ERROR" in failed, when a flush failed.
 bool flush_opening_removals(char* failed, std::size_t failed_size) {
-  for (const char* folder : {"/mnt/2/snmp/sbin", "/mnt/2/tools", "/mnt/2", "/mnt"}) {
+  // One folder flushed; `there` false when it is gone (nothing to flush).
+  auto flush = [&](const char* folder, bool& there) {
     const int fd = open(host_path(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) continue;  // gone, or nothing there to remove
+    there = fd >= 0;
+    if (!there) return true;
     const bool flushed = fsync(fd) == 0;
     const int error = errno;
     close(fd);
-    if (!flushed) {
-      std::snprintf(failed, failed_size, "%s: %s", folder, error_text(error).text);
-      return false;
-    }
-    if (std::strcmp(folder, "/mnt/2") == 0) break;
+    if (!flushed) std::snprintf(failed, failed_size, "%s: %s", folder, error_text(error).text);
+    return flushed;
+  };
+  bool there = false;
+  char previous[sizeof PathName{}.text] = {};
+  for (const char* program : old_programs) {
+    // The program's folder, each once.
+    char folder[sizeof previous];
+    std::snprintf(folder, sizeof folder, "%.*s", static_cast<int>(last_name(program) - program - 1), program);
+    if (std::strcmp(folder, previous) == 0) continue;
+    std::memcpy(previous, folder, sizeof previous);
+    if (!flush(folder, there)) return false;
   }
-  return true;
+  if (!flush(path::old_programs_partition, there)) return false;
+  return there || flush("/mnt", there);
 }
 
 void log_precondition(const Failure& f) {
