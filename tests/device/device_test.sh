@@ -122,7 +122,7 @@ check_staging() {
     else
       fail "/usr/sav3/$rel is not a valid headed record file: $out"
     fi
-  done < <(cd "$root/usr/sav3" && find . -type f ! -path './.migration*' | sed 's|^\./||' | LC_ALL=C sort)
+  done < <(cd "$root/usr/sav3" && find . -type f ! -path './.migration*' ! -path './.before/*' | sed 's|^\./||' | LC_ALL=C sort)
   [ "$headed" -ge 2 ] || fail "only $headed headed record files in the staging tree"
   echo "staging tree: $headed headed record files"
 }
@@ -131,11 +131,11 @@ check_staging() {
 # top-level entries of the old /usr/sav2 whose names contain "update".
 check_live_trees() {
   local root=$1
-  diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav" >"$scratch/sav.diff" 2>&1 || {
+  diff -r -x '.migration*' -x .before "$root/usr/sav3" "$root/usr/sav" >"$scratch/sav.diff" 2>&1 || {
     fail "/usr/sav differs from the staging tree:"
     cat "$scratch/sav.diff"
   }
-  diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav2" >"$scratch/sav2.diff" 2>&1 || true
+  diff -r -x '.migration*' -x .before "$root/usr/sav3" "$root/usr/sav2" >"$scratch/sav2.diff" 2>&1 || true
   if grep -v '^Only in .*/usr/sav2: .*update' "$scratch/sav2.diff" | grep -q .; then
     fail "/usr/sav2 differs from the staging tree (beyond its update entries):"
     cat "$scratch/sav2.diff"
@@ -268,9 +268,9 @@ check_outcome() {
           "$root/usr/sav3/$rel" && continue ;;
       esac
       out=$(headed "$root/usr/sav3/$rel") || fail "/usr/sav3/$rel is not a valid headed record file: $out"
-    done < <(cd "$root/usr/sav3" && find . -type f ! -path './.migration*' | sed 's|^\./||' | LC_ALL=C sort)
-    diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav" >/dev/null 2>&1 || fail "/usr/sav is not the staging tree"
-    diff -r -x '.migration*' "$root/usr/sav3" "$root/usr/sav2" 2>&1 | grep -v '^Only in .*/usr/sav2: .*update' | grep -q . &&
+    done < <(cd "$root/usr/sav3" && find . -type f ! -path './.migration*' ! -path './.before/*' | sed 's|^\./||' | LC_ALL=C sort)
+    diff -r -x '.migration*' -x .before "$root/usr/sav3" "$root/usr/sav" >/dev/null 2>&1 || fail "/usr/sav is not the staging tree"
+    diff -r -x '.migration*' -x .before "$root/usr/sav3" "$root/usr/sav2" 2>&1 | grep -v '^Only in .*/usr/sav2: .*update' | grep -q . &&
       fail "/usr/sav2 is not the staging tree (beyond its update entries)"
     echo "complete migration"
   elif [ "$n" = "$opening_count" ] || [ "$n" = 0 ]; then
