@@ -186,6 +186,9 @@ const JsonMember json_vocabulary[] = {
     {"plan", json_type::object}, {"holds", json_type::boolean}, {"failure", json_type::object | json_type::null},
     {"counted", json_type::boolean}, {"command", json_type::string}, {"removes", json_type::integer},
     {"copies", json_type::integer}, {"writes_over", json_type::integer}, {"kept_in_sav2", json_type::integer},
+    {"before_image", json_type::object | json_type::null}, {"kept", json_type::boolean},
+    {"entries", json_type::integer}, {"linked", json_type::integer}, {"copied", json_type::integer},
+    {"bytes", json_type::integer},
     // sav3-migrate --status: `status`, `exit`, `state`, `runs`, `attempts`,
     // `failure` as above, and:
     {"written_by", json_type::object | json_type::null}, {"undo", json_type::object},
