@@ -16,9 +16,10 @@
 #     conversions   inside the tool (strace kills it at a system call): while
 #                   it writes the converted files and at each rename that
 #                   installs a state (host tool only)
-#     order         the order of the durable steps, from strace: the staging
-#                   tree and the state "pending" on the medium before the
-#                   first replacement command, the live trees before "done"
+#     order         the order of the durable steps, from strace: the
+#                   before-image on the medium before the first command, the
+#                   staging tree and the state "pending" before the first
+#                   replacement command, the live trees before "done"
 #     rollback      sav3-migrate --rollback after a migration of the sample
 #                   device with the kinds of entry it lacks (testlib.sh's
 #                   undo_extras), cut inside the tool at the calls that
@@ -236,6 +237,18 @@ check_order() {
       done_install=$install
     fi
   done
+  # The before-image: its manifest renamed into place and its folder flushed
+  # before the first command, so that an undo finds it after any cut.
+  local first_command image_install
+  first_command=$(grep -m1 'execve("/bin/sh", \["sh", "-c"' "$log" | cut -d: -f1)
+  image_install=$(grep -E '^[0-9]+:renameat\([0-9]+</usr/sav3/\.before>, "[^"]*", [0-9]+</usr/sav3/\.before>, "manifest"' \
+    "$log" | tail -n 1 | cut -d: -f1)
+  if [ -z "$image_install" ] || [ -z "$first_command" ] || [ "$image_install" -gt "$first_command" ]; then
+    fail "order: the before-image's manifest is not in place before the first command"
+  else
+    flushed_between "$image_install" "$first_command" folder /usr/sav3/.before ||
+      fail "order: the before-image is not flushed before the first command"
+  fi
   [ -n "$pending_install" ] && [ -n "$done_install" ] || return 0
   [ "$pending_install" -lt "$first_replacement" ] || fail "order: the first replacement command runs before 'pending' is installed"
   flushed_between "$pending_install" "$first_replacement" folder /usr/sav3 ||
@@ -251,7 +264,7 @@ check_order() {
   flushed_tree "$last_copy" "$done_install" /usr/sav /usr/sav2 ||
     fail "order: the live trees are not flushed before 'done' is installed"
   flushed_between "$done_install" 999999999 folder /usr/sav3 || fail "order: /usr/sav3 is not flushed after 'done'"
-  echo "order: staging flushed, 'pending' at line $pending_install, first replacement at $first_replacement," \
+  echo "order: before-image at line $image_install, staging flushed, 'pending' at line $pending_install, first replacement at $first_replacement," \
     "last copy at $last_copy, live trees flushed, 'done' at $done_install"
 }
 
@@ -287,7 +300,7 @@ flushed_tree() {
         echo "not flushed: $folder$rel"
         missing=$((missing + 1))
       }
-    done < <(cd "$scratch/order/usr/sav3" && find . ! -name '.migration*' | sed 's|^\.||')
+    done < <(cd "$scratch/order/usr/sav3" && find . ! -name '.migration*' ! -path './.before*' | sed 's|^\.||')
   done
   [ "$missing" = 0 ]
 }
