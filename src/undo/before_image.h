@@ -19,7 +19,9 @@
 // KIND d folder, f file, l link, p FIFO, s socket, c and b device nodes, k an
 // entry that the commands keep (only its name is recorded: the undo leaves
 // it); HOW L linked, C copied, - neither; MODE the permission bits in octal;
-// SIZE and CRC (8 hex digits, CRC-32) of a file's bytes or a link's target;
+// SIZE and CRC (8 hex digits, CRC-32) of a file's bytes or a link's target
+// (a linked file's CRC is 0: its bytes are never read, the undo puts back
+// the very file);
 // RDEV a device node's number; PATH the place's folder and the entry's path
 // ("sav/data/x"), escaped as in log lines.
 #pragma once

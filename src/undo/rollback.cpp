@@ -182,8 +182,9 @@ bool put_back(int image, const ImageEntry& e, Failure& f) {
   return ok || undo_failed(f, e.path, error);
 }
 
-// The entry is back as the manifest says, and on the medium.
-bool checked(const ImageEntry& e, Failure& f) {
+// The entry is back as the manifest says (a linked file: the image's very
+// file), and on the medium.
+bool checked(int image, const ImageEntry& e, Failure& f) {
   const char* name = nullptr;
   const int parent = open_parent(e.path, name);
   if (parent < 0) return undo_failed(f, e.path, errno);
@@ -206,14 +207,21 @@ bool checked(const ImageEntry& e, Failure& f) {
     const int fd = openat(parent, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     std::uint64_t size = 0;
     std::uint32_t crc = 0;
-    if (fd < 0 || (e.kind == 'f' && !fingerprint_file(fd, size, crc)) || fsync(fd) != 0) {
+    const bool linked = e.kind == 'f' && e.how == 'L';
+    struct stat saved;
+    if (fd < 0 || (linked && fstatat(image, e.path, &saved, AT_SYMLINK_NOFOLLOW) != 0) ||
+        (e.kind == 'f' && !linked && !fingerprint_file(fd, size, crc)) || fsync(fd) != 0) {
       const int error = errno;
       if (fd >= 0) close(fd);
       close(parent);
       return undo_failed(f, e.path, error);
     }
     close(fd);
-    if (e.kind == 'f' && (size != e.size || crc != e.crc)) differs = "not the same bytes";
+    if (linked && (saved.st_ino != st.st_ino || saved.st_dev != st.st_dev ||
+                   static_cast<std::uint64_t>(st.st_size) != e.size))
+      differs = "not the same file";
+    else if (e.kind == 'f' && !linked && (size != e.size || crc != e.crc))
+      differs = "not the same bytes";
   } else if (differs == nullptr && e.kind == 'l') {
     char target[4096];
     const ssize_t n = readlinkat(parent, name, target, sizeof target);
@@ -256,7 +264,7 @@ bool undo(Failure& f, std::uint64_t& entries) {
     int got;
     while (ok && (got = next_image_entry(reader, e)) == 1) {
       if (e.kind == 'k') continue;
-      ok = check ? checked(e, f) : put_back(image, e, f);
+      ok = check ? checked(image, e, f) : put_back(image, e, f);
       if (check) ++entries;
     }
     close_image_manifest(reader);
