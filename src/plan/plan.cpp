@@ -133,7 +133,13 @@ void plan_before_image(Plan& plan) {
   plan.image_due = true;
   ImageTally there{};
   Failure ignored{};
-  plan.image_keep = read_state().state == State::kept && read_before_image(there, ignored) == Seen::present;
+  // A run after kept ones keeps their image, which alone still holds what
+  // their opening commands deleted; so does one whose state file was
+  // removed by hand (with legacy data there, only kept runs can have left
+  // a complete image).
+  const State state = read_state().state;
+  plan.image_keep =
+      (state == State::kept || state == State::none) && read_before_image(there, ignored) == Seen::present;
   const std::uint64_t block_size = staging_block_size();
   if (block_size == 0) {
     static_cast<void>(fail_errno(plan.image_none, "before-image", path::staging, errno));

@@ -16,6 +16,11 @@
 # it. After the last boot: nothing outside the three trees changed but the old
 # programs of /mnt/2; a device that ends "done" holds in /usr/sav3 the very
 # outputs of an unfaulted run (names, modes, bytes); the row's own checks.
+# Then a device that ends "done", "kept" or "abandoned" is rolled back
+# (sav3-migrate --rollback): with a before-image, every entry under /usr/sav,
+# /usr/sav2, /usr/sav3 and /mnt/2 comes back as it was before the first boot
+# (kind, mode, owner, bytes, link target, the names that are one file);
+# without one, the refusal changes nothing.
 # Rows marked "host" need strace on the tool itself and are skipped for an ARM
 # tool (strace sees qemu's calls there). A row under a comment line
 # "# pending: WHY" is skipped and listed with its reason.
@@ -197,6 +202,7 @@ boots() {
       @full) log+=("user.notice full run" "user.notice times read in zone /etc/localtime") ;;
       @again) log+=("user.notice full run: the last run kept the live trees" "user.notice times read in zone /etc/localtime") ;;
       @replace) log+=("user.notice pending: replacing the live trees" "user.notice done") ;;
+      @image) log+=("$image_line") ;;
       *) log+=("$(trim "$entry")") ;;
     esac
   done
@@ -218,6 +224,7 @@ boots() {
     [[ "$(state_line "$root" 1)" == kept* ]] || live_of "$root" >"$scratch/$row.live"
     check_first "$what" "$root" "$verdict" "${words[@]}"
     live_of "$root" >"$scratch/before"
+    [ "$commands" = none ] || changed=1
     "$sandbox" run "${words[@]}" "$root" "${daemons[@]}" || {
       fail "$what: the sandbox run failed (the tool hung or died)"
       ran=0
@@ -268,10 +275,65 @@ retry() {
   expect_same "$what: more than the state changed" "$scratch/retry.before" "$scratch/retry.after"
 }
 
+# tool_run ROW LINE: one "tool" line of the table: the tool run with these
+# arguments (no boot): its exit status, the state's first line, a line it
+# printed (on stdout or stderr), its log lines exactly, no command.
+tool_run() {
+  local row=$1 root=$scratch/$1 fields args=() options=() arg printed line found=0 log=() entry
+  IFS='|' read -ra fields <<<"$2"
+  eval "args=(${fields[0]})"
+  args=("${args[@]:1}")
+  local what="$row, ${args[*]} after boot $boot"
+  for arg in "${args[@]}"; do options+=(--arg "$arg"); done
+  "$sandbox" run "${options[@]}" "$root" || fail "$what: the sandbox run failed"
+  local status
+  status=$(cat "$root/sandbox/tool.status")
+  expect_text "$what: exit status" "$status" "$(trim "${fields[1]}")"
+  local state
+  state=$(trim "${fields[2]}")
+  expect_text "$what: state" "$(state_line "$root" 1)" "${state/#none/}"
+  printed=$(trim "${fields[3]}")
+  while IFS= read -r line; do
+    if [ "${printed:0:1}" = "~" ]; then [[ $line =~ ^${printed:1}$ ]] && found=1; else [ "$line" != "$printed" ] || found=1; fi
+  done < <(cat "$root/sandbox/tool.out" "$root/sandbox/tool.err")
+  [ $found = 1 ] || fail "$what: printed no line '$printed': $(cat "$root/sandbox/tool.out" "$root/sandbox/tool.err")"
+  for entry in "${fields[@]:4}"; do log+=("$(trim "$entry")"); done
+  expect_log "$what" "$root" "${log[@]}"
+  expect_commands "$what" "$root" none
+  # A commit ends what the migration can undo.
+  [[ " ${args[*]} " != *" --commit "* ]] || [ "$status" != 0 ] || changed=0
+}
+
+# undo_row ROW: the undo of a row that ends done, kept or abandoned. With a
+# before-image, sav3-migrate --rollback puts back every entry as it was before
+# the first boot; without one it refuses and changes nothing, and then no
+# boot may have issued a command unless its state says why it kept no image.
+undo_row() {
+  local root=$scratch/$1 what="$1, --rollback at the end" image=0
+  [ ! -f "$(device_path "$root" /usr/sav3)/.before/manifest" ] || image=1
+  undo_snapshot "$root" >"$scratch/undo.before"
+  "$sandbox" run --arg --rollback "$root" || fail "$what: the sandbox run failed"
+  expect_commands "$what" "$root" none
+  if [ $image = 1 ]; then
+    expect_text "$what: exit status and output" "$(cat "$root/sandbox/tool.status") $(cat "$root/sandbox/tool.out")" \
+      "~0 sav3-migrate: rolled back: [0-9]+ entries put back and checked"
+    expect_undone "$what" "$root" "$scratch/$1.undo"
+    undo_result="undone exactly"
+  else
+    expect_text "$what: exit status and output" "$(cat "$root/sandbox/tool.status") $(cat "$root/sandbox/tool.err")" \
+      "1 sav3-migrate: rollback refused: no before-image: nothing changed"
+    undo_snapshot "$root" >"$scratch/undo.after"
+    expect_same "$what: the refusal changed the device" "$scratch/undo.before" "$scratch/undo.after"
+    [ $changed = 0 ] || grep -q '^undo none: ' "$(device_path "$root" /usr/sav3)/.migration" ||
+      fail "$what: the migration issued commands and kept no before-image, without saying why"
+    undo_result="no before-image"
+  fi
+}
+
 # run_row GROUP NAME [host] [own-outputs] END...: the row's lines are in
 # `lines`, its pending reason in `pending`.
 run_row() {
-  local row=$2 root=$scratch/$2 line checks=() boot=0 started=0 before=$failures own=0
+  local row=$2 root=$scratch/$2 line checks=() boot=0 started=0 before=$failures own=0 changed=0 undo_result=""
   shift 2
   [ -z "$only" ] || [ "$only" = "$row" ] || return 0
   [ -z "$pending" ] || {
@@ -295,9 +357,16 @@ run_row() {
       '$ '*) (cd "$root" && eval "${line:2}") || fail "$row: setup failed: ${line:2}" ;;
       '? '*) checks+=("${line:2}") ;;
       retry*) retry "$row" "$line" ;;
+      undone) expect_undone "$row" "$root" "$scratch/$row.undo" ;;
+      tool*)
+        [ -s "$scratch/$row.undo" ] || undo_snapshot "$root" >"$scratch/$row.undo"
+        tool_run "$row" "$line"
+        ;;
       boot*)
         if [ $started = 0 ]; then
           boots "$row" "$line" plant
+          # What an undo must give back: the device before its first boot.
+          [ -s "$scratch/$row.undo" ] || undo_snapshot "$root" >"$scratch/$row.undo"
           live_of "$root" >"$scratch/$row.live"
           outside "$root" >"$scratch/$row.outside"
           started=1
@@ -320,8 +389,9 @@ run_row() {
   for line in "${checks[@]}"; do
     (cd "$root" && eval "$line") >/dev/null 2>&1 || fail "$row: $line"
   done
+  case $final in done | kept* | abandoned*) undo_row "$row" ;; esac
   if [ "$failures" = "$before" ]; then
-    echo "$row: $boot boots: pass"
+    echo "$row: $boot boots: pass${undo_result:+, $undo_result}"
   else
     echo "$row: $boot boots: $((failures - before)) check(s) failed"
   fi

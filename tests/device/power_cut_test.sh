@@ -16,9 +16,15 @@
 #     conversions   inside the tool (strace kills it at a system call): while
 #                   it writes the converted files and at each rename that
 #                   installs a state (host tool only)
-#     order         the order of the durable steps, from strace: the staging
-#                   tree and the state "pending" on the medium before the
-#                   first replacement command, the live trees before "done"
+#     order         the order of the durable steps, from strace: the
+#                   before-image on the medium before the first command, the
+#                   staging tree and the state "pending" before the first
+#                   replacement command, the live trees before "done"
+#     rollback      sav3-migrate --rollback after a migration of the sample
+#                   device with the kinds of entry it lacks (testlib.sh's
+#                   undo_extras), cut inside the tool at the calls that
+#                   change the device, then --rollback again or a boot: every
+#                   entry back as before the migration (host tool only)
 #     target        a subset of the cuts above for a target (ARM) tool
 #
 # Besides the final bytes, every cut must leave either the live trees as they
@@ -64,16 +70,17 @@ prepare sample
 check_commands "$scratch/sample.reference" "$command_count"
 device=sample
 
-# cut_power ROOT POINT: one run of the tool cut at POINT, which is a point of
-# `sandbox.sh run --cut` (before:N, after:N, half:N; N as command_number
-# takes it: "half:r2") or SYSCALL@N: the Nth such call of the tool kills it
-# (strace). Fails unless the run was cut there. A resume numbers its
-# replacement commands from 1.
+# cut_power ROOT POINT [RUN OPTION...]: one run of the tool cut at POINT,
+# which is a point of `sandbox.sh run --cut` (before:N, after:N, half:N; N as
+# command_number takes it: "half:r2") or SYSCALL@N: the Nth such call of the
+# tool kills it (strace). Fails unless the run was cut there. A resume
+# numbers its replacement commands from 1.
 cut_power() {
   local root=$1 point=$2
+  shift 2
   case $point in
     *@*)
-      "$sandbox" run --strace "-e trace=${point%@*} -e inject=${point%@*}:signal=KILL:when=${point#*@}" "$root"
+      "$sandbox" run "$@" --strace "-e trace=${point%@*} -e inject=${point%@*}:signal=KILL:when=${point#*@}" "$root"
       [ "$(cat "$root/sandbox/tool.status")" = 137 ] || fail "$point: the tool was not killed there"
       ;;
     *)
@@ -230,6 +237,18 @@ check_order() {
       done_install=$install
     fi
   done
+  # The before-image: its manifest renamed into place and its folder flushed
+  # before the first command, so that an undo finds it after any cut.
+  local first_command image_install
+  first_command=$(grep -m1 'execve("/bin/sh", \["sh", "-c"' "$log" | cut -d: -f1)
+  image_install=$(grep -E '^[0-9]+:renameat\([0-9]+</usr/sav3/\.before>, "[^"]*", [0-9]+</usr/sav3/\.before>, "manifest"' \
+    "$log" | tail -n 1 | cut -d: -f1)
+  if [ -z "$image_install" ] || [ -z "$first_command" ] || [ "$image_install" -gt "$first_command" ]; then
+    fail "order: the before-image's manifest is not in place before the first command"
+  else
+    flushed_between "$image_install" "$first_command" folder /usr/sav3/.before ||
+      fail "order: the before-image is not flushed before the first command"
+  fi
   [ -n "$pending_install" ] && [ -n "$done_install" ] || return 0
   [ "$pending_install" -lt "$first_replacement" ] || fail "order: the first replacement command runs before 'pending' is installed"
   flushed_between "$pending_install" "$first_replacement" folder /usr/sav3 ||
@@ -245,7 +264,7 @@ check_order() {
   flushed_tree "$last_copy" "$done_install" /usr/sav /usr/sav2 ||
     fail "order: the live trees are not flushed before 'done' is installed"
   flushed_between "$done_install" 999999999 folder /usr/sav3 || fail "order: /usr/sav3 is not flushed after 'done'"
-  echo "order: staging flushed, 'pending' at line $pending_install, first replacement at $first_replacement," \
+  echo "order: before-image at line $image_install, staging flushed, 'pending' at line $pending_install, first replacement at $first_replacement," \
     "last copy at $last_copy, live trees flushed, 'done' at $done_install"
 }
 
@@ -281,9 +300,91 @@ flushed_tree() {
         echo "not flushed: $folder$rel"
         missing=$((missing + 1))
       }
-    done < <(cd "$scratch/order/usr/sav3" && find . ! -name '.migration*' | sed 's|^\.||')
+    done < <(cd "$scratch/order/usr/sav3" && find . ! -name '.migration*' ! -path './.before*' | sed 's|^\.||')
   done
   [ "$missing" = 0 ]
+}
+
+# The calls of an undo that change the device (strace names; an openat only
+# when it creates).
+changing=unlinkat,unlink,rmdir,linkat,link,mkdirat,mkdir,symlinkat,symlink,renameat,renameat2,rename,openat,write
+changing+=,fchownat,fchown,fchmodat,fchmod,mknodat,mknod,ftruncate,fsync,fdatasync
+
+# undo_points ROOT: the changing calls of a traced undo in ROOT, in order, as
+# cut points SYSCALL@N (N counts that call's every use, as strace's when=).
+undo_points() {
+  awk -F'(' -v calls=",$changing," 'index(calls, "," $1 ",") {
+      n[$1]++
+      if ($1 != "openat" || index($0, "O_CREAT")) print $1 "@" n[$1]
+    }' "$1/sandbox/strace.log"
+}
+
+# undo_and_cut CUTS [boot]: the migrated device $scratch/undo rolled back
+# with a cut at each point of CUTS ("+" between them: the second cuts the
+# --rollback after the first), then --rollback again or, with "boot" and an
+# undo under way, a boot. A cut before the state "rolling back" leaves the
+# migrated device as it was.
+undo_and_cut() {
+  local cuts=$1 finish=${2:-rollback} root=$scratch/undo.cut point state
+  rm -rf "$root"
+  cp -a "$scratch/undo" "$root"
+  for point in ${cuts//+/ }; do
+    cut_power "$root" "$point" --arg --rollback
+    state=$(state_of "$root")
+    if [ "$state" = "done" ]; then
+      undo_snapshot "$root" >"$scratch/undo.now"
+      cmp -s "$scratch/undo.migrated" "$scratch/undo.now" || fail "$cuts: cut at $point changed the device, state 'done'"
+    fi
+  done
+  [ "$state" = "rolling back" ] || finish=rollback
+  if [ "$finish" = boot ]; then
+    "$sandbox" run "$root"
+    expect_log "$cuts, then a boot" "$root" "~user\.notice rolling back: putting back [0-9]+ entries" \
+      "~user\.notice rolled back: [0-9]+ entries put back and checked"
+  else
+    "$sandbox" run --arg --rollback "$root"
+    [ "$(cat "$root/sandbox/tool.status")" = 0 ] || fail "$cuts: --rollback after the cut: exit $(cat "$root/sandbox/tool.status")"
+  fi
+  expect_commands "$cuts, then $finish" "$root" none
+  local before=$failures
+  expect_undone "$cuts (state '$state'), then $finish" "$root" "$scratch/undo.before"
+  [ "$failures" != "$before" ] || echo "$cuts: undone by $finish (cut with state '$state')"
+}
+
+# The undo cut at each call of the kinds it makes few of, at every second
+# link, every fourth owner and mode, every twentieth removal and flush (each
+# fifth cut finished by a boot); at seeded points among all; and twice, the
+# second cut among the calls that an undo done again makes as often.
+rollback_cuts() {
+  cp -a "$scratch/sample" "$scratch/undo"
+  (cd "$scratch/undo" && undo_extras)
+  undo_snapshot "$scratch/undo" >"$scratch/undo.before"
+  "$sandbox" run "$scratch/undo"
+  [ "$(state_of "$scratch/undo")" = "done" ] || fail "the migration before the undo: state '$(state_of "$scratch/undo")'"
+  undo_snapshot "$scratch/undo" >"$scratch/undo.migrated"
+  cp -a "$scratch/undo" "$scratch/undo.traced"
+  "$sandbox" run --strace "-e trace=$changing" --arg --rollback "$scratch/undo.traced"
+  expect_undone "traced uncut undo" "$scratch/undo.traced" "$scratch/undo.before"
+  # The sandbox's copy of strace, made once for every cut.
+  cp -a "$scratch/undo.traced/sandbox/strace" "$scratch/undo/sandbox/"
+  local points chosen=() again=() point stride i seed=${SAV3_CUT_SEED:-$RANDOM}
+  mapfile -t points < <(undo_points "$scratch/undo.traced")
+  [ "${#points[@]}" -gt 100 ] || fail "the traced undo made only ${#points[@]} changes"
+  for point in "${points[@]}"; do
+    case ${point%@*} in
+      linkat) stride=2 ;;
+      fchownat | fchmodat) stride=4 ;;
+      unlinkat | fsync) stride=20 ;;
+      *) stride=1 ;;
+    esac
+    if [ $(((${point#*@} - 1) % stride)) = 0 ]; then chosen+=("$point"); fi
+    case ${point%@*} in linkat | fchownat | fchmodat | symlinkat | mknodat) again+=("$point") ;; esac
+  done
+  echo "${#points[@]} changing calls in the undo; cut at ${#chosen[@]} of them and at 8 seeded (seed $seed)"
+  RANDOM=$seed
+  for ((i = 0; i < 6; i++)); do chosen+=("${points[RANDOM % ${#points[@]}]}"); done
+  for ((i = 0; i < 2; i++)); do chosen+=("${again[RANDOM % ${#again[@]}]}+${again[RANDOM % ${#again[@]}]}"); done
+  for ((i = 0; i < ${#chosen[@]}; i++)); do undo_and_cut "${chosen[i]}" "$([ $((i % 5)) != 4 ] || echo boot)"; done
 }
 
 case $group in
@@ -308,6 +409,7 @@ case $group in
     for point in $(conversion_points); do cut_and_finish "$point"; done
     ;;
   order) check_order ;;
+  rollback) rollback_cuts ;;
   target)
     for point in before:1 after:17 after:opening before:r1 half:r1 half:r2 half:r3 half:r4 after:last after:r1+half:3; do
       cut_and_finish "$point"

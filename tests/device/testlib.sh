@@ -88,15 +88,16 @@ check() { # check DESCRIPTION COMMAND...
 # make_device NAME TOOL: a sandbox holding the sample legacy device.
 make_device() { "$sandbox" create "$scratch/$1" "$2" "$scratch/legacy"; }
 
-# snapshot ROOT [FOLDER...]: every name, type, mode and content under the
-# device's folders (usr and mnt when none are named). A file of 64 MiB or more
-# (a sparse file of gigabytes) is listed with its size instead of its digest.
+# snapshot ROOT [FOLDER...]: every name, type, mode, owner and content under
+# the device's folders (usr and mnt when none are named). A file of 64 MiB or
+# more (a sparse file of gigabytes) is listed with its size instead of its
+# digest.
 snapshot() {
   local root=$1
   shift
   [ $# -gt 0 ] || set -- usr mnt
   # A missing folder is simply absent from the listing.
-  (cd "$root" && { find "$@" -printf '%y %m %p %l\n' 2>/dev/null || true; } | LC_ALL=C sort &&
+  (cd "$root" && { find "$@" -printf '%y %m %U:%G %p %l\n' 2>/dev/null || true; } | LC_ALL=C sort &&
     { find "$@" -type f -size -64M -exec sha256sum {} + 2>/dev/null || true; } | LC_ALL=C sort -k2 &&
     { find "$@" -type f -size +64M -printf 'large %s %p\n' 2>/dev/null || true; } | LC_ALL=C sort -k3)
 }
@@ -225,4 +226,66 @@ expect_replaced() {
   fi
   [ "$extra" = "$(printf '%s\n' "$@" | LC_ALL=C sort)" ] ||
     fail "$what: /usr/sav2 holds beside the staging tree: $(echo "$extra" | tr '\n' '|'), not $(printf '%s|' "$@")"
+}
+
+# The log line of a full run that kept its before-image (as expect_log takes
+# a pattern), right before its first command.
+# shellcheck disable=SC2034 # for the scripts that source this
+image_line='~user\.notice before-image kept: [0-9]+ entries, [0-9]+ files linked, [0-9]+ copied \([0-9]+ bytes\)'
+
+# What an undo must give back: every entry under /usr/sav, /usr/sav2,
+# /usr/sav3 and /mnt/2, by name and where each resolves on the device (a tree
+# may be a link to a folder elsewhere), without the tool's own dot entries of
+# the staging folder (its state and the before-image).
+undo_snapshot() {
+  local root=$1 tree path folders=(usr/sav usr/sav2 usr/sav3 mnt/2) staging
+  for tree in /usr/sav /usr/sav2 /usr/sav3 /mnt/2; do
+    path=$(device_path "$root" "$tree")
+    [[ " ${folders[*]} " == *" ${path#"$root"/} "* ]] || folders+=("${path#"$root"/}")
+  done
+  staging=$(device_path "$root" /usr/sav3)
+  local own=" ${staging#"$root"/}/\.(migration[^/ ]*|before)(/| |\$)"
+  {
+    snapshot "$root" "${folders[@]}"
+    # The names that are one file (with its link count), and device numbers.
+    (cd "$root" && find "${folders[@]}" -type f -links +1 -printf '%i %n %p\n' 2>/dev/null | grep -Ev "$own" | LC_ALL=C sort -k3 |
+      awk '{ names[$1] = names[$1] " " $3; links[$1] = $2 } END { for (i in names) print "one file, " links[i] " links:" names[i] }' &&
+      find "${folders[@]}" \( -type c -o -type b \) -exec stat -c 'device %t:%T %n' {} + 2>/dev/null) | LC_ALL=C sort
+  } | grep -Ev "$own" || true
+}
+
+# undo_extras (in a device root): the kinds of entry an undo must put back
+# that the sample device lacks: old programs of other modes, owners and kinds,
+# earlier entries of the staging folder, dot entries, /usr/sav2's update_log (which the
+# copy writes into in place) and an "update" entry no copy writes into, files
+# with two links (within a tree and across two), FIFOs, a device node, owners
+# and modes other than the usual.
+undo_extras() {
+  chmod 755 mnt/2/tools/tcpclientremote
+  chown 1000:1000 mnt/2/tools/tcpclient_psia && chmod 750 mnt/2/tools/tcpclient_psia
+  ln -sf sysver mnt/2/tools/lanudpclient
+  mkdir -p usr/sav3/olddir/sub && echo 'an earlier staging file' >usr/sav3/olddir/sub/f
+  chmod 700 usr/sav3/olddir/sub && chown -R 1001:1002 usr/sav3/olddir
+  ln -s ../sav/update_log usr/sav3/oldlink && mkfifo -m 600 usr/sav3/pipe
+  printf 'the old second log\n' >usr/sav2/update_log && chown 1003:1003 usr/sav2/update_log
+  mkdir usr/sav2/update_spare && echo spare >usr/sav2/update_spare/notes && chown -R 1004:1004 usr/sav2/update_spare
+  ln usr/sav/data/userlogindata.txt usr/sav/data/logins.bak && ln usr/sav/cfg/oldsetting usr/sav2/oldsetting
+  chown 1005:1006 usr/sav/cfg/oldsetting && chmod 640 usr/sav/cfg/oldsetting
+  mkfifo usr/sav/cfg/pipe && mknod usr/sav2/olddir/null c 1 3 && chmod 2775 usr/sav2/olddir
+  ln -s /mnt/1/cfg usr/sav2/cfglink && chown -h 1007:1007 usr/sav2/cfglink
+  echo dot >usr/sav/.profile && echo dot >usr/sav2/.dotfile && echo dot >usr/sav3/.keep
+}
+
+# expect_undone WHAT ROOT BEFORE: an undo ended well: the state "rolled back",
+# no before-image (where the staging folder resolves on the device), every
+# entry as in the undo snapshot BEFORE.
+expect_undone() {
+  local staging state
+  staging=$(device_path "$2" /usr/sav3)
+  state=$(head -n 1 "$staging/.migration" 2>/dev/null || echo none)
+  [ "$state" = "rolled back" ] || fail "$1: state '$state', not 'rolled back'"
+  [ ! -e "$staging/.before" ] || fail "$1: the before-image is still there"
+  undo_snapshot "$2" >"$scratch/undone"
+  expect_same "$1: not every entry is back as it was (< before the migration, > after the undo)" "$3" \
+    "$scratch/undone"
 }
