@@ -262,7 +262,7 @@ checked=yes
 say "the live trees"
 state="" replaced=false
 [ ! -f "$staging/.migration" ] || state=$(head -n 1 "$staging/.migration")
-if [ -d "$staging" ] && [ "$state" = "done" ] && diff -rq --exclude=.migration "$staging" "$device/usr/sav" >/dev/null 2>&1; then
+if [ -d "$staging" ] && [ "$state" = "done" ] && diff -rq --exclude=.migration --exclude=.before "$staging" "$device/usr/sav" >/dev/null 2>&1; then
   replaced=true
   kept=$(cd "$device/usr/sav2" && for f in *update*; do
     if [ -e "$f" ] && [ ! -e "$staging/$f" ]; then printf '%s ' "$f"; fi
