@@ -28,7 +28,8 @@ bool list_files(const std::string& dir, const std::string& prefix, std::vector<s
   bool ok = true;
   while (const dirent* e = readdir(d)) {
     const std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
+    // The before-image beside a staging tree is the undo's, not an output.
+    if (name == "." || name == ".." || (prefix.empty() && name == ".before")) continue;
     struct stat st {};
     const std::string full = dir + "/" + name;
     if (stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
