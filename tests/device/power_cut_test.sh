@@ -351,8 +351,8 @@ undo_and_cut() {
   [ "$failures" != "$before" ] || echo "$cuts: undone by $finish (cut with state '$state')"
 }
 
-# The undo cut at each call of the kinds it makes few of, at every second
-# link, every fourth owner and mode, every twentieth removal and flush (each
+# The undo cut at each call of the kinds it makes few of, at every fourth
+# link, every eighth owner and mode, every fortieth removal and flush (each
 # fifth cut finished by a boot); at seeded points among all; and twice, the
 # second cut among the calls that an undo done again makes as often.
 rollback_cuts() {
@@ -372,9 +372,9 @@ rollback_cuts() {
   [ "${#points[@]}" -gt 100 ] || fail "the traced undo made only ${#points[@]} changes"
   for point in "${points[@]}"; do
     case ${point%@*} in
-      linkat) stride=2 ;;
-      fchownat | fchmodat) stride=4 ;;
-      unlinkat | fsync) stride=20 ;;
+      linkat) stride=4 ;;
+      fchownat | fchmodat) stride=8 ;;
+      unlinkat | fsync) stride=40 ;;
       *) stride=1 ;;
     esac
     if [ $(((${point#*@} - 1) % stride)) = 0 ]; then chosen+=("$point"); fi
