@@ -31,10 +31,10 @@ struct call {
   int arg;
 };
 static const struct call calls[] = {
-    {"open", __NR_open, 0},        {"open", __NR_openat, 1},       {"stat", __NR_lstat64, 0},
-    {"stat", __NR_fstatat64, 1},   {"stat", __NR_statx, 1},        {"unlink", __NR_unlink, 0},
-    {"unlink", __NR_unlinkat, 1},  {"unlink", __NR_rmdir, 0},      {"rename", __NR_rename, 1},
-    {"rename", __NR_renameat, 3},  {"rename", __NR_renameat2, 3},  {"send", __NR_sendto, 1},
+    {"open", __NR_open, 0},       {"open", __NR_openat, 1},      {"stat", __NR_lstat64, 0},
+    {"stat", __NR_fstatat64, 1},  {"stat", __NR_statx, 1},       {"unlink", __NR_unlink, 0},
+    {"unlink", __NR_unlinkat, 1}, {"unlink", __NR_rmdir, 0},     {"rename", __NR_rename, 1},
+    {"rename", __NR_renameat, 3}, {"rename", __NR_renameat2, 3}, {"send", __NR_sendto, 1},
     {"send", __NR_send, 1},
 };
 
