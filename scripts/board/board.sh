@@ -27,14 +27,19 @@
 #         --setting 1|2    1 (default): the kernel's defaults; 2: metadata
 #                          durable early and file data late
 #         --cut POINT      before:N, after:N, half:N (of this boot's
-#                          commands), pending or done
+#                          commands), pending or done; with --rollback
+#                          undo:PHASE (startup) or undo:end
+#         --rollback       an undo boot: `sav3-migrate --rollback`, or the
+#                          run without arguments that finishes one cut short
 #         --delay SECONDS  board time between the cut point and the cut
 #         --random SECONDS the board resets itself that long after the tool
 #                          started
 #         --run tool|noflush|floor   what the start-up runs (startup)
+#         --list-first     the trees' listing before the tool runs as well
 #         --timeout SECONDS, --show
-#   board.sh listing BOARD [N]
-#       the trees' listing printed by boot N (default: the last)
+#   board.sh listing BOARD [N [before]]
+#       the trees' listing printed by boot N (default: the last); before:
+#       the one it printed before the tool ran (--list-first)
 #   board.sh fsck BOARD
 #       check the disk images of a board that was powered off cleanly
 #       (e2fsck -fn, fsck.f2fs --dry-run); prints the checker's complaints
@@ -128,12 +133,12 @@ module_order() {
 }
 
 # The initramfs (busybox, modules, init, the start-up, the hook, the listing,
-# the no-flush wrapper, the floor's commands), remade when one of its sources
+# the no-flush wrapper, the cutter of the undo, the floor's commands), remade when one of its sources
 # changed; uncompressed, since the emulated board is slow to unpack it.
 initramfs() {
   fetch
   local out=$cache/initramfs.cpio stamp
-  stamp=$(cat "$here/init" "$here/startup" "$here/hook" "$here/listing" "$here/noflush.c" "$top/tests/device/expected_commands.txt" \
+  stamp=$(cat "$here/init" "$here/startup" "$here/hook" "$here/listing" "$here/noflush.c" "$here/cutat.c" "$top/tests/device/expected_commands.txt" \
     "$cache/fetched" | sha256sum | cut -d' ' -f1)
   [ -f "$out" ] && [ "$(cat "$cache/initramfs.stamp" 2>/dev/null)" = "$stamp" ] && return 0
   local dir=$cache/initramfs
@@ -154,6 +159,8 @@ initramfs() {
   cp "$top/tests/device/expected_commands.txt" "$dir/board/floor-commands"
   arm-linux-gnueabihf-gcc -static -O2 -Wall -Wextra -Werror -o "$dir/board/noflush" "$here/noflush.c" ||
     die "cannot build the no-flush wrapper"
+  arm-linux-gnueabihf-gcc -static -O2 -Wall -Wextra -Werror -o "$dir/board/cutat" "$here/cutat.c" ||
+    die "cannot build the cutter of the undo"
   chmod 755 "$dir/init" "$dir/board/startup" "$dir/board/hook" "$dir/board/listing"
   (cd "$dir" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) >"$out"
   echo "$stamp" >"$cache/initramfs.stamp"
@@ -225,9 +232,14 @@ cmd_make() {
 }
 
 cmd_boot() {
-  local setting=1 cut="" delay=0 random="" run=tool timeout=600 show=0
+  local setting=1 cut="" delay=0 random="" run=tool timeout=600 show=0 undo=0 first=0
   while [ $# -gt 1 ]; do
     case $1 in
+      --rollback | --list-first)
+        [ "$1" = --rollback ] && undo=1 || first=1
+        shift
+        continue
+        ;;
       --setting) setting=$2 ;;
       --cut) cut=$2 ;;
       --delay) delay=$2 ;;
@@ -246,7 +258,12 @@ cmd_boot() {
   local board=${1:?usage: board.sh boot [OPTION...] BOARD}
   [ -f "$board/boots" ] || die "$board was not made by 'board.sh make'"
   case $setting in 1 | 2) ;; *) die "--setting 1 or 2" ;; esac
-  case $cut in "" | pending | done | before:[1-9]* | after:[1-9]* | half:[1-9]*) ;; *) die "bad --cut $cut" ;; esac
+  case $undo:$cut in
+    0:pending | 0:done | 0:before:[1-9]* | 0:after:[1-9]* | 0:half:[1-9]* | ?:) ;;
+    1:undo:state | 1:undo:cleared | 1:undo:restored | 1:undo:checked | 1:undo:written | 1:undo:deleted | 1:undo:end) ;;
+    1:undo:trace) ;;
+    *) die "bad --cut $cut (undo:PHASE with --rollback only, the others without)" ;;
+  esac
   case $delay$random in *[!0-9.]*) die "--delay and --random take seconds" ;; esac
   case $run in tool | noflush | floor) ;; *) die "--run tool, noflush or floor" ;; esac
   initramfs
@@ -267,6 +284,8 @@ cmd_boot() {
   local append="console=ttyAMA0 panic=-1 quiet sav3.layout=$layout sav3.setting=$setting sav3.run=$run"
   [ -z "$cut" ] || append+=" sav3.cut=$cut sav3.delay=$delay"
   [ -z "$random" ] || append+=" sav3.random=$random"
+  [ $undo = 0 ] || append+=" sav3.undo=1"
+  [ $first = 0 ] || append+=" sav3.first=1"
   qemu-system-arm -M virt -cpu cortex-a15 -m 256 -display none -monitor none -no-reboot -nic none \
     -icount shift=0 -serial "file:$console" \
     -kernel "$cache/kernel/boot/vmlinuz-"* -initrd "$cache/initramfs.cpio" -append "$append" \
@@ -311,9 +330,9 @@ cmd_boot() {
 }
 
 cmd_listing() {
-  local board=$1 n=${2:-}
+  local board=$1 n=${2:-} which=${3:+ before}
   [ -n "$n" ] || n=$(cat "$board/boots")
-  tr -d '\r' <"$board/console.$n" | sed -n '/^sav3-board: listing begins/,/^sav3-board: listing ends/p' | sed '1d;$d'
+  tr -d '\r' <"$board/console.$n" | sed -n "/^sav3-board: listing$which begins/,/^sav3-board: listing$which ends/p" | sed '1d;$d'
 }
 
 cmd_fsck() {
@@ -354,5 +373,5 @@ case ${1:-} in
     shift
     cmd_fsck "$@"
     ;;
-  *) die "usage: board.sh check | fetch | make BOARD LAYOUT TOOL LEGACY_DIR | boot [OPTION...] BOARD | listing BOARD [N] | fsck BOARD" ;;
+  *) die "usage: board.sh check | fetch | make BOARD LAYOUT TOOL LEGACY_DIR | boot [OPTION...] BOARD | listing BOARD [N [before]] | fsck BOARD" ;;
 esac

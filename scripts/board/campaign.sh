@@ -19,12 +19,22 @@
 #     --short                    the CI set: after `rm -rf /usr/sav/*`,
 #                                half-way through the first copy, two random
 #                                instants, one in a resume, one three commit
-#                                intervals after "done", and the proof
-#     --proof                    the no-flush proof only
+#                                intervals after "done", one in the undo
+#                                (undo/cleared), and the proof
+#     --rollback                 the undo's cut points only: after each of
+#                                its phases, three commit intervals after
+#                                it ended, one in a resumed undo, then
+#                                random instants up to --cuts; and its proof
+#     --proof                    the no-flush proof only (the run's and the
+#                                undo's)
 #     --points P,P...            these cut points only (in this order)
 #   The proof: the tool with its flushes doing nothing (noflush/ before the
 #   point), cut three commit intervals after "pending" and after "done"; it
-#   holds when at least one of those cuts ends other than the uncut run.
+#   holds when at least one of those cuts ends other than the uncut run. The
+#   undo's: cut three commit intervals after the undo ended; it holds when
+#   that cut ends other than the uncut undo or the boot after it finds a
+#   state other than "rolled back" (the undo's work lost: a cut after the
+#   undo with flushes must find it).
 #     --jobs N                   boards at a time (default 2, at most 2:
 #                                more is refused, not cut down)
 #     -h, --help                 this text
@@ -39,6 +49,17 @@
 #   random:T            the board resets itself T seconds after the tool's
 #                       start (sysrq b), seeded; when the tool ended first,
 #                       again at T/2 ("random:T>T/2")
+#   undo/P+P...         a cut in the undo: on the uncut run's disks (state
+#                       "done", the marker written), boots that roll back
+#                       (board.sh boot --rollback), P one of state,
+#                       cleared, restored, checked, written, deleted (after
+#                       that phase of `sav3-migrate --rollback`: startup),
+#                       end (when it has ended), with @D, or random:T
+#                       within the uncut undo
+# An undo's cut passes when its last boot ends "rolled back", `--rollback`
+# again says "already rolled back", every entry of /usr/sav, /usr/sav2,
+# /usr/sav3 (but the state file) and /mnt/2 is listed as it was before the
+# uncut run's first boot, and the disks pass fsck.
 # Prints one line per cut: point, state after the cut, boots to "done",
 # result; then a summary. Exit 0 when every cut passes (--proof: when at
 # least one differs), 1 otherwise, 77 when this machine cannot run the board.
@@ -47,7 +68,7 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 board=$here/board.sh
 layout=ext4 setting=1 cuts=100 seed=1 mode=campaign jobs=2
-usage_line="usage: campaign.sh [--layout L] [--setting 1|2] [--cuts N] [--seed S] [--short|--proof|--points P,P...] [--jobs N] TOOL LEGACY WORK"
+usage_line="usage: campaign.sh [--layout L] [--setting 1|2] [--cuts N] [--seed S] [--short|--rollback|--proof|--points P,P...] [--jobs N] TOOL LEGACY WORK"
 while [ $# -gt 0 ]; do
   # --name=VALUE is --name VALUE.
   case $1 in --*=*) set -- "${1%%=*}" "${1#*=}" "${@:2}" ;; esac
@@ -70,6 +91,7 @@ while [ $# -gt 0 ]; do
       shift
       ;;
     --short) mode=short ;;
+    --rollback) mode=rollback ;;
     --proof) mode=proof ;;
     --) shift && break ;;
     -*) echo "campaign.sh: unknown option $1" >&2 && echo "$usage_line" >&2 && exit 2 ;;
@@ -110,33 +132,39 @@ if [ -f "$legacy" ]; then
 fi
 "$board" make "$work/pristine" "$layout" "$tool" "$legacy" >/dev/null
 
-# fresh NAME: a board with the pristine disks.
+# fresh NAME [FROM]: a board with the pristine disks (or FROM's: migrated).
 fresh() {
   rm -rf "${work:?}/$1"
   mkdir -p "$work/$1"
-  cp --sparse=always "$work/pristine"/disk*.img "$work/pristine/layout" "$work/pristine/boots" "$work/$1/"
+  cp --sparse=always "$work/${2:-pristine}"/disk*.img "$work/pristine/layout" "$work/pristine/boots" "$work/$1/"
 }
 
-# finish NAME RUN: boots without a cut until one has written the marker or
-# found it; prints the number of those boots, or fails. A boot that leaves
-# the trees as the boot before it did, without the marker, is stuck: the
-# next would do the same.
+# The trees an undo must give back: the listing but the state file and
+# what lies outside /usr/sav* and /mnt/2 (the marker).
+undone() { awk '$2 != "/usr/sav3/.migration" && ($2 ~ /^\/usr\/sav/ || $2 ~ /^\/mnt\/2(\/|$)/)'; }
+
+# finish NAME RUN [--rollback]: boots without a cut until one has written
+# the marker or found it (an undo's: until one ends "rolled back"); prints
+# the number of those boots, or fails. A boot that leaves the trees as the
+# boot before it did, without the marker, is stuck: the next would do the
+# same.
 finish() {
-  local name=$1 run=$2 n=0 outcome last
+  local name=$1 run=$2 n=0 outcome last end='^sav3-board: marker (written|present)'
+  [ -z "${3:-}" ] || end="^sav3-board: undo ends: .*, state 'rolled back'"
   while [ $n -lt 5 ]; do
     n=$((n + 1))
-    outcome=$("$board" boot --setting "$setting" --run "$run" "$work/$name")
+    outcome=$("$board" boot --setting "$setting" --run "$run" ${3:+"$3"} "$work/$name")
     [ "$outcome" = off ] || {
       echo "boot $n: $outcome"
       return 1
     }
     last=$(cat "$work/$name/boots")
-    if tr -d '\r' <"$work/$name/console.$last" | grep -E '^sav3-board: marker (written|present)' >/dev/null; then
+    if tr -d '\r' <"$work/$name/console.$last" | grep -E "$end" >/dev/null; then
       echo "$n"
       return 0
     fi
     if [ $n -gt 1 ] && cmp -s <("$board" listing "$work/$name" $((last - 1))) <("$board" listing "$work/$name" "$last"); then
-      echo "stuck: boot $n changed nothing, no marker"
+      echo "stuck: boot $n changed nothing, ${3:+not rolled back}${3:-no marker}"
       return 1
     fi
   done
@@ -148,17 +176,21 @@ finish() {
 # the same trees. Its tool's duration in board time bounds the random cuts.
 echo "uncut run ($layout, setting $setting)"
 fresh uncut
-boots=$(finish uncut tool) || {
-  echo "FAIL: the uncut run: $boots"
+# Its first boot lists the trees before the tool runs too: what an undo
+# gives back.
+outcome=$("$board" boot --setting "$setting" --list-first "$work/uncut")
+if [ "$outcome" != off ] || ! tr -d '\r' <"$work/uncut/console.1" | grep '^sav3-board: marker written' >/dev/null; then
+  echo "FAIL: the uncut run: the boot ended $outcome without the marker"
   exit 1
-}
+fi
 outcome=$("$board" boot --setting "$setting" "$work/uncut")
 "$board" listing "$work/uncut" 1 >"$work/uncut.listing"
+"$board" listing "$work/uncut" 1 before | undone >"$work/before.listing"
 "$board" listing "$work/uncut" >"$work/uncut.again"
 if [ "$outcome" != off ] || ! cmp -s "$work/uncut.listing" "$work/uncut.again" || [ ! -s "$work/uncut.listing" ] ||
   ! grep -q '^F /usr/sav3/\.migration ' "$work/uncut.listing" ||
   ! cat "$work"/uncut/console.* | tr -d '\r' | grep "^sav3-board: tool ends: status 0, state 'done'" >/dev/null ||
-  ! tr -d '\r' <"$work/uncut/console.2" | grep '^sav3-board: marker present' >/dev/null; then
+  ! tr -d '\r' <"$work/uncut/console.2" | grep '^sav3-board: marker present' >/dev/null || [ ! -s "$work/before.listing" ]; then
   echo "FAIL: the uncut run did not reach 'done', or the reboot after it changed the trees"
   exit 1
 fi
@@ -172,10 +204,11 @@ duration=$(tr -d '\r' <"$work/uncut/console.1" | awk '
 echo "uncut: state done, $(grep -c . "$work/uncut.listing") paths listed, the reboot changes nothing;" \
   "the tool ran ${duration}s of board time"
 
-# random_instants COUNT: seeded instants within the tool's run.
+# random_instants COUNT [DURATION PREFIX]: seeded instants within the
+# tool's run (or another's).
 random_instants() {
-  awk -v n="$1" -v seed="$seed" -v d="$duration" 'BEGIN {
-    srand(seed); for (i = 0; i < n; i++) printf "random:%.2f\n", 0.05 + rand() * (d - 0.1) }'
+  awk -v n="$1" -v seed="$seed" -v d="${2:-$duration}" -v prefix="${3:-}" 'BEGIN {
+    srand(seed); for (i = 0; i < n; i++) printf "%srandom:%.2f\n", prefix, 0.05 + rand() * (d > 0.1 ? d - 0.1 : 0) }'
 }
 
 # The commands' numbers, from the golden list of the command texts: all of
@@ -189,10 +222,14 @@ r2=$((r1 + 1)) r3=$((r1 + 2)) r4=$((r1 + 3))
 case $mode in
   short)
     mapfile -t points < <(echo "after:$r1" && echo "half:$r3" && random_instants 2 && echo "after:$r1+half:2" &&
-      echo "done@$wait3" && echo "noflush/pending@$wait3" && echo "noflush/done@$wait3")
+      echo "done@$wait3" && echo "undo/cleared" && echo "noflush/pending@$wait3" && echo "noflush/done@$wait3")
     ;;
   proof)
-    points=("noflush/pending@$wait3" "noflush/done@$wait3")
+    points=("noflush/pending@$wait3" "noflush/done@$wait3" "noflush/undo/end@$wait3")
+    ;;
+  rollback)
+    points=(undo/state undo/cleared undo/restored undo/checked undo/written undo/deleted undo/end "undo/end@$wait3"
+      "undo/restored+cleared")
     ;;
   points)
     IFS=, read -ra points <<<"$given"
@@ -209,17 +246,49 @@ case $mode in
     ;;
 esac
 
+# The uncut undo, when a cut is in one: on the uncut run's disks, one boot
+# that rolls back; its listing must be the one before the uncut run, and its
+# duration in board time bounds the undo's random cuts.
+if printf '%s\n' "${points[@]}" | grep -q '^\(noflush/\)\{0,1\}undo/'; then
+  fresh undone uncut
+  outcome=$("$board" boot --setting "$setting" --rollback "$work/undone")
+  "$board" listing "$work/undone" | undone >"$work/undone.listing"
+  if [ "$outcome" != off ] || ! cmp -s "$work/before.listing" "$work/undone.listing" ||
+    ! tr -d '\r' <"$work/undone/console.1" | grep "^sav3-board: undo ends: status 0, state 'rolled back'" >/dev/null ||
+    ! tr -d '\r' <"$work/undone/console.1" | grep '^sav3-board: undo again: status 0: .*already rolled back' >/dev/null; then
+    echo "FAIL: the uncut undo did not end 'rolled back' with the trees as before the migration" \
+      "($(diff "$work/before.listing" "$work/undone.listing" | grep -c '^[<>]' || true) lines differ)"
+    exit 1
+  fi
+  "$board" fsck "$work/undone" || {
+    echo "FAIL: fsck after the uncut undo"
+    exit 1
+  }
+  undo_duration=$(tr -d '\r' <"$work/undone/console.1" | awk '
+    /^sav3-board: undo starts/ { sub(/.*t=/, ""); sub(/\).*/, ""); start = $0 }
+    /^sav3-board: undo ends/ { sub(/.*t=/, ""); sub(/\).*/, ""); print $0 - start }')
+  echo "uncut undo: state rolled back, $(grep -c . "$work/before.listing") paths as before the migration;" \
+    "the undo ran ${undo_duration}s of board time"
+  if [ "$mode" = rollback ]; then
+    [ "${#points[@]}" -ge "$cuts" ] ||
+      mapfile -t -O "${#points[@]}" points < <(random_instants $((cuts - ${#points[@]})) "$undo_duration" undo/)
+    points+=("noflush/undo/end@$wait3")
+  fi
+fi
+
 # one_cut INDEX POINTS: prints the cut's line to $work/result.INDEX.
 one_cut() {
-  local index=$1 label=$2 name=cut$1 point outcome state boots result run=tool steps=$2
+  local index=$1 label=$2 name=cut$1 point outcome state boots result run=tool steps=$2 undo="" from=pristine
   case $label in noflush/*) run=noflush steps=${label#noflush/} ;; esac
-  fresh "$name"
+  # An undo's points are its phases; its boots roll back the migrated disks.
+  case $steps in undo/*) undo=--rollback steps=${steps#undo/} from=uncut ;; esac
+  fresh "$name" "$from"
   for point in ${steps//+/ }; do
-    local options=(--setting "$setting" --run "$run" --timeout 900)
+    local options=(--setting "$setting" --run "$run" --timeout 900 ${undo:+"$undo"})
     case $point in
       random:*) options+=(--random "${point#random:}") ;;
-      *@*) options+=(--cut "${point%@*}" --delay "${point#*@}") ;;
-      *) options+=(--cut "$point") ;;
+      *@*) options+=(--cut "${undo:+undo:}${point%@*}" --delay "${point#*@}") ;;
+      *) options+=(--cut "${undo:+undo:}$point") ;;
     esac
     outcome=$("$board" boot "${options[@]}" "$work/$name")
     # The tool's run in board time varies with its waits for the disk: a
@@ -229,8 +298,8 @@ one_cut() {
       awk -v t="${point#random:}" 'BEGIN { exit !(t >= 0.1) }'; do
       point=random:$(awk -v t="${point#random:}" 'BEGIN { printf "%.2f", t / 2 }')
       label=$label\>${point#random:} steps=$point
-      fresh "$name"
-      outcome=$("$board" boot --setting "$setting" --run "$run" --timeout 900 --random "${point#random:}" "$work/$name")
+      fresh "$name" "$from"
+      outcome=$("$board" boot --setting "$setting" --run "$run" --timeout 900 ${undo:+"$undo"} --random "${point#random:}" "$work/$name")
     done
     case $outcome in
       cut | reset) ;;
@@ -241,7 +310,7 @@ one_cut() {
     esac
   done
   local after=$(($(cat "$work/$name/boots") + 1)) status=0
-  boots=$(finish "$name" "$run") || status=1
+  boots=$(finish "$name" "$run" ${undo:+"$undo"}) || status=1
   # The state that the first boot after the cut found.
   state=$(tr -d '\r' <"$work/$name/console.$after" 2>/dev/null | sed -n "s/^sav3-board: start-up, state '\(.*\)'.*/\1/p")
   # One word in the result line ("kept interrupted" reads "kept_interrupted").
@@ -250,9 +319,23 @@ one_cut() {
     echo "$label ${state:-none} - FAIL ($boots)" >"$work/result.$index"
     return
   }
+  local expected=$work/uncut.listing last
   "$board" listing "$work/$name" >"$work/$name.listing"
-  if ! cmp -s "$work/uncut.listing" "$work/$name.listing"; then
-    result="DIFFERS ($(diff "$work/uncut.listing" "$work/$name.listing" | grep -c '^[<>]' || true) lines; $work/$name.listing)"
+  last=$work/$name/console.$(cat "$work/$name/boots")
+  if [ -n "$undo" ]; then
+    expected=$work/before.listing
+    undone <"$work/$name.listing" >"$work/$name.undone"
+    mv "$work/$name.undone" "$work/$name.listing"
+  fi
+  local final=${steps##*+}
+  if [ -n "$undo" ] && [ "${final%@*}" = end ] && [ "$state" != rolled_back ]; then
+    # A cut after the undo has ended must find it done: without flushes it
+    # may be lost whole and done again, which the trees alone cannot show.
+    result="LOST (the undo had ended; the boot after the cut found '${state:-none}')"
+  elif ! cmp -s "$expected" "$work/$name.listing"; then
+    result="DIFFERS ($(diff "$expected" "$work/$name.listing" | grep -c '^[<>]' || true) lines; $work/$name.listing)"
+  elif [ -n "$undo" ] && ! tr -d '\r' <"$last" | grep -E "^sav3-board: undo again: status 0: .*already rolled back" >/dev/null; then
+    result="NOT IDEMPOTENT ($last)"
   elif ! "$board" fsck "$work/$name" >"$work/$name.fsck"; then
     result="FSCK FAILED ($work/$name.fsck)"
   else
@@ -285,12 +368,14 @@ for ((w = 0; w < jobs; w++)); do
   worker $w &
   pids+=($!)
 done
-passed=0 failed=0 proofs=0 caught=0 status=0
+passed=0 failed=0 proofs=0 caught=0 undo_proofs=0 undo_caught=0 status=0
 for ((i = 0; i < ${#points[@]}; i++)); do
   while [ ! -f "$work/result.$i" ]; do sleep 1; done
   read -r label state boots result <"$work/result.$i"
   printf '%-24s %-16s %-6s %s\n' "$label" "$state" "$boots" "$result"
   case $label:$result in
+    noflush/undo/*:"NOT CUT"* | noflush/undo/*:"as uncut") undo_proofs=$((undo_proofs + 1)) ;;
+    noflush/undo/*) undo_proofs=$((undo_proofs + 1)) undo_caught=$((undo_caught + 1)) ;;
     noflush/*:"NOT CUT"*) proofs=$((proofs + 1)) ;;
     # A cut without flushes that ends other than uncut (other trees, a
     # damaged file system, no "done"): the missing flush is caught.
@@ -301,7 +386,7 @@ for ((i = 0; i < ${#points[@]}; i++)); do
   esac
 done
 for pid in "${pids[@]}"; do wait "$pid"; done
-cuts=$((${#points[@]} - proofs))
+cuts=$((${#points[@]} - proofs - undo_proofs))
 echo "summary: $cuts cuts ($layout, setting $setting): $passed as uncut, $failed failed"
 [ $failed = 0 ] || status=1
 if [ $proofs -gt 0 ]; then
@@ -310,6 +395,15 @@ if [ $proofs -gt 0 ]; then
   else
     echo "FAIL: no-flush proof: with the tool's flushes doing nothing, all $proofs cuts end as uncut:" \
       "this harness could not catch a missing flush"
+    status=1
+  fi
+fi
+if [ $undo_proofs -gt 0 ]; then
+  if [ $undo_caught -ge 1 ]; then
+    echo "no-flush proof of the undo: $undo_caught of $undo_proofs cuts of an undo without flushes end other than the uncut undo, as they must"
+  else
+    echo "FAIL: no-flush proof of the undo: with the tool's flushes doing nothing, all $undo_proofs cuts of the undo" \
+      "end as the uncut undo: this harness could not catch a missing flush in the undo"
     status=1
   fi
 fi
