@@ -179,8 +179,8 @@ missing() {
   rm -rf "$root/usr/sav2"
   "$sandbox" run "$root"
   check_quiet_exit "$root"
-  expect_log "no /usr/sav2" "$root" "${full_run[0]}" "$zone" "user.notice live tree /usr/sav2 was missing: created" \
-    "$image_line" "${full_run[1]}" "${full_run[2]}"
+  expect_log "no /usr/sav2" "$root" "${full_run[0]}" "$zone" "$image_line" \
+    "user.notice live tree /usr/sav2 was missing: created" "${full_run[1]}" "${full_run[2]}"
   expect_commands "no /usr/sav2" "$root" all
   expect_replaced "no /usr/sav2" "$root"
   expect_state "no /usr/sav2" "$root" "done"
