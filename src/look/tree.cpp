@@ -205,6 +205,21 @@ int open_device_folder(const char* device_path) {
   return open(host_path(device_path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+bool make_device_folder(const char* device_path) {
+  HostPath folder = host_path(device_path);
+  if (mkdir(folder, 0755) != 0) return false;
+  char* slash = std::strrchr(folder.text, '/');
+  *slash = '\0';
+  const int parent = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Without the flush a cut could lose the new folder while the state file
+  // says that the work went on.
+  const bool flushed = parent >= 0 && fsync(parent) == 0;
+  const int error = errno;
+  if (parent >= 0) close(parent);
+  errno = error;
+  return flushed;
+}
+
 bool empty_folder(int dirfd, const char* name, const char* shown, dev_t device) {
   const int folder = openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (folder < 0) {

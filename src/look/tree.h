@@ -90,6 +90,9 @@ template <class Visit>
 
 // Opens one of the trees (/usr/sav3, /usr/sav, /usr/sav2), links followed.
 int open_device_folder(const char* device_path);
+// Makes the missing folder `device_path` (mode 0755) and flushes its name in
+// its parent; false with errno.
+[[nodiscard]] bool make_device_folder(const char* device_path);
 
 // Removes the entry `name` of the folder open at dirfd, recursively, never
 // following a link and never entering a folder on another file system than

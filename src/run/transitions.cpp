@@ -115,18 +115,9 @@ bool live_folders_ready(char* failed, std::size_t failed_size) {
   for (const char* live : {path::live, path::live2}) {
     struct stat st;
     if (stat(host_path(live), &st) == 0 && S_ISDIR(st.st_mode)) continue;
-    if (errno == ENOENT && mkdir(host_path(live), 0755) == 0) {
-      HostPath parent = host_path(live);
-      *std::strrchr(parent.text, '/') = '\0';
-      const int folder = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      // Without the flush a cut could lose the new folder while the state
-      // file says the replacement went on.
-      const bool flushed = folder >= 0 && fsync(folder) == 0;
-      if (folder >= 0) close(folder);
-      if (flushed) {
-        note(LOG_NOTICE, log_line::live_created, live);
-        continue;
-      }
+    if (errno == ENOENT && make_device_folder(live)) {
+      note(LOG_NOTICE, log_line::live_created, live);
+      continue;
     }
     note(LOG_ERR, log_line::live_not_folder, live);
     remember_failure(failure_what::live_tree, live, error_text(errno).text);

@@ -200,7 +200,12 @@ bool save_tree(Saving& s, const ImagePlace& place) {
           char listed[sizeof ImageEntry{}.path];
           std::snprintf(listed, sizeof listed, "%s/%s", place.tag, name);
           // A second full run keeps what the first one saved.
-          if (s.keep && image_lists(listed)) return Step::next;
+          const Seen saved = s.keep ? image_lists(listed) : Seen::absent;
+          if (saved == Seen::failed) {
+            ok = fail_errno(s.f, "before-image manifest", path::before_image, errno);
+            return Step::stop;
+          }
+          if (saved == Seen::present) return Step::next;
           if (s.act && s.keep) {
             // What a run cut short left of an entry it had not listed.
             char image_folder[16];
@@ -255,7 +260,9 @@ bool save_programs(Saving& s) {
     const Look look = look_path(device_path, false);
     if (look.seen == Seen::failed) return fail_errno(s.f, "before-image", device_path, look.error);
     if (look.seen == Seen::absent || S_ISDIR(look.st.st_mode)) continue;
-    if (s.keep && image_lists(listed)) continue;
+    const Seen saved = s.keep ? image_lists(listed) : Seen::absent;
+    if (saved == Seen::failed) return fail_errno(s.f, "before-image manifest", path::before_image, errno);
+    if (saved == Seen::present) continue;
     if (s.act && !make_image_parents(s.image, listed))
       return fail_errno(s.f, "before-image", path::before_image, errno);
     HostPath folder = host_path(device_path);

@@ -179,15 +179,24 @@ void close_image_manifest(ImageReader& reader) {
   reader.file = nullptr;
 }
 
-bool image_lists(const char* path, char kind) {
+Seen image_lists(const char* path, char kind) {
   ImageReader reader{};
-  if (open_image_manifest(reader) != Seen::present) return false;
+  if (open_image_manifest(reader) != Seen::present) {
+    if (errno == 0) errno = ENOENT;
+    return Seen::failed;
+  }
   ImageEntry e;
   bool listed = false;
-  while (!listed && next_image_entry(reader, e) == 1)
+  int got = 0;
+  while (!listed && (got = next_image_entry(reader, e)) == 1)
     listed = std::strcmp(e.path, path) == 0 && (kind == '\0' || e.kind == kind);
   close_image_manifest(reader);
-  return listed;
+  if (listed) return Seen::present;
+  if (got < 0) {
+    errno = EINVAL;
+    return Seen::failed;
+  }
+  return Seen::absent;
 }
 
 bool make_image_parents(int image, const char* path) {

@@ -52,8 +52,10 @@ struct ImageReader {
 // its place, an unknown kind).
 [[nodiscard]] int next_image_entry(ImageReader& reader, ImageEntry& e);
 void close_image_manifest(ImageReader& reader);
-// The manifest lists this path ("sav2/update"); with `kind`, of that kind.
-[[nodiscard]] bool image_lists(const char* path, char kind = '\0');
+// The manifest lists this path ("sav2/update"), with `kind` of that kind:
+// present; absent: it does not; failed: the manifest could not be read
+// whole (errno), which no caller may take for "not listed".
+[[nodiscard]] Seen image_lists(const char* path, char kind = '\0');
 
 // The image's folders on the way to `path` (a saved old program's).
 [[nodiscard]] bool make_image_parents(int image, const char* path);

@@ -45,7 +45,7 @@ int open_parent(const char* path, const char*& name) {
   const ImagePlace* place = image_place(tag);
   const bool programs = std::strcmp(tag, "mnt2") == 0;
   int fd = open(host_path(place->tree), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0 && programs && errno == ENOENT && mkdir(host_path(place->tree), 0755) == 0)
+  if (fd < 0 && programs && errno == ENOENT && make_device_folder(place->tree))
     fd = open(host_path(place->tree), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const char* c = slash + 1;
   for (const char* end = std::strchr(c, '/'); fd >= 0 && end != nullptr; end = std::strchr(c, '/')) {
@@ -60,7 +60,8 @@ int open_parent(const char* path, const char*& name) {
     step[n] = '\0';
     const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (programs ? 0 : O_NOFOLLOW);
     int next = openat(fd, step, flags);
-    if (next < 0 && programs && errno == ENOENT && mkdirat(fd, step, 0755) == 0)
+    // A folder made again: its name on the medium before what goes in it.
+    if (next < 0 && programs && errno == ENOENT && mkdirat(fd, step, 0755) == 0 && fsync(fd) == 0)
       next = openat(fd, step, flags);
     const int error = errno;
     close(fd);
@@ -108,13 +109,13 @@ bool clear_place(int image, const ImagePlace& place, Failure& f) {
   }
   const int root = open_device_folder(place.tree);
   if (root < 0) {
+    if (errno != ENOENT) return fail_errno(f, "rollback", place.tree, errno);
     // Gone since: made again when it was there before the migration (the
     // image has a folder for it), else left absent, as it was.
     struct stat there;
-    if (errno == ENOENT && fstatat(image, place.tag, &there, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
-      return true;
-    if (mkdir(host_path(place.tree), 0755) == 0) return true;
-    return fail_errno(f, "rollback", place.tree, errno);
+    if (fstatat(image, place.tag, &there, AT_SYMLINK_NOFOLLOW) != 0)
+      return errno == ENOENT || fail_errno(f, "rollback", path::before_image, errno);
+    return make_device_folder(place.tree) || fail_errno(f, "rollback", place.tree, errno);
   }
   struct stat root_st;
   bool ok = fstat(root, &root_st) == 0 || fail_errno(f, "rollback", place.tree, errno);
@@ -125,7 +126,14 @@ bool clear_place(int image, const ImagePlace& place, Failure& f) {
         char listed[sizeof ImageEntry{}.path];
         std::snprintf(listed, sizeof listed, "%s/%s", place.tag, name);
         if (!live2 && name[0] == '.') return Step::next;
-        if (live2 && image_lists(listed, 'k')) return Step::next;
+        // What the run kept stays; a manifest that cannot be read stops the
+        // undo before it removes anything more.
+        const Seen kept = live2 ? image_lists(listed, 'k') : Seen::absent;
+        if (kept == Seen::failed) {
+          ok = fail_errno(f, "rollback", path::before_image, errno);
+          return Step::stop;
+        }
+        if (kept == Seen::present) return Step::next;
         char shown[sizeof listed + 16];
         std::snprintf(shown, sizeof shown, "%s/%s", place.tree, name);
         // A folder on its own partition is emptied there (the image refills it).
