@@ -24,7 +24,8 @@
 #     --rollback                 the undo's cut points only: after each of
 #                                its phases, three commit intervals after
 #                                it ended, one in a resumed undo, then
-#                                random instants up to --cuts; and its proof
+#                                random instants up to --cuts; and its
+#                                proof (setting 2)
 #     --proof                    the no-flush proof only (the run's and the
 #                                undo's)
 #     --points P,P...            these cut points only (in this order)
@@ -207,8 +208,11 @@ echo "uncut: state done, $(grep -c . "$work/uncut.listing") paths listed, the re
 # random_instants COUNT [DURATION PREFIX]: seeded instants within the
 # tool's run (or another's).
 random_instants() {
+  # From 0.05 s to 0.05 s before the end; within a run shorter than 0.15 s
+  # (an undo of a small device), from 0.01 s to 0.01 s before its end.
   awk -v n="$1" -v seed="$seed" -v d="${2:-$duration}" -v prefix="${3:-}" 'BEGIN {
-    srand(seed); for (i = 0; i < n; i++) printf "%srandom:%.2f\n", prefix, 0.05 + rand() * (d > 0.1 ? d - 0.1 : 0) }'
+    srand(seed); m = d >= 0.15 ? 0.05 : 0.01; span = d > 2 * m ? d - 2 * m : 0
+    for (i = 0; i < n; i++) printf "%srandom:%.2f\n", prefix, m + rand() * span }'
 }
 
 # The commands' numbers, from the golden list of the command texts: all of
@@ -272,7 +276,11 @@ if printf '%s\n' "${points[@]}" | grep -q '^\(noflush/\)\{0,1\}undo/'; then
   if [ "$mode" = rollback ]; then
     [ "${#points[@]}" -ge "$cuts" ] ||
       mapfile -t -O "${#points[@]}" points < <(random_instants $((cuts - ${#points[@]})) "$undo_duration" undo/)
-    points+=("noflush/undo/end@$wait3")
+    # Under setting 1 the kernel's defaults bring even an undo without
+    # flushes to the disk within three commit intervals (the journal's
+    # commits, the rename that replaces the state file): only setting 2 can
+    # tell a missing flush, as for the run's proof.
+    [ "$setting" != 2 ] || points+=("noflush/undo/end@$wait3")
   fi
 fi
 
@@ -295,7 +303,7 @@ one_cut() {
     # random instant that it outlived is tried again at half of it, on
     # fresh disks (the line shows the instant that cut).
     while [ "$outcome" = off ] && [ "${point%%:*}" = random ] && [ "$steps" = "$point" ] &&
-      awk -v t="${point#random:}" 'BEGIN { exit !(t >= 0.1) }'; do
+      awk -v t="${point#random:}" 'BEGIN { exit !(t >= 0.02) }'; do
       point=random:$(awk -v t="${point#random:}" 'BEGIN { printf "%.2f", t / 2 }')
       label=$label\>${point#random:} steps=$point
       fresh "$name" "$from"
